@@ -1,0 +1,21 @@
+include(CMakePackageConfigHelpers)
+
+set(TVX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tvx)
+
+install(EXPORT tvxTargets
+        NAMESPACE tvx::
+        DESTINATION ${TVX_CMAKE_DIR})
+
+configure_package_config_file(cmake/tvxConfig.cmake.in
+        ${CMAKE_CURRENT_BINARY_DIR}/tvxConfig.cmake
+        INSTALL_DESTINATION ${TVX_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/tvxConfigVersion.cmake
+        VERSION ${PROJECT_VERSION}
+        COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tvxConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/tvxConfigVersion.cmake
+        DESTINATION ${TVX_CMAKE_DIR})
+
+configure_file(cmake/tvx.pc.in ${CMAKE_CURRENT_BINARY_DIR}/tvx.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tvx.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,18 @@
+# Compile options shared by every target of this project.
+#
+# -ffp-contract=off: the kernels are compared bit for bit against references
+# and against each other between builds; a fused multiply-add changes the
+# rounding of a*b+c, so no build may contract.
+function(tvx_target_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -ffp-contract=off)
+  if(TVX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(TVX_SANITIZE)
+  # -fno-sanitize-recover: a report must fail the test that triggered it,
+  # not scroll past in the log of a passing run.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <qar/qarExport.h>
+
+#include <string>
+#include <vector>
+
+// The process-wide error log of the utility library.
+//
+// Libraries record errors with addError(); the messages are kept in the order
+// they arrive until clear(). messages() returns a copy, so that a host or a
+// test can check what was logged. Like the libraries that write to it, the
+// log is meant to be used from one thread.
+class QAR_API CqarLogManager {
+public:
+    static void addError(std::string const& message);
+    static std::vector<std::string> messages();
+    static void clear();
+
+private:
+    CqarLogManager() = delete;
+};

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the project.
+#   scripts/build.sh release    -> build/release   (optimised, warnings are errors)
+#   scripts/build.sh sanitize   -> build/sanitize  (ASan + UBSan, debug info)
+# Extra arguments are passed on to cmake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+flavour="${1:-release}"
+shift || true
+case "$flavour" in
+  release)  opts=(-DCMAKE_BUILD_TYPE=Release) ;;
+  sanitize) opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_SANITIZE=ON -DTVX_BUILD_BENCH=OFF) ;;
+  *) echo "usage: scripts/build.sh release|sanitize [cmake options]" >&2; exit 2 ;;
+esac
+
+generator=()
+if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+
+cmake -S . -B "build/$flavour" "${generator[@]}" -DTVX_WERROR=ON "${opts[@]}" "$@"
+cmake --build "build/$flavour" -j2

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The whole check, as CI runs it on a fresh machine:
+#   1. install the dependencies (apt-get, skipped when present);
+#   2. build and run the suite in Release;
+#   3. build and run the suite under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. install the Release build into a scratch prefix and build the example
+#      consumer against it with find_package(tvx), then run it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+start=$(date +%s)
+
+scripts/install-deps.sh
+
+echo "== Release build and tests"
+scripts/build.sh release
+ctest --test-dir build/release --output-on-failure -j2 -LE long
+
+echo "== Sanitizer build and tests"
+scripts/build.sh sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j2 -LE long
+
+echo "== Installed package: examples/consumer"
+prefix="$root/build/install"
+rm -rf "$prefix" build/consumer
+cmake --install build/release --prefix "$prefix" >/dev/null
+cmake -S examples/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
+cmake --build build/consumer -j2
+LD_LIBRARY_PATH="$prefix/lib:$prefix/lib/x86_64-linux-gnu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" build/consumer/consumer
+PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --exists tvx \
+  && echo "pkg-config finds tvx $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --modversion tvx)"
+
+echo "== All checks passed in $(( $(date +%s) - start )) s"

@@ -1,0 +1,106 @@
+#include <tvx/geometry/CtvxPolyhedronData.h>
+
+#include <limits>
+#include <stdexcept>
+
+std::string const CtvxPolyhedronData::m_className = "CtvxPolyhedronData";
+
+namespace {
+
+// Ranks are 32-bit in the interface: one more element would get a rank that
+// aliases an earlier one.
+template <class T>
+void checkRoomForOne(std::vector<T> const& v)
+{
+    if (v.size() >= std::numeric_limits<unsigned int>::max())
+        throw std::length_error("CtvxPolyhedronData: more elements than 32-bit ranks can address");
+}
+
+} // namespace
+
+boost::shared_ptr<CtvxPolyhedronData> CtvxPolyhedronData::create()
+{
+    return boost::shared_ptr<CtvxPolyhedronData>(new CtvxPolyhedronData());
+}
+
+CtvxPolyhedronData::CtvxPolyhedronData() = default;
+CtvxPolyhedronData::~CtvxPolyhedronData() = default;
+
+unsigned int CtvxPolyhedronData::countTriangles() const
+{
+    return static_cast<unsigned int>(m_triangles.size());
+}
+
+unsigned int CtvxPolyhedronData::countPoints() const
+{
+    return static_cast<unsigned int>(m_points.size());
+}
+
+void CtvxPolyhedronData::getTriangle(unsigned int rank, CqarPoint3* const points) const
+{
+    CtvxTriangle const& t = m_triangles[rank];
+    unsigned int a, b, c;
+    t.getPoints(a, b, c);
+    m_points[a].XYZ(points[0]);
+    m_points[b].XYZ(points[1]);
+    m_points[c].XYZ(points[2]);
+}
+
+void CtvxPolyhedronData::getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const
+{
+    m_triangles[rank].getPoints(p1, p2, p3);
+}
+
+void CtvxPolyhedronData::getPoint(unsigned int rank, CqarPoint3& point) const
+{
+    m_points[rank].XYZ(point);
+}
+
+void CtvxPolyhedronData::getPoint(unsigned int rank, float& x, float& y, float& z) const
+{
+    m_points[rank].XYZ(x, y, z);
+}
+
+std::string const& CtvxPolyhedronData::className() const
+{
+    return m_className;
+}
+
+void CtvxPolyhedronData::optimizeMemory()
+{
+    m_points.shrink_to_fit();
+    m_triangles.shrink_to_fit();
+}
+
+void CtvxPolyhedronData::addPoint(float x, float y, float z, unsigned int& rank)
+{
+    checkRoomForOne(m_points);
+    m_points.emplace_back(x, y, z);
+    rank = static_cast<unsigned int>(m_points.size() - 1);
+}
+
+void CtvxPolyhedronData::addPoint(CqarPoint3 const& point, unsigned int& rank)
+{
+    checkRoomForOne(m_points);
+    m_points.emplace_back(point);
+    rank = static_cast<unsigned int>(m_points.size() - 1);
+}
+
+void CtvxPolyhedronData::addTriangle(unsigned int p1, unsigned int p2, unsigned int p3, unsigned int& rank)
+{
+    checkRoomForOne(m_triangles);
+    m_triangles.emplace_back(p1, p2, p3);
+    rank = static_cast<unsigned int>(m_triangles.size() - 1);
+}
+
+void CtvxPolyhedronData::reserveNPoints(unsigned int n)
+{
+    if (n > m_points.capacity())
+        m_points.reserve(n);
+}
+
+void CtvxPolyhedronData::reserveNTriangles(unsigned int n)
+{
+    if (n > m_triangles.capacity())
+        m_triangles.reserve(n);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <tvx/tvxExport.h>
+#include <tvx/math/CtvxPoint.h>
+#include <tvx/math/CtvxTriangle.h>
+
+#include <qar/CqarVect3.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+#include <vector>
+
+// The raw mesh: an array of single-precision points and an array of
+// triangles that name points by rank.
+//
+// Create one with create(), append points and triangles (ranks are handed out
+// from 0 in order of addition and never change), and hand it to one or more
+// polyhedra, which see it through their own points transform. It applies no
+// transform and checks no rank: triangles may name points that are added
+// later. Both arrays are contiguous, 12 bytes an element. When memory runs
+// out while appending or reserving, the standard exception propagates and
+// the arrays keep their previous contents; an array cannot grow past the
+// 2^32 - 1 elements that its 32-bit ranks can address (std::length_error).
+class TVX_API CtvxPolyhedronData {
+public:
+    static boost::shared_ptr<CtvxPolyhedronData> create();
+
+    CtvxPolyhedronData(CtvxPolyhedronData const&) = delete;
+    CtvxPolyhedronData& operator=(CtvxPolyhedronData const&) = delete;
+    virtual ~CtvxPolyhedronData();
+
+    virtual unsigned int countTriangles() const;
+    virtual unsigned int countPoints() const;
+    // Writes the triangle's three points, in stored order, into points[0..2].
+    virtual void getTriangle(unsigned int rank, CqarPoint3* const points) const;
+    virtual void getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const;
+    virtual void getPoint(unsigned int rank, CqarPoint3& point) const;
+    virtual void getPoint(unsigned int rank, float& x, float& y, float& z) const;
+    virtual std::string const& className() const;
+    // Releases spare capacity; counts, contents and ranks stay as they are.
+    virtual void optimizeMemory();
+
+    void addPoint(float x, float y, float z, unsigned int& rank);
+    void addPoint(CqarPoint3 const& point, unsigned int& rank);
+    void addTriangle(unsigned int p1, unsigned int p2, unsigned int p3, unsigned int& rank);
+    void reserveNPoints(unsigned int n);
+    void reserveNTriangles(unsigned int n);
+
+    // Contiguous read access for code that walks the whole mesh.
+    CtvxPoint const* points() const { return m_points.data(); }
+    CtvxTriangle const* triangles() const { return m_triangles.data(); }
+
+protected:
+    CtvxPolyhedronData();
+
+private:
+    void invariant() const {}
+
+    static std::string const m_className;
+
+    std::vector<CtvxPoint> m_points;
+    std::vector<CtvxTriangle> m_triangles;
+};
