@@ -1,0 +1,99 @@
+#pragma once
+
+#include <tvx/tvxExport.h>
+
+#include <qar/CqarMat4.h>
+#include <qar/CqarVect3.h>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+class CtvxObject;
+class CtvxObjectOBB;
+class CtvxProgressDelegate;
+class CtvxPolyhedronBVTree;
+class CtvxPolyhedronOBBTreeFactory;
+class CtvxVirtualPolyhedron;
+
+// A set of triangles with a placement: the view of geometry that the
+// proximity analysis works on.
+//
+// Subclasses (the polyhedra and the polyhedron group of a regrouped assembly)
+// say how many triangles there are, where their vertices lie in the set's own
+// frame, which tolerance applies and which scene object stands behind them.
+// This base owns what the analysis needs beyond that: the OBB tree built over
+// the triangles by buildBV(), the set's own box derived from the tree's root
+// (in the set's frame, without tolerance), and the hint of the triangle and
+// point found closest by the last distance query. A subclass's init() must
+// call CtvxPoly::init() with its own shared pointer before any tree is built.
+// Copying is forbidden: the tree and the box are owned outright.
+class TVX_API CtvxPoly {
+public:
+    enum EBVType {
+        BV_OBB_TREE = 0
+    };
+
+    CtvxPoly(CtvxPoly const&) = delete;
+    CtvxPoly& operator=(CtvxPoly const&) = delete;
+    virtual ~CtvxPoly();
+
+    virtual unsigned int countTriangles() const = 0;
+    // Writes the three vertices of triangle rank, in this set's frame, into
+    // points[0..2].
+    virtual void getTriangle(unsigned int rank, CqarPoint3* const points) const = 0;
+    virtual double toleranceForTriangle(unsigned int rank) const = 0;
+    virtual double maxTolerance() const = 0;
+    virtual bool isActivatedForAnalysis() const = 0;
+    virtual void getAbsPos(CqarMat4& position) = 0;
+    virtual boost::shared_ptr<CtvxObject> obj() const = 0;
+    virtual void getTriangleInfo(unsigned int rank,
+                                 boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron) const = 0;
+    virtual void getTriangleInfo(unsigned int rank, boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron,
+                                 int& localRank) const = 0;
+    virtual void polyScale(CqarPoint3& centre, double factor) = 0;
+    virtual void polyTransform(CqarMat4 const& transform) = 0;
+    virtual void optimizeMemory() = 0;
+
+    // Builds the OBB tree if none is built yet (type is accepted, an OBB tree
+    // is always built) and replaces the set's own box. The delegate may be
+    // empty.
+    void buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType type);
+    // Drops the tree and the box; the last-closest hint stays.
+    void resetBV();
+
+    bool isBVConstructed() const { return m_isBVConstructed; }
+    // 0 and the tree when one exists, -1 and null otherwise. Not owned.
+    int getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const;
+    // The set's own box (root of the tree in true lengths, without
+    // tolerance), null without tree or without triangles. Not owned.
+    CtvxObjectOBB const* polyObb() const { return m_polyObb; }
+
+    void setLastClosestInfo(int triangle);
+    void setLastClosestInfo(int triangle, CqarPoint3& point);
+    // The recorded point and triangle; without a recorded point, the
+    // recorded triangle (0 when none) and its first vertex.
+    void getLastClosestPoint(CqarPoint3& point, int& triangle) const;
+    int lastClosestTriangle() const { return m_lastClosestTriangle; }
+
+    // Drawing hook; draws nothing.
+    void renderPolyObbs(unsigned int level) const;
+
+protected:
+    CtvxPoly();
+    void init(boost::shared_ptr<CtvxPoly>& self);
+    void isBVConstructed(bool constructed) { m_isBVConstructed = constructed; }
+
+private:
+    // The tree builder fills m_bvTree and replaces m_polyObb.
+    friend class CtvxPolyhedronOBBTreeFactory;
+
+    void invariant() const {}
+
+    CtvxObjectOBB* m_polyObb;
+    int m_lastClosestTriangle;
+    bool m_hasLastClosestPoint;
+    CqarPoint3 m_lastClosestPoint;
+    CtvxPolyhedronBVTree* m_bvTree;
+    bool m_isBVConstructed;
+    boost::weak_ptr<CtvxPoly> m_polyWkPtr;
+};
