@@ -9,6 +9,9 @@ packages=(
   libboost-dev
   libgtest-dev libgmock-dev
   libbenchmark-dev
+  libassimp-dev assimp-testmodels
+  libompl-dev libeigen3-dev
+  libfcl-dev
 )
 # Extra packages can be asked for by the caller (e.g. the demo).
 packages+=("$@")
