@@ -14,3 +14,18 @@
 #include <tvx/math/CtvxTriangle.h>
 
 #include <tvx/geometry/CtvxPolyhedronData.h>
+
+#include <tvx/progress/CtvxProgressDelegate.h>
+
+#include <tvx/scene/CtvxObjectOBB.h>
+
+#include <tvx/geometry/CtvxPoly.h>
+
+#include <tvx/bvtree/CtvxBoundingVolume.h>
+#include <tvx/bvtree/CtvxBoundingVolumesTree.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronBVTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/bvtree/CtvxTreeFactory.h>
+#include <tvx/bvtree/CtvxTrianglesBoundingVolume.h>

@@ -1,0 +1,736 @@
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+
+#include <tvx/bvtree/CtvxHalf.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/geometry/CtvxPoly.h>
+#include <tvx/math/CtvxMat4.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/scene/CtvxObjectOBB.h>
+
+#include <qar/CqarMat4.h>
+#include <qar/CqarQuatF.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Largest finite binary16 value: the root's reach is mapped to half of it.
+double const kHalfMax = 65504.0;
+
+// Margin kept by the rounding mend beyond exact containment, relative to the
+// box's reach (distance of its centre from the origin plus its largest half
+// length): absorbs the float rounding of a kernel that maps a vertex into the
+// box frame (a few ulps of that reach) and the narrowing of double vertices
+// to float in the build.
+double const kMendMargin = 1.0 / 1048576.0; // 2^-20
+
+// Jacobi: off-diagonal mass below which the matrix counts as diagonal.
+double const kJacobiStop = 1e-5;
+// Triangle axes: below this 1-norm the cross product of two unit edges is
+// taken as zero (a needle-like triangle) and another normal is chosen.
+double const kNeedleNormal = 1e-5;
+
+CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement sanitised(CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement a)
+{
+    return a == CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE
+               ? CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE
+               : CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
+}
+
+void rotatePair(float& x, float& y, float s, float tau)
+{
+    float const g = x;
+    float const h = y;
+    x = g - s * (h + g * tau);
+    y = h + s * (g - h * tau);
+}
+
+void cross(float const* a, float const* b, float* out)
+{
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// The smallest stored half length h' >= needed as the queries decode it.
+std::uint16_t roundedUpHalf(CtvxPolyhedronOBBTree const& tree, double needed)
+{
+    std::uint16_t h = CtvxHalf::fromFloatUp(tree.convertToScaledFloat(static_cast<float>(needed)));
+    while (h < 0x7C00u && static_cast<double>(tree.convertFromScaledFloat(CtvxHalf::toFloat(h))) < needed)
+        ++h;
+    return h;
+}
+
+} // namespace
+
+CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement CtvxPolyhedronOBBTreeFactory::m_algoObbPlacement =
+    CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
+bool CtvxPolyhedronOBBTreeFactory::s_conservativeBoxes = true;
+
+boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> CtvxPolyhedronOBBTreeFactory::create()
+{
+    boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory(new CtvxPolyhedronOBBTreeFactory());
+    factory->init(factory);
+    return factory;
+}
+
+CtvxPolyhedronOBBTreeFactory::CtvxPolyhedronOBBTreeFactory()
+    : m_nextObbRank(0), m_tree(nullptr), m_treeObbs(nullptr), m_poly(nullptr), m_isFirstObb(true),
+      m_triangleCount(0)
+{
+}
+
+CtvxPolyhedronOBBTreeFactory::~CtvxPolyhedronOBBTreeFactory() = default;
+
+void CtvxPolyhedronOBBTreeFactory::init(boost::shared_ptr<CtvxPolyhedronOBBTreeFactory>&) {}
+
+CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement CtvxPolyhedronOBBTreeFactory::algoObbPlacement()
+{
+    return m_algoObbPlacement;
+}
+
+void CtvxPolyhedronOBBTreeFactory::algoObbPlacement(EAlgoObbPlacement algo)
+{
+    m_algoObbPlacement = sanitised(algo);
+}
+
+bool CtvxPolyhedronOBBTreeFactory::conservativeBoxes()
+{
+    return s_conservativeBoxes;
+}
+
+void CtvxPolyhedronOBBTreeFactory::conservativeBoxes(bool on)
+{
+    s_conservativeBoxes = on;
+}
+
+// ---------------------------------------------------------------------------
+// Build driver
+
+void CtvxPolyhedronOBBTreeFactory::build(boost::shared_ptr<CtvxPoly>& poly,
+                                         boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    int const n = beginBuild(poly, delegate);
+    if (n >= 2)
+        buildRecurse(0, 0, n);
+    endBuild();
+}
+
+int CtvxPolyhedronOBBTreeFactory::beginBuild(boost::shared_ptr<CtvxPoly>& poly,
+                                             boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    m_poly = poly.get();
+    m_delegate = delegate;
+    m_isFirstObb = true;
+    m_tree = m_poly ? dynamic_cast<CtvxPolyhedronOBBTree*>(m_poly->m_bvTree) : nullptr;
+    m_treeObbs = nullptr;
+    m_triangleCount = 0;
+    if (!m_tree)
+        return -1;
+
+    unsigned int const n = m_poly->countTriangles();
+    m_triangleCount = n;
+    m_tree->m_depth = 0;
+    m_tree->m_obbs.clear();
+    if (n == 0)
+        return 0;
+
+    m_tree->m_obbs.resize(n - 1);
+    m_treeObbs = m_tree->m_obbs.data();
+    m_triangleRanks.resize(n);
+    for (unsigned int i = 0; i < n; ++i)
+        m_triangleRanks[i] = i;
+    readTriangles(n);
+    m_nextObbRank = 1;
+    if (n >= 2)
+        m_tree->m_depth = 1;
+    return static_cast<int>(n);
+}
+
+void CtvxPolyhedronOBBTreeFactory::endBuild()
+{
+    if (m_tree) {
+        unsigned int const n = m_triangleCount;
+        CtvxObjectOBB* box = nullptr;
+        if (n == 1) {
+            CtvxOBB lone;
+            obbFitToOneTriangle(0, &lone);
+            box = new CtvxObjectOBB(lone, m_tree->scale());
+        } else if (n >= 2) {
+            box = new CtvxObjectOBB(m_treeObbs[0], m_tree->scale());
+        }
+        if (box && s_conservativeBoxes)
+            enlargeToContain(*box, 0, static_cast<int>(n));
+        delete m_poly->m_polyObb;
+        m_poly->m_polyObb = box;
+    }
+    std::vector<unsigned int>().swap(m_triangleRanks);
+    std::vector<float>().swap(m_vertices);
+    std::vector<double>().swap(m_centroidSums);
+    std::vector<StackEntry>().swap(m_stack);
+    m_tree = nullptr;
+    m_treeObbs = nullptr;
+    m_delegate.reset();
+}
+
+void CtvxPolyhedronOBBTreeFactory::readTriangles(unsigned int n)
+{
+    m_vertices.resize(static_cast<std::size_t>(n) * 9);
+    m_centroidSums.clear();
+    bool exact = true;
+    CqarPoint3 points[3];
+    for (unsigned int t = 0; t < n; ++t) {
+        m_poly->getTriangle(t, points);
+        float* v = &m_vertices[static_cast<std::size_t>(t) * 9];
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) {
+                double const d = points[j][k];
+                v[3 * j + k] = static_cast<float>(d);
+                exact = exact && static_cast<double>(v[3 * j + k]) == d;
+            }
+        if (!exact && m_centroidSums.empty()) {
+            // From here on keep the double sums; fill in those already read.
+            m_centroidSums.resize(static_cast<std::size_t>(n) * 3);
+            for (unsigned int u = 0; u < t; ++u) {
+                float const* w = &m_vertices[static_cast<std::size_t>(u) * 9];
+                for (int k = 0; k < 3; ++k)
+                    m_centroidSums[3 * u + k] = static_cast<double>(w[k]) + static_cast<double>(w[3 + k]) +
+                                                static_cast<double>(w[6 + k]);
+            }
+        }
+        if (!m_centroidSums.empty())
+            for (int k = 0; k < 3; ++k)
+                m_centroidSums[3 * static_cast<std::size_t>(t) + k] = points[0][k] + points[1][k] + points[2][k];
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::swapPositions(int p, int q)
+{
+    std::swap(m_triangleRanks[static_cast<std::size_t>(p)], m_triangleRanks[static_cast<std::size_t>(q)]);
+    std::swap_ranges(&m_vertices[static_cast<std::size_t>(p) * 9], &m_vertices[static_cast<std::size_t>(p) * 9] + 9,
+                     &m_vertices[static_cast<std::size_t>(q) * 9]);
+    if (!m_centroidSums.empty())
+        std::swap_ranges(&m_centroidSums[static_cast<std::size_t>(p) * 3],
+                         &m_centroidSums[static_cast<std::size_t>(p) * 3] + 3,
+                         &m_centroidSums[static_cast<std::size_t>(q) * 3]);
+}
+
+void CtvxPolyhedronOBBTreeFactory::fitAndSplitNode(int nodeRank, int first, int count, int& nLeft)
+{
+    CqarVect3 axis(1.0, 0.0, 0.0);
+    double splitValue = 0.0;
+    obbFitToSetOfTriangles(nodeRank, first, count, axis, splitValue);
+    setOfTrianglesSplit(first, count, axis, splitValue, nLeft);
+}
+
+void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int count)
+{
+    // Each entry is either a node to build or, with nodeRank -1, the report
+    // of a node whose subtree is complete. A node pushes its report first and
+    // its children above it (first child on top), so reports come in
+    // post-order and ranks are handed out in the order of the recursive
+    // description: both children's ranks before either subtree is built.
+    m_stack.clear();
+    m_stack.push_back({nodeRank, first, count, 1});
+    while (!m_stack.empty()) {
+        StackEntry const e = m_stack.back();
+        m_stack.pop_back();
+        if (e.nodeRank < 0) {
+            if (m_delegate)
+                m_delegate->didBuildNode(static_cast<unsigned int>(e.first));
+            continue;
+        }
+        if (e.depth > m_tree->m_depth)
+            m_tree->m_depth = e.depth;
+
+        int nLeft = 0;
+        fitAndSplitNode(e.nodeRank, e.first, e.count, nLeft);
+        CtvxOBB& box = m_treeObbs[e.nodeRank];
+        m_stack.push_back({-1, e.first, 0, 0});
+        int const nRight = e.count - nLeft;
+        if (nLeft == 1) {
+            box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first)]));
+            if (e.count == 2) {
+                box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first) + 1]));
+            } else {
+                int const r = m_nextObbRank++;
+                box.child2Rank(r);
+                m_stack.push_back({r, e.first + 1, e.count - 1, e.depth + 1});
+            }
+        } else if (nRight == 1) {
+            int const r = m_nextObbRank++;
+            box.child1Rank(r);
+            box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first + nLeft)]));
+            m_stack.push_back({r, e.first, nLeft, e.depth + 1});
+        } else {
+            int const r = m_nextObbRank;
+            m_nextObbRank += 2;
+            box.child1Rank(r);
+            box.child2Rank(r + 1);
+            m_stack.push_back({r + 1, e.first + nLeft, nRight, e.depth + 1});
+            m_stack.push_back({r, e.first, nLeft, e.depth + 1});
+        }
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::setOfTrianglesSplit(int first, int count, CqarVect3 axis, double splitValue,
+                                                       int& nLeft)
+{
+    nLeft = 0;
+    if (count < 1) {
+        nLeft = count / 2;
+        return;
+    }
+    double const a0 = axis[0], a1 = axis[1], a2 = axis[2];
+    double const limit = 3.0 * splitValue;
+    for (int i = 0; i < count; ++i) {
+        int const p = first + i;
+        double s0, s1, s2;
+        if (m_centroidSums.empty()) {
+            float const* v = &m_vertices[static_cast<std::size_t>(p) * 9];
+            s0 = static_cast<double>(v[0]) + static_cast<double>(v[3]) + static_cast<double>(v[6]);
+            s1 = static_cast<double>(v[1]) + static_cast<double>(v[4]) + static_cast<double>(v[7]);
+            s2 = static_cast<double>(v[2]) + static_cast<double>(v[5]) + static_cast<double>(v[8]);
+        } else {
+            double const* s = &m_centroidSums[static_cast<std::size_t>(p) * 3];
+            s0 = s[0];
+            s1 = s[1];
+            s2 = s[2];
+        }
+        double const along = a0 * s0 + a1 * s1 + a2 * s2;
+        // A NaN centroid compares unordered and goes to the first part.
+        if (!(along >= limit)) {
+            if (p != first + nLeft)
+                swapPositions(p, first + nLeft);
+            ++nLeft;
+        }
+    }
+    if (nLeft == 0 || nLeft == count)
+        nLeft = count / 2;
+}
+
+// ---------------------------------------------------------------------------
+// Fits
+
+void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles(int nodeRank, int first, int count, CqarVect3& axis,
+                                                          double& splitValue)
+{
+    switch (m_algoObbPlacement) {
+    case OBB_PLACEMENT_AABB_LIKE:
+        obbFitToSetOfTriangles_AABBLike(nodeRank, first, count, axis, splitValue);
+        break;
+    case OBB_PLACEMENT_DEFAULT:
+        obbFitToSetOfTriangles_Default(nodeRank, first, count, axis, splitValue);
+        break;
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, int first, int count,
+                                                                  CqarVect3& axis, double& splitValue)
+{
+    float axes[3][3];
+    setOfTrianglesComputePrincipalAxis(first, count, axes);
+    float dims[2][3];
+    obbComputeDimensions(first, count, axes, dims);
+
+    CqarMat4 M;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k)
+            M(i, k) = static_cast<double>(axes[i][k]);
+    float const c[3] = {(dims[0][0] + dims[1][0]) * 0.5f, (dims[0][1] + dims[1][1]) * 0.5f,
+                        (dims[0][2] + dims[1][2]) * 0.5f};
+    CqarPoint3 const C = M * CqarPoint3(c[0], c[1], c[2]);
+
+    if (m_isFirstObb) {
+        float m = 0.0f;
+        double w = 0.0;
+        for (int k = 0; k < 3; ++k) {
+            m = std::max(m, (dims[1][k] - dims[0][k]) * 0.5f);
+            w = std::max(w, std::fabs(C[k]));
+        }
+        m_tree->m_scale = static_cast<float>(kHalfMax / ((w + static_cast<double>(m)) * 2.0));
+        m_isFirstObb = false;
+    }
+    float const sigma = m_tree->m_scale <= 1.0f ? m_tree->m_scale : 1.0f;
+
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    // 0.505: the exact half extent enlarged by 1 %.
+    box.halfLengths(((dims[1][0] - dims[0][0]) * 0.505f) * sigma, ((dims[1][1] - dims[0][1]) * 0.505f) * sigma,
+                    ((dims[1][2] - dims[0][2]) * 0.505f) * sigma);
+    box.relativeRotation(CqarQuatF(M));
+    axis.setValue(axes[0][0], axes[1][0], axes[2][0]);
+    splitValue = axis.scalarProduct(C);
+    box.relativeTranslation(static_cast<float>(C[0]) * sigma, static_cast<float>(C[1]) * sigma,
+                            static_cast<float>(C[2]) * sigma);
+    if (s_conservativeBoxes)
+        enlargeToContain(box, first, count);
+}
+
+void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count,
+                                                                   CqarVect3& axis, double& splitValue)
+{
+    float lo[3] = {0.0f, 0.0f, 0.0f};
+    float hi[3] = {0.0f, 0.0f, 0.0f};
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) {
+                float const x = v[3 * j + k];
+                if (i == 0 && j == 0) {
+                    lo[k] = hi[k] = x;
+                } else {
+                    lo[k] = std::min(lo[k], x);
+                    hi[k] = std::max(hi[k], x);
+                }
+            }
+    }
+    float const e[3] = {hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]};
+
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    box.halfLengths(e[0] * 0.5f, e[1] * 0.5f, e[2] * 0.5f);
+    box.relativeTranslation((lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f);
+    // A half-turn about x: the box axes are the poly's axes up to sign.
+    box.relativeRotation(CqarQuatF(0.0f, 1.0f, 0.0f, 0.0f));
+
+    float cx, cy, cz;
+    box.getRelativeTranslations(cx, cy, cz);
+    if (e[0] > e[1] && e[0] > e[2]) {
+        axis.setValue(1.0, 0.0, 0.0);
+        splitValue = cx;
+    } else if (e[2] > e[1]) {
+        axis.setValue(0.0, 0.0, 1.0);
+        splitValue = cz;
+    } else {
+        axis.setValue(0.0, 1.0, 0.0);
+        splitValue = cy;
+    }
+    if (s_conservativeBoxes)
+        enlargeToContain(box, first, count);
+}
+
+void CtvxPolyhedronOBBTreeFactory::setOfTrianglesComputePrincipalAxis(int first, int count, float (*axes)[3])
+{
+    float lo[3] = {0.0f, 0.0f, 0.0f};
+    float hi[3] = {0.0f, 0.0f, 0.0f};
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) {
+                float const x = v[3 * j + k];
+                if (i == 0 && j == 0) {
+                    lo[k] = hi[k] = x;
+                } else {
+                    lo[k] = std::min(lo[k], x);
+                    hi[k] = std::max(hi[k], x);
+                }
+            }
+    }
+    float const c[3] = {(lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f};
+
+    // Scatter about the centre of the bounds (not the mean), one term per
+    // vertex of every triangle, unweighted.
+    float s00 = 0.0f, s01 = 0.0f, s02 = 0.0f, s11 = 0.0f, s12 = 0.0f, s22 = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j) {
+            float const dx = v[3 * j] - c[0];
+            float const dy = v[3 * j + 1] - c[1];
+            float const dz = v[3 * j + 2] - c[2];
+            s00 += dx * dx;
+            s01 += dx * dy;
+            s02 += dx * dz;
+            s11 += dy * dy;
+            s12 += dy * dz;
+            s22 += dz * dz;
+        }
+    }
+    float scatter[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
+    principalAxes(scatter, axes);
+}
+
+void CtvxPolyhedronOBBTreeFactory::obbComputeDimensions(int first, int count, float (*axes)[3],
+                                                        float (*dims)[3]) const
+{
+    for (int k = 0; k < 3; ++k)
+        dims[0][k] = dims[1][k] = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) {
+                float const p = v[3 * j] * axes[0][k] + v[3 * j + 1] * axes[1][k] + v[3 * j + 2] * axes[2][k];
+                if (i == 0 && j == 0) {
+                    dims[0][k] = dims[1][k] = p;
+                } else {
+                    dims[0][k] = std::min(dims[0][k], p);
+                    dims[1][k] = std::max(dims[1][k], p);
+                }
+            }
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::principalAxes(float (*scatter)[3], float (*axes)[3])
+{
+    float d[3];
+    float v[3][3];
+    jacobi(scatter, d, v);
+
+    // With d0 == d1, index 1 counts as the larger; index 2 leads only when
+    // strictly larger than both.
+    int h = d[0] > d[1] ? 0 : 1;
+    int const o = 1 - h;
+    int l;
+    if (d[2] >= d[o]) {
+        if (d[2] > d[h]) {
+            l = h;
+            h = 2;
+        } else {
+            l = 2;
+        }
+    } else {
+        l = o;
+    }
+    float const a0[3] = {v[0][h], v[1][h], v[2][h]};
+    float const a1[3] = {v[0][l], v[1][l], v[2][l]};
+    float a2[3];
+    cross(a0, a1, a2);
+    for (int i = 0; i < 3; ++i) {
+        axes[i][0] = a0[i];
+        axes[i][1] = a1[i];
+        axes[i][2] = a2[i];
+    }
+}
+
+int CtvxPolyhedronOBBTreeFactory::jacobi(float (*a)[3], float* d, float (*v)[3])
+{
+    float b[3], z[3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            v[i][j] = i == j ? 1.0f : 0.0f;
+        b[i] = d[i] = a[i][i];
+        z[i] = 0.0f;
+    }
+    for (int sweep = 0; sweep < 50; ++sweep) {
+        float const sm = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
+        if (static_cast<double>(sm) < kJacobiStop)
+            return sweep;
+        // Early sweeps only rotate away the large entries (sm / 45 each).
+        float const threshold = sweep < 3 ? 0.2f * sm * 0.11111111f : 0.0f;
+        static int const pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+        for (auto const& pq : pairs) {
+            int const p = pq[0];
+            int const q = pq[1];
+            float const g = 100.0f * std::fabs(a[p][q]);
+            if (sweep > 3 && std::fabs(d[p]) + g == std::fabs(d[p]) && std::fabs(d[q]) + g == std::fabs(d[q])) {
+                // The entry is negligible against both diagonal entries.
+                a[p][q] = 0.0f;
+            } else if (std::fabs(a[p][q]) > threshold) {
+                float h = d[q] - d[p];
+                float t;
+                if (std::fabs(h) + g == std::fabs(h)) {
+                    t = a[p][q] / h;
+                } else {
+                    float const theta = 0.5f * h / a[p][q];
+                    float const theta2 = theta * theta;
+                    t = static_cast<float>(1.0 / (static_cast<double>(std::fabs(theta)) +
+                                                  std::sqrt(1.0 + static_cast<double>(theta2))));
+                    if (theta < 0.0f)
+                        t = -t;
+                }
+                float const c = 1.0f / std::sqrt(1.0f + t * t);
+                float const s = t * c;
+                float const tau = s / (1.0f + c);
+                h = t * a[p][q];
+                z[p] -= h;
+                z[q] += h;
+                d[p] -= h;
+                d[q] += h;
+                a[p][q] = 0.0f;
+                // The one remaining off-diagonal pair, read from the upper
+                // triangle: j > q for (0, 1), p < j < q for (0, 2), j < p for
+                // (1, 2).
+                if (p == 0 && q == 1)
+                    rotatePair(a[0][2], a[1][2], s, tau);
+                else if (p == 0)
+                    rotatePair(a[0][1], a[1][2], s, tau);
+                else
+                    rotatePair(a[0][1], a[0][2], s, tau);
+                for (int j = 0; j < 3; ++j)
+                    rotatePair(v[j][p], v[j][q], s, tau);
+            }
+        }
+        for (int i = 0; i < 3; ++i) {
+            b[i] += z[i];
+            d[i] = b[i];
+            z[i] = 0.0f;
+        }
+    }
+    return -1;
+}
+
+void CtvxPolyhedronOBBTreeFactory::triangleComputePrincipalAxis(unsigned int triangle, float (*axes)[3]) const
+{
+    CqarPoint3 p[3];
+    m_poly->getTriangle(triangle, p);
+    double u[3], v[3], w[3];
+    for (int k = 0; k < 3; ++k) {
+        u[k] = p[1][k] - p[0][k];
+        v[k] = p[2][k] - p[0][k];
+        w[k] = p[1][k] - p[2][k];
+    }
+    auto isZero = [](double const* x) { return x[0] == 0.0 && x[1] == 0.0 && x[2] == 0.0; };
+    auto norm2 = [](double const* x) { return x[0] * x[0] + x[1] * x[1] + x[2] * x[2]; };
+    if (isZero(u))
+        std::copy(w, w + 3, u);
+    else if (isZero(v))
+        std::copy(w, w + 3, v);
+    if (isZero(u) && isZero(v) && isZero(w)) {
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k)
+                axes[i][k] = i == k ? 1.0f : 0.0f;
+        return;
+    }
+    // The longest edge becomes the first axis.
+    if (norm2(w) > norm2(u) && norm2(w) > norm2(v))
+        std::copy(w, w + 3, u);
+    else if (norm2(v) > norm2(u))
+        std::swap(u, v);
+    double const nu = std::sqrt(norm2(u));
+    double const nv = std::sqrt(norm2(v));
+    for (int k = 0; k < 3; ++k) {
+        u[k] /= nu;
+        if (nv > 0.0)
+            v[k] /= nv;
+    }
+    auto crossd = [](double const* a, double const* b, double* out) {
+        out[0] = a[1] * b[2] - a[2] * b[1];
+        out[1] = a[2] * b[0] - a[0] * b[2];
+        out[2] = a[0] * b[1] - a[1] * b[0];
+    };
+    auto norm1 = [](double const* x) { return std::fabs(x[0]) + std::fabs(x[1]) + std::fabs(x[2]); };
+    double n[3];
+    crossd(u, v, n);
+    if (norm1(n) < kNeedleNormal) {
+        double const ex[3] = {1.0, 0.0, 0.0};
+        crossd(u, ex, n);
+        if (norm1(n) < kNeedleNormal) {
+            double const ey[3] = {0.0, 1.0, 0.0};
+            crossd(u, ey, n);
+        }
+    }
+    double const nn = std::sqrt(norm2(n));
+    for (int k = 0; k < 3; ++k)
+        n[k] /= nn;
+    double a1[3];
+    crossd(u, n, a1);
+    for (int i = 0; i < 3; ++i) {
+        axes[i][0] = static_cast<float>(u[i]);
+        axes[i][1] = static_cast<float>(a1[i]);
+        axes[i][2] = static_cast<float>(-n[i]);
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::obbFitToOneTriangle(unsigned int triangle, CtvxOBB* box) const
+{
+    float axes[3][3];
+    triangleComputePrincipalAxis(triangle, axes);
+    CqarPoint3 p[3];
+    m_poly->getTriangle(triangle, p);
+    float lo[3] = {0.0f, 0.0f, 0.0f};
+    float hi[3] = {0.0f, 0.0f, 0.0f};
+    for (int j = 0; j < 3; ++j) {
+        float const x = static_cast<float>(p[j][0]);
+        float const y = static_cast<float>(p[j][1]);
+        float const z = static_cast<float>(p[j][2]);
+        for (int k = 0; k < 3; ++k) {
+            float const proj = x * axes[0][k] + y * axes[1][k] + z * axes[2][k];
+            if (j == 0) {
+                lo[k] = hi[k] = proj;
+            } else {
+                lo[k] = std::min(lo[k], proj);
+                hi[k] = std::max(hi[k], proj);
+            }
+        }
+    }
+    CqarMat4 M;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k)
+            M(i, k) = static_cast<double>(axes[i][k]);
+    box->halfLengths((hi[0] - lo[0]) * 0.5f, (hi[1] - lo[1]) * 0.5f, (hi[2] - lo[2]) * 0.5f);
+    box->relativeRotation(CqarQuatF(M));
+    CqarPoint3 const C =
+        M * CqarPoint3((lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f);
+    box->relativeTranslation(static_cast<float>(C[0]), static_cast<float>(C[1]), static_cast<float>(C[2]));
+}
+
+// ---------------------------------------------------------------------------
+// Rounding mend
+
+void CtvxPolyhedronOBBTreeFactory::enlargeToContain(CtvxOBB& box, int first, int count) const
+{
+    // Decode the box exactly as a query does: rotation from the normalised
+    // stored quaternion, centre and half lengths through the tree's scale.
+    CtvxMat4 R;
+    box.getRelativeRotation(R);
+    float cs[3], hs[3];
+    box.getRelativeTranslations(cs[0], cs[1], cs[2]);
+    box.getHalfLengths(hs[0], hs[1], hs[2]);
+    double c[3], r[3][3];
+    for (int i = 0; i < 3; ++i) {
+        c[i] = static_cast<double>(m_tree->convertFromScaledFloat(cs[i]));
+        for (int k = 0; k < 3; ++k)
+            r[i][k] = static_cast<double>(R(i, k));
+    }
+
+    double e[3] = {0.0, 0.0, 0.0};
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j) {
+            double const d0 = static_cast<double>(v[3 * j]) - c[0];
+            double const d1 = static_cast<double>(v[3 * j + 1]) - c[1];
+            double const d2 = static_cast<double>(v[3 * j + 2]) - c[2];
+            for (int k = 0; k < 3; ++k)
+                e[k] = std::max(e[k], std::fabs(r[0][k] * d0 + r[1][k] * d1 + r[2][k] * d2));
+        }
+    }
+    double const reach = std::max(std::fabs(c[0]), std::max(std::fabs(c[1]), std::fabs(c[2]))) +
+                         std::max(e[0], std::max(e[1], e[2]));
+    for (int k = 0; k < 3; ++k) {
+        double const needed = e[k] + kMendMargin * reach;
+        if (static_cast<double>(m_tree->convertFromScaledFloat(hs[k])) < needed)
+            box.m_obbHalfLengths[k] = std::max(box.m_obbHalfLengths[k], roundedUpHalf(*m_tree, needed));
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::enlargeToContain(CtvxObjectOBB& box, int first, int count) const
+{
+    CqarMat4 P;
+    box.getRelativePosition(P);
+    float h[3];
+    box.getHalfLengths(h[0], h[1], h[2]);
+    double e[3] = {0.0, 0.0, 0.0};
+    for (int i = 0; i < count; ++i) {
+        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+        for (int j = 0; j < 3; ++j) {
+            double const d0 = static_cast<double>(v[3 * j]) - P(0, 3);
+            double const d1 = static_cast<double>(v[3 * j + 1]) - P(1, 3);
+            double const d2 = static_cast<double>(v[3 * j + 2]) - P(2, 3);
+            for (int k = 0; k < 3; ++k)
+                e[k] = std::max(e[k], std::fabs(P(0, k) * d0 + P(1, k) * d1 + P(2, k) * d2));
+        }
+    }
+    double const reach = std::max(std::fabs(P(0, 3)), std::max(std::fabs(P(1, 3)), std::fabs(P(2, 3)))) +
+                         std::max(e[0], std::max(e[1], e[2]));
+    for (int k = 0; k < 3; ++k) {
+        double const needed = e[k] + kMendMargin * reach;
+        if (static_cast<double>(h[k]) < needed) {
+            float up = static_cast<float>(needed);
+            if (static_cast<double>(up) < needed)
+                up = std::nextafter(up, HUGE_VALF);
+            h[k] = up;
+        }
+    }
+    box.halfLengths(h[0], h[1], h[2]);
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <tvx/bvtree/CtvxTreeFactory.h>
+
+#include <qar/CqarVect3.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <vector>
+
+class CtvxOBB;
+class CtvxObjectOBB;
+class CtvxPolyhedronOBBTree;
+
+// Builds the OBB tree of a triangle set, top down.
+//
+// A box is fitted to a range of triangles (principal axes by default, or
+// axis-aligned), the range is split at the middle of the box along its
+// longest axis, and both parts are built in turn until single triangles
+// remain, which are coded in their parent box. The first box fitted fixes
+// the tree's storage scale. The set's own box is made from the root. One
+// factory serves one build: CtvxPoly::buildBV() creates it, calls build()
+// and drops it.
+//
+// The descent runs on an explicit stack, so degenerate input (a tree n - 1
+// deep) cannot overflow the call stack; ranks, child codes and the
+// post-order of the didBuildNode reports are those of the recursive
+// description. Vertices are read once through CtvxPoly::getTriangle into a
+// build-time array, so the passes of the fits cost no virtual calls.
+//
+// Stored boxes are binary16: rounding the centre and the quaternion can move
+// and turn a box by more than the 1 % margin of the fit (a flat box has no
+// margin at all across its plane). Unless conservativeBoxes(false) is set,
+// the builder therefore checks each box as the queries decode it and rounds
+// its half lengths up just enough that it contains its triangles; axes,
+// centres and splits are unchanged. The set's own box gets the same check.
+class TVX_API CtvxPolyhedronOBBTreeFactory : public CtvxTreeFactory {
+public:
+    enum EAlgoObbPlacement {
+        OBB_PLACEMENT_AABB_LIKE = 0,
+        OBB_PLACEMENT_DEFAULT = 1
+    };
+
+    static boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> create();
+
+    void build(boost::shared_ptr<CtvxPoly>& poly, boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
+    ~CtvxPolyhedronOBBTreeFactory() override;
+
+    // The fit used by every factory of the process. The library never
+    // changes it; the setter is for tests and tools, and an unknown value
+    // selects the default fit.
+    static EAlgoObbPlacement algoObbPlacement();
+    static void algoObbPlacement(EAlgoObbPlacement algo);
+    // Whether boxes are enlarged to survive their binary16 rounding (on by
+    // default). Switching it off reproduces the boxes as first fitted, for
+    // measurements.
+    static bool conservativeBoxes();
+    static void conservativeBoxes(bool on);
+
+protected:
+    CtvxPolyhedronOBBTreeFactory();
+    void init(boost::shared_ptr<CtvxPolyhedronOBBTreeFactory>& self);
+
+    // The steps of build(), open to derived classes so that a reference
+    // build can be driven from outside. beginBuild binds the poly, sizes the
+    // box array, reads the vertices and returns the triangle count (-1 when
+    // the poly has no OBB tree to fill); fitAndSplitNode writes box nodeRank
+    // over the range and reorders it into nLeft + (count - nLeft)
+    // triangles; endBuild gives the poly its own box and unbinds.
+    int beginBuild(boost::shared_ptr<CtvxPoly>& poly, boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    void fitAndSplitNode(int nodeRank, int first, int count, int& nLeft);
+    void endBuild();
+
+    void buildRecurse(int nodeRank, int first, int count);
+    void setOfTrianglesSplit(int first, int count, CqarVect3 axis, double splitValue, int& nLeft);
+    void obbFitToSetOfTriangles(int nodeRank, int first, int count, CqarVect3& axis, double& splitValue);
+    void obbFitToSetOfTriangles_Default(int nodeRank, int first, int count, CqarVect3& axis, double& splitValue);
+    void obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count, CqarVect3& axis, double& splitValue);
+    void setOfTrianglesComputePrincipalAxis(int first, int count, float (*axes)[3]);
+    void obbComputeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
+    void triangleComputePrincipalAxis(unsigned int triangle, float (*axes)[3]) const;
+    void obbFitToOneTriangle(unsigned int triangle, CtvxOBB* box) const;
+
+    // Cyclic Jacobi eigen-solver for a symmetric 3x3 matrix (only the
+    // diagonal and the upper off-diagonal entries of a are read; a is
+    // destroyed). Eigenvalues go to d, eigenvectors to the columns of v.
+    // Returns the number of sweeps run before the stop test held, or -1
+    // after 50 sweeps without it (d and v then hold the last iterate).
+    static int jacobi(float (*a)[3], float* d, float (*v)[3]);
+    // Axes from the eigen decomposition of a scatter matrix: axis 0 the
+    // direction of largest eigenvalue, axis 1 the second, axis 2 their cross
+    // product. Columns of axes are the axes.
+    static void principalAxes(float (*scatter)[3], float (*axes)[3]);
+
+    std::vector<unsigned int> m_triangleRanks;
+    int m_nextObbRank;
+    CtvxPolyhedronOBBTree* m_tree;
+    boost::shared_ptr<CtvxProgressDelegate> m_delegate;
+    CtvxOBB* m_treeObbs;
+    CtvxPoly* m_poly;
+    bool m_isFirstObb;
+
+private:
+    struct StackEntry {
+        int nodeRank; // -1: report didBuildNode(first)
+        int first;
+        int count;
+        int depth;
+    };
+
+    void readTriangles(unsigned int n);
+    void swapPositions(int p, int q);
+    // The rounding mend: round the half lengths of box up until the box, as
+    // the queries decode it, holds every vertex of the range.
+    void enlargeToContain(CtvxOBB& box, int first, int count) const;
+    void enlargeToContain(CtvxObjectOBB& box, int first, int count) const;
+
+    // Vertices of the triangle at each position of m_triangleRanks, narrowed
+    // to float, nine per position and permuted with it.
+    std::vector<float> m_vertices;
+    // Centroid sums (three doubles per position) in double, as the split
+    // compares them; kept only when some vertex is not exactly a float,
+    // otherwise they are recomputed exactly from m_vertices.
+    std::vector<double> m_centroidSums;
+    std::vector<StackEntry> m_stack;
+    unsigned int m_triangleCount;
+
+    static EAlgoObbPlacement m_algoObbPlacement;
+    static bool s_conservativeBoxes;
+};

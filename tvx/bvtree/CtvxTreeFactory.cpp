@@ -1,0 +1,3 @@
+#include <tvx/bvtree/CtvxTreeFactory.h>
+
+CtvxTreeFactory::~CtvxTreeFactory() = default;

@@ -1,0 +1,96 @@
+#include <tvx/geometry/CtvxPoly.h>
+
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/scene/CtvxObjectOBB.h>
+
+CtvxPoly::CtvxPoly()
+    : m_polyObb(nullptr), m_lastClosestTriangle(-1), m_hasLastClosestPoint(false), m_bvTree(nullptr),
+      m_isBVConstructed(false)
+{
+}
+
+CtvxPoly::~CtvxPoly()
+{
+    delete m_bvTree;
+    delete m_polyObb;
+}
+
+void CtvxPoly::init(boost::shared_ptr<CtvxPoly>& self)
+{
+    m_polyWkPtr = self;
+    resetBV();
+    m_hasLastClosestPoint = false;
+    m_lastClosestTriangle = -1;
+}
+
+void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType)
+{
+    boost::shared_ptr<CtvxPoly> self = m_polyWkPtr.lock();
+    // A poly made without its class's create() has no weak pointer to hand
+    // to its tree; it stays without one rather than building a tree that
+    // cannot find its poly.
+    if (!self || m_isBVConstructed)
+        return;
+    optimizeMemory();
+    m_isBVConstructed = true;
+    try {
+        m_bvTree = new CtvxPolyhedronOBBTree(m_polyWkPtr);
+        boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory = CtvxPolyhedronOBBTreeFactory::create();
+        factory->build(self, delegate);
+    } catch (...) {
+        // Allocation failure: release the half-built tree and let it pass.
+        resetBV();
+        throw;
+    }
+}
+
+void CtvxPoly::resetBV()
+{
+    delete m_bvTree;
+    m_bvTree = nullptr;
+    delete m_polyObb;
+    m_polyObb = nullptr;
+    m_isBVConstructed = false;
+}
+
+int CtvxPoly::getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const
+{
+    tree = m_bvTree;
+    return m_bvTree ? 0 : -1;
+}
+
+void CtvxPoly::setLastClosestInfo(int triangle)
+{
+    m_lastClosestTriangle = triangle;
+    m_hasLastClosestPoint = false;
+}
+
+void CtvxPoly::setLastClosestInfo(int triangle, CqarPoint3& point)
+{
+    m_lastClosestTriangle = triangle;
+    m_lastClosestPoint = point;
+    m_hasLastClosestPoint = true;
+}
+
+void CtvxPoly::getLastClosestPoint(CqarPoint3& point, int& triangle) const
+{
+    if (m_hasLastClosestPoint) {
+        point = m_lastClosestPoint;
+        triangle = m_lastClosestTriangle;
+        return;
+    }
+    triangle = m_lastClosestTriangle >= 0 ? m_lastClosestTriangle : 0;
+    if (static_cast<unsigned int>(triangle) >= countTriangles()) {
+        // Nothing to read: no triangle of that rank (an empty set).
+        point = CqarPoint3(0.0, 0.0, 0.0);
+        triangle = -1;
+        return;
+    }
+    CqarPoint3 vertices[3];
+    getTriangle(static_cast<unsigned int>(triangle), vertices);
+    point = vertices[0];
+}
+
+void CtvxPoly::renderPolyObbs(unsigned int) const {}
