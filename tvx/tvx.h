@@ -18,8 +18,15 @@
 #include <tvx/progress/CtvxProgressDelegate.h>
 
 #include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/CtvxObject.h>
+#include <tvx/scene/CtvxGeometry.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/scene/CtvxCollisionList.h>
 
 #include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
 
 #include <tvx/bvtree/CtvxBoundingVolume.h>
 #include <tvx/bvtree/CtvxBoundingVolumesTree.h>
@@ -28,4 +35,5 @@
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/bvtree/CtvxTreeFactory.h>
+#include <tvx/bvtree/CtvxTreeValidator.h>
 #include <tvx/bvtree/CtvxTrianglesBoundingVolume.h>

@@ -94,3 +94,27 @@ void CtvxPoly::getLastClosestPoint(CqarPoint3& point, int& triangle) const
 }
 
 void CtvxPoly::renderPolyObbs(unsigned int) const {}
+
+void CtvxPoly::polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, float& halfX, float& halfY,
+                              float& halfZ)
+{
+    if (!isActivatedForAnalysis()) {
+        state = CtvxObject::OBB_NONE;
+        return;
+    }
+    if (!m_isBVConstructed)
+        buildBV(s_defaultNullDelegate, BV_OBB_TREE);
+    if (!m_polyObb) {
+        state = CtvxObject::OBB_NONE;
+        return;
+    }
+    state = CtvxObject::OBB_COMPUTED;
+    m_polyObb->getRelativePosition(position);
+    float x, y, z;
+    m_polyObb->getHalfLengths(x, y, z);
+    // The tolerance is added in single precision, as the boxes are kept.
+    float const t = static_cast<float>(maxTolerance());
+    halfX = x + t;
+    halfY = y + t;
+    halfZ = z + t;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tvx/tvxExport.h>
+#include <tvx/scene/CtvxObject.h>
 
 #include <qar/CqarMat4.h>
 #include <qar/CqarVect3.h>
@@ -60,6 +61,12 @@ public:
     void buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType type);
     // Drops the tree and the box; the last-closest hint stays.
     void resetBV();
+    // The enclosing box of the scene object that stands for this set: the
+    // set's own box with maxTolerance() added to each half length, in the
+    // set's frame. OBB_NONE when the set is not activated for analysis or
+    // has no triangles; builds the tree first (silently) when none exists.
+    void polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, float& halfX, float& halfY,
+                        float& halfZ);
 
     bool isBVConstructed() const { return m_isBVConstructed; }
     // 0 and the tree when one exists, -1 and null otherwise. Not owned.

@@ -1,0 +1,180 @@
+#include <tvx/geometry/CtvxPolyhedron.h>
+
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+
+#include <cmath>
+
+std::string const CtvxPolyhedron::m_className = "CtvxPolyhedron";
+
+namespace {
+
+// True when the product with a point adds only zeros to each coordinate:
+// a unit diagonal, zero (of either sign) elsewhere in the rotation block, and
+// a translation of +0, the last term summed, which decides the sign of a
+// zero result. The bottom row does not take part in a point product.
+bool actsAsIdentityOnPoints(CqarMat4 const& m)
+{
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            if (m(r, c) != (r == c ? 1.0 : 0.0))
+                return false;
+        }
+        if (m(r, 3) != 0.0 || std::signbit(m(r, 3)))
+            return false;
+    }
+    return true;
+}
+
+// What the identity's product gives for a stored float: each coordinate
+// plus zeros, the last of them the +0 translation, which turns a -0 into +0.
+// Adding 0.0 reproduces that bit for bit for every finite coordinate.
+inline void widenThroughIdentity(CtvxPoint const& p, CqarPoint3& out)
+{
+    out[0] = static_cast<double>(p.X()) + 0.0;
+    out[1] = static_cast<double>(p.Y()) + 0.0;
+    out[2] = static_cast<double>(p.Z()) + 0.0;
+}
+
+} // namespace
+
+boost::shared_ptr<CtvxPolyhedron> CtvxPolyhedron::create()
+{
+    boost::shared_ptr<CtvxPolyhedron> p(new CtvxPolyhedron());
+    p->init(p, CtvxPolyhedronData::create());
+    return p;
+}
+
+boost::shared_ptr<CtvxPolyhedron> CtvxPolyhedron::create(boost::shared_ptr<CtvxPolyhedronData>& data)
+{
+    boost::shared_ptr<CtvxPolyhedron> p(new CtvxPolyhedron());
+    p->init(p, data);
+    return p;
+}
+
+CtvxPolyhedron::CtvxPolyhedron() = default;
+CtvxPolyhedron::~CtvxPolyhedron() = default;
+
+void CtvxPolyhedron::init(boost::shared_ptr<CtvxPolyhedron>& self, boost::shared_ptr<CtvxPolyhedronData> const& data)
+{
+    m_polyData = data;
+    m_pointsTransform.identity();
+    m_inversePointsTransform.identity();
+    m_pointsTransformIsIdentity = true;
+    boost::shared_ptr<CtvxVirtualPolyhedron> vp = self;
+    CtvxVirtualPolyhedron::init(vp);
+}
+
+std::string const& CtvxPolyhedron::className() const
+{
+    return m_className;
+}
+
+void CtvxPolyhedron::addPoint(float x, float y, float z, unsigned int& rank)
+{
+    CqarPoint3 const p(x, y, z);
+    m_polyData->addPoint(m_inversePointsTransform * p, rank);
+}
+
+void CtvxPolyhedron::addPoint(CqarPoint3 const& point, unsigned int& rank)
+{
+    m_polyData->addPoint(m_inversePointsTransform * point, rank);
+}
+
+void CtvxPolyhedron::addTriangle(unsigned int p1, unsigned int p2, unsigned int p3, unsigned int& rank)
+{
+    m_polyData->addTriangle(p1, p2, p3, rank);
+}
+
+void CtvxPolyhedron::reserveNPoints(unsigned int n)
+{
+    m_polyData->reserveNPoints(n);
+}
+
+void CtvxPolyhedron::reserveNTriangles(unsigned int n)
+{
+    m_polyData->reserveNTriangles(n);
+}
+
+unsigned int CtvxPolyhedron::countPoints() const
+{
+    return m_polyData->countPoints();
+}
+
+unsigned int CtvxPolyhedron::countTriangles() const
+{
+    return m_polyData->countTriangles();
+}
+
+void CtvxPolyhedron::getTriangle(unsigned int rank, CqarPoint3* const points) const
+{
+    CtvxTriangle const& t = m_polyData->triangles()[rank];
+    unsigned int a, b, c;
+    t.getPoints(a, b, c);
+    CtvxPoint const* const pts = m_polyData->points();
+    if (m_pointsTransformIsIdentity) {
+        widenThroughIdentity(pts[a], points[0]);
+        widenThroughIdentity(pts[b], points[1]);
+        widenThroughIdentity(pts[c], points[2]);
+        return;
+    }
+    unsigned int const idx[3] = {a, b, c};
+    for (int k = 0; k < 3; ++k) {
+        CqarPoint3 stored;
+        pts[idx[k]].XYZ(stored);
+        points[k] = m_pointsTransform * stored;
+    }
+}
+
+void CtvxPolyhedron::getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const
+{
+    m_polyData->getTriangle(rank, p1, p2, p3);
+}
+
+void CtvxPolyhedron::getPoint(unsigned int rank, CqarPoint3& point) const
+{
+    CtvxPoint const& p = m_polyData->points()[rank];
+    if (m_pointsTransformIsIdentity) {
+        widenThroughIdentity(p, point);
+        return;
+    }
+    CqarPoint3 stored;
+    p.XYZ(stored);
+    point = m_pointsTransform * stored;
+}
+
+void CtvxPolyhedron::getPoint(unsigned int rank, float& x, float& y, float& z) const
+{
+    CqarPoint3 p;
+    getPoint(rank, p);
+    x = static_cast<float>(p[0]);
+    y = static_cast<float>(p[1]);
+    z = static_cast<float>(p[2]);
+}
+
+void CtvxPolyhedron::setPointsTransform(CqarMat4 const& m)
+{
+    m_pointsTransform = m;
+    m_inversePointsTransform = m.inverse();
+    m_pointsTransformIsIdentity = actsAsIdentityOnPoints(m_pointsTransform);
+}
+
+void CtvxPolyhedron::movePoints(CqarMat4 const& transform)
+{
+    setPointsTransform(transform * m_pointsTransform);
+}
+
+void CtvxPolyhedron::polyTransform(CqarMat4 const& transform)
+{
+    setPointsTransform(transform * m_pointsTransform);
+    if (isBVConstructed()) {
+        resetBV();
+        buildBV(s_defaultNullDelegate, BV_OBB_TREE);
+        needToRecomputeObb(true);
+    }
+}
+
+void CtvxPolyhedron::optimizeMemory()
+{
+    m_polyData->optimizeMemory();
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <tvx/tvxExport.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
+
+#include <qar/CqarMat4.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+
+class CtvxPolyhedronData;
+
+// The polyhedron leaf: a mesh (CtvxPolyhedronData, possibly shared with
+// other polyhedra) seen through a points transform.
+//
+// Create it with create() (a fresh mesh) or create(data) (a shared one),
+// fill it with addPoint and addTriangle, place it, and make it a collision
+// entity to build its OBB tree. Every point read through the polyhedron has
+// gone through the points transform, and every point added through it goes
+// through the inverse first, so a point reads back as it was added (to
+// single-precision storage). Regrouping, scaling and transforming change the
+// points transform only; the stored floats are never rewritten, which is
+// what lets several polyhedra share one mesh.
+class TVX_API CtvxPolyhedron : public CtvxVirtualPolyhedron {
+public:
+    static boost::shared_ptr<CtvxPolyhedron> create();
+    static boost::shared_ptr<CtvxPolyhedron> create(boost::shared_ptr<CtvxPolyhedronData>& data);
+
+    ~CtvxPolyhedron() override;
+
+    std::string const& className() const override;
+
+    void addPoint(float x, float y, float z, unsigned int& rank);
+    void addPoint(CqarPoint3 const& point, unsigned int& rank);
+    void addTriangle(unsigned int p1, unsigned int p2, unsigned int p3, unsigned int& rank);
+    void reserveNPoints(unsigned int n);
+    void reserveNTriangles(unsigned int n);
+
+    unsigned int countPoints() const override;
+    unsigned int countTriangles() const override;
+    void getTriangle(unsigned int rank, CqarPoint3* const points) const override;
+    void getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const override;
+    void getPoint(unsigned int rank, CqarPoint3& point) const override;
+    void getPoint(unsigned int rank, float& x, float& y, float& z) const override;
+    void movePoints(CqarMat4 const& transform) override;
+
+    // Applies transform (in the polyhedron's frame) to the points and
+    // rebuilds the tree at once if one was built.
+    void polyTransform(CqarMat4 const& transform) override;
+    void optimizeMemory() override;
+
+    boost::shared_ptr<CtvxPolyhedronData> polyData() const { return m_polyData; }
+    // Replaces the mesh; an existing tree and box stay as they are.
+    void polyData(boost::shared_ptr<CtvxPolyhedronData> const& data) { m_polyData = data; }
+
+    void getPointsTransform(CqarMat4& m) const { m = m_pointsTransform; }
+
+protected:
+    CtvxPolyhedron();
+    void init(boost::shared_ptr<CtvxPolyhedron>& self, boost::shared_ptr<CtvxPolyhedronData> const& data);
+
+private:
+    void setPointsTransform(CqarMat4 const& m);
+    void invariant() const {}
+
+    static std::string const m_className;
+
+    boost::shared_ptr<CtvxPolyhedronData> m_polyData;
+    CqarMat4 m_pointsTransform;
+    CqarMat4 m_inversePointsTransform;
+    // Reading vertices is the inner loop of every query; most polyhedra are
+    // never moved, and an exact identity lets the product be skipped.
+    bool m_pointsTransformIsIdentity = true;
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <tvx/tvxExport.h>
+#include <tvx/scene/CtvxObject.h>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <string>
+#include <vector>
+
+class CtvxPolyhedronGroup;
+class CtvxVirtualPolyhedron;
+
+// The group node of the scene graph: an ordered set of child objects, leaves
+// or assemblies, each placed relative to it.
+//
+// Moving an assembly moves everything below it. Tolerance, activation,
+// scaling, transforming and collision-entity building are forwarded to the
+// children. Its enclosing box is its single boxed child's box seen from the
+// assembly, or the axis-aligned box (in the assembly's frame) around all
+// boxed children. Making an assembly a collision entity regroups it: the
+// activated polyhedra below are re-expressed in its frame and gathered into
+// one polyhedron group with one OBB tree, so that an analysis treats the
+// assembly as a single triangle set, and everything below is locked until
+// the assembly is degrouped (removeCollisionEntities) or an object below is
+// unlocked. The assembly owns its children; they refer back to it weakly.
+class TVX_API CtvxAssembly : public CtvxObject {
+public:
+    static boost::shared_ptr<CtvxAssembly> create();
+
+    ~CtvxAssembly() override;
+
+    unsigned int countChildren() const { return static_cast<unsigned int>(m_children.size()); }
+    boost::shared_ptr<CtvxObject> child(unsigned int rank) const { return m_children[rank]; }
+    // Appends o (rank -1) or inserts it at rank, keeping its world placement;
+    // o is first taken from its former parent. -1 when this assembly or o is
+    // locked.
+    int attach(boost::shared_ptr<CtvxObject> o, int rank);
+    // Takes o out, keeping its world placement; rank receives the rank it
+    // had. -1 when this assembly or o is locked, or o is not a child.
+    int detach(boost::shared_ptr<CtvxObject>& o, unsigned int& rank);
+    int getPrioritaryChild(boost::shared_ptr<CtvxObject>& c) const;
+
+    bool isRegrouped() const { return m_isRegrouped; }
+    boost::shared_ptr<CtvxPolyhedronGroup> regroupedPoly() const { return m_regroupedPoly; }
+    bool isConstructedRecurse() const;
+
+    void setTolerance(double t) override;
+    int getMaxTolerance(double& m) const override;
+    EActivation activation() const override;
+    int activation(bool b) override;
+    void makeCollisionEntity(boost::shared_ptr<CtvxObject> const& except,
+                             boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
+    void makeCollisionEntity(boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
+    void removeCollisionEntities() override;
+    bool areCollisionEntitiesMade() const override;
+    std::string const& className() const override;
+    void movePointsRecurse(bool toAssemblyFrame, boost::shared_ptr<CtvxAssembly> const& assembly) override;
+    void renderObbs(unsigned int) override {}
+    void invalidateSubHierarchyAbsolutePosition() override;
+    void computeObb() override;
+
+protected:
+    CtvxAssembly();
+    void init(boost::shared_ptr<CtvxAssembly> self);
+
+    int scale(CqarPoint3& centre, double factor) override;
+    int transform(CqarMat4 const& m) override;
+    void lockSubHierarchy(bool b) const override;
+
+    int regroup(boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    int degroup();
+
+private:
+    friend class CtvxObject;
+
+    void activation(bool b, bool& changed) override;
+    void setToleranceRecurse(double t) override;
+
+    void prioritaryChild(boost::shared_ptr<CtvxObject> const& c) { m_prioritaryChild = c; }
+    void isRegrouped(bool b) { m_isRegrouped = b; }
+    void extendInterval(float& lo, float& hi, float v) const;
+    // Replaces the group by a new one over the activated polyhedra below and
+    // builds its tree, reporting to delegate (which may be empty).
+    void rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    // True when some activated polyhedron below is not a member of the group.
+    bool groupMissesActiveLeaf() const;
+
+    void invariant() const {}
+
+    static std::string const m_className;
+
+    std::vector<boost::shared_ptr<CtvxObject>> m_children;
+    boost::shared_ptr<CtvxObject> m_prioritaryChild;
+    bool m_isRegrouped = false;
+    boost::shared_ptr<CtvxPolyhedronGroup> m_regroupedPoly;
+    boost::weak_ptr<CtvxAssembly> m_assemblyWkPtr;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <tvx/tvxExport.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <vector>
+
+class CtvxObject;
+
+// An ordered list of scene objects, the operand of an analysis.
+//
+// An analysis examines every object of its first list against every object
+// of its second; an assembly in a list stands for everything below it. The
+// list shares ownership of its objects, keeps insertion order and allows
+// duplicates. computeComplementary() gives, for a scene root, the maximal
+// sub-trees that avoid every listed object: a ready-made second list for
+// "these objects against the rest of the scene".
+class TVX_API CtvxCollisionList {
+public:
+    static boost::shared_ptr<CtvxCollisionList> create();
+    // A list holding the same objects as other, in the same order.
+    static boost::shared_ptr<CtvxCollisionList> create(boost::shared_ptr<CtvxCollisionList> const& other);
+
+    CtvxCollisionList(CtvxCollisionList const&) = delete;
+    CtvxCollisionList& operator=(CtvxCollisionList const&) = delete;
+    virtual ~CtvxCollisionList();
+
+    unsigned int countObjects() const { return static_cast<unsigned int>(m_objects.size()); }
+    boost::shared_ptr<CtvxObject> object(unsigned int rank) const { return m_objects[rank]; }
+    void add(boost::shared_ptr<CtvxObject> const& o);
+    // Removes the first entry that is o; an absent object is ignored.
+    void remove(boost::shared_ptr<CtvxObject> const& o);
+    // The rank of the first entry that is o and 0, or -1 (rank unchanged).
+    int getObjectRank(boost::shared_ptr<CtvxObject> const& o, unsigned int& rank) const;
+    // Appends to out (emptied first unless append) the maximal sub-trees
+    // under root that contain no listed object, depth first.
+    void computeComplementary(boost::shared_ptr<CtvxObject> const& root, boost::shared_ptr<CtvxCollisionList>& out,
+                              bool append) const;
+
+protected:
+    CtvxCollisionList();
+    void init() {}
+    void init(boost::shared_ptr<CtvxCollisionList> const& other);
+
+private:
+    void resetList() { m_objects.clear(); }
+    void complementStep(boost::shared_ptr<CtvxObject> const& x, CtvxCollisionList& out) const;
+    void invariant() const {}
+
+    std::vector<boost::shared_ptr<CtvxObject>> m_objects;
+};

@@ -1,0 +1,150 @@
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/scene/CtvxAssembly.h>
+
+#include <boost/pointer_cast.hpp>
+
+#include <typeinfo>
+
+boost::shared_ptr<CtvxPolyhedronGroup> CtvxPolyhedronGroup::create(boost::shared_ptr<CtvxAssembly>& assembly)
+{
+    boost::shared_ptr<CtvxPolyhedronGroup> g(new CtvxPolyhedronGroup());
+    g->init(g, assembly);
+    return g;
+}
+
+CtvxPolyhedronGroup::CtvxPolyhedronGroup() = default;
+CtvxPolyhedronGroup::~CtvxPolyhedronGroup() = default;
+
+void CtvxPolyhedronGroup::init(boost::shared_ptr<CtvxPolyhedronGroup>& self, boost::shared_ptr<CtvxAssembly>& assembly)
+{
+    m_assembly = assembly;
+    m_maxTolerance = 0.0;
+    m_isActivatedForAnalysis = true;
+    boost::shared_ptr<CtvxPoly> poly = self;
+    CtvxPoly::init(poly);
+
+    if (assembly)
+        gather(*assembly);
+    std::size_t total = 0;
+    for (auto const& p : m_polyhedra)
+        total += p->countTriangles();
+    m_triangles.resize(total);
+    std::size_t rank = 0;
+    m_allPlainPolyhedra = true;
+    for (auto const& p : m_polyhedra) {
+        if (typeid(*p) != typeid(CtvxPolyhedron))
+            m_allPlainPolyhedra = false;
+        unsigned int const n = p->countTriangles();
+        for (unsigned int k = 0; k < n; ++k, ++rank) {
+            m_triangles[rank].polyhedron = p;
+            m_triangles[rank].localRank = static_cast<int>(k);
+        }
+    }
+    updateMaxTolerance();
+}
+
+void CtvxPolyhedronGroup::gather(CtvxAssembly const& a)
+{
+    // Depth first in child order; sub-assemblies are walked whatever their
+    // activation, deactivated leaves are left out.
+    for (unsigned int i = 0; i < a.countChildren(); ++i) {
+        boost::shared_ptr<CtvxObject> const c = a.child(i);
+        if (boost::shared_ptr<CtvxAssembly> const sub = boost::dynamic_pointer_cast<CtvxAssembly>(c)) {
+            gather(*sub);
+        } else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p =
+                       boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(c)) {
+            if (p->activation() == CtvxObject::ACTIVATED)
+                m_polyhedra.push_back(p);
+        }
+    }
+}
+
+void CtvxPolyhedronGroup::getTriangle(unsigned int rank, CqarPoint3* const points) const
+{
+    CtvxGroupTriangle const& t = m_triangles[rank];
+    if (m_allPlainPolyhedra) {
+        static_cast<CtvxPolyhedron const*>(t.polyhedron.get())
+            ->CtvxPolyhedron::getTriangle(static_cast<unsigned int>(t.localRank), points);
+        return;
+    }
+    t.polyhedron->getTriangle(static_cast<unsigned int>(t.localRank), points);
+}
+
+double CtvxPolyhedronGroup::toleranceForTriangle(unsigned int rank) const
+{
+    return m_triangles[rank].polyhedron->tolerance();
+}
+
+void CtvxPolyhedronGroup::getAbsPos(CqarMat4& position)
+{
+    boost::shared_ptr<CtvxAssembly> const a = m_assembly.lock();
+    if (a)
+        a->getAbsolutePosition(position);
+    else
+        position.identity();
+}
+
+boost::shared_ptr<CtvxObject> CtvxPolyhedronGroup::obj() const
+{
+    return m_assembly.lock();
+}
+
+void CtvxPolyhedronGroup::getTriangleInfo(unsigned int rank, boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron) const
+{
+    polyhedron = m_triangles[rank].polyhedron;
+}
+
+void CtvxPolyhedronGroup::getTriangleInfo(unsigned int rank, boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron,
+                                          int& localRank) const
+{
+    polyhedron = m_triangles[rank].polyhedron;
+    localRank = m_triangles[rank].localRank;
+}
+
+void CtvxPolyhedronGroup::rebuildTreeIfBuilt()
+{
+    if (isBVConstructed()) {
+        resetBV();
+        buildBV(s_defaultNullDelegate, BV_OBB_TREE);
+    }
+}
+
+void CtvxPolyhedronGroup::polyScale(CqarPoint3& centre, double factor)
+{
+    for (auto const& p : m_polyhedra)
+        p->polyScale(centre, factor);
+    rebuildTreeIfBuilt();
+}
+
+void CtvxPolyhedronGroup::polyTransform(CqarMat4 const& transform)
+{
+    for (auto const& p : m_polyhedra)
+        p->polyTransform(transform);
+    rebuildTreeIfBuilt();
+}
+
+void CtvxPolyhedronGroup::optimizeMemory()
+{
+    for (auto const& p : m_polyhedra)
+        p->optimizeMemory();
+}
+
+void CtvxPolyhedronGroup::isActivatedForAnalysis(bool b, bool& changed)
+{
+    if (b != m_isActivatedForAnalysis)
+        changed = true;
+    m_isActivatedForAnalysis = b;
+}
+
+void CtvxPolyhedronGroup::updateMaxTolerance()
+{
+    m_maxTolerance = 0.0;
+    for (auto const& p : m_polyhedra) {
+        if (p->tolerance() > m_maxTolerance)
+            m_maxTolerance = p->tolerance();
+    }
+}
