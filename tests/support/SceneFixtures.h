@@ -1,0 +1,58 @@
+#pragma once
+
+#include <tests/support/Meshes.h>
+
+#include <tvx/progress/CtvxProgressDelegate.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <array>
+#include <string>
+#include <vector>
+
+class CtvxPolyhedronData;
+class CtvxPolyhedron;
+class CtvxObject;
+
+namespace tvxtest {
+
+// The mesh stored as polyhedron data (points narrowed to float).
+boost::shared_ptr<CtvxPolyhedronData> makePolyData(Mesh const& mesh);
+// A polyhedron over a fresh copy of the mesh.
+boost::shared_ptr<CtvxPolyhedron> makePolyhedron(Mesh const& mesh);
+
+// A rigid transform in double precision, p -> R p + t, kept apart from the
+// library's matrix types so that references do not run through them. With
+// a uniform scale folded into R it also serves as a similarity.
+struct Affine {
+    double r[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    double t[3] = {0, 0, 0};
+
+    static Affine rotation(double ax, double ay, double az, double angle);
+    static Affine translation(double x, double y, double z);
+    std::array<double, 3> apply(std::array<double, 3> const& p) const;
+    Affine operator*(Affine const& b) const;
+    // Inverse assuming R is a rotation times a uniform scale.
+    Affine inverseSimilarity() const;
+    double maxAbs() const;
+};
+
+Affine randomRigid(Random& rng, double maxTranslation);
+
+// Records every notification, in order, as text ("build 3", "made 12", ...).
+class RecordingDelegate : public CtvxProgressDelegate {
+public:
+    static boost::shared_ptr<RecordingDelegate> create();
+    void didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const& object, unsigned int triangleCount) override;
+    void didBuildNode(unsigned int firstTrianglePosition) override;
+    void willBuildTree(unsigned int triangleCount) override;
+    void resetProgress(unsigned int value) override;
+
+    std::vector<std::string> events;
+    std::vector<CtvxObject const*> madeObjects;
+
+protected:
+    RecordingDelegate() = default;
+};
+
+} // namespace tvxtest
