@@ -1,0 +1,351 @@
+#pragma once
+
+#include <tvx/math/CtvxMat4.h>
+
+#include <qar/CqarMat4.h>
+#include <qar/CqarVect3.h>
+
+#include <cmath>
+
+// The exact tests that end every branch of a proximity query: separating-axis
+// tests between two oriented boxes and between a box and a triangle, and the
+// distance and contact tests between two triangles.
+//
+// The pair analysis derives from this class (or holds one) and sets
+// m_triangleTolerance, the summed tolerance of the triangle pair under test,
+// before calling triContact; nothing else here has state. The box tests are
+// static, header-inline straight-line code because the tree descent calls them
+// once per box pair. Everything runs in single precision with a fixed order of
+// operations (the build forbids contraction into fused multiply-adds), so the
+// answers are reproducible bit for bit between builds; the places where double
+// precision is used are named where they happen.
+//
+// Conventions shared by the box tests. A separation is how far apart the two
+// projections on an axis are, minus the tolerance t; positive means apart. In
+// overlap mode a test returns the code of the first axis whose separation is
+// positive, or 0. In distance mode `ioBound` is the caller's best distance so
+// far: an axis separating by more than it ends the test at once (the pair
+// cannot beat it) and leaves it unchanged; otherwise the largest positive
+// separation found replaces it and its axis code is returned (an equal later
+// separation does not displace an earlier axis). Every axis used has length at
+// most 1, so a reported separation never exceeds the true clearance, up to
+// rounding.
+class CtvxProximityKernels {
+public:
+    CtvxProximityKernels() = default;
+
+    float triangleTolerance() const { return m_triangleTolerance; }
+    void triangleTolerance(float t) { m_triangleTolerance = t; }
+
+    // --- Triangle tests -----------------------------------------------------
+
+    // Distance between triangles s and t (rows are vertices). Writes a closest
+    // point p on s and q on t; they are meaningful only when the result is
+    // positive (0 means the triangles intersect or touch).
+    float TriDist(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3]) const;
+
+    // Closest points between segment p .. p + a and segment q .. q + b: x on
+    // the first, y on the second; vec is a direction along which the two
+    // points are extreme on their segments, used by TriDist to prove that a
+    // pair of edges holds the closest points of two triangles.
+    void SegPoints(float* const vec, float* const x, float* const y, float const* const p, float const* const a,
+                   float const* const q, float const* const b) const;
+
+    // True when no candidate axis separates triangles p and q by more than
+    // m_triangleTolerance. When false, outSeparation is the separation (minus
+    // the tolerance) along the first separating axis, a lower bound of the
+    // clearance.
+    bool triContact(float const (*const p)[3], float const (*const q)[3], float& outSeparation) const;
+
+    // 1 when the projections of triangles (p1, p2, p3) and (q1, q2, q3) on the
+    // axis overlap within m_triangleTolerance; 0 when they are apart, with the
+    // separation along the unit axis (minus the tolerance) written.
+    int project6(float* axis, float* p1, float* p2, float* p3, float* q1, float* q2, float* q3,
+                 float& outSeparation) const;
+
+    // out = m * in as an affine map (translation in column 3), in single
+    // precision.
+    void PmM(float* const out, float const* const in, CtvxMat4 const& m) const;
+
+    // Copies three double-precision points into a float triangle.
+    void TcT(float (&out)[3][3], CqarPoint3 const* const points) const;
+
+    // --- Box tests ----------------------------------------------------------
+
+    // Box a (half-lengths inA, centred at the origin, axis-aligned) against
+    // box b (half-lengths inB) placed by inR: rotation block rows 0..2,
+    // columns 0..2, translation column 3, mapping b's frame into a's. The tree
+    // form: single-precision placement, tolerance inTolerance. Returns 0 or
+    // the code (1..15) of the separating axis reported.
+    static int boxBoxSeparation(float const* inA, float const* inB, CtvxMat4 const& inR, float inTolerance,
+                                bool inDistanceMode, float& ioBound);
+
+    // The same test on enclosing boxes, whose relative placement comes in
+    // double precision. The boxes already contain their objects' tolerances,
+    // so none is subtracted.
+    static int boxBoxSeparation(float const* inA, float const* inB, CqarMat4 const& inR, bool inDistanceMode,
+                                float& ioBound);
+
+    // Box of half-lengths inH centred at the origin, axis-aligned, against
+    // the triangle (inP0, inP1, inP2) given in the box's frame. Returns 0 or
+    // the code (1..13) of the separating axis reported.
+    static int boxTriangleSeparation(float const* inP0, float const* inP1, float const* inP2, float const* inH,
+                                     float inTolerance, bool inDistanceMode, float& ioBound);
+
+    // Magnitudes of rotation elements are widened by this much in both box
+    // tests. The cross-product axes of nearly parallel edges have length of
+    // the order of the rotation's rounding noise; the radius formulas assume
+    // an exactly orthonormal rotation, so without the widening that noise,
+    // of relative size 1e-7, can make a deep overlap look separated.
+    static constexpr float RotationSlack = 1.0e-6f;
+
+protected:
+    // Sum of the tolerances of the two triangles under test.
+    float m_triangleTolerance = 0.0f;
+
+private:
+    // Scan state shared by the box tests.
+    struct Scan {
+        bool distanceMode;
+        float bound;
+        float best;
+        int result;
+        // Feeds the separation of axis `code`; true when the test must stop
+        // now and return `code`.
+        bool stopsAt(float s, int code)
+        {
+            if (!(s > 0.0f))
+                return false;
+            if (!distanceMode || s > bound)
+                return true;
+            if (s > best) {
+                best = s;
+                result = code;
+            }
+            return false;
+        }
+        int finish(float& ioBound) const
+        {
+            if (result != 0 && distanceMode)
+                ioBound = best;
+            return result;
+        }
+    };
+
+    // Rotation block and translation of box b in box a's frame, at the
+    // precision the placement came in; s(code) is the centre distance
+    // projected on axis `code`, formed at that precision and rounded to
+    // single. Only the projections a scan reaches are computed.
+    template <typename Real>
+    struct Placement {
+        Real B[3][3];
+        Real T[3];
+        float s(int code) const;
+    };
+
+    template <typename Real>
+    static int boxBoxScan(float const* a, float const* b, float const (&F)[3][3], Placement<Real> const& P, float t,
+                          bool distanceMode, float& ioBound);
+
+    void invariant() const {}
+};
+
+template <typename Real>
+inline float CtvxProximityKernels::Placement<Real>::s(int code) const
+{
+    switch (code) {
+    case 1: return static_cast<float>(T[0]);
+    case 2: return static_cast<float>(T[0] * B[0][0] + T[1] * B[1][0] + T[2] * B[2][0]);
+    case 3: return static_cast<float>(T[1]);
+    case 4: return static_cast<float>(T[2]);
+    case 5: return static_cast<float>(T[0] * B[0][1] + T[1] * B[1][1] + T[2] * B[2][1]);
+    case 6: return static_cast<float>(T[0] * B[0][2] + T[1] * B[1][2] + T[2] * B[2][2]);
+    case 7: return static_cast<float>(T[2] * B[1][0] - T[1] * B[2][0]);
+    case 8: return static_cast<float>(T[2] * B[1][1] - T[1] * B[2][1]);
+    case 9: return static_cast<float>(T[2] * B[1][2] - T[1] * B[2][2]);
+    case 10: return static_cast<float>(T[0] * B[2][0] - T[2] * B[0][0]);
+    case 11: return static_cast<float>(T[0] * B[2][1] - T[2] * B[0][1]);
+    case 12: return static_cast<float>(T[0] * B[2][2] - T[2] * B[0][2]);
+    case 13: return static_cast<float>(T[1] * B[0][0] - T[0] * B[1][0]);
+    case 14: return static_cast<float>(T[1] * B[0][1] - T[0] * B[1][1]);
+    default: return static_cast<float>(T[1] * B[0][2] - T[0] * B[1][2]);
+    }
+}
+
+// Axis codes: 1, 3, 4 are box a's axes 0, 1, 2; 2, 5, 6 box b's; 7..15 the
+// cross products Ai x Bj in the order (0,0), (0,1), ..., (2,2), unnormalised
+// (their length is the sine of the angle between the two edges). Face axes
+// come first because they are the cheap ones and prune most pairs.
+template <typename Real>
+inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, float const (&F)[3][3],
+                                            Placement<Real> const& P, float t, bool distanceMode, float& ioBound)
+{
+    Scan scan{distanceMode, ioBound, 0.0f, 0};
+    float r;
+
+    r = a[0] + b[0] * F[0][0] + b[1] * F[0][1] + b[2] * F[0][2];
+    if (scan.stopsAt(std::fabs(P.s(1)) - r - t, 1))
+        return 1;
+    r = b[0] + a[0] * F[0][0] + a[1] * F[1][0] + a[2] * F[2][0];
+    if (scan.stopsAt(std::fabs(P.s(2)) - r - t, 2))
+        return 2;
+    r = a[1] + b[0] * F[1][0] + b[1] * F[1][1] + b[2] * F[1][2];
+    if (scan.stopsAt(std::fabs(P.s(3)) - r - t, 3))
+        return 3;
+    r = a[2] + b[0] * F[2][0] + b[1] * F[2][1] + b[2] * F[2][2];
+    if (scan.stopsAt(std::fabs(P.s(4)) - r - t, 4))
+        return 4;
+    r = b[1] + a[0] * F[0][1] + a[1] * F[1][1] + a[2] * F[2][1];
+    if (scan.stopsAt(std::fabs(P.s(5)) - r - t, 5))
+        return 5;
+    r = b[2] + a[0] * F[0][2] + a[1] * F[1][2] + a[2] * F[2][2];
+    if (scan.stopsAt(std::fabs(P.s(6)) - r - t, 6))
+        return 6;
+
+    r = a[1] * F[2][0] + a[2] * F[1][0] + b[1] * F[0][2] + b[2] * F[0][1];
+    if (scan.stopsAt(std::fabs(P.s(7)) - r - t, 7))
+        return 7;
+    r = a[1] * F[2][1] + a[2] * F[1][1] + b[0] * F[0][2] + b[2] * F[0][0];
+    if (scan.stopsAt(std::fabs(P.s(8)) - r - t, 8))
+        return 8;
+    r = a[1] * F[2][2] + a[2] * F[1][2] + b[0] * F[0][1] + b[1] * F[0][0];
+    if (scan.stopsAt(std::fabs(P.s(9)) - r - t, 9))
+        return 9;
+    r = a[0] * F[2][0] + a[2] * F[0][0] + b[1] * F[1][2] + b[2] * F[1][1];
+    if (scan.stopsAt(std::fabs(P.s(10)) - r - t, 10))
+        return 10;
+    r = a[0] * F[2][1] + a[2] * F[0][1] + b[0] * F[1][2] + b[2] * F[1][0];
+    if (scan.stopsAt(std::fabs(P.s(11)) - r - t, 11))
+        return 11;
+    r = a[0] * F[2][2] + a[2] * F[0][2] + b[0] * F[1][1] + b[1] * F[1][0];
+    if (scan.stopsAt(std::fabs(P.s(12)) - r - t, 12))
+        return 12;
+    r = a[0] * F[1][0] + a[1] * F[0][0] + b[1] * F[2][2] + b[2] * F[2][1];
+    if (scan.stopsAt(std::fabs(P.s(13)) - r - t, 13))
+        return 13;
+    r = a[0] * F[1][1] + a[1] * F[0][1] + b[0] * F[2][2] + b[2] * F[2][0];
+    if (scan.stopsAt(std::fabs(P.s(14)) - r - t, 14))
+        return 14;
+    r = a[0] * F[1][2] + a[1] * F[0][2] + b[0] * F[2][1] + b[1] * F[2][0];
+    if (scan.stopsAt(std::fabs(P.s(15)) - r - t, 15))
+        return 15;
+
+    return scan.finish(ioBound);
+}
+
+inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const* inB, CtvxMat4 const& inR,
+                                                  float inTolerance, bool inDistanceMode, float& ioBound)
+{
+    Placement<float> P;
+    float F[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            P.B[i][j] = inR(i, j);
+            F[i][j] = std::fabs(P.B[i][j]);
+        }
+        P.T[i] = inR(i, 3);
+    }
+    return boxBoxScan(inA, inB, F, P, inTolerance, inDistanceMode, ioBound);
+}
+
+inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const* inB, CqarMat4 const& inR,
+                                                  bool inDistanceMode, float& ioBound)
+{
+    Placement<double> P;
+    float F[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            P.B[i][j] = inR(i, j);
+            F[i][j] = static_cast<float>(std::fabs(P.B[i][j])) + RotationSlack;
+        }
+        P.T[i] = inR(i, 3);
+    }
+    return boxBoxScan(inA, inB, F, P, 0.0f, inDistanceMode, ioBound);
+}
+
+// Box-triangle axes in order: the box faces (codes 10, 11, 12), the nine
+// products of a box axis with a unit edge direction (1..9), the triangle's
+// plane (13). Along every axis the separation is the gap between the two
+// projections; the triangle's projection needs only two vertices on the
+// edge axes because the edge's two ends project alike.
+inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float const* inP1, float const* inP2,
+                                                       float const* inH, float inTolerance, bool inDistanceMode,
+                                                       float& ioBound)
+{
+    Scan scan{inDistanceMode, ioBound, 0.0f, 0};
+    float const t = inTolerance;
+
+    for (int k = 0; k < 3; ++k) {
+        float mn = inP0[k];
+        float mx = inP0[k];
+        if (inP1[k] < mn)
+            mn = inP1[k];
+        if (inP1[k] > mx)
+            mx = inP1[k];
+        if (inP2[k] < mn)
+            mn = inP2[k];
+        if (inP2[k] > mx)
+            mx = inP2[k];
+        float s = mn - inH[k] - t;
+        if (!(s > 0.0f))
+            s = -inH[k] - mx - t;
+        if (scan.stopsAt(s, 10 + k))
+            return 10 + k;
+    }
+
+    float e[3][3];
+    float u[3][3];
+    for (int i = 0; i < 3; ++i) {
+        e[0][i] = inP1[i] - inP0[i];
+        e[1][i] = inP2[i] - inP1[i];
+        e[2][i] = inP0[i] - inP2[i];
+    }
+    for (int k = 0; k < 3; ++k) {
+        float const len = std::sqrt(e[k][0] * e[k][0] + e[k][1] * e[k][1] + e[k][2] * e[k][2]);
+        u[k][0] = e[k][0] / len;
+        u[k][1] = e[k][1] / len;
+        u[k][2] = e[k][2] / len;
+    }
+
+    // Coordinate axis c crossed with edge direction k: (c, k) gives code
+    // 3c + k + 1. Its two nonzero components and the vertex it projects
+    // besides p0 (p2 for edges 0 and 1, p1 for edge 2).
+    for (int c = 0; c < 3; ++c) {
+        int const i1 = (c + 1) % 3;
+        int const i2 = (c + 2) % 3;
+        for (int k = 0; k < 3; ++k) {
+            // X x u = (0, -uz, uy), Y x u = (uz, 0, -ux), Z x u = (-uy, ux, 0):
+            // component i1 is -u[i2] and component i2 is u[i1].
+            float const L1 = -u[k][i2];
+            float const L2 = u[k][i1];
+            float const* const other = k == 2 ? inP1 : inP2;
+            float const pa = L1 * inP0[i1] + L2 * inP0[i2];
+            float const pb = L1 * other[i1] + L2 * other[i2];
+            float const pmin = pa < pb ? pa : pb;
+            float const pmax = pa < pb ? pb : pa;
+            float const r = std::fabs(L1) * inH[i1] + std::fabs(L2) * inH[i2];
+            float s = pmin - r - t;
+            if (!(s > 0.0f))
+                s = -r - pmax - t;
+            int const code = 3 * c + k + 1;
+            if (scan.stopsAt(s, code))
+                return code;
+        }
+    }
+
+    float w[3] = {e[0][1] * e[1][2] - e[0][2] * e[1][1], e[0][2] * e[1][0] - e[0][0] * e[1][2],
+                  e[0][0] * e[1][1] - e[0][1] * e[1][0]};
+    float const wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    w[0] = w[0] / wl;
+    w[1] = w[1] / wl;
+    w[2] = w[2] / wl;
+    float const d = -(w[0] * inP0[0] + w[1] * inP0[1] + w[2] * inP0[2]);
+    float const r = std::fabs(w[0]) * inH[0] + std::fabs(w[1]) * inH[1] + std::fabs(w[2]) * inH[2];
+    float s = d - r - t;
+    if (!(s > 0.0f))
+        s = -d - r - t;
+    if (scan.stopsAt(s, 13))
+        return 13;
+
+    return scan.finish(ioBound);
+}
