@@ -9,7 +9,8 @@ set(TVX_SUB_SOURCES
   CtvxPolyhedronBVTree.cpp
   CtvxPolyhedronOBBTree.cpp
   CtvxTreeFactory.cpp
-  CtvxPolyhedronOBBTreeFactory.cpp)
+  CtvxPolyhedronOBBTreeFactory.cpp
+  CtvxTreeValidator.cpp)
 set(TVX_SUB_HEADERS
   CtvxBoundingVolume.h
   CtvxTrianglesBoundingVolume.h
@@ -18,4 +19,5 @@ set(TVX_SUB_HEADERS
   CtvxPolyhedronBVTree.h
   CtvxPolyhedronOBBTree.h
   CtvxTreeFactory.h
-  CtvxPolyhedronOBBTreeFactory.h)
+  CtvxPolyhedronOBBTreeFactory.h
+  CtvxTreeValidator.h)

@@ -1,0 +1,348 @@
+// Shape of the trees the builder makes, the order of its progress reports,
+// and the explicit-stack descent against a plain recursive reference.
+
+#include "TreeTestUtil.h"
+
+#include <tests/support/RecordingDelegate.h>
+
+#include <tvx/scene/CtvxObjectOBB.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+using namespace tvxtest;
+
+namespace {
+
+// The builder as the recursive description reads, written independently of
+// the library's loop: fit and split a node, code its children, recurse into
+// the first child's part then the second's, report the node last.
+class RecursiveFactory : public CtvxPolyhedronOBBTreeFactory {
+public:
+    static boost::shared_ptr<RecursiveFactory> create()
+    {
+        return boost::shared_ptr<RecursiveFactory>(new RecursiveFactory());
+    }
+
+    void build(boost::shared_ptr<CtvxPoly>& poly, boost::shared_ptr<CtvxProgressDelegate>& delegate) override
+    {
+        int const n = beginBuild(poly, delegate);
+        if (n >= 2)
+            recurse(0, 0, n);
+        endBuild();
+    }
+
+private:
+    void recurse(int node, int first, int count)
+    {
+        int nLeft = 0;
+        fitAndSplitNode(node, first, count, nLeft);
+        ASSERT_GE(nLeft, 1);
+        ASSERT_LE(nLeft, count - 1);
+        CtvxOBB& box = m_treeObbs[node];
+        if (nLeft == 1) {
+            box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first)]));
+            if (count == 2) {
+                box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first) + 1]));
+            } else {
+                int const r = m_nextObbRank++;
+                box.child2Rank(r);
+                recurse(r, first + 1, count - 1);
+            }
+        } else if (count - nLeft == 1) {
+            int const r = m_nextObbRank++;
+            box.child1Rank(r);
+            box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first + nLeft)]));
+            recurse(r, first, nLeft);
+        } else {
+            int const r = m_nextObbRank;
+            m_nextObbRank += 2;
+            box.child1Rank(r);
+            box.child2Rank(r + 1);
+            recurse(r, first, nLeft);
+            recurse(r + 1, first + nLeft, count - nLeft);
+        }
+        if (m_delegate)
+            m_delegate->didBuildNode(static_cast<unsigned int>(first));
+    }
+};
+
+std::vector<CtvxOBB> boxesOf(CtvxPolyhedronOBBTree const& tree)
+{
+    return std::vector<CtvxOBB>(tree.obbs(), tree.obbs() + tree.countObbs());
+}
+
+bool sameBytes(std::vector<CtvxOBB> const& a, std::vector<CtvxOBB> const& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(CtvxOBB)) == 0);
+}
+
+// Small triangles along x at positions growing by a ratio above 2, so the
+// middle of any range's box lies below its last triangle alone and every
+// split peels that one off: a chain n - 1 deep. (Squares of the coordinates
+// must stay finite in float for the fit, which bounds n to about 100.)
+Mesh makeGeometricChain(int n, double ratio)
+{
+    Mesh m;
+    double x = 1e-17;
+    for (int i = 0; i < n; ++i) {
+        unsigned const b = static_cast<unsigned>(m.points.size());
+        m.points.push_back({x, 0.0, 0.0});
+        m.points.push_back({x * 1.001, 0.0, 0.0});
+        m.points.push_back({x, x * 0.001, 0.0});
+        m.triangles.push_back({b, b + 1, b + 2});
+        x *= ratio;
+    }
+    return m;
+}
+
+Mesh identicalTriangles(int n)
+{
+    Mesh m;
+    m.points = {{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}};
+    m.triangles.assign(static_cast<std::size_t>(n), {0u, 1u, 2u});
+    return m;
+}
+
+// Zero-area triangles whose vertices all lie on the x axis.
+Mesh collinearStrip(int n)
+{
+    Mesh m;
+    for (int i = 0; i < n + 2; ++i)
+        m.points.push_back({static_cast<double>(i), 0.0, 0.0});
+    for (unsigned i = 0; i < static_cast<unsigned>(n); ++i)
+        m.triangles.push_back({i, i + 1, i + 2});
+    return m;
+}
+
+void expectSoundShape(TestPoly const& poly, RecordingDelegate const* rec, std::string const& label)
+{
+    unsigned int const n = poly.countTriangles();
+    CtvxPolyhedronOBBTree* tree = treeOf(poly);
+    ASSERT_NE(tree, nullptr) << label;
+    TreeShape const shape = walkTree(*tree, n);
+    EXPECT_EQ(shape.error, "") << label;
+    EXPECT_EQ(tree->depth(), shape.depth) << label;
+    if (rec) {
+        ASSERT_EQ(rec->nodes.size(), n >= 2 ? n - 1 : 0u) << label;
+        if (n >= 2) {
+            EXPECT_EQ(rec->nodes.back(), 0u) << label;
+        }
+        // The reports are the post-order of the boxes, each with the
+        // position of its first triangle in the final permutation, which is
+        // the leaf order of the tree.
+        EXPECT_EQ(rec->nodes, shape.postOrderFirsts) << label;
+    }
+}
+
+} // namespace
+
+TEST(ObbTreeBuild, SmallCountsAsDocumented)
+{
+    // 0 triangles: a tree without boxes, no own box, no report.
+    {
+        auto rec = RecordingDelegate::create();
+        auto poly = builtPoly(Mesh(), rec);
+        EXPECT_TRUE(poly->isBVConstructed());
+        ASSERT_NE(treeOf(*poly), nullptr);
+        EXPECT_EQ(treeOf(*poly)->countObbs(), 0);
+        EXPECT_EQ(poly->polyObb(), nullptr);
+        EXPECT_TRUE(rec->events.empty());
+        int rank = 42;
+        EXPECT_EQ(treeOf(*poly)->getRootObbRank(rank), -1);
+        EXPECT_EQ(rank, 42);
+    }
+    // 1 triangle: no box in the tree but an own box, no report.
+    {
+        Mesh m;
+        m.points = {{0, 0, 0}, {2, 0, 0}, {0, 1, 0}};
+        m.triangles = {{0, 1, 2}};
+        auto rec = RecordingDelegate::create();
+        auto poly = builtPoly(m, rec);
+        EXPECT_EQ(treeOf(*poly)->countObbs(), 0);
+        EXPECT_EQ(treeOf(*poly)->depth(), 0);
+        ASSERT_NE(poly->polyObb(), nullptr);
+        EXPECT_TRUE(rec->events.empty());
+    }
+    // 2 triangles: one box coding both, one report with 0.
+    {
+        Mesh m = makeBox(1, 1, 1);
+        m.triangles.resize(2);
+        auto rec = RecordingDelegate::create();
+        auto poly = builtPoly(m, rec);
+        CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+        ASSERT_EQ(tree->countObbs(), 1);
+        CtvxOBB const* root = tree->getObb(0);
+        EXPECT_TRUE(root->isFirstChildLeaf());
+        EXPECT_TRUE(root->isSecondChildLeaf());
+        std::vector<int> codes{root->getFirstTriangle(), root->getSecondTriangle()};
+        std::sort(codes.begin(), codes.end());
+        EXPECT_EQ(codes, (std::vector<int>{0, 1}));
+        EXPECT_EQ(rec->nodes, (std::vector<unsigned int>{0}));
+        int rank = -7;
+        EXPECT_EQ(tree->getRootObbRank(rank), 0);
+        EXPECT_EQ(rank, 0);
+    }
+    // 3 triangles: the root has one triangle and box 1, which has two.
+    {
+        Mesh m;
+        for (double x : {0.0, 10.0, 10.5}) {
+            unsigned const b = static_cast<unsigned>(m.points.size());
+            m.points.push_back({x, 0, 0});
+            m.points.push_back({x + 0.2, 0, 0});
+            m.points.push_back({x, 0.2, 0});
+            m.triangles.push_back({b, b + 1, b + 2});
+        }
+        auto rec = RecordingDelegate::create();
+        auto poly = builtPoly(m, rec);
+        CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+        ASSERT_EQ(tree->countObbs(), 2);
+        CtvxOBB const* root = tree->getObb(0);
+        EXPECT_NE(root->isFirstChildLeaf(), root->isSecondChildLeaf());
+        int const boxChild = root->isFirstChildLeaf() ? root->getChild2Rank() : root->getChild1Rank();
+        int const lone = root->isFirstChildLeaf() ? root->getFirstTriangle() : root->getSecondTriangle();
+        EXPECT_EQ(boxChild, 1);
+        EXPECT_EQ(lone, 0) << "the far triangle is the one alone";
+        EXPECT_TRUE(tree->getObb(1)->isFirstChildLeaf());
+        EXPECT_TRUE(tree->getObb(1)->isSecondChildLeaf());
+        EXPECT_EQ(tree->depth(), 2);
+        expectSoundShape(*poly, rec.get(), "three");
+    }
+}
+
+TEST(ObbTreeBuild, IdenticalTrianglesSplitByCount)
+{
+    // All centroids on one side of every split: each range is cut in the
+    // middle of its order, 5 = 2 + 3, then 3 = 1 + 2.
+    auto rec = RecordingDelegate::create();
+    auto poly = builtPoly(identicalTriangles(5), rec);
+    CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+    ASSERT_EQ(tree->countObbs(), 4);
+    CtvxOBB const* root = tree->getObb(0);
+    ASSERT_EQ(root->getChild1Rank(), 1);
+    ASSERT_EQ(root->getChild2Rank(), 2);
+    EXPECT_TRUE(tree->getObb(1)->isFirstChildLeaf());
+    EXPECT_TRUE(tree->getObb(1)->isSecondChildLeaf());
+    EXPECT_TRUE(tree->getObb(2)->isFirstChildLeaf());
+    EXPECT_EQ(tree->getObb(2)->getChild2Rank(), 3);
+    // Halving keeps the order: ranks 0, 1 | 2 | 3, 4.
+    EXPECT_EQ(tree->getObb(1)->getFirstTriangle(), 0);
+    EXPECT_EQ(tree->getObb(1)->getSecondTriangle(), 1);
+    EXPECT_EQ(tree->getObb(2)->getFirstTriangle(), 2);
+    EXPECT_EQ(rec->nodes, (std::vector<unsigned int>{0, 3, 2, 0}));
+    expectSoundShape(*poly, rec.get(), "identical");
+}
+
+TEST(ObbTreeBuild, ShapeAndReportsOnManyMeshes)
+{
+    Random rng(20261207);
+    std::vector<std::pair<std::string, Mesh>> meshes;
+    for (int n : {2, 3, 4, 5, 7, 8, 16, 33, 100, 257, 1000, 4097})
+        meshes.emplace_back("soup " + std::to_string(n), makeSoup(rng, n, 10.0, 1.0));
+    meshes.emplace_back("icosphere", makeIcosphere(3, 2.0));
+    meshes.emplace_back("uvsphere", makeUVSphere(13, 7, 1.0));
+    meshes.emplace_back("torus", makeTorus(31, 9, 3.0, 0.7));
+    meshes.emplace_back("grid", makeGrid(17, 9, 4.0, 2.0));
+    meshes.emplace_back("needle", makeNeedle(11, 50.0, 0.01));
+    meshes.emplace_back("strip", makeStrip(999, 0.1));
+    meshes.emplace_back("box", makeBox(1, 2, 3));
+    meshes.emplace_back("identical", identicalTriangles(37));
+    meshes.emplace_back("collinear", collinearStrip(50));
+    for (auto const& [label, mesh] : meshes) {
+        for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
+                          CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE}) {
+            CtvxPolyhedronOBBTreeFactory::algoObbPlacement(algo);
+            auto rec = RecordingDelegate::create();
+            auto poly = builtPoly(mesh, rec);
+            expectSoundShape(*poly, rec.get(), label + (algo ? " default" : " aabb"));
+        }
+    }
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+}
+
+TEST(ObbTreeBuild, ExplicitStackMatchesRecursiveReference)
+{
+    Random rng(77);
+    std::vector<std::pair<std::string, Mesh>> meshes;
+    for (int i = 0; i < runs(40); ++i) {
+        int const n = 2 + static_cast<int>(rng.below(300));
+        meshes.emplace_back("soup seed 77 #" + std::to_string(i) + " n=" + std::to_string(n),
+                            makeSoup(rng, n, rng.uniform(0.1, 1000.0), rng.uniform(0.01, 5.0)));
+    }
+    meshes.emplace_back("icosphere", makeIcosphere(2, 1.0));
+    meshes.emplace_back("grid", makeGrid(12, 12, 1.0, 1.0));
+    meshes.emplace_back("identical", identicalTriangles(29));
+    meshes.emplace_back("chain", makeGeometricChain(100, 2.2));
+    for (bool conservative : {true, false}) {
+        CtvxPolyhedronOBBTreeFactory::conservativeBoxes(conservative);
+        for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
+                          CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE}) {
+            CtvxPolyhedronOBBTreeFactory::algoObbPlacement(algo);
+            for (auto const& [label, mesh] : meshes) {
+                auto rec = RecordingDelegate::create();
+                auto poly = builtPoly(mesh, rec);
+                CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+                std::vector<CtvxOBB> const built = boxesOf(*tree);
+                double const scale = tree->scale();
+                CtvxObjectOBB const own = *poly->polyObb();
+
+                auto refRec = RecordingDelegate::create();
+                boost::shared_ptr<CtvxProgressDelegate> d = refRec;
+                boost::shared_ptr<CtvxPoly> base = poly;
+                RecursiveFactory::create()->build(base, d);
+                SCOPED_TRACE(label + (algo ? " default" : " aabb") + (conservative ? " mended" : " raw"));
+                EXPECT_TRUE(sameBytes(built, boxesOf(*tree)));
+                EXPECT_EQ(scale, tree->scale());
+                EXPECT_EQ(rec->nodes, refRec->nodes);
+                float a[3], b[3];
+                own.getHalfLengths(a[0], a[1], a[2]);
+                poly->polyObb()->getHalfLengths(b[0], b[1], b[2]);
+                EXPECT_TRUE(std::equal(a, a + 3, b));
+            }
+        }
+    }
+    CtvxPolyhedronOBBTreeFactory::conservativeBoxes(true);
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+}
+
+TEST(ObbTreeBuild, GeometricChainIsDeep)
+{
+    // Every split peels the farthest triangle off, so the tree is a chain:
+    // as deep as the float range lets positions grow.
+    int const n = 100;
+    auto rec = RecordingDelegate::create();
+    auto poly = builtPoly(makeGeometricChain(n, 2.2), rec);
+    expectSoundShape(*poly, rec.get(), "chain");
+    EXPECT_EQ(treeOf(*poly)->depth(), n - 1);
+}
+
+TEST(ObbTreeBuild, DegenerateLargeInputsBuildQuickly)
+{
+    // 100,000 identical triangles and a 100,000-triangle strip of zero-area
+    // triangles on one line: no stack growth with depth, and every triangle
+    // coded once.
+    int const n = 100000;
+    for (auto const& [label, mesh] :
+         std::vector<std::pair<std::string, Mesh>>{{"identical", identicalTriangles(n)}, {"collinear", collinearStrip(n)},
+                                                   {"strip", makeStrip(n, 1.0)}}) {
+        auto const start = std::chrono::steady_clock::now();
+        auto poly = builtPoly(mesh);
+        double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+        TreeShape const shape = walkTree(*tree, static_cast<unsigned int>(n));
+        EXPECT_EQ(shape.error, "") << label;
+        EXPECT_EQ(tree->depth(), shape.depth) << label;
+        std::cout << label << ": " << n << " triangles, depth " << tree->depth() << ", " << seconds << " s\n";
+    }
+}
+
+TEST(ObbTreeBuild, ReadsEachTriangleOnce)
+{
+    // The fits work on a copy of the vertices made in one pass.
+    auto poly = TestPoly::create(makeIcosphere(4, 1.0));
+    poly->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);
+    EXPECT_EQ(poly->getTriangleCalls, static_cast<long long>(poly->countTriangles()));
+}
