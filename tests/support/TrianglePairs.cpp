@@ -57,7 +57,7 @@ Vec3 pointOn(Random& rng, Tri const& t, bool onEdge)
 void makeGeneral(Random& rng, float (&s)[3][3], float (&t)[3][3], double scale, Vec3 const& offset)
 {
     Tri const a = randomTri(rng, offset, scale);
-    Tri const b = randomTri(rng, offset + randomIn(rng, -1.5 * scale, 1.5 * scale), scale);
+    Tri const b = randomTri(rng, offset + randomIn(rng, -scale, scale), scale);
     store(s, a);
     store(t, b);
 }

@@ -1,6 +1,7 @@
 #include <tvx/analysis/CtvxProximityKernels.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -96,6 +97,21 @@ inline int nearestSameSide(float const* d)
         return k;
     }
     return -1;
+}
+
+// True when v projects strictly inside the triangle f (edges fv, normal n):
+// on the inner side of the plane through each edge that contains n.
+inline bool insideFace(float const* v, float const (*f)[3], float const (*fv)[3], float const* n)
+{
+    float w[3];
+    float z[3];
+    for (int m = 0; m < 3; ++m) {
+        vCross(w, n, fv[m]);
+        vSub(z, v, f[m]);
+        if (!(vDot(z, w) > 0.0f))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -250,8 +266,9 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
     float sn[3];
     vCross(sn, sv[0], sv[1]);
     float const snl = vDot(sn, sn);
-    if (hasFaceNormal(snl, sv[0], sv[1], sv[2])) {
-        float tp[3];
+    bool const sFace = hasFaceNormal(snl, sv[0], sv[1], sv[2]);
+    float tp[3] = {0.0f, 0.0f, 0.0f};
+    if (sFace) {
         for (int k = 0; k < 3; ++k) {
             vSub(z, s[0], t[k]);
             tp[k] = vDot(z, sn);
@@ -260,14 +277,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
         if (k >= 0) {
             // t lies on one side of the plane of s. If its nearest vertex
             // projects inside s, that vertex and its foot are the answer.
-            bool inside = true;
-            for (int m = 0; m < 3 && inside; ++m) {
-                float w[3];
-                vCross(w, sn, sv[m]);
-                vSub(z, t[k], s[m]);
-                inside = vDot(z, w) > 0.0f;
-            }
-            if (inside) {
+            if (insideFace(t[k], s, sv, sn)) {
                 vAddScaled(p, t[k], tp[k] / snl, sn);
                 vCopy(q, t[k]);
                 vSub(z, p, q);
@@ -281,8 +291,54 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
     float tn[3];
     vCross(tn, tv[0], tv[1]);
     float const tnl = vDot(tn, tn);
-    if (hasFaceNormal(tnl, tv[0], tv[1], tv[2])) {
-        float sp[3];
+    bool const tFace = hasFaceNormal(tnl, tv[0], tv[1], tv[2]);
+    float sp[3] = {0.0f, 0.0f, 0.0f};
+
+    // The pair is disjoint and the best edge pair is taken as the closest.
+    // In exact arithmetic no vertex facing the other triangle's interior can
+    // be closer on the paths that come here, but the side tests above read
+    // signs of plane distances that rounding can flip when the triangles
+    // are nearly coplanar: a triangle resting on another, rotated off the
+    // coordinate planes, could then come out a whole edge length apart.
+    // Every vertex that projects inside the other face is therefore also a
+    // candidate; it can only lower the answer, and it is an actual pair of
+    // points of the two triangles.
+    auto edgesOrFaces = [&]() -> float {
+        float foot[3];
+        if (sFace) {
+            for (int k = 0; k < 3; ++k) {
+                if (!insideFace(t[k], s, sv, sn))
+                    continue;
+                vAddScaled(foot, t[k], tp[k] / snl, sn);
+                vSub(z, foot, t[k]);
+                float const dd = vDot(z, z);
+                if (dd < mindd) {
+                    mindd = dd;
+                    vCopy(minP, foot);
+                    vCopy(minQ, t[k]);
+                }
+            }
+        }
+        if (tFace) {
+            for (int k = 0; k < 3; ++k) {
+                if (!insideFace(s[k], t, tv, tn))
+                    continue;
+                vAddScaled(foot, s[k], sp[k] / tnl, tn);
+                vSub(z, s[k], foot);
+                float const dd = vDot(z, z);
+                if (dd < mindd) {
+                    mindd = dd;
+                    vCopy(minP, s[k]);
+                    vCopy(minQ, foot);
+                }
+            }
+        }
+        vCopy(p, minP);
+        vCopy(q, minQ);
+        return std::sqrt(mindd);
+    };
+
+    if (tFace) {
         for (int k = 0; k < 3; ++k) {
             vSub(z, t[0], s[k]);
             sp[k] = vDot(z, tn);
@@ -291,21 +347,11 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
         if (k < 0) {
             // s meets the plane of t. Unless an edge pair or the face of s
             // showed the triangles apart, they intersect.
-            if (shownDisjoint) {
-                vCopy(p, minP);
-                vCopy(q, minQ);
-                return std::sqrt(mindd);
-            }
+            if (shownDisjoint)
+                return edgesOrFaces();
             return 0.0f;
         }
-        bool inside = true;
-        for (int m = 0; m < 3 && inside; ++m) {
-            float w[3];
-            vCross(w, tn, tv[m]);
-            vSub(z, s[k], t[m]);
-            inside = vDot(z, w) > 0.0f;
-        }
-        if (inside) {
+        if (insideFace(s[k], t, tv, tn)) {
             vCopy(p, s[k]);
             vAddScaled(q, s[k], sp[k] / tnl, tn);
             vSub(z, p, q);
@@ -313,16 +359,11 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
         }
         // Disjoint, and no vertex faces the other triangle: the closest
         // pair is the best edge pair.
-        vCopy(p, minP);
-        vCopy(q, minQ);
-        return std::sqrt(mindd);
+        return edgesOrFaces();
     }
 
-    if (shownDisjoint) {
-        vCopy(p, minP);
-        vCopy(q, minQ);
-        return std::sqrt(mindd);
-    }
+    if (shownDisjoint)
+        return edgesOrFaces();
     return 0.0f;
 }
 
@@ -359,7 +400,18 @@ int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3,
 
     // The axis is not normalised: scale the tolerance to it instead, and
     // divide only the separation that is reported.
-    float const len = std::sqrt(vDot(axis, axis));
+    float const len2 = vDot(axis, axis);
+    float len = std::sqrt(len2);
+    if (len2 < std::numeric_limits<float>::min()) {
+        // The squared length of a product of three short edges (triangles
+        // below about 1e-6 across) underflows in single precision and its
+        // root loses every digit, turning a separation into infinity. The
+        // length itself is representable; take it from double precision.
+        double const x = axis[0];
+        double const y = axis[1];
+        double const zz = axis[2];
+        len = static_cast<float>(std::sqrt(x * x + y * y + zz * zz));
+    }
     float const tl = len * m_triangleTolerance;
     if (mn1 > mx2 + tl) {
         outSeparation = (mn1 - mx2 - tl) / len;
@@ -426,6 +478,27 @@ bool CtvxProximityKernels::triContact(float const (*const p)[3], float const (*c
         vCross(axis, f[j], nq);
         if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
             return false;
+    }
+
+    // The axes above are complete only when both triangles have a normal.
+    // A triangle with repeated or exactly collinear vertices is a segment or
+    // a point, and then the separating direction can be one they never
+    // form: the in-plane normal of a segment lying in the other triangle's
+    // plane, the common normal of two parallel segments, the line between
+    // two points. Such pairs would all be reported in contact whatever
+    // their distance. Their exact distance through the edges settles them.
+    bool const pFlat = np[0] == 0.0f && np[1] == 0.0f && np[2] == 0.0f;
+    bool const qFlat = nq[0] == 0.0f && nq[1] == 0.0f && nq[2] == 0.0f;
+    if (pFlat || qFlat) {
+        float const pt[3][3] = {{p1[0], p1[1], p1[2]}, {p2[0], p2[1], p2[2]}, {p3[0], p3[1], p3[2]}};
+        float const qt[3][3] = {{q1[0], q1[1], q1[2]}, {q2[0], q2[1], q2[2]}, {q3[0], q3[1], q3[2]}};
+        float cp[3];
+        float cq[3];
+        float const d = TriDist(cp, cq, pt, qt) - m_triangleTolerance;
+        if (d > 0.0f) {
+            outSeparation = d;
+            return false;
+        }
     }
     return true;
 }
