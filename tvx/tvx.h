@@ -37,3 +37,12 @@
 #include <tvx/bvtree/CtvxTreeFactory.h>
 #include <tvx/bvtree/CtvxTreeValidator.h>
 #include <tvx/bvtree/CtvxTrianglesBoundingVolume.h>
+
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/analysis/CtvxGeometrySubElement.h>
+#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
+#include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/analysis/CtvxTypedAnalysis.h>

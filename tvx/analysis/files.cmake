@@ -1,4 +1,10 @@
 # Sources of this subsystem, relative to this folder, and the headers that
 # are installed (everything else here is internal).
-set(TVX_SUB_SOURCES CtvxProximityKernels.cpp)
-set(TVX_SUB_HEADERS)
+set(TVX_SUB_SOURCES CtvxProximityKernels.cpp
+  CtvxGeometrySubElement.cpp CtvxPolyhedronTriangle.cpp CtvxGeometryPoint.cpp
+  CtvxCollision.cpp CtvxDistance.cpp
+  CtvxTypedAnalysis.cpp CtvxPolyhedronPolyhedronTypedAnalysis.cpp CtvxAnalysis.cpp)
+set(TVX_SUB_HEADERS
+  CtvxGeometrySubElement.h CtvxPolyhedronTriangle.h CtvxGeometryPoint.h
+  CtvxCollision.h CtvxDistance.h
+  CtvxTypedAnalysis.h CtvxPolyhedronPolyhedronTypedAnalysis.h CtvxAnalysis.h)

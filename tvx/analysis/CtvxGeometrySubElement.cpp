@@ -1,0 +1,3 @@
+#include <tvx/analysis/CtvxGeometrySubElement.h>
+
+CtvxGeometrySubElement::~CtvxGeometrySubElement() = default;

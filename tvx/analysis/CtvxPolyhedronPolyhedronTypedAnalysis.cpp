@@ -1,0 +1,472 @@
+#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
+
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
+
+#include <cmath>
+
+namespace {
+
+inline int encodeChild(int code)
+{
+    // Box codes stay as they are (> 0); triangle -t (<= 0) becomes -t - 1 so
+    // that triangle 0 does not collide with the root box.
+    return code > 0 ? code : code - 1;
+}
+
+inline unsigned int triangleOf(int encoded)
+{
+    return static_cast<unsigned int>(-(encoded + 1));
+}
+
+} // namespace
+
+CtvxPolyhedronPolyhedronTypedAnalysis::CtvxPolyhedronPolyhedronTypedAnalysis(
+    boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2)
+    : m_poly1(poly1.get()),
+      m_poly1ShPtr(poly1),
+      m_poly2(poly2.get()),
+      m_poly2ShPtr(poly2),
+      m_analysisType(CtvxAnalysis::FIRST_COLLISION),
+      m_isDistanceFound(false),
+      m_isCollisionFound(false),
+      m_obbs1(nullptr),
+      m_obbs2(nullptr),
+      m_tree1(nullptr),
+      m_tree2(nullptr),
+      m_closestTriangle1(-1),
+      m_closestTriangle2(-1),
+      m_polyTolerance(static_cast<float>(poly2->maxTolerance() + poly1->maxTolerance())),
+      m_triangleTolerance(0.0f)
+{
+}
+
+CtvxPolyhedronPolyhedronTypedAnalysis::~CtvxPolyhedronPolyhedronTypedAnalysis() = default;
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType type, bool& collided,
+                                                    boost::shared_ptr<CtvxCollision>& collision,
+                                                    bool& distanceFound,
+                                                    boost::shared_ptr<CtvxDistance>& distance)
+{
+    m_boxTests = 0;
+    m_triangleTests = 0;
+    CtvxPolyhedronBVTree* bv1 = nullptr;
+    CtvxPolyhedronBVTree* bv2 = nullptr;
+    m_poly1->getBoundingVolumes(bv1);
+    m_poly2->getBoundingVolumes(bv2);
+    m_tree1 = dynamic_cast<CtvxPolyhedronOBBTree*>(bv1);
+    m_tree2 = dynamic_cast<CtvxPolyhedronOBBTree*>(bv2);
+    bool const distanceQuery =
+        type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
+
+    if (m_tree1 && m_tree2) {
+        m_analysisType = type;
+        m_distance = distance;
+        m_collision = collision;
+        m_isDistanceFound = false;
+        m_isCollisionFound = false;
+        m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->getObb(0) : nullptr;
+        m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->getObb(0) : nullptr;
+
+        unsigned int const n1 = m_poly1->countTriangles();
+        unsigned int const n2 = m_poly2->countTriangles();
+        if (m_poly1->isActivatedForAnalysis() && m_poly2->isActivatedForAnalysis() && n1 > 0 && n2 > 0) {
+            CqarMat4 a1, a2;
+            m_poly1->getAbsPos(a1);
+            m_poly2->getAbsPos(a2);
+            m_poly2ToPoly1 = CtvxMat4(a1.inverse() * a2);
+
+            if (distanceQuery) {
+                CqarPoint3 q1, q2;
+                int t1 = -1, t2 = -1;
+                m_poly1->getLastClosestPoint(q1, t1);
+                m_poly2->getLastClosestPoint(q2, t2);
+                // A hint left by geometry that has since lost triangles
+                // (replaced mesh data) must not index past the end.
+                if (t1 < 0 || static_cast<unsigned int>(t1) >= n1) {
+                    m_poly1->setLastClosestInfo(0);
+                    m_poly1->getLastClosestPoint(q1, t1);
+                }
+                if (t2 < 0 || static_cast<unsigned int>(t2) >= n2) {
+                    m_poly2->setLastClosestInfo(0);
+                    m_poly2->getLastClosestPoint(q2, t2);
+                }
+                CqarPoint3 const q2in1 = m_poly2ToPoly1 * q2;
+                if (type == CtvxAnalysis::EXACT_DISTANCE) {
+                    m_closestTriangle1 = t1;
+                    m_closestPoint1 = q1;
+                    m_closestTriangle2 = t2;
+                    m_closestPoint2 = q2in1;
+                }
+                float const h = static_cast<float>(q1.distanceFrom(q2in1)) -
+                                static_cast<float>(m_poly1->toleranceForTriangle(static_cast<unsigned int>(t1))) -
+                                static_cast<float>(m_poly2->toleranceForTriangle(static_cast<unsigned int>(t2)));
+                if (!(h > 0.0f)) {
+                    m_isCollisionFound = true;
+                    m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, t1),
+                                         CtvxPolyhedronTriangle::create(m_poly2ShPtr, t2));
+                    m_poly1->setLastClosestInfo(t1, q1);
+                    m_poly2->setLastClosestInfo(t2, q2);
+                } else if (h < m_distance->distance()) {
+                    m_distance->setDistance(h);
+                    m_isDistanceFound = true;
+                    m_poly1->setLastClosestInfo(t1, q1);
+                    m_poly2->setLastClosestInfo(t2, q2);
+                }
+            }
+            if (!m_isCollisionFound)
+                descend();
+        }
+    }
+
+    distanceFound = m_isDistanceFound;
+    collided = m_isCollisionFound;
+
+    if (m_isDistanceFound && type == CtvxAnalysis::EXACT_DISTANCE) {
+        boost::shared_ptr<CtvxVirtualPolyhedron> g1, g2;
+        m_poly1->getTriangleInfo(static_cast<unsigned int>(m_closestTriangle1), g1);
+        m_poly2->getTriangleInfo(static_cast<unsigned int>(m_closestTriangle2), g2);
+        CqarMat4 a1, a2, G1, G2;
+        m_poly1->getAbsPos(a1);
+        m_poly2->getAbsPos(a2);
+        if (g1)
+            g1->getAbsolutePosition(G1);
+        if (g2)
+            g2->getAbsolutePosition(G2);
+        m_poly1->setLastClosestInfo(m_closestTriangle1, m_closestPoint1);
+        m_closestPoint2 = a1 * m_closestPoint2;
+        CqarPoint3 s2 = a2.inverse() * m_closestPoint2;
+        CqarPoint3 const abs1 = a1 * m_closestPoint1;
+        // The relative points are in the owning polyhedron's placement frame,
+        // where its mesh coordinates live, also for a member of a regrouped
+        // assembly (whose triangles this query saw in the assembly's frame).
+        CqarPoint3 const rel1 = G1.inverse() * abs1;
+        CqarPoint3 const rel2 = G2.inverse() * m_closestPoint2;
+        boost::shared_ptr<CtvxGeometryPoint> const point1 = CtvxGeometryPoint::create(g1, abs1, rel1);
+        boost::shared_ptr<CtvxGeometryPoint> const point2 = CtvxGeometryPoint::create(g2, m_closestPoint2, rel2);
+        m_poly2->setLastClosestInfo(m_closestTriangle2, s2);
+        m_distance->setDistance(m_distance->distance(), point1, point2);
+    }
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
+{
+    bool const boxes1 = m_obbs1 != nullptr;
+    bool const boxes2 = m_obbs2 != nullptr;
+    m_steps.clear();
+    m_steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 2));
+    m_steps.push_back(Step{boxes1 ? 0 : -1, boxes2 ? 0 : -1});
+
+    float tri1[3][3], tri2[3][3];
+    CtvxMat4 p1, p2;
+    float half[3];
+    bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS;
+    while (!m_steps.empty()) {
+        // After the first contact of a query that wants one, everything
+        // pending is dropped.
+        if (m_isCollisionFound && !allContacts)
+            break;
+        Step const s = m_steps.back();
+        m_steps.pop_back();
+        if (s.first >= 0 && s.second >= 0) {
+            CtvxOBB* const b1 = m_obbs1 + s.first;
+            CtvxOBB* const b2 = m_obbs2 + s.second;
+            boxPlacement(b1, m_tree1, p1, half);
+            boxPlacement(b2, m_tree2, p2, half);
+            computeObbObb(b1, b2, p1.inverse(), p2);
+        } else if (s.first >= 0) {
+            CtvxOBB* const b1 = m_obbs1 + s.first;
+            boxPlacement(b1, m_tree1, p1, half);
+            unsigned int const t2 = triangleOf(s.second);
+            readTriangle(m_poly2, t2, tri2);
+            computeObbTriangle(b1, p1.inverse(), t2, tri2);
+        } else if (s.second >= 0) {
+            CtvxOBB* const b2 = m_obbs2 + s.second;
+            boxPlacement(b2, m_tree2, p2, half);
+            unsigned int const t1 = triangleOf(s.first);
+            readTriangle(m_poly1, t1, tri1);
+            computeTriangleObb(t1, tri1, b2, p2);
+        } else {
+            unsigned int const t1 = triangleOf(s.first);
+            unsigned int const t2 = triangleOf(s.second);
+            readTriangle(m_poly1, t1, tri1);
+            readTriangle(m_poly2, t2, tri2);
+            computeTriangleTriangle(t1, tri1, t2, tri2);
+        }
+    }
+    m_steps.clear();
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+                                                         CtvxMat4& placement, float (&half)[3]) const
+{
+    box->getRelativeRotation(placement);
+    float x, y, z;
+    box->getRelativeTranslations(x, y, z);
+    placement.setColumn(4, tree->convertFromScaledFloat(x), tree->convertFromScaledFloat(y),
+                        tree->convertFromScaledFloat(z), 1.0f);
+    box->getHalfLengths(x, y, z);
+    half[0] = tree->convertFromScaledFloat(x);
+    half[1] = tree->convertFromScaledFloat(y);
+    half[2] = tree->convertFromScaledFloat(z);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::readTriangle(CtvxPoly* poly, unsigned int rank,
+                                                         float (&tri)[3][3]) const
+{
+    CqarPoint3 v[3];
+    poly->getTriangle(rank, v);
+    TcT(tri, v);
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::boxOutcome(int result, float d0, float bound)
+{
+    if (result == 0)
+        return true;
+    switch (m_analysisType) {
+    case CtvxAnalysis::EXACT_DISTANCE:
+        return m_distance->distance() > bound;
+    case CtvxAnalysis::ESTIMATED_DISTANCE:
+        if (bound < d0) {
+            m_distance->setDistance(bound);
+            m_isDistanceFound = true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::pushChildren(CtvxOBB const* box, bool splitFirst, int other)
+{
+    // Last in, first out: the second child goes on the stack first so that
+    // the first child is examined first.
+    int const c1 = encodeChild(box->getChild1Rank());
+    int const c2 = encodeChild(box->getChild2Rank());
+    if (splitFirst) {
+        m_steps.push_back(Step{c2, other});
+        m_steps.push_back(Step{c1, other});
+    } else {
+        m_steps.push_back(Step{other, c2});
+        m_steps.push_back(Step{other, c1});
+    }
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::computeObbObb(CtvxOBB* b1, CtvxOBB* b2, CtvxMat4 const& m1,
+                                                          CtvxMat4 const& m2)
+{
+    float h1[3], h2[3];
+    b1->getHalfLengths(h1[0], h1[1], h1[2]);
+    b2->getHalfLengths(h2[0], h2[1], h2[2]);
+    for (int k = 0; k < 3; ++k) {
+        h1[k] = m_tree1->convertFromScaledFloat(h1[k]);
+        h2[k] = m_tree2->convertFromScaledFloat(h2[k]);
+    }
+    CtvxMat4 const r = m1 * m_poly2ToPoly1 * m2;
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
+                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distanceMode, bound);
+    if (!boxOutcome(result, d0, bound))
+        return;
+    // Split the larger box; sizes are compared as stored.
+    if (b1->size() > b2->size())
+        pushChildren(b1, true, static_cast<int>(b2 - m_obbs2));
+    else
+        pushChildren(b2, false, static_cast<int>(b1 - m_obbs1));
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::computeObbTriangle(CtvxOBB* b1, CtvxMat4 const& m1, unsigned int t2,
+                                                               float (&tri2)[3][3])
+{
+    float h1[3];
+    b1->getHalfLengths(h1[0], h1[1], h1[2]);
+    for (float& h : h1)
+        h = m_tree1->convertFromScaledFloat(h);
+    CtvxMat4 const m = m1 * m_poly2ToPoly1;
+    float v[3][3];
+    PmM(v[0], tri2[0], m);
+    PmM(v[1], tri2[1], m);
+    PmM(v[2], tri2[2], m);
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
+                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
+    ++m_boxTests;
+    int const result =
+        CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h1, m_polyTolerance, distanceMode, bound);
+    if (!boxOutcome(result, d0, bound))
+        return;
+    pushChildren(b1, true, -static_cast<int>(t2) - 1);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleObb(unsigned int t1, float (&tri1)[3][3], CtvxOBB* b2,
+                                                               CtvxMat4 const& m2)
+{
+    float h2[3];
+    b2->getHalfLengths(h2[0], h2[1], h2[2]);
+    for (float& h : h2)
+        h = m_tree2->convertFromScaledFloat(h);
+    CtvxMat4 const m = (m_poly2ToPoly1 * m2).inverse();
+    float v[3][3];
+    PmM(v[0], tri1[0], m);
+    PmM(v[1], tri1[1], m);
+    PmM(v[2], tri1[2], m);
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
+                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
+    ++m_boxTests;
+    int const result =
+        CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h2, m_polyTolerance, distanceMode, bound);
+    if (!boxOutcome(result, d0, bound))
+        return;
+    pushChildren(b2, false, -static_cast<int>(t1) - 1);
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::isDegenerate(float const (&tri)[3][3]) const
+{
+    // A triangle whose edges are parallel to float precision has no usable
+    // normal: the axes built from it are zero or noise, so the axis test
+    // cannot separate it from anything.
+    float e1[3], e2[3];
+    for (int k = 0; k < 3; ++k) {
+        e1[k] = tri[1][k] - tri[0][k];
+        e2[k] = tri[2][k] - tri[0][k];
+    }
+    double const nx = double(e1[1]) * e2[2] - double(e1[2]) * e2[1];
+    double const ny = double(e1[2]) * e2[0] - double(e1[0]) * e2[2];
+    double const nz = double(e1[0]) * e2[1] - double(e1[1]) * e2[0];
+    double const n2 = nx * nx + ny * ny + nz * nz;
+    double const l1 = double(e1[0]) * e1[0] + double(e1[1]) * e1[1] + double(e1[2]) * e1[2];
+    double const l2 = double(e2[0]) * e2[0] + double(e2[1]) * e2[1] + double(e2[2]) * e2[2];
+    // sin^2 of the angle between the edges below 1e-10: float rounding of
+    // the vertices alone can turn such a normal by more than a degree.
+    return !(n2 > 1.0e-10 * l1 * l2);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleTriangle(unsigned int t1, float (&tri1)[3][3],
+                                                                    unsigned int t2, float (&tri2)[3][3])
+{
+    ++m_triangleTests;
+    m_triangleTolerance = static_cast<float>(m_poly1->toleranceForTriangle(t1)) +
+                          static_cast<float>(m_poly2->toleranceForTriangle(t2));
+    float b[3][3];
+    PmM(b[0], tri2[0], m_poly2ToPoly1);
+    PmM(b[1], tri2[1], m_poly2ToPoly1);
+    PmM(b[2], tri2[2], m_poly2ToPoly1);
+
+    float p[3] = {0, 0, 0}, q[3] = {0, 0, 0};
+    float d = 0.0f;
+    bool contact;
+    if (m_analysisType == CtvxAnalysis::EXACT_DISTANCE) {
+        d = TriDist(p, q, tri1, b) - m_triangleTolerance;
+        contact = !(d > 0.0f);
+    } else {
+        contact = triContact(b, tri1, d);
+        // The axis test only bounds the distance from below: with tolerances
+        // it accepts pairs whose closest features are vertices or edges
+        // farther apart than the tolerances, and it cannot separate a
+        // degenerate triangle at all. Contact is decided by the distance.
+        if (contact && (m_triangleTolerance > 0.0f || isDegenerate(tri1) || isDegenerate(b))) {
+            float const exact = TriDist(p, q, tri1, b) - m_triangleTolerance;
+            if (exact > 0.0f) {
+                contact = false;
+                d = exact;
+            }
+        }
+    }
+
+    if (contact) {
+        m_isDistanceFound = false;
+        m_isCollisionFound = true;
+        m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, static_cast<int>(t1)),
+                             CtvxPolyhedronTriangle::create(m_poly2ShPtr, static_cast<int>(t2)));
+        m_poly1->setLastClosestInfo(static_cast<int>(t1));
+        m_poly2->setLastClosestInfo(static_cast<int>(t2));
+        return;
+    }
+    switch (m_analysisType) {
+    case CtvxAnalysis::FIRST_COLLISION:
+    case CtvxAnalysis::ALL_COLLISIONS:
+        m_poly1->setLastClosestInfo(static_cast<int>(t1));
+        m_poly2->setLastClosestInfo(static_cast<int>(t2));
+        break;
+    case CtvxAnalysis::EXACT_DISTANCE:
+        if (d < m_distance->distance()) {
+            m_closestTriangle1 = static_cast<int>(t1);
+            m_closestPoint1.setValue(p[0], p[1], p[2]);
+            m_closestTriangle2 = static_cast<int>(t2);
+            m_closestPoint2.setValue(q[0], q[1], q[2]);
+            m_distance->setDistance(d);
+            m_isDistanceFound = true;
+            m_poly1->setLastClosestInfo(static_cast<int>(t1));
+            m_poly2->setLastClosestInfo(static_cast<int>(t2));
+        }
+        break;
+    case CtvxAnalysis::ESTIMATED_DISTANCE:
+        if (d < m_distance->distance()) {
+            m_distance->setDistance(d);
+            m_isDistanceFound = true;
+            m_poly1->setLastClosestInfo(static_cast<int>(t1));
+            m_poly2->setLastClosestInfo(static_cast<int>(t2));
+        }
+        break;
+    }
+}
+
+// The triangle primitives live in one internal unit shared with the tests
+// and benchmarks; these members hand them the tolerance of the pair.
+
+float CtvxPolyhedronPolyhedronTypedAnalysis::TriDist(float* const p, float* const q, float const (*const s)[3],
+                                                     float const (*const t)[3]) const
+{
+    CtvxProximityKernels k;
+    k.triangleTolerance(m_triangleTolerance);
+    return k.TriDist(p, q, s, t);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::SegPoints(float* const vec, float* const x, float* const y,
+                                                      float const* const p, float const* const a,
+                                                      float const* const q, float const* const b) const
+{
+    CtvxProximityKernels k;
+    k.SegPoints(vec, x, y, p, a, q, b);
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::triContact(float const (*const p)[3], float const (*const q)[3],
+                                                       float& separation) const
+{
+    CtvxProximityKernels k;
+    k.triangleTolerance(m_triangleTolerance);
+    return k.triContact(p, q, separation);
+}
+
+int CtvxPolyhedronPolyhedronTypedAnalysis::project6(float* axis, float* p1, float* p2, float* p3, float* q1,
+                                                    float* q2, float* q3, float& separation) const
+{
+    CtvxProximityKernels k;
+    k.triangleTolerance(m_triangleTolerance);
+    return k.project6(axis, p1, p2, p3, q1, q2, q3, separation);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::PmM(float* const out, float const* const in, CtvxMat4 const& m) const
+{
+    CtvxProximityKernels k;
+    k.PmM(out, in, m);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::TcT(float (&out)[3][3], CqarPoint3 const* const points) const
+{
+    CtvxProximityKernels k;
+    k.TcT(out, points);
+}

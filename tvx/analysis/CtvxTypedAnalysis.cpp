@@ -1,0 +1,3 @@
+#include <tvx/analysis/CtvxTypedAnalysis.h>
+
+CtvxTypedAnalysis::~CtvxTypedAnalysis() = default;
