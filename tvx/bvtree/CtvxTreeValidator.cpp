@@ -166,7 +166,9 @@ int CtvxTreeValidator::validate(boost::shared_ptr<CtvxPoly> const& poly, Report&
 
     double const tolerance = kRelativeTolerance;
     auto record = [&](double worst, double reach, int boxRank) -> bool {
-        bool const failed = !(worst <= tolerance * reach);
+        // +inf comes only from a NaN or an infinite centre: such a box holds
+        // nothing, whatever its reach.
+        bool const failed = !(worst <= tolerance * reach) || worst == HUGE_VAL;
         double const relative = reach > 0.0 ? worst / reach : (worst > 0.0 ? HUGE_VAL : 0.0);
         if (worst > report.worstExcess) {
             report.worstExcess = worst;
