@@ -1,0 +1,267 @@
+// Polyhedra: shared meshes seen through points transforms, the direct read
+// path, collision entities, geometry changes and the set's enclosing box.
+#include <tests/support/Meshes.h>
+#include <tests/support/Random.h>
+#include <tests/support/SceneFixtures.h>
+#include <tests/support/SceneProbes.h>
+
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/scene/CtvxAssembly.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using tvxtest::rotationZMat;
+using tvxtest::translationMat;
+
+boost::shared_ptr<CtvxProgressDelegate> noDelegate;
+
+TEST(Polyhedron, FreshAndSharedData)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
+    EXPECT_EQ(0u, p->countPoints());
+    EXPECT_EQ(0u, p->countTriangles());
+    EXPECT_TRUE(p->polyData());
+    EXPECT_EQ("CtvxPolyhedron", p->className());
+    boost::shared_ptr<CtvxPolyhedronData> d = p->polyData();
+    boost::shared_ptr<CtvxPolyhedron> q = CtvxPolyhedron::create(d);
+    unsigned int rank = 9;
+    q->addPoint(1.0f, 2.0f, 3.0f, rank);
+    EXPECT_EQ(0u, rank);
+    EXPECT_EQ(1u, p->countPoints());
+    boost::shared_ptr<CtvxPolyhedron> other = CtvxPolyhedron::create();
+    EXPECT_NE(other->polyData(), p->polyData());
+}
+
+TEST(Polyhedron, PointsTransformOnReadAndWrite)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
+    unsigned int rank;
+    p->addPoint(0.0f, 0.0f, 0.0f, rank);
+    p->movePoints(translationMat(1, 0, 0));
+    CqarPoint3 pt;
+    p->getPoint(0, pt);
+    EXPECT_EQ(1.0, pt[0]);
+    p->addPoint(1.0f, 0.0f, 0.0f, rank);
+    EXPECT_EQ(1u, rank);
+    float x, y, z;
+    p->polyData()->getPoint(1, x, y, z);
+    EXPECT_EQ(0.0f, x);
+    p->getPoint(1, x, y, z);
+    EXPECT_EQ(1.0f, x);
+    // Another polyhedron on the same data sees its own coordinates.
+    boost::shared_ptr<CtvxPolyhedronData> d = p->polyData();
+    boost::shared_ptr<CtvxPolyhedron> q = CtvxPolyhedron::create(d);
+    q->getPoint(1, pt);
+    EXPECT_EQ(0.0, pt[0]);
+    q->movePoints(rotationZMat(M_PI / 2));
+    p->addPoint(CqarPoint3(1.0, 5.0, 0.0), rank);
+    q->getPoint(rank, pt);
+    EXPECT_NEAR(-5.0, pt[0], 1e-12);
+    EXPECT_NEAR(0.0, pt[1], 1e-12);
+}
+
+// Reading through the identity skips the matrix product; the answer must be
+// the product's to the bit, signed zeros included.
+TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
+{
+    tvxtest::Random rng(5);
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
+    unsigned int rank;
+    float const specials[] = {0.0f, -0.0f, 1e-30f, -1e-38f, 3.0e38f, -7.5f};
+    for (float a : specials)
+        for (float b : specials)
+            p->addPoint(a, b, -a, rank);
+    for (int i = 0; i < 200; ++i)
+        p->addPoint(rng.uniformf(-100, 100), rng.uniformf(-1e-3f, 1e-3f), rng.uniformf(-1e6f, 1e6f), rank);
+    for (unsigned int i = 0; i + 2 < p->countPoints(); i += 3)
+        p->addTriangle(i, i + 1, i + 2, rank);
+    CqarMat4 const id;
+    auto check = [&](char const* when) {
+        for (unsigned int t = 0; t < p->countTriangles(); ++t) {
+            CqarPoint3 got[3];
+            p->getTriangle(t, got);
+            unsigned int a, b, c;
+            p->getTriangle(t, a, b, c);
+            unsigned int const idx[3] = {a, b, c};
+            for (int k = 0; k < 3; ++k) {
+                CqarPoint3 stored;
+                p->polyData()->getPoint(idx[k], stored);
+                CqarPoint3 const want = id * stored;
+                for (int j = 0; j < 3; ++j)
+                    ASSERT_EQ(0, std::memcmp(&want[j], &got[k][j], sizeof(double)))
+                        << when << ": triangle " << t << " corner " << k << " coordinate " << j << ": "
+                        << want[j] << " vs " << got[k][j];
+            }
+        }
+    };
+    check("fresh");
+    // Back to an exact identity after a move and its undoing.
+    p->movePoints(translationMat(2, 0, 0));
+    p->movePoints(translationMat(-2, 0, 0));
+    check("moved back");
+}
+
+TEST(Polyhedron, TriangleInfoAndClassNames)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    boost::shared_ptr<CtvxVirtualPolyhedron> who;
+    int local = -1;
+    p->getTriangleInfo(7, who, local);
+    EXPECT_EQ(p, who);
+    EXPECT_EQ(7, local);
+    EXPECT_EQ(p, p->obj());
+    EXPECT_EQ(std::string("CtvxPolyhedron"), p->className());
+    EXPECT_EQ(std::string("CtvxAssembly"), CtvxAssembly::create()->className());
+    EXPECT_EQ(std::string("CtvxVirtualPolyhedron"), p->CtvxVirtualPolyhedron::className());
+}
+
+TEST(PolyhedronEntity, BuildsOnceReportsEveryTime)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    boost::shared_ptr<tvxtest::RecordingDelegate> rec = tvxtest::RecordingDelegate::create();
+    boost::shared_ptr<CtvxProgressDelegate> d = rec;
+    p->makeCollisionEntity(p, d); // itself as the exception: nothing
+    EXPECT_FALSE(p->areCollisionEntitiesMade());
+    EXPECT_TRUE(rec->events.empty());
+    boost::shared_ptr<CtvxObject> other = CtvxAssembly::create();
+    p->makeCollisionEntity(other, d);
+    EXPECT_TRUE(p->areCollisionEntitiesMade());
+    ASSERT_EQ(12u, rec->events.size()); // 11 nodes, then the entity
+    EXPECT_EQ("made 12", rec->events.back());
+    rec->events.clear();
+    p->makeCollisionEntity(d);
+    EXPECT_EQ(std::vector<std::string>{"made 12"}, rec->events);
+    p->removeCollisionEntities();
+    EXPECT_FALSE(p->areCollisionEntitiesMade());
+}
+
+TEST(PolyhedronGeometry, ScaleAndTransformNeedATree)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    CqarPoint3 c(1, 1, 1);
+    CqarPoint3 before, after;
+    p->getPoint(0, before);
+    EXPECT_EQ(-1, p->scale(c, 0.5));
+    EXPECT_EQ(-1, p->transform(translationMat(1, 0, 0)));
+    p->getPoint(0, after);
+    EXPECT_EQ(before[0], after[0]);
+
+    p->makeCollisionEntity(noDelegate);
+    float h0[3];
+    ASSERT_EQ(0, p->getObbHalfLengths(h0[0], h0[1], h0[2]));
+    EXPECT_EQ(0, p->scale(c, 0.5));
+    p->getPoint(0, after);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(c[k] + 0.5 * (before[k] - c[k]), after[k], 1e-12);
+    EXPECT_TRUE(p->isBVConstructed());
+    // The box follows at once: the same shape at half the size.
+    float h[3];
+    ASSERT_EQ(0, p->getObbHalfLengths(h[0], h[1], h[2]));
+    EXPECT_NEAR(0.5f * (h0[0] + h0[1] + h0[2]), h[0] + h[1] + h[2], 0.02f);
+}
+
+TEST(PolyhedronGeometry, TransformIsConjugatedByThePlacement)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 2, 3));
+    CqarMat4 const a = translationMat(5, 0, 0) * rotationZMat(0.9);
+    p->relativePosition(a);
+    p->makeCollisionEntity(noDelegate);
+    CqarMat4 const t = translationMat(0, 1, 0) * rotationZMat(-0.2);
+    CqarPoint3 before;
+    p->getPoint(3, before);
+    ASSERT_EQ(0, p->transform(t));
+    CqarPoint3 after;
+    p->getPoint(3, after);
+    // In world terms the point moved by t.
+    CqarPoint3 const want = t * (a * before);
+    CqarPoint3 const got = a * after;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(want[k], got[k], 1e-12);
+}
+
+TEST(PolyhedronBox, ToleranceThickensTheSetsBox)
+{
+    boost::shared_ptr<tvxtest::ProbePolyhedron> p =
+        tvxtest::ProbePolyhedron::create(tvxtest::makePolyData(tvxtest::makeBox(1, 2, 3)));
+    CtvxObject::EObbState st = CtvxObject::OBB_NONE;
+    CqarMat4 pos;
+    float h0[3], h1[3];
+    p->polyComputeObb(st, pos, h0[0], h0[1], h0[2]);
+    EXPECT_EQ(CtvxObject::OBB_COMPUTED, st);
+    EXPECT_TRUE(p->isBVConstructed()); // built on demand
+    p->setTolerance(0.5);
+    p->polyComputeObb(st, pos, h1[0], h1[1], h1[2]);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(h0[k] + 0.5f, h1[k]);
+    // The set's box holds every vertex, and the enclosing box every vertex
+    // with a margin of the tolerance.
+    for (unsigned int i = 0; i < p->countPoints(); ++i) {
+        CqarPoint3 v;
+        p->getPoint(i, v);
+        CqarPoint3 const q = pos.inverse() * v;
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_LE(std::fabs(q[k]), h0[k] + 1e-5) << "vertex " << i;
+            EXPECT_LE(std::fabs(q[k]) + 0.5, h1[k] + 1e-5) << "vertex " << i;
+        }
+    }
+    float hx, hy, hz;
+    ASSERT_EQ(0, p->getObbHalfLengths(hx, hy, hz));
+    EXPECT_EQ(h1[0], hx);
+}
+
+TEST(PolyhedronBox, DeactivatedOrEmptySetsHaveNone)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 2, 3));
+    p->activation(false);
+    CtvxObject::EObbState st = CtvxObject::OBB_COMPUTED;
+    CqarMat4 pos;
+    float x = 7, y = 7, z = 7;
+    p->polyComputeObb(st, pos, x, y, z);
+    EXPECT_EQ(CtvxObject::OBB_NONE, st);
+    EXPECT_FALSE(p->isBVConstructed());
+    EXPECT_EQ(7.0f, x);
+    boost::shared_ptr<CtvxPolyhedron> e = CtvxPolyhedron::create();
+    st = CtvxObject::OBB_COMPUTED;
+    e->polyComputeObb(st, pos, x, y, z);
+    EXPECT_EQ(CtvxObject::OBB_NONE, st);
+    EXPECT_TRUE(e->isBVConstructed());
+}
+
+TEST(PolyhedronBox, LockedLeafBoxIsInItsOwnFrame)
+{
+    // Inside a regrouped assembly a leaf's points are in the assembly's
+    // frame; its enclosing box must still be in the leaf's own.
+    boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    a->attach(p, -1);
+    p->relativePosition(translationMat(10, 0, 0));
+    CqarMat4 free;
+    ASSERT_EQ(0, p->getObbRelativePosition(free));
+    p->removeCollisionEntities();
+    a->makeCollisionEntity(noDelegate);
+    p->setTolerance(0.0); // stale again
+    CqarMat4 locked;
+    ASSERT_EQ(0, p->getObbRelativePosition(locked));
+    EXPECT_NEAR(free(0, 3), locked(0, 3), 1e-6);
+    // The triangle set's frame is where its points are: the assembly's.
+    CqarMat4 at, aa;
+    p->getAbsPos(at);
+    a->getAbsolutePosition(aa);
+    EXPECT_EQ(aa(0, 3), at(0, 3));
+    // Degrouping drops the tree built over the assembly's frame.
+    a->removeCollisionEntities();
+    EXPECT_FALSE(p->isBVConstructed());
+    p->makeCollisionEntity(noDelegate);
+    CqarMat4 again;
+    ASSERT_EQ(0, p->getObbRelativePosition(again));
+    EXPECT_NEAR(free(0, 3), again(0, 3), 1e-6);
+}
+
+} // namespace
