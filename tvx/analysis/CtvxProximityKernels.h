@@ -99,6 +99,12 @@ public:
     // of relative size 1e-7, can make a deep overlap look separated.
     static constexpr float RotationSlack = 1.0e-6f;
 
+    // Spread of a triangle's vertices along its own unit normal, relative
+    // to its largest coordinate, that rounding alone can produce: each
+    // projection is a three-term dot product rounded a few times, so a
+    // spread beyond 32 float roundings means the normal is not one.
+    static constexpr float PlaneSpread = 32.0f * 1.1920929e-7f;
+
 protected:
     // Sum of the tolerances of the two triangles under test.
     float m_triangleTolerance = 0.0f;
@@ -143,9 +149,11 @@ private:
         float s(int code) const;
     };
 
+    // F holds the rotation magnitudes used on the face axes, G those used
+    // on the cross-product axes.
     template <typename Real>
-    static int boxBoxScan(float const* a, float const* b, float const (&F)[3][3], Placement<Real> const& P, float t,
-                          bool distanceMode, float& ioBound);
+    static int boxBoxScan(float const* a, float const* b, float const (&F)[3][3], float const (&G)[3][3],
+                          Placement<Real> const& P, float t, bool distanceMode, float& ioBound);
 
     void invariant() const {}
 };
@@ -178,7 +186,8 @@ inline float CtvxProximityKernels::Placement<Real>::s(int code) const
 // come first because they are the cheap ones and prune most pairs.
 template <typename Real>
 inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, float const (&F)[3][3],
-                                            Placement<Real> const& P, float t, bool distanceMode, float& ioBound)
+                                            float const (&G)[3][3], Placement<Real> const& P, float t,
+                                            bool distanceMode, float& ioBound)
 {
     Scan scan{distanceMode, ioBound, 0.0f, 0};
     float r;
@@ -202,31 +211,31 @@ inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, floa
     if (scan.stopsAt(std::fabs(P.s(6)) - r - t, 6))
         return 6;
 
-    r = a[1] * F[2][0] + a[2] * F[1][0] + b[1] * F[0][2] + b[2] * F[0][1];
+    r = a[1] * G[2][0] + a[2] * G[1][0] + b[1] * G[0][2] + b[2] * G[0][1];
     if (scan.stopsAt(std::fabs(P.s(7)) - r - t, 7))
         return 7;
-    r = a[1] * F[2][1] + a[2] * F[1][1] + b[0] * F[0][2] + b[2] * F[0][0];
+    r = a[1] * G[2][1] + a[2] * G[1][1] + b[0] * G[0][2] + b[2] * G[0][0];
     if (scan.stopsAt(std::fabs(P.s(8)) - r - t, 8))
         return 8;
-    r = a[1] * F[2][2] + a[2] * F[1][2] + b[0] * F[0][1] + b[1] * F[0][0];
+    r = a[1] * G[2][2] + a[2] * G[1][2] + b[0] * G[0][1] + b[1] * G[0][0];
     if (scan.stopsAt(std::fabs(P.s(9)) - r - t, 9))
         return 9;
-    r = a[0] * F[2][0] + a[2] * F[0][0] + b[1] * F[1][2] + b[2] * F[1][1];
+    r = a[0] * G[2][0] + a[2] * G[0][0] + b[1] * G[1][2] + b[2] * G[1][1];
     if (scan.stopsAt(std::fabs(P.s(10)) - r - t, 10))
         return 10;
-    r = a[0] * F[2][1] + a[2] * F[0][1] + b[0] * F[1][2] + b[2] * F[1][0];
+    r = a[0] * G[2][1] + a[2] * G[0][1] + b[0] * G[1][2] + b[2] * G[1][0];
     if (scan.stopsAt(std::fabs(P.s(11)) - r - t, 11))
         return 11;
-    r = a[0] * F[2][2] + a[2] * F[0][2] + b[0] * F[1][1] + b[1] * F[1][0];
+    r = a[0] * G[2][2] + a[2] * G[0][2] + b[0] * G[1][1] + b[1] * G[1][0];
     if (scan.stopsAt(std::fabs(P.s(12)) - r - t, 12))
         return 12;
-    r = a[0] * F[1][0] + a[1] * F[0][0] + b[1] * F[2][2] + b[2] * F[2][1];
+    r = a[0] * G[1][0] + a[1] * G[0][0] + b[1] * G[2][2] + b[2] * G[2][1];
     if (scan.stopsAt(std::fabs(P.s(13)) - r - t, 13))
         return 13;
-    r = a[0] * F[1][1] + a[1] * F[0][1] + b[0] * F[2][2] + b[2] * F[2][0];
+    r = a[0] * G[1][1] + a[1] * G[0][1] + b[0] * G[2][2] + b[2] * G[2][0];
     if (scan.stopsAt(std::fabs(P.s(14)) - r - t, 14))
         return 14;
-    r = a[0] * F[1][2] + a[1] * F[0][2] + b[0] * F[2][1] + b[1] * F[2][0];
+    r = a[0] * G[1][2] + a[1] * G[0][2] + b[0] * G[2][1] + b[1] * G[2][0];
     if (scan.stopsAt(std::fabs(P.s(15)) - r - t, 15))
         return 15;
 
@@ -238,14 +247,16 @@ inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const*
 {
     Placement<float> P;
     float F[3][3];
+    float G[3][3];
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             P.B[i][j] = inR(i, j);
             F[i][j] = std::fabs(P.B[i][j]);
+            G[i][j] = F[i][j] + RotationSlack;
         }
         P.T[i] = inR(i, 3);
     }
-    return boxBoxScan(inA, inB, F, P, inTolerance, inDistanceMode, ioBound);
+    return boxBoxScan(inA, inB, F, G, P, inTolerance, inDistanceMode, ioBound);
 }
 
 inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const* inB, CqarMat4 const& inR,
@@ -260,7 +271,7 @@ inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const*
         }
         P.T[i] = inR(i, 3);
     }
-    return boxBoxScan(inA, inB, F, P, 0.0f, inDistanceMode, ioBound);
+    return boxBoxScan(inA, inB, F, F, P, 0.0f, inDistanceMode, ioBound);
 }
 
 // Box-triangle axes in order: the box faces (codes 10, 11, 12), the nine
@@ -339,11 +350,35 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
     w[0] = w[0] / wl;
     w[1] = w[1] / wl;
     w[2] = w[2] / wl;
-    float const d = -(w[0] * inP0[0] + w[1] * inP0[1] + w[2] * inP0[2]);
+    float const P0 = w[0] * inP0[0] + w[1] * inP0[1] + w[2] * inP0[2];
+    float const d = -P0;
     float const r = std::fabs(w[0]) * inH[0] + std::fabs(w[1]) * inH[1] + std::fabs(w[2]) * inH[2];
     float s = d - r - t;
     if (!(s > 0.0f))
         s = -d - r - t;
+
+    // The plane offset comes from p0 alone, which is right while the other
+    // two vertices project where p0 does. For a sliver the computed normal
+    // is dominated by rounding and need not even be perpendicular to the
+    // edges, so p1 or p2 can sit well off "the plane" and the separation
+    // would overstate the gap (a box touching the sliver could be pruned).
+    // When the vertices spread along w by more than rounding explains, the
+    // whole projected interval is used instead.
+    float const P1 = w[0] * inP1[0] + w[1] * inP1[1] + w[2] * inP1[2];
+    float const P2 = w[0] * inP2[0] + w[1] * inP2[1] + w[2] * inP2[2];
+    float m = std::fabs(inP0[0]);
+    for (int i = 0; i < 3; ++i) {
+        m = std::fmax(m, std::fabs(inP0[i]));
+        m = std::fmax(m, std::fabs(inP1[i]));
+        m = std::fmax(m, std::fabs(inP2[i]));
+    }
+    if (std::fabs(P1 - P0) > PlaneSpread * m || std::fabs(P2 - P0) > PlaneSpread * m) {
+        float const pmin = std::fmin(P0, std::fmin(P1, P2));
+        float const pmax = std::fmax(P0, std::fmax(P1, P2));
+        s = pmin - r - t;
+        if (!(s > 0.0f))
+            s = -r - pmax - t;
+    }
     if (scan.stopsAt(s, 13))
         return 13;
 

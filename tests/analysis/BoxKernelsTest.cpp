@@ -1,0 +1,583 @@
+// Box separation tests (box-box in its tree and enclosing-box forms, box-
+// triangle): hand-computed cases of the scan rule, and randomized checks
+// that every separation reported is a lower bound of the exact clearance
+// from the double-precision reference and that overlapping pairs are never
+// pruned.
+
+#include <tvx/analysis/CtvxProximityKernels.h>
+
+#include <tests/support/Random.h>
+#include <tests/support/ReferenceGeometry.h>
+#include <tests/support/TrianglePairs.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+using tvxtest::Box;
+using tvxtest::Tri;
+using tvxtest::Vec3;
+
+namespace {
+
+constexpr double kFloatEps = 1.1920928955078125e-7;
+// Rounding allowed on a reported separation: kErrorUlps float roundings of
+// the largest length in play (centre distance plus all half-lengths). The
+// projections and radii are sums of a handful of products of those lengths
+// with rotation elements, and the float rotation itself is off the exact
+// one by a rounding.
+constexpr double kErrorUlps = 64.0;
+// A pair counts as clearly overlapping when it still overlaps after both
+// boxes (or the box alone, against a triangle) shrink by this fraction of
+// the largest length. No rounding may then make it look separated.
+constexpr double kDeepFraction = 1.0e-4;
+
+float const kUnitHalf[3] = {1, 1, 1};
+
+CtvxMat4 translation(float x, float y, float z)
+{
+    CtvxMat4 m;
+    m.identity();
+    m(0, 3) = x;
+    m(1, 3) = y;
+    m(2, 3) = z;
+    return m;
+}
+
+CqarMat4 qarTranslation(double x, double y, double z)
+{
+    CqarMat4 m;
+    m(0, 3) = x;
+    m(1, 3) = y;
+    m(2, 3) = z;
+    return m;
+}
+
+// --- Hand-computed cases -------------------------------------------------
+
+TEST(BoxBoxSeparation, BoxesThreeApartAlongTheFirstAxis)
+{
+    CtvxMat4 const m = translation(3, 0, 0);
+    float bound = 10.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, m, 0.0f, false, bound), 1);
+    EXPECT_EQ(bound, 10.0f);
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, m, 0.0f, true, bound), 1);
+    EXPECT_EQ(bound, 1.0f);
+    bound = 10.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, m, 0.25f, true, bound), 1);
+    EXPECT_EQ(bound, 0.75f);
+
+    // Enclosing boxes: each rotation magnitude is widened by 1e-6, so the
+    // radius along axis 0 is 2 + 3e-6.
+    bound = 10.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(3, 0, 0), true, bound),
+              1);
+    EXPECT_LT(bound, 1.0f);
+    EXPECT_NEAR(bound, 1.0f - 3.0e-6f, 3.0e-7f);
+}
+
+TEST(BoxBoxSeparation, PairThatCannotBeatTheBoundStopsAtOnce)
+{
+    float bound = 0.5f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, translation(3, 0, 0), 0.0f, true, bound),
+              1);
+    EXPECT_EQ(bound, 0.5f);
+    bound = 0.5f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(3, 0, 0), true, bound), 1);
+    EXPECT_EQ(bound, 0.5f);
+}
+
+TEST(BoxBoxSeparation, TouchingFacesDoNotSeparate)
+{
+    float bound = 10.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, translation(2, 0, 0), 0.0f, false, bound),
+              0);
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, translation(0, -2, 0), 0.0f, true, bound),
+              0);
+    EXPECT_EQ(bound, 10.0f);
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(0, 0, 2), true, bound), 0);
+    EXPECT_EQ(bound, 10.0f);
+}
+
+TEST(BoxBoxSeparation, LaterAxisWithALargerSeparationWins)
+{
+    // Box 2 turned 45 degrees about z and placed along the diagonal: its
+    // own axis 0 (code 2) sees the pair farther apart than box 1's axes.
+    double const c = std::sqrt(0.5);
+    CqarMat4 r;
+    r(0, 0) = c;
+    r(0, 1) = -c;
+    r(1, 0) = c;
+    r(1, 1) = c;
+    r(0, 3) = 4;
+    r(1, 3) = 4;
+    CtvxMat4 const m(r);
+    float const half[3] = {1, 1, 1};
+    float bound = 100.0f;
+    int const code = CtvxProximityKernels::boxBoxSeparation(half, half, m, 0.0f, true, bound);
+    EXPECT_EQ(code, 2);
+    // Along box 2's axis 0 (the diagonal): centre distance 4 sqrt(2), box 2
+    // radius 1, box 1 radius sqrt(2).
+    EXPECT_NEAR(bound, 4 * std::sqrt(2.0) - 1 - std::sqrt(2.0), 1e-5);
+    // The reference distance is at least that.
+    double R[3][3] = {{c, -c, 0}, {c, c, 0}, {0, 0, 1}};
+    double const T[3] = {4, 4, 0};
+    double const h[3] = {1, 1, 1};
+    EXPECT_GE(tvxtest::boxDistance(tvxtest::axisBox(1, 1, 1), tvxtest::placedBox(h, R, T)), bound - 1e-5);
+}
+
+TEST(BoxTriangleSeparation, TriangleBesideTheBox)
+{
+    float const p0[3] = {3, 0, 0};
+    float const p1[3] = {3, 1, 0};
+    float const p2[3] = {3, 0, 1};
+    for (float t : {0.0f, 0.5f}) {
+        float bound = 10.0f;
+        EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, t, false, bound), 10);
+        EXPECT_EQ(bound, 10.0f);
+        // Distance mode: the edge axis Y x (0, 0, 1) and the plane axis see
+        // the same 2 - t; the earlier axis (X, code 10) is kept.
+        EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, t, true, bound), 10);
+        EXPECT_EQ(bound, 2.0f - t);
+    }
+    float bound = 1.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, 0.0f, true, bound), 10);
+    EXPECT_EQ(bound, 1.0f);
+}
+
+TEST(BoxTriangleSeparation, TrianglePlaneSeparatesAcrossACorner)
+{
+    // The plane x + y + z = 9 faces the corner (1, 1, 1) at (9 - 3) / sqrt(3),
+    // and the foot (3, 3, 3) is the triangle's centroid: that is the exact
+    // distance, found on the plane axis (code 13), the last one.
+    float const p0[3] = {4, 3, 2};
+    float const p1[3] = {2, 4, 3};
+    float const p2[3] = {3, 2, 4};
+    float bound = 100.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, 0.0f, true, bound), 13);
+    EXPECT_NEAR(bound, 6.0 / std::sqrt(3.0), 1e-5);
+    bound = 100.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, 0.0f, false, bound), 10);
+}
+
+TEST(BoxTriangleSeparation, TriangleCrossingAFace)
+{
+    float const p0[3] = {0.5f, -3, -3};
+    float const p1[3] = {1.5f, 3, -3};
+    float const p2[3] = {0.8f, 0, 4};
+    for (bool distance : {false, true}) {
+        float bound = 7.0f;
+        EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(p0, p1, p2, kUnitHalf, 0.0f, distance, bound), 0);
+        EXPECT_EQ(bound, 7.0f);
+    }
+}
+
+TEST(BoxTriangleSeparation, DegenerateTrianglesNeverSeparateOnTheirNanAxes)
+{
+    // Repeated vertex and collinear vertices: the edge and plane axes are
+    // not numbers and separate nothing, but the face axes still work.
+    float const a[3] = {3, 0.5f, 0.5f};
+    float const b[3] = {4, 0.5f, 0.5f};
+    float bound = 10.0f;
+    EXPECT_EQ(CtvxProximityKernels::boxTriangleSeparation(a, a, b, kUnitHalf, 0.0f, true, bound), 10);
+    EXPECT_EQ(bound, 2.0f);
+    // A segment passing beside an edge of the box, inside all three slabs'
+    // projections but clear of the box: only an edge axis could tell, and
+    // its direction is fine, so it separates.
+    float const c[3] = {-2, 1.5f, 0};
+    float const d[3] = {0, 3.5f, 0};
+    float const e[3] = {-1, 2.5f, 0};
+    bound = 10.0f;
+    int const code = CtvxProximityKernels::boxTriangleSeparation(c, d, e, kUnitHalf, 0.0f, true, bound);
+    EXPECT_GE(code, 1);
+    EXPECT_LE(code, 9);
+    EXPECT_NEAR(bound, 1.5 / std::sqrt(2.0), 1e-6);
+}
+
+// --- Randomized lower-bound checks ----------------------------------------
+
+struct BoxPair {
+    double a[3];
+    double b[3];
+    double R[3][3]; // exact rotation of box 2 into box 1's frame
+    double T[3];
+};
+
+std::string describe(BoxPair const& p, CtvxMat4 const& m)
+{
+    std::ostringstream os;
+    os.precision(9);
+    os << "a = {" << p.a[0] << ", " << p.a[1] << ", " << p.a[2] << "}, b = {" << p.b[0] << ", " << p.b[1] << ", "
+       << p.b[2] << "}, float placement rows:";
+    for (int i = 0; i < 3; ++i)
+        os << " {" << m(i, 0) << ", " << m(i, 1) << ", " << m(i, 2) << ", " << m(i, 3) << "}";
+    return os.str();
+}
+
+double scaleOf(BoxPair const& p)
+{
+    return std::sqrt(p.T[0] * p.T[0] + p.T[1] * p.T[1] + p.T[2] * p.T[2]) + p.a[0] + p.a[1] + p.a[2] + p.b[0] +
+           p.b[1] + p.b[2];
+}
+
+double shrunkDistance(BoxPair const& p, double by)
+{
+    double a[3];
+    double b[3];
+    for (int i = 0; i < 3; ++i) {
+        a[i] = std::max(0.0, p.a[i] - by);
+        b[i] = std::max(0.0, p.b[i] - by);
+    }
+    return tvxtest::boxDistance(tvxtest::axisBox(a[0], a[1], a[2]), tvxtest::placedBox(b, p.R, p.T));
+}
+
+// Rotation by `angle` about a random axis.
+void smallRotation(tvxtest::Random& rng, double angle, double (&R)[3][3])
+{
+    Vec3 k(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1));
+    k = k * (1.0 / tvxtest::norm(k));
+    double const c = std::cos(angle);
+    double const s = std::sin(angle);
+    double const v = 1 - c;
+    R[0][0] = c + k.x * k.x * v;
+    R[0][1] = k.x * k.y * v - k.z * s;
+    R[0][2] = k.x * k.z * v + k.y * s;
+    R[1][0] = k.y * k.x * v + k.z * s;
+    R[1][1] = c + k.y * k.y * v;
+    R[1][2] = k.y * k.z * v - k.x * s;
+    R[2][0] = k.z * k.x * v - k.y * s;
+    R[2][1] = k.z * k.y * v + k.x * s;
+    R[2][2] = c + k.z * k.z * v;
+}
+
+void multiply(double const (&A)[3][3], double const (&B)[3][3], double (&C)[3][3])
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            C[i][j] = A[i][0] * B[0][j] + A[i][1] * B[1][j] + A[i][2] * B[2][j];
+}
+
+CtvxMat4 toFloat(double const (&R)[3][3], double const* T)
+{
+    CtvxMat4 m;
+    m.identity();
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            m(i, j) = static_cast<float>(R[i][j]);
+        m(i, 3) = static_cast<float>(T[i]);
+    }
+    return m;
+}
+
+// Nearly parallel boxes as a tree descent produces them: the exact relative
+// rotation is a signed axis permutation times a tiny rotation (or none),
+// but it arrives as the float product of two rotated frames, so it carries
+// independent rounding noise in every element.
+void nearParallelPair(tvxtest::Random& rng, BoxPair& p, CtvxMat4& m)
+{
+    for (int i = 0; i < 3; ++i) {
+        p.a[i] = rng.uniform(0.05, 2.0);
+        p.b[i] = rng.uniform(0.05, 2.0);
+    }
+    double P[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    int perm[3] = {0, 1, 2};
+    for (int i = 2; i > 0; --i)
+        std::swap(perm[i], perm[rng.below(static_cast<std::uint32_t>(i + 1))]);
+    for (int i = 0; i < 3; ++i)
+        P[i][perm[i]] = rng.chance(0.5) ? 1.0 : -1.0;
+    double S[3][3];
+    double const angle = rng.chance(0.25) ? 0.0 : std::pow(10.0, -rng.uniform(1.0, 9.0));
+    smallRotation(rng, angle, S);
+    multiply(P, S, p.R);
+    // Deep overlap most of the time: centre within the smaller box.
+    double const reach = rng.chance(0.8) ? 0.5 * std::min({p.a[0], p.a[1], p.a[2]}) : 4.0;
+    for (int i = 0; i < 3; ++i)
+        p.T[i] = rng.uniform(-reach, reach);
+
+    // R = Q * (Q^T R), each factor rounded to float, product in float.
+    double Q[3][3];
+    tvxtest::randomRotation(rng, Q);
+    double Qt[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            Qt[i][j] = Q[j][i];
+    double QtR[3][3];
+    multiply(Qt, p.R, QtR);
+    double const zero[3] = {0, 0, 0};
+    m = toFloat(Q, zero) * toFloat(QtR, p.T);
+    // Keep the translation as intended (the product rotated it).
+    for (int i = 0; i < 3; ++i)
+        m(i, 3) = static_cast<float>(p.T[i]);
+}
+
+void generalPair(tvxtest::Random& rng, BoxPair& p, CtvxMat4& m)
+{
+    for (int i = 0; i < 3; ++i) {
+        p.a[i] = rng.uniform(0.05, 2.0);
+        p.b[i] = rng.uniform(0.05, 2.0);
+        p.T[i] = rng.uniform(-4.0, 4.0);
+    }
+    tvxtest::randomRotation(rng, p.R);
+    m = toFloat(p.R, p.T);
+}
+
+struct BoxStats {
+    int pairs = 0;
+    int deep = 0;
+    int deepReportedApart = 0;
+    int separated = 0;
+    int failures = 0;
+};
+
+// Runs one box pair through the tree variant in both modes and checks it.
+void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0, BoxStats& st)
+{
+    float const a[3] = {float(p.a[0]), float(p.a[1]), float(p.a[2])};
+    float const b[3] = {float(p.b[0]), float(p.b[1]), float(p.b[2])};
+    // The float half-lengths are the boxes the kernel sees.
+    BoxPair q = p;
+    for (int i = 0; i < 3; ++i) {
+        q.a[i] = a[i];
+        q.b[i] = b[i];
+    }
+    double const scale = scaleOf(q);
+    double const err = kErrorUlps * kFloatEps * scale;
+    double const ref = shrunkDistance(q, 0.0);
+    bool const deep = shrunkDistance(q, kDeepFraction * scale) == 0.0;
+    ++st.pairs;
+    st.deep += deep;
+
+    float dummy = bound0;
+    int const overlapCode = CtvxProximityKernels::boxBoxSeparation(a, b, m, tol, false, dummy);
+    float bound = bound0;
+    int const distCode = CtvxProximityKernels::boxBoxSeparation(a, b, m, tol, true, bound);
+    std::string why;
+    if (dummy != bound0)
+        why = "overlap mode wrote the bound";
+    else if ((overlapCode == 0) != (distCode == 0))
+        why = "modes disagree on separation";
+    else if (deep && overlapCode != 0) {
+        why = "deeply overlapping boxes reported separated";
+        ++st.deepReportedApart;
+    } else if (overlapCode != 0 && !(ref - tol >= -err))
+        why = "overlapping boxes reported separated";
+    else if (distCode == 0 && bound != bound0)
+        why = "bound changed without a separating axis";
+    else if (distCode != 0 && !(bound <= bound0))
+        why = "bound raised";
+    else if (distCode != 0 && !(ref - tol >= double(bound) - err))
+        why = "separation exceeds the clearance";
+    st.separated += overlapCode != 0;
+    if (!why.empty() && ++st.failures <= 10)
+        ADD_FAILURE() << why << ": codes " << overlapCode << "/" << distCode << ", bound " << bound0 << " -> " << bound
+                      << ", reference " << ref << ", tolerance " << tol << "\n"
+                      << describe(q, m);
+}
+
+TEST(BoxBoxSeparation, TreeVariantIsALowerBound)
+{
+    tvxtest::Random rng(31);
+    BoxStats st;
+    int const n = tvxtest::runs(20000);
+    for (int it = 0; it < n; ++it) {
+        BoxPair p;
+        CtvxMat4 m;
+        generalPair(rng, p, m);
+        float const tol = rng.chance(0.5) ? 0.0f : rng.uniformf(0.0f, 0.5f);
+        float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
+        checkTreePair(p, m, tol, bound0, st);
+    }
+    std::printf("[ boxes    ] general: %d pairs, %.1f%% reported apart, %.1f%% deeply overlapping\n", st.pairs,
+                100.0 * st.separated / st.pairs, 100.0 * st.deep / st.pairs);
+    if (n >= 1000) {
+        EXPECT_GT(st.separated, n / 5);
+        EXPECT_GT(st.deep, n / 10);
+    }
+    EXPECT_EQ(st.failures, 0);
+}
+
+// Nearly parallel edges: the cross-product axes have lengths of the order of
+// the rotation's rounding noise, so their radii, which assume an exactly
+// orthonormal rotation, are wrong by as much as the axes are long.
+TEST(BoxBoxSeparation, TreeVariantNeverPrunesOverlapOfParallelBoxes)
+{
+    tvxtest::Random rng(32);
+    BoxStats st;
+    int const n = tvxtest::runs(20000);
+    for (int it = 0; it < n; ++it) {
+        BoxPair p;
+        CtvxMat4 m;
+        nearParallelPair(rng, p, m);
+        float const tol = rng.chance(0.75) ? 0.0f : rng.uniformf(0.0f, 0.1f);
+        float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
+        checkTreePair(p, m, tol, bound0, st);
+    }
+    std::printf("[ boxes    ] near-parallel: %d pairs, %.1f%% deeply overlapping, %d of them reported apart\n",
+                st.pairs, 100.0 * st.deep / st.pairs, st.deepReportedApart);
+    if (n >= 1000) {
+        EXPECT_GT(st.deep, n / 2);
+    }
+    EXPECT_EQ(st.deepReportedApart, 0);
+    EXPECT_EQ(st.failures, 0);
+}
+
+TEST(BoxBoxSeparation, EnclosingVariantIsALowerBound)
+{
+    tvxtest::Random rng(33);
+    int failures = 0;
+    int separated = 0;
+    int const n = tvxtest::runs(20000);
+    for (int it = 0; it < n; ++it) {
+        BoxPair p;
+        CtvxMat4 unused;
+        if (rng.chance(0.5))
+            generalPair(rng, p, unused);
+        else
+            nearParallelPair(rng, p, unused);
+        CqarMat4 r;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                r(i, j) = p.R[i][j];
+            r(i, 3) = p.T[i];
+        }
+        float const a[3] = {float(p.a[0]), float(p.a[1]), float(p.a[2])};
+        float const b[3] = {float(p.b[0]), float(p.b[1]), float(p.b[2])};
+        for (int i = 0; i < 3; ++i) {
+            p.a[i] = a[i];
+            p.b[i] = b[i];
+        }
+        double const scale = scaleOf(p);
+        double const err = kErrorUlps * kFloatEps * scale;
+        double const ref = shrunkDistance(p, 0.0);
+        bool const deep = shrunkDistance(p, kDeepFraction * scale) == 0.0;
+        float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
+        float dummy = bound0;
+        int const overlapCode = CtvxProximityKernels::boxBoxSeparation(a, b, r, false, dummy);
+        float bound = bound0;
+        int const distCode = CtvxProximityKernels::boxBoxSeparation(a, b, r, true, bound);
+        separated += overlapCode != 0;
+        std::string why;
+        if ((overlapCode == 0) != (distCode == 0))
+            why = "modes disagree";
+        else if (deep && overlapCode != 0)
+            why = "deeply overlapping boxes reported separated";
+        else if (overlapCode != 0 && !(ref >= -err))
+            why = "overlapping boxes reported separated";
+        else if (distCode != 0 && !(bound <= bound0 && ref >= double(bound) - err))
+            why = "separation exceeds the clearance";
+        else if (distCode == 0 && bound != bound0)
+            why = "bound changed without a separating axis";
+        if (!why.empty() && ++failures <= 10)
+            ADD_FAILURE() << why << ": bound " << bound0 << " -> " << bound << ", reference " << ref << "\n"
+                          << describe(p, CtvxMat4(r));
+    }
+    if (n >= 1000) {
+        EXPECT_GT(separated, n / 10);
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+// Triangles against a box at the origin: random ones around it, large ones
+// through it, slivers and degenerate ones, tiny ones near its surface.
+void randomBoxTriangle(tvxtest::Random& rng, float (&h)[3], float (&tri)[3][3], int kind)
+{
+    for (int i = 0; i < 3; ++i)
+        h[i] = rng.uniformf(0.05f, 2.0f);
+    float s[3][3];
+    float t[3][3];
+    switch (kind) {
+    case 0: // around the box
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                tri[k][i] = rng.uniformf(-4.0f, 4.0f);
+        break;
+    case 1: { // large, through the box's neighbourhood
+        Vec3 const c(rng.uniform(-3, 3), rng.uniform(-3, 3), rng.uniform(-3, 3));
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                tri[k][i] = static_cast<float>(c[i] + rng.uniform(-20, 20));
+        break;
+    }
+    case 2: // degenerate or sliver
+        tvxtest::makeTrianglePair(rng, tvxtest::PairFamily::Degenerate, s, t);
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                tri[k][i] = 2.5f * t[k][i];
+        break;
+    default: { // small, near a face of the box
+        int const ax = static_cast<int>(rng.below(3));
+        double const side = rng.chance(0.5) ? 1.0 : -1.0;
+        double const size = std::pow(10.0, -rng.uniform(1.0, 4.0));
+        Vec3 c(rng.uniform(-h[0], h[0]), rng.uniform(-h[1], h[1]), rng.uniform(-h[2], h[2]));
+        double cc[3] = {c.x, c.y, c.z};
+        cc[ax] = side * (h[ax] + rng.uniform(-2.0, 2.0) * size);
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                tri[k][i] = static_cast<float>(cc[i] + rng.uniform(-size, size));
+        break;
+    }
+    }
+}
+
+TEST(BoxTriangleSeparation, IsALowerBound)
+{
+    tvxtest::Random rng(34);
+    int const n = tvxtest::runs(20000);
+    int failures = 0;
+    int separated[4] = {0, 0, 0, 0};
+    int deepCount[4] = {0, 0, 0, 0};
+    for (int it = 0; it < n; ++it) {
+        int const kind = it % 4;
+        float h[3];
+        float tri[3][3];
+        randomBoxTriangle(rng, h, tri, kind);
+        Tri const t = tvxtest::toTri(tri);
+        double scale = h[0] + h[1] + h[2];
+        for (int k = 0; k < 3; ++k)
+            scale = std::max(scale, tvxtest::norm(t[k]));
+        double const err = kErrorUlps * kFloatEps * scale;
+        double const ref = tvxtest::boxTriangleDistance(tvxtest::axisBox(h[0], h[1], h[2]), t);
+        double const shrink = kDeepFraction * scale;
+        bool const deep = h[0] > shrink && h[1] > shrink && h[2] > shrink &&
+                          tvxtest::boxTriangleDistance(
+                              tvxtest::axisBox(h[0] - shrink, h[1] - shrink, h[2] - shrink), t) == 0.0;
+        deepCount[kind] += deep;
+        float const tol = rng.chance(0.5) ? 0.0f : rng.uniformf(0.0f, 0.3f);
+        float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
+        float dummy = bound0;
+        int const overlapCode = CtvxProximityKernels::boxTriangleSeparation(tri[0], tri[1], tri[2], h, tol, false, dummy);
+        float bound = bound0;
+        int const distCode = CtvxProximityKernels::boxTriangleSeparation(tri[0], tri[1], tri[2], h, tol, true, bound);
+        separated[kind] += overlapCode != 0;
+        std::string why;
+        if ((overlapCode == 0) != (distCode == 0))
+            why = "modes disagree";
+        else if (deep && overlapCode != 0)
+            why = "triangle through the box reported separated";
+        else if (overlapCode != 0 && !(ref - tol >= -err))
+            why = "touching pair reported separated";
+        else if (distCode != 0 && !(bound <= bound0 && ref - tol >= double(bound) - err))
+            why = "separation exceeds the clearance";
+        else if (distCode == 0 && bound != bound0)
+            why = "bound changed without a separating axis";
+        if (!why.empty() && ++failures <= 10) {
+            std::ostringstream os;
+            os.precision(9);
+            os << "h = {" << h[0] << "f, " << h[1] << "f, " << h[2] << "f}, triangle ";
+            tvxtest::printTriangle(os, tri);
+            ADD_FAILURE() << why << " (kind " << kind << "): codes " << overlapCode << "/" << distCode << ", bound "
+                          << bound0 << " -> " << bound << ", reference " << ref << ", tolerance " << tol << "\n"
+                          << os.str();
+        }
+    }
+    char const* const names[4] = {"around", "large", "degenerate", "small near a face"};
+    for (int kind = 0; kind < 4; ++kind)
+        std::printf("[ box-tri  ] %-18s %.1f%% reported apart, %.1f%% through the box\n", names[kind],
+                    400.0 * separated[kind] / n, 400.0 * deepCount[kind] / n);
+    EXPECT_EQ(failures, 0);
+}
+
+} // namespace
