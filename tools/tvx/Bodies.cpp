@@ -1,0 +1,225 @@
+#include "Bodies.h"
+
+#include "Cli.h"
+#include "ProgressBar.h"
+
+#include <tools/import/PolyhedronFromMesh.h>
+
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxCollisionList.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <boost/pointer_cast.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+namespace tvxcli {
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+boost::shared_ptr<CtvxPoly> Body::treeOwner() const
+{
+    boost::shared_ptr<CtvxAssembly> const assembly = boost::dynamic_pointer_cast<CtvxAssembly>(object);
+    if (assembly)
+        return assembly->regroupedPoly();
+    return boost::dynamic_pointer_cast<CtvxPoly>(object);
+}
+
+Body loadBody(std::string const& path, bool keepParts)
+{
+    Body body;
+    body.path = path;
+    tvxio::ImportOptions options;
+    options.keepParts = keepParts;
+    tvxio::ImportedMesh mesh;
+    std::string error;
+    auto const t0 = std::chrono::steady_clock::now();
+    if (tvxio::importMesh(path, options, mesh, error) != 0)
+        throw InputError(error);
+    body.importSeconds = secondsSince(t0);
+    if (mesh.countPoints() > std::numeric_limits<unsigned int>::max() ||
+        mesh.countTriangles() > std::numeric_limits<unsigned int>::max())
+        throw InputError(path + ": more points or triangles than the library can address");
+    body.format = mesh.format;
+    body.points = mesh.countPoints();
+    body.triangles = mesh.countTriangles();
+    body.fileVertices = mesh.fileVertices;
+    body.droppedPointsAndLines = mesh.droppedPointsAndLines;
+    body.droppedDegenerate = mesh.droppedDegenerate;
+
+    for (tvxio::MeshPart const& part : mesh.parts) {
+        body.polyhedra.push_back(tvxio::makePolyhedron(part));
+        body.partNames.push_back(part.name);
+    }
+    if (keepParts) {
+        boost::shared_ptr<CtvxAssembly> assembly = CtvxAssembly::create();
+        for (boost::shared_ptr<CtvxPolyhedron> const& p : body.polyhedra)
+            assembly->attach(p, -1);
+        body.object = assembly;
+    } else {
+        body.object = body.polyhedra.front();
+    }
+    // The arrays are in the library now; free the imported copy before the
+    // tree build needs its memory.
+    mesh = tvxio::ImportedMesh();
+
+    unsigned int const n = static_cast<unsigned int>(body.triangles);
+    std::string const label = std::filesystem::path(path).filename().string();
+    boost::shared_ptr<ProgressBar> bar(new ProgressBar("building tree of " + label, n, ProgressBar::wanted(n)));
+    boost::shared_ptr<CtvxProgressDelegate> delegate = bar;
+    auto const t1 = std::chrono::steady_clock::now();
+    body.object->makeCollisionEntity(delegate);
+    body.buildSeconds = secondsSince(t1);
+    bar->finish();
+    return body;
+}
+
+void place(Body const& body, CqarMat4 const& placement)
+{
+    if (body.object->absolutePosition(placement) != 0)
+        throw QueryError(body.path + ": the object refused its placement");
+}
+
+void setLists(CtvxAnalysis& analysis, Body const& a, Body const& b)
+{
+    boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create();
+    boost::shared_ptr<CtvxCollisionList> l2 = CtvxCollisionList::create();
+    l1->add(a.object);
+    l2->add(b.object);
+    analysis.setCollisionList1(l1);
+    analysis.setCollisionList2(l2);
+}
+
+namespace {
+
+void describeTriangle(boost::shared_ptr<CtvxGeometrySubElement> const& sub, Body const& body, int& triangle,
+                      std::string& part)
+{
+    triangle = -1;
+    part.clear();
+    boost::shared_ptr<CtvxPolyhedronTriangle> const t = boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(sub);
+    if (!t)
+        return;
+    t->getTriangle(triangle);
+    boost::shared_ptr<CtvxVirtualPolyhedron> owner;
+    if (t->getPolyhedron(owner) != 0)
+        return;
+    for (std::size_t i = 0; i < body.polyhedra.size(); ++i)
+        if (static_cast<CtvxVirtualPolyhedron*>(body.polyhedra[i].get()) == owner.get())
+            part = body.partNames[i];
+}
+
+} // namespace
+
+QueryOutcome runQuery(CtvxAnalysis& analysis, CtvxAnalysis::EAnalysisType type, Body const& a, Body const& b,
+                      std::size_t maxPairs)
+{
+    QueryOutcome out;
+    out.type = type;
+    analysis.setAnalysisType(type);
+    auto const t0 = std::chrono::steady_clock::now();
+    analysis.compute();
+    out.microseconds = secondsSince(t0) * 1.0e6;
+
+    if (analysis.countCollisions() > 0) {
+        boost::shared_ptr<CtvxCollision> c;
+        analysis.getCollision(0, c);
+        out.contact = true;
+        out.pairCount = c->countPairs();
+        for (unsigned int i = 0; i < c->countPairs() && out.pairs.size() < maxPairs; ++i) {
+            boost::shared_ptr<CtvxGeometrySubElement> first, second;
+            c->getFirst(i, first);
+            c->getSecond(i, second);
+            TrianglePairInfo info;
+            describeTriangle(first, a, info.triangleA, info.partA);
+            describeTriangle(second, b, info.triangleB, info.partB);
+            out.pairs.push_back(info);
+        }
+    }
+    bool const distanceType =
+        type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
+    if (distanceType && out.contact) {
+        // A contact ends a distance query: the clearance is 0 or less, and
+        // the library reports no closest points for it.
+        out.hasClearance = true;
+        out.clearance = 0.0f;
+    } else if (distanceType && analysis.countDistances() > 0) {
+        boost::shared_ptr<CtvxDistance> d;
+        analysis.getDistance(0, d);
+        out.hasClearance = true;
+        out.clearance = d->distance();
+        out.exact = d->isExactDistance();
+        if (out.exact) {
+            boost::shared_ptr<CtvxGeometryPoint> p1, p2;
+            d->getClosestPoint1(p1);
+            d->getClosestPoint2(p2);
+            CqarPoint3 pa, pb;
+            p1->pointAbsolute(pa);
+            p2->pointAbsolute(pb);
+            for (int k = 0; k < 3; ++k) {
+                out.closestA[k] = pa[k];
+                out.closestB[k] = pb[k];
+            }
+        }
+    }
+    return out;
+}
+
+char const* typeName(CtvxAnalysis::EAnalysisType type)
+{
+    switch (type) {
+    case CtvxAnalysis::FIRST_COLLISION: return "first";
+    case CtvxAnalysis::ALL_COLLISIONS: return "all";
+    case CtvxAnalysis::EXACT_DISTANCE: return "exact";
+    case CtvxAnalysis::ESTIMATED_DISTANCE: return "estimated";
+    }
+    return "?";
+}
+
+char const* typeTitle(CtvxAnalysis::EAnalysisType type)
+{
+    switch (type) {
+    case CtvxAnalysis::FIRST_COLLISION: return "first collision";
+    case CtvxAnalysis::ALL_COLLISIONS: return "all collisions";
+    case CtvxAnalysis::EXACT_DISTANCE: return "exact distance";
+    case CtvxAnalysis::ESTIMATED_DISTANCE: return "estimated distance";
+    }
+    return "?";
+}
+
+bool parseType(std::string const& text, CtvxAnalysis::EAnalysisType& out)
+{
+    CtvxAnalysis::EAnalysisType const all[] = {CtvxAnalysis::FIRST_COLLISION, CtvxAnalysis::ALL_COLLISIONS,
+                                                CtvxAnalysis::EXACT_DISTANCE, CtvxAnalysis::ESTIMATED_DISTANCE};
+    for (CtvxAnalysis::EAnalysisType t : all)
+        if (text == typeName(t)) {
+            out = t;
+            return true;
+        }
+    return false;
+}
+
+std::string fmt(double v, int digits)
+{
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    return buf;
+}
+
+} // namespace tvxcli
