@@ -43,6 +43,8 @@ public:
     double scale() const { return m_scale > 1.0f ? 1.0 : static_cast<double>(m_scale); }
     float convertToScaledFloat(float v) const { return m_scale > 1.0f ? v : v * m_scale; }
     float convertFromScaledFloat(float v) const { return m_scale > 1.0f ? v : v / m_scale; }
+    // The scale as the builder set it, also when above 1 and not applied.
+    float storedScale() const { return m_scale; }
 
 private:
     // The builder sizes the array, writes the boxes in place and sets the
