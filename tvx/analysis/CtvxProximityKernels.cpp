@@ -302,7 +302,11 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
     // coordinate planes, could then come out a whole edge length apart.
     // Every vertex that projects inside the other face is therefore also a
     // candidate; it can only lower the answer, and it is an actual pair of
-    // points of the two triangles.
+    // points of the two triangles. A vertex whose side was misjudged lies
+    // within rounding of the plane, so when this matters the candidate is
+    // far closer than the best edge pair; one that is closer only by a
+    // little (rounding, when a vertex lies on an edge) is left alone, so
+    // that every other result stays what the edge pair gives.
     auto edgesOrFaces = [&]() -> float {
         float foot[3];
         if (sFace) {
@@ -312,7 +316,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
                 vAddScaled(foot, t[k], tp[k] / snl, sn);
                 vSub(z, foot, t[k]);
                 float const dd = vDot(z, z);
-                if (dd < mindd) {
+                if (dd < 0.25f * mindd) {
                     mindd = dd;
                     vCopy(minP, foot);
                     vCopy(minQ, t[k]);
@@ -326,7 +330,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
                 vAddScaled(foot, s[k], sp[k] / tnl, tn);
                 vSub(z, s[k], foot);
                 float const dd = vDot(z, z);
-                if (dd < mindd) {
+                if (dd < 0.25f * mindd) {
                     mindd = dd;
                     vCopy(minP, s[k]);
                     vCopy(minQ, foot);
