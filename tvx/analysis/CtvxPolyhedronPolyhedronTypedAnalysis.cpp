@@ -160,21 +160,27 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
 {
     bool const boxes1 = m_obbs1 != nullptr;
     bool const boxes2 = m_obbs2 != nullptr;
-    m_steps.clear();
-    m_steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 2));
-    m_steps.push_back(Step{boxes1 ? 0 : -1, boxes2 ? 0 : -1});
+    // Pushing both children and popping one, a depth-first descent of two
+    // binary trees never holds more than depth1 + depth2 + 1 steps. A query
+    // runs to its end without calling out, so one pool per thread suffices.
+    static thread_local std::vector<Step> pool;
+    std::vector<Step>& steps = pool;
+    m_steps = &steps;
+    steps.clear();
+    steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 2));
+    steps.push_back(Step{boxes1 ? 0 : -1, boxes2 ? 0 : -1});
 
     float tri1[3][3], tri2[3][3];
     CtvxMat4 p1, p2;
     float half[3];
     bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS;
-    while (!m_steps.empty()) {
+    while (!steps.empty()) {
         // After the first contact of a query that wants one, everything
         // pending is dropped.
         if (m_isCollisionFound && !allContacts)
             break;
-        Step const s = m_steps.back();
-        m_steps.pop_back();
+        Step const s = steps.back();
+        steps.pop_back();
         if (s.first >= 0 && s.second >= 0) {
             CtvxOBB* const b1 = m_obbs1 + s.first;
             CtvxOBB* const b2 = m_obbs2 + s.second;
@@ -201,7 +207,8 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
             computeTriangleTriangle(t1, tri1, t2, tri2);
         }
     }
-    m_steps.clear();
+    steps.clear();
+    m_steps = nullptr;
 }
 
 void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
@@ -251,11 +258,11 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::pushChildren(CtvxOBB const* box, boo
     int const c1 = encodeChild(box->getChild1Rank());
     int const c2 = encodeChild(box->getChild2Rank());
     if (splitFirst) {
-        m_steps.push_back(Step{c2, other});
-        m_steps.push_back(Step{c1, other});
+        m_steps->push_back(Step{c2, other});
+        m_steps->push_back(Step{c1, other});
     } else {
-        m_steps.push_back(Step{other, c2});
-        m_steps.push_back(Step{other, c1});
+        m_steps->push_back(Step{other, c2});
+        m_steps->push_back(Step{other, c1});
     }
 }
 

@@ -98,7 +98,10 @@ private:
     float m_polyTolerance;
     float m_triangleTolerance;
 
-    std::vector<Step> m_steps;
+    // The pending steps. Borrowed from a per-thread pool that keeps its
+    // capacity between queries, so that a descent allocates nothing once the
+    // deepest pair of trees has been seen.
+    std::vector<Step>* m_steps = nullptr;
     unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
 };
