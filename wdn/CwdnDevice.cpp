@@ -175,3 +175,16 @@ int CwdnDevice::interpolate(CwdnConfig const& a, CwdnConfig const& b, double t, 
     space()->interpolate(a.data(), b.data(), t, out.data());
     return 0;
 }
+
+int CwdnDevice::isMotionFree(CwdnConfig const& a, CwdnConfig const& b, bool& free)
+{
+    free = false;
+    if (a.device().get() != this || b.device().get() != this || a.size() != m_configSize ||
+        b.size() != m_configSize || m_configSize == 0) {
+        return -1;
+    }
+    boost::shared_ptr<CwdnSpace> const s = space();
+    s->beginQueries();
+    free = s->checkMotion(a.data(), b.data());
+    return 0;
+}

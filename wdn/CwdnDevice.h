@@ -78,6 +78,11 @@ public:
     // or b is not a configuration of this device.
     int interpolate(CwdnConfig const& a, CwdnConfig const& b, double t, CwdnConfig& out);
 
+    // Certifies the straight motion from a to b as above: 0 and free set
+    // (false when an end collides or the motion cannot be certified), or -1
+    // for configurations of another device.
+    int isMotionFree(CwdnConfig const& a, CwdnConfig const& b, bool& free);
+
     double resolution() const { return m_resolution; }
     void resolution(double r) { m_resolution = r; }
     bool movingObstacles() const { return m_movingObstacles; }
