@@ -81,6 +81,27 @@ Affine Affine::inverseSimilarity() const
     return inv;
 }
 
+Affine Affine::inverse() const
+{
+    double const c00 = r[1][1] * r[2][2] - r[1][2] * r[2][1];
+    double const c01 = r[1][2] * r[2][0] - r[1][0] * r[2][2];
+    double const c02 = r[1][0] * r[2][1] - r[1][1] * r[2][0];
+    double const det = r[0][0] * c00 + r[0][1] * c01 + r[0][2] * c02;
+    Affine inv;
+    inv.r[0][0] = c00 / det;
+    inv.r[1][0] = c01 / det;
+    inv.r[2][0] = c02 / det;
+    inv.r[0][1] = (r[0][2] * r[2][1] - r[0][1] * r[2][2]) / det;
+    inv.r[1][1] = (r[0][0] * r[2][2] - r[0][2] * r[2][0]) / det;
+    inv.r[2][1] = (r[0][1] * r[2][0] - r[0][0] * r[2][1]) / det;
+    inv.r[0][2] = (r[0][1] * r[1][2] - r[0][2] * r[1][1]) / det;
+    inv.r[1][2] = (r[0][2] * r[1][0] - r[0][0] * r[1][2]) / det;
+    inv.r[2][2] = (r[0][0] * r[1][1] - r[0][1] * r[1][0]) / det;
+    for (int i = 0; i < 3; ++i)
+        inv.t[i] = -(inv.r[i][0] * t[0] + inv.r[i][1] * t[1] + inv.r[i][2] * t[2]);
+    return inv;
+}
+
 double Affine::maxAbs() const
 {
     double m = 0.0;

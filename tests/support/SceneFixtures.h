@@ -34,6 +34,10 @@ struct Affine {
     Affine operator*(Affine const& b) const;
     // Inverse assuming R is a rotation times a uniform scale.
     Affine inverseSimilarity() const;
+    // Inverse of any invertible R (cofactors over the determinant): after
+    // thousands of compositions a placement is a rotation only to rounding,
+    // and the transpose would not undo it as exactly as the library does.
+    Affine inverse() const;
     double maxAbs() const;
 };
 
