@@ -39,6 +39,22 @@ TEST(Polyhedron, FreshAndSharedData)
     EXPECT_NE(other->polyData(), p->polyData());
 }
 
+TEST(Polyhedron, WithoutDataItIsEmpty)
+{
+    boost::shared_ptr<CtvxPolyhedronData> none;
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(none);
+    unsigned int rank = 3;
+    p->addPoint(1.0f, 2.0f, 3.0f, rank);
+    p->addTriangle(0, 0, 0, rank);
+    EXPECT_EQ(3u, rank);
+    EXPECT_EQ(0u, p->countPoints());
+    EXPECT_EQ(0u, p->countTriangles());
+    p->makeCollisionEntity(noDelegate);
+    EXPECT_TRUE(p->areCollisionEntitiesMade());
+    float h[3];
+    EXPECT_EQ(-1, p->getObbHalfLengths(h[0], h[1], h[2]));
+}
+
 TEST(Polyhedron, PointsTransformOnReadAndWrite)
 {
     boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();

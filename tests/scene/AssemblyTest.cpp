@@ -101,6 +101,30 @@ TEST(AssemblyChildren, RanksAndMovingBetweenAssemblies)
     EXPECT_EQ(2u, a->countChildren());
 }
 
+TEST(AssemblyChildren, CyclesAndRanksPastTheEndAreRefused)
+{
+    boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+    boost::shared_ptr<CtvxAssembly> b = CtvxAssembly::create();
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(octahedron());
+    a->attach(b, -1);
+    b->attach(p, -1);
+    EXPECT_EQ(-1, a->attach(a, -1));
+    EXPECT_EQ(-1, b->attach(a, -1));
+    boost::shared_ptr<CtvxAssembly> parent;
+    EXPECT_EQ(-1, a->getParent(parent));
+    EXPECT_EQ(1u, a->countChildren());
+    boost::shared_ptr<CtvxPolyhedron> q = tvxtest::makePolyhedron(octahedron());
+    EXPECT_EQ(-1, a->attach(q, 2));
+    EXPECT_EQ(-1, a->attach(q, -2));
+    EXPECT_EQ(-1, q->getParent(parent));
+    EXPECT_EQ(0, a->attach(q, 1));
+    // Moving a child within its own assembly counts it once.
+    EXPECT_EQ(-1, a->attach(q, 2));
+    EXPECT_EQ(0, a->attach(q, 0));
+    EXPECT_EQ(q, a->child(0));
+    EXPECT_EQ(2u, a->countChildren());
+}
+
 TEST(AssemblyChildren, DetachingThePrioritaryChildClearsIt)
 {
     boost::shared_ptr<CtvxAssembly> r = CtvxAssembly::create();

@@ -70,40 +70,47 @@ std::string const& CtvxPolyhedron::className() const
     return m_className;
 }
 
+// Without data (created or reset with an empty pointer) the polyhedron is
+// empty: it counts nothing and ignores additions, so that building its tree
+// or boxes is safe.
 void CtvxPolyhedron::addPoint(float x, float y, float z, unsigned int& rank)
 {
     CqarPoint3 const p(x, y, z);
-    m_polyData->addPoint(m_inversePointsTransform * p, rank);
+    addPoint(p, rank);
 }
 
 void CtvxPolyhedron::addPoint(CqarPoint3 const& point, unsigned int& rank)
 {
-    m_polyData->addPoint(m_inversePointsTransform * point, rank);
+    if (m_polyData)
+        m_polyData->addPoint(m_inversePointsTransform * point, rank);
 }
 
 void CtvxPolyhedron::addTriangle(unsigned int p1, unsigned int p2, unsigned int p3, unsigned int& rank)
 {
-    m_polyData->addTriangle(p1, p2, p3, rank);
+    if (m_polyData)
+        m_polyData->addTriangle(p1, p2, p3, rank);
 }
 
 void CtvxPolyhedron::reserveNPoints(unsigned int n)
 {
-    m_polyData->reserveNPoints(n);
+    if (m_polyData)
+        m_polyData->reserveNPoints(n);
 }
 
 void CtvxPolyhedron::reserveNTriangles(unsigned int n)
 {
-    m_polyData->reserveNTriangles(n);
+    if (m_polyData)
+        m_polyData->reserveNTriangles(n);
 }
 
 unsigned int CtvxPolyhedron::countPoints() const
 {
-    return m_polyData->countPoints();
+    return m_polyData ? m_polyData->countPoints() : 0u;
 }
 
 unsigned int CtvxPolyhedron::countTriangles() const
 {
-    return m_polyData->countTriangles();
+    return m_polyData ? m_polyData->countTriangles() : 0u;
 }
 
 void CtvxPolyhedron::getTriangle(unsigned int rank, CqarPoint3* const points) const
@@ -176,5 +183,6 @@ void CtvxPolyhedron::polyTransform(CqarMat4 const& transform)
 
 void CtvxPolyhedron::optimizeMemory()
 {
-    m_polyData->optimizeMemory();
+    if (m_polyData)
+        m_polyData->optimizeMemory();
 }

@@ -44,8 +44,19 @@ int CtvxAssembly::attach(boost::shared_ptr<CtvxObject> o, int rank)
 {
     if (!o || isLocked() || o->isLocked())
         return -1;
+    // An assembly below o (or o itself) would become its own ancestor: a
+    // cycle of owning pointers that never dies and that every walk down the
+    // scene would follow forever.
+    if (o->isParentOf(objectShPtr()))
+        return -1;
     boost::shared_ptr<CtvxAssembly> former;
-    if (o->getParent(former) == 0) {
+    bool const hasParent = o->getParent(former) == 0;
+    // Ranks past the end would insert out of bounds; they are refused before
+    // anything changes.
+    int const count = static_cast<int>(m_children.size()) - (hasParent && former.get() == this ? 1 : 0);
+    if (rank < -1 || rank > count)
+        return -1;
+    if (hasParent) {
         unsigned int r = 0;
         former->detach(o, r);
     }

@@ -34,8 +34,9 @@ public:
     unsigned int countChildren() const { return static_cast<unsigned int>(m_children.size()); }
     boost::shared_ptr<CtvxObject> child(unsigned int rank) const { return m_children[rank]; }
     // Appends o (rank -1) or inserts it at rank, keeping its world placement;
-    // o is first taken from its former parent. -1 when this assembly or o is
-    // locked.
+    // o is first taken from its former parent. -1, changing nothing, when
+    // this assembly or o is locked, when this assembly is o or lies below
+    // it, or when rank is past the end.
     int attach(boost::shared_ptr<CtvxObject> o, int rank);
     // Takes o out, keeping its world placement; rank receives the rank it
     // had. -1 when this assembly or o is locked, or o is not a child.
