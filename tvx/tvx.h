@@ -46,3 +46,6 @@
 #include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
 #include <tvx/analysis/CtvxTypedAnalysis.h>
+
+#include <tvx/planning/CwdnTVXBody.h>
+#include <tvx/planning/CwdnTVXShrinker.h>

@@ -240,7 +240,6 @@ void CwdnSpace::refreshRadii()
     m_travel.resize(m_bodyCount);
     m_c0.resize(m_bodyCount);
     m_c1.resize(m_bodyCount);
-    m_pool.resize(static_cast<std::size_t>(kMaxDepth + 1) * m_bodyCount);
     for (CacheEntry& e : m_cache) {
         e.used = false;
     }
@@ -356,22 +355,40 @@ bool CwdnSpace::certified(double const* travel, double const* c0, double const* 
     return true;
 }
 
-bool CwdnSpace::bisect(double const* a, double const* b, double t0, double t1, double const* c0, double const* c1,
-                       unsigned int depth)
+bool CwdnSpace::bisect(double const* a, double const* b)
 {
-    if (certified(m_travel.data(), c0, c1, t1 - t0)) {
+    // Breadth first: the coarse midpoints are checked before any fine one,
+    // so a blocked motion is usually refused after a few checks. Pieces wait
+    // in a queue with the rank of the clearances at their two ends.
+    if (m_bodyCount == 0) {
         return true;
     }
-    if (depth >= kMaxDepth) {
-        return false;
+    m_pieces.clear();
+    m_pool.resize(2 * static_cast<std::size_t>(m_bodyCount));
+    std::copy(m_c0.begin(), m_c0.end(), m_pool.begin());
+    std::copy(m_c1.begin(), m_c1.end(), m_pool.begin() + m_bodyCount);
+    m_pieces.push_back(Piece{0.0, 1.0, 0, 1, 0});
+    for (std::size_t next = 0; next < m_pieces.size(); ++next) {
+        Piece const p = m_pieces[next];
+        double const* c0 = m_pool.data() + p.c0 * m_bodyCount;
+        double const* c1 = m_pool.data() + p.c1 * m_bodyCount;
+        if (certified(m_travel.data(), c0, c1, p.t1 - p.t0)) {
+            continue;
+        }
+        if (p.depth >= kMaxDepth) {
+            return false;
+        }
+        double const tm = 0.5 * (p.t0 + p.t1);
+        interpolate(a, b, tm, m_mid.data());
+        std::size_t const cm = m_pool.size() / m_bodyCount;
+        m_pool.resize(m_pool.size() + m_bodyCount);
+        if (!clearances(m_mid.data(), m_pool.data() + cm * m_bodyCount)) {
+            return false;
+        }
+        m_pieces.push_back(Piece{p.t0, tm, p.c0, cm, p.depth + 1});
+        m_pieces.push_back(Piece{tm, p.t1, cm, p.c1, p.depth + 1});
     }
-    double const tm = 0.5 * (t0 + t1);
-    interpolate(a, b, tm, m_mid.data());
-    double* cm = m_pool.data() + static_cast<std::size_t>(depth) * m_bodyCount;
-    if (!clearances(m_mid.data(), cm)) {
-        return false;
-    }
-    return bisect(a, b, t0, tm, c0, cm, depth + 1) && bisect(a, b, tm, t1, cm, c1, depth + 1);
+    return true;
 }
 
 bool CwdnSpace::checkMotion(double const* a, double const* b)
@@ -384,7 +401,7 @@ bool CwdnSpace::checkMotion(double const* a, double const* b)
         return false;
     }
     travelBounds(a, b, m_travel.data());
-    return bisect(a, b, 0.0, 1.0, m_c0.data(), m_c1.data(), 0);
+    return bisect(a, b);
 }
 
 bool CwdnSpace::checkMotion(double const* a, double const* b, double& lastValid)

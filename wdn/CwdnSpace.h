@@ -56,8 +56,7 @@ private:
     // straight motion a -> b.
     void travelBounds(double const* a, double const* b, double* out);
     bool certified(double const* travel, double const* c0, double const* c1, double fraction) const;
-    bool bisect(double const* a, double const* b, double t0, double t1, double const* c0, double const* c1,
-                unsigned int depth);
+    bool bisect(double const* a, double const* b);
     void refreshRadii();
 
     CwdnDevice& m_device;
@@ -82,7 +81,17 @@ private:
     std::vector<double> m_travel;
     std::vector<double> m_jointDelta;
     std::vector<double> m_mid;
+    // Clearances of the configurations checked along one motion, body after
+    // body, and the pieces of the motion still to certify.
     std::vector<double> m_pool;
+    struct Piece {
+        double t0;
+        double t1;
+        std::size_t c0;
+        std::size_t c1;
+        unsigned int depth;
+    };
+    std::vector<Piece> m_pieces;
     std::vector<double> m_c0;
     std::vector<double> m_c1;
 
