@@ -422,4 +422,27 @@ TEST(PairAnalysis, HintWithinTolerancesIsAContactWithoutDescent)
     EXPECT_EQ(rank, 0);
 }
 
+// Replacing the mesh of a collision entity keeps its old tree; a query must
+// not follow that tree past the end of the new, smaller mesh.
+TEST(PairAnalysis, StaleTreeOverASmallerMeshIsNotFollowed)
+{
+    boost::shared_ptr<CtvxPolyhedron> big = boxAt(0, 0, 0);
+    boost::shared_ptr<CtvxPolyhedron> other = boxAt(0.3, 0, 0);
+    Mesh one;
+    one.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    one.triangles = {{0, 1, 2}};
+    big->polyData(makePolyData(one));
+    for (int type = 0; type < 4; ++type) {
+        boost::shared_ptr<CtvxAnalysis> a = analysisOf(listOf({big}), listOf({other}), CtvxAnalysis::EAnalysisType(type));
+        a->compute();
+        EXPECT_EQ(a->countCollisions(), 0u);
+    }
+    // Rebuilt, the new mesh takes part again.
+    big->removeCollisionEntities();
+    big->makeCollisionEntity(noDelegate);
+    boost::shared_ptr<CtvxAnalysis> a = analysisOf(listOf({big}), listOf({other}), CtvxAnalysis::FIRST_COLLISION);
+    a->compute();
+    EXPECT_EQ(a->countCollisions(), 1u);
+}
+
 } // namespace

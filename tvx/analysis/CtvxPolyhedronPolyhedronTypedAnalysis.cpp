@@ -77,7 +77,12 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType 
 
         unsigned int const n1 = m_poly1->countTriangles();
         unsigned int const n2 = m_poly2->countTriangles();
-        if (m_poly1->isActivatedForAnalysis() && m_poly2->isActivatedForAnalysis() && n1 > 0 && n2 > 0) {
+        // A tree names triangles 0 to countObbs(); one built before the mesh
+        // was replaced by a smaller one would read past its end.
+        bool const treesFit = static_cast<unsigned int>(m_tree1->countObbs()) < n1 &&
+                              static_cast<unsigned int>(m_tree2->countObbs()) < n2;
+        if (m_poly1->isActivatedForAnalysis() && m_poly2->isActivatedForAnalysis() && n1 > 0 && n2 > 0 &&
+            treesFit) {
             CqarMat4 a1, a2;
             m_poly1->getAbsPos(a1);
             m_poly2->getAbsPos(a2);
