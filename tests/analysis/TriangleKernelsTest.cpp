@@ -30,15 +30,18 @@ namespace {
 constexpr double kErrorUlps = 64.0;
 constexpr double kFloatEps = 1.1920928955078125e-7;
 
-// Nearly parallel planes (within 1e-4 rad or so, and parallel ones rounded
-// off the coordinate planes) are the exception. The edge loop of TriDist
+// Nearly parallel and coplanar pairs are the exception. The closest points
+// of two edges at a small angle come from a parameter formula whose
+// cancellation grows like 1/sin(angle): crossing coplanar edges at 1 degree
+// can come out 1e-5 apart instead of meeting. And the edge loop of TriDist
 // stops at the first edge pair whose points it proves closest, from the
-// signs of two projections on the pair's common normal; for nearly parallel
-// edges that normal is known only to rounding, the proof can accept a pair
-// whose distance exceeds the true one, and the excess grows like the
-// square root of the float rounding: about 4e-4 of the coordinates at worst
-// over 10^5 pairs, and in about 1 pair in 10^4. The distance then stays an
-// actual distance between two points of the triangles (never too small).
+// signs of projections on the pair's common normal, which for nearly
+// parallel edges is known only to rounding; it can then accept a pair up to
+// about 4e-4 of the coordinates farther than the true distance. Both are
+// rare (about 1 pair in 10^4 of these families exceeds the ordinary bound),
+// and the distance stays an actual distance between two points of the
+// triangles, never too small. These families get a looser bound, and the
+// share of pairs beyond the ordinary one is checked to stay rare.
 constexpr double kNearParallelRelative = 1.0 / 1024.0;
 constexpr double kNearParallelMaxShare = 1.0e-3;
 
@@ -312,7 +315,8 @@ TEST_F(TriangleKernels, TriDistAgreesWithReference)
             float q[3];
             float const d = k.TriDist(p, q, s, t);
             std::string why;
-            if (fr.family == PairFamily::NearParallel && !(std::fabs(d - ref) <= bound)) {
+            bool const parallel = fr.family == PairFamily::NearParallel || fr.family == PairFamily::Coplanar;
+            if (parallel && !(std::fabs(d - ref) <= bound)) {
                 ++beyondBound;
                 double const loose = bound / kErrorUlps / kFloatEps * kNearParallelRelative;
                 if (!(d - ref <= loose && d - ref >= -bound))
