@@ -335,6 +335,7 @@ TEST(ObbFit, PrincipalAxesOfPointCloudsMatchReference)
 
 TEST(ObbFit, TreeScaleFromTheRootBox)
 {
+    FactorySettingsGuard const settings;
     CtvxPolyhedronOBBTreeFactory::conservativeBoxes(false);
     // Centred at the origin with largest half extent 0.5: 65504 / (0.5 * 2),
     // above 1, so kept but not applied.
@@ -387,6 +388,7 @@ TEST(ObbFit, TreeScaleFromTheRootBox)
 
 TEST(ObbFit, AxisAlignedFit)
 {
+    FactorySettingsGuard const settings;
     CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
     CtvxPolyhedronOBBTreeFactory::conservativeBoxes(false);
     // A set longest along z, far from the origin: no scale, boxes exactly

@@ -238,6 +238,7 @@ TEST(ObbTreeBuild, IdenticalTrianglesSplitByCount)
 
 TEST(ObbTreeBuild, ShapeAndReportsOnManyMeshes)
 {
+    FactorySettingsGuard const settings;
     Random rng(20261207);
     std::vector<std::pair<std::string, Mesh>> meshes;
     for (int n : {2, 3, 4, 5, 7, 8, 16, 33, 100, 257, 1000, 4097})
@@ -265,6 +266,7 @@ TEST(ObbTreeBuild, ShapeAndReportsOnManyMeshes)
 
 TEST(ObbTreeBuild, ExplicitStackMatchesRecursiveReference)
 {
+    FactorySettingsGuard const settings;
     Random rng(77);
     std::vector<std::pair<std::string, Mesh>> meshes;
     for (int i = 0; i < runs(40); ++i) {

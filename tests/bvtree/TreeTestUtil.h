@@ -39,6 +39,19 @@ inline boost::shared_ptr<TestPoly> builtPoly(Mesh const& mesh,
     return poly;
 }
 
+// Restores the process-wide builder settings when a test ends, also when it
+// ends early on a failed assertion, so later tests build with the defaults.
+struct FactorySettingsGuard {
+    FactorySettingsGuard() = default;
+    FactorySettingsGuard(FactorySettingsGuard const&) = delete;
+    FactorySettingsGuard& operator=(FactorySettingsGuard const&) = delete;
+    ~FactorySettingsGuard()
+    {
+        CtvxPolyhedronOBBTreeFactory::conservativeBoxes(true);
+        CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+    }
+};
+
 // What a walk of the tree finds, checked against the rules of the builder
 // without using any of its code.
 struct TreeShape {

@@ -96,6 +96,7 @@ CtvxTreeValidator::Report validated(Mesh const& mesh, bool mend, CtvxPolyhedronO
 
 TEST(TreeValidator, MendedBoxesHoldTheirTrianglesOnEveryFamily)
 {
+    FactorySettingsGuard const settings;
     std::printf("%-28s %7s %9s %10s %9s %9s %12s\n", "family", "boxes", "raw fail", "raw worst", "mend fail",
                 "growth", "own box raw");
     long long rawFailures = 0, rawBoxes = 0;
@@ -130,6 +131,7 @@ TEST(TreeValidator, MendedBoxesHoldTheirTrianglesOnEveryFamily)
 
 TEST(TreeValidator, MendAlsoCoversAxisAlignedFit)
 {
+    FactorySettingsGuard const settings;
     for (auto const& fam : families()) {
         CtvxTreeValidator::Report const raw =
             validated(fam.mesh, false, CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
@@ -155,6 +157,7 @@ TEST(TreeValidator, MendAlsoCoversAxisAlignedFit)
 
 TEST(TreeValidator, RandomSoupsStaySound)
 {
+    FactorySettingsGuard const settings;
     Random rng(99);
     int const n = runs(60);
     for (int i = 0; i < n; ++i) {
