@@ -92,11 +92,14 @@ public:
     static int boxTriangleSeparation(float const* inP0, float const* inP1, float const* inP2, float const* inH,
                                      float inTolerance, bool inDistanceMode, float& ioBound);
 
-    // Magnitudes of rotation elements are widened by this much in both box
-    // tests. The cross-product axes of nearly parallel edges have length of
-    // the order of the rotation's rounding noise; the radius formulas assume
-    // an exactly orthonormal rotation, so without the widening that noise,
-    // of relative size 1e-7, can make a deep overlap look separated.
+    // Widening of the rotation magnitudes in the box-box radii. The cross-
+    // product axes of nearly parallel edges are as short as the rotation's
+    // rounding noise, and their radii assume an exactly orthonormal rotation:
+    // a float rotation made as a product of float frames is off by about
+    // 1e-7 per element, enough to make boxes that overlap deeply look
+    // separated along such an axis. The tree form widens the cross-product
+    // axes only (its face axes are exact for any rotation, or wrong only by
+    // rounding relative to a unit axis); the enclosing-box form widens all.
     static constexpr float RotationSlack = 1.0e-6f;
 
     // Spread of a triangle's vertices along its own unit normal, relative
