@@ -98,7 +98,7 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
         p->addPoint(rng.uniformf(-100, 100), rng.uniformf(-1e-3f, 1e-3f), rng.uniformf(-1e6f, 1e6f), rank);
     for (unsigned int i = 0; i + 2 < p->countPoints(); i += 3)
         p->addTriangle(i, i + 1, i + 2, rank);
-    CqarMat4 const id;
+    CqarMat4 m;
     auto check = [&](char const* when) {
         for (unsigned int t = 0; t < p->countTriangles(); ++t) {
             CqarPoint3 got[3];
@@ -109,7 +109,7 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
             for (int k = 0; k < 3; ++k) {
                 CqarPoint3 stored;
                 p->polyData()->getPoint(idx[k], stored);
-                CqarPoint3 const want = id * stored;
+                CqarPoint3 const want = m * stored;
                 for (int j = 0; j < 3; ++j)
                     ASSERT_EQ(0, std::memcmp(&want[j], &got[k][j], sizeof(double)))
                         << when << ": triangle " << t << " corner " << k << " coordinate " << j << ": "
@@ -122,6 +122,23 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
     p->movePoints(translationMat(2, 0, 0));
     p->movePoints(translationMat(-2, 0, 0));
     check("moved back");
+    // Through any other transform the inline product must agree as well.
+    for (int i = 0; i < 5; ++i) {
+        tvxtest::Affine const a = tvxtest::randomRigid(rng, 50.0);
+        CqarMat4 step;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                step(r, c) = a.r[r][c] * 1.5;
+            step(r, 3) = a.t[r];
+        }
+        p->movePoints(step);
+        m = step * m;
+        check("moved");
+        CqarMat4 pt;
+        p->getPointsTransform(pt);
+        m = pt; // the library's own accumulation, to compare reads only
+        check("moved, same matrix");
+    }
 }
 
 TEST(Polyhedron, TriangleInfoAndClassNames)

@@ -36,6 +36,15 @@ inline void widenThroughIdentity(CtvxPoint const& p, CqarPoint3& out)
     out[2] = static_cast<double>(p.Z()) + 0.0;
 }
 
+// rows * p with the translation, summed left to right exactly as the
+// utility matrix's point product does, hence to the same bits.
+inline void transformPoint(double const (&rows)[3][4], CtvxPoint const& p, CqarPoint3& out)
+{
+    double const x = p.X(), y = p.Y(), z = p.Z();
+    for (int i = 0; i < 3; ++i)
+        out[i] = rows[i][0] * x + rows[i][1] * y + rows[i][2] * z + rows[i][3];
+}
+
 } // namespace
 
 boost::shared_ptr<CtvxPolyhedron> CtvxPolyhedron::create()
@@ -125,12 +134,9 @@ void CtvxPolyhedron::getTriangle(unsigned int rank, CqarPoint3* const points) co
         widenThroughIdentity(pts[c], points[2]);
         return;
     }
-    unsigned int const idx[3] = {a, b, c};
-    for (int k = 0; k < 3; ++k) {
-        CqarPoint3 stored;
-        pts[idx[k]].XYZ(stored);
-        points[k] = m_pointsTransform * stored;
-    }
+    transformPoint(m_rows, pts[a], points[0]);
+    transformPoint(m_rows, pts[b], points[1]);
+    transformPoint(m_rows, pts[c], points[2]);
 }
 
 void CtvxPolyhedron::getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const
@@ -145,9 +151,7 @@ void CtvxPolyhedron::getPoint(unsigned int rank, CqarPoint3& point) const
         widenThroughIdentity(p, point);
         return;
     }
-    CqarPoint3 stored;
-    p.XYZ(stored);
-    point = m_pointsTransform * stored;
+    transformPoint(m_rows, p, point);
 }
 
 void CtvxPolyhedron::getPoint(unsigned int rank, float& x, float& y, float& z) const
@@ -164,6 +168,9 @@ void CtvxPolyhedron::setPointsTransform(CqarMat4 const& m)
     m_pointsTransform = m;
     m_inversePointsTransform = m.inverse();
     m_pointsTransformIsIdentity = actsAsIdentityOnPoints(m_pointsTransform);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c)
+            m_rows[r][c] = m_pointsTransform(r, c);
 }
 
 void CtvxPolyhedron::movePoints(CqarMat4 const& transform)

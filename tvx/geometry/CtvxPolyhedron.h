@@ -72,4 +72,8 @@ private:
     // Reading vertices is the inner loop of every query; most polyhedra are
     // never moved, and an exact identity lets the product be skipped.
     bool m_pointsTransformIsIdentity = true;
+    // The top three rows of m_pointsTransform as plain doubles, so that the
+    // product is computed inline, in the utility matrix's order of
+    // operations, without building a temporary point per vertex.
+    double m_rows[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
 };
