@@ -499,8 +499,11 @@ SideSpec single(Mesh const& m, double tolerance = 0.0)
 // A representative sample has contacts and separations both.
 void expectMixed(Tally const& t)
 {
-    EXPECT_GT(t.contactsExpected, t.poses / 10);
-    EXPECT_GT(t.separatedExpected, t.poses / 10);
+    // At least one pose in twenty of each kind (and one at all, in the
+    // short runs of the sanitizer build).
+    int const least = std::max(1, t.poses / 20);
+    EXPECT_GE(t.contactsExpected, least);
+    EXPECT_GE(t.separatedExpected, least);
 }
 
 TEST(QueryDifferential, SpheresAndTori)
