@@ -1,15 +1,26 @@
 #include "MeshImport.h"
 
+#include <assimp/DefaultLogger.hpp>
 #include <assimp/Importer.hpp>
+#include <assimp/LogStream.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
 #include <zlib.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -355,7 +366,7 @@ int convertScene(aiScene const* scene, ImportOptions const& options, ImportedMes
     if (out.parts.empty()) {
         reason = "no triangles";
         if (out.droppedPointsAndLines > 0 || out.droppedDegenerate > 0)
-            reason += " (" + std::to_string(out.droppedPointsAndLines) + " points or lines, " +
+            reason += " (" + std::to_string(out.droppedPointsAndLines) + " points, lines or empty faces, " +
                       std::to_string(out.droppedDegenerate) + " degenerate triangles dropped)";
         return -1;
     }
@@ -375,16 +386,92 @@ std::string readerReason(Assimp::Importer const& importer)
     return r;
 }
 
+// Some readers mend a bad index on their own (clamping it to the last point)
+// and only log it; a file with a bad index is refused all the same, so the
+// reader's error log is listened to while it reads.
+class ReaderErrorLog {
+public:
+    ReaderErrorLog()
+    {
+        Assimp::DefaultLogger::create(nullptr, Assimp::Logger::NORMAL, 0);
+        Assimp::DefaultLogger::get()->attachStream(new Stream(m_messages), Assimp::Logger::Err);
+    }
+    ~ReaderErrorLog() { Assimp::DefaultLogger::kill(); }
+    ReaderErrorLog(ReaderErrorLog const&) = delete;
+    ReaderErrorLog& operator=(ReaderErrorLog const&) = delete;
+
+    // The first logged error that reports an index out of range, or "".
+    std::string badIndex() const
+    {
+        for (std::string const& m : m_messages)
+            if (lower(m).find("out of range") != std::string::npos)
+                return m;
+        return std::string();
+    }
+
+private:
+    class Stream : public Assimp::LogStream {
+    public:
+        explicit Stream(std::vector<std::string>& sink) : m_sink(sink) {}
+        void write(char const* message) override
+        {
+            std::string m = message != nullptr ? message : "";
+            while (!m.empty() && (m.back() == '\n' || m.back() == '\r'))
+                m.pop_back();
+            m_sink.push_back(m);
+        }
+
+    private:
+        std::vector<std::string>& m_sink;
+    };
+
+    std::vector<std::string> m_messages;
+};
+
 // Runs after a reader produced a scene: index check, triangulation, conversion.
-int finishImport(Assimp::Importer& importer, aiScene const* scene, ImportOptions const& options, ImportedMesh& out,
-                 std::string& reason)
+int finishImport(Assimp::Importer& importer, aiScene const* scene, ReaderErrorLog const& log,
+                 ImportOptions const& options, ImportedMesh& out, std::string& reason)
 {
     if (scene == nullptr) {
         reason = readerReason(importer);
         return -1;
     }
+    std::string const badIndex = log.badIndex();
+    if (!badIndex.empty()) {
+        std::size_t const colon = badIndex.find(": ");
+        reason = "out-of-range point index (" + (colon == std::string::npos ? badIndex : badIndex.substr(colon + 2)) + ")";
+        return -1;
+    }
     if (checkIndices(scene, reason) != 0)
         return -1;
+    // The triangulation trusts each mesh's summary of its face sizes and
+    // stops the process (a failed assertion in the reader library) when the
+    // faces do not match it, as they do not when a damaged file leaves faces
+    // without corners. So faces with fewer than three corners are counted
+    // and taken out here, and the summary is rebuilt from what is left.
+    for (unsigned int mi = 0; mi < scene->mNumMeshes; ++mi) {
+        aiMesh* mesh = scene->mMeshes[mi];
+        if (mesh == nullptr)
+            continue;
+        unsigned int kept = 0;
+        unsigned int types = 0;
+        for (unsigned int fi = 0; fi < mesh->mNumFaces; ++fi) {
+            unsigned int const n = mesh->mFaces[fi].mNumIndices;
+            if (n < 3) {
+                ++out.droppedPointsAndLines;
+                continue;
+            }
+            types |= n == 3 ? static_cast<unsigned int>(aiPrimitiveType_TRIANGLE)
+                            : static_cast<unsigned int>(aiPrimitiveType_POLYGON);
+            if (kept != fi)
+                std::swap(mesh->mFaces[kept], mesh->mFaces[fi]);
+            ++kept;
+        }
+        // The array keeps its length for its deletion; the faces past kept
+        // are the dropped ones, still owned by it.
+        mesh->mNumFaces = kept;
+        mesh->mPrimitiveTypes = types;
+    }
     scene = importer.ApplyPostProcessing(aiProcess_Triangulate);
     if (scene == nullptr) {
         reason = readerReason(importer);
@@ -477,8 +564,10 @@ int gunzip(void const* data, std::size_t size, std::size_t maxBytes, std::string
     return 0;
 }
 
-int importMeshFromMemory(void const* data, std::size_t size, std::string const& name, ImportOptions const& options,
-                         ImportedMesh& out, std::string& error)
+namespace {
+
+int readFromMemory(void const* data, std::size_t size, std::string const& name, ImportOptions const& options,
+                   ImportedMesh& out, std::string& error)
 {
     out = ImportedMesh();
     try {
@@ -498,11 +587,12 @@ int importMeshFromMemory(void const* data, std::size_t size, std::string const& 
         std::string hint = extensionOf(withoutGz(name));
         if (hint.size() > 16)
             hint.clear();
+        ReaderErrorLog const log;
         Assimp::Importer importer;
         aiScene const* scene = importer.ReadFileFromMemory(data, size, 0, hint.c_str());
         std::string reason;
         ImportedMesh result;
-        if (finishImport(importer, scene, options, result, reason) != 0)
+        if (finishImport(importer, scene, log, options, result, reason) != 0)
             return fail(name, reason, out, error);
         result.format = formatName(name, gzipped);
         out = std::move(result);
@@ -516,7 +606,7 @@ int importMeshFromMemory(void const* data, std::size_t size, std::string const& 
     }
 }
 
-int importMesh(std::string const& path, ImportOptions const& options, ImportedMesh& out, std::string& error)
+int readFromPath(std::string const& path, ImportOptions const& options, ImportedMesh& out, std::string& error)
 {
     out = ImportedMesh();
     try {
@@ -544,16 +634,17 @@ int importMesh(std::string const& path, ImportOptions const& options, ImportedMe
             std::string bytes(static_cast<std::size_t>(size), '\0');
             if (!in.read(&bytes[0], size))
                 return fail(path, "cannot be read", out, error);
-            return importMeshFromMemory(bytes.data(), bytes.size(), path, options, out, error);
+            return readFromMemory(bytes.data(), bytes.size(), path, options, out, error);
         }
         in.close();
         // Files that are not compressed are read by path, so that a reader can
         // reach the files beside them (an OBJ's material library).
+        ReaderErrorLog const log;
         Assimp::Importer importer;
         aiScene const* scene = importer.ReadFile(path, 0);
         std::string reason;
         ImportedMesh result;
-        if (finishImport(importer, scene, options, result, reason) != 0)
+        if (finishImport(importer, scene, log, options, result, reason) != 0)
             return fail(path, reason, out, error);
         result.format = formatName(path, false);
         out = std::move(result);
@@ -565,6 +656,232 @@ int importMesh(std::string const& path, ImportOptions const& options, ImportedMe
     } catch (...) {
         return fail(path, "the reader failed", out, error);
     }
+}
+
+
+// The reader library ends the process on some damaged files (failed
+// assertions) and never returns on others (endless loops). So the reading
+// runs in a child process, which sends the arrays back through a pipe, and
+// the parent turns a child that died or ran out of time into an error.
+
+template <typename T>
+void putValue(std::string& buf, T const& v)
+{
+    buf.append(reinterpret_cast<char const*>(&v), sizeof v);
+}
+
+void putString(std::string& buf, std::string const& s)
+{
+    putValue(buf, static_cast<std::uint64_t>(s.size()));
+    buf += s;
+}
+
+template <typename T>
+void putArray(std::string& buf, std::vector<T> const& v)
+{
+    putValue(buf, static_cast<std::uint64_t>(v.size()));
+    if (!v.empty())
+        buf.append(reinterpret_cast<char const*>(v.data()), v.size() * sizeof(T));
+}
+
+class Reader {
+public:
+    explicit Reader(std::string const& buf) : m_buf(buf) {}
+
+    template <typename T>
+    bool value(T& v)
+    {
+        if (m_buf.size() - m_at < sizeof v)
+            return false;
+        std::memcpy(&v, m_buf.data() + m_at, sizeof v);
+        m_at += sizeof v;
+        return true;
+    }
+
+    bool string(std::string& s)
+    {
+        std::uint64_t n = 0;
+        if (!value(n) || m_buf.size() - m_at < n)
+            return false;
+        s.assign(m_buf, m_at, static_cast<std::size_t>(n));
+        m_at += static_cast<std::size_t>(n);
+        return true;
+    }
+
+    template <typename T>
+    bool array(std::vector<T>& v)
+    {
+        std::uint64_t n = 0;
+        if (!value(n) || n > (m_buf.size() - m_at) / sizeof(T))
+            return false;
+        v.resize(static_cast<std::size_t>(n));
+        if (n > 0)
+            std::memcpy(v.data(), m_buf.data() + m_at, static_cast<std::size_t>(n) * sizeof(T));
+        m_at += static_cast<std::size_t>(n) * sizeof(T);
+        return true;
+    }
+
+    bool atEnd() const { return m_at == m_buf.size(); }
+
+private:
+    std::string const& m_buf;
+    std::size_t m_at = 0;
+};
+
+std::string serialise(int rc, std::string const& error, ImportedMesh const& m)
+{
+    std::string buf;
+    putValue(buf, static_cast<std::int32_t>(rc));
+    putString(buf, error);
+    putString(buf, m.format);
+    putValue(buf, static_cast<std::uint64_t>(m.droppedPointsAndLines));
+    putValue(buf, static_cast<std::uint64_t>(m.droppedDegenerate));
+    putValue(buf, static_cast<std::uint64_t>(m.fileVertices));
+    putValue(buf, static_cast<std::uint64_t>(m.parts.size()));
+    for (MeshPart const& p : m.parts) {
+        putString(buf, p.name);
+        putArray(buf, p.points);
+        putArray(buf, p.triangles);
+    }
+    return buf;
+}
+
+bool deserialise(std::string const& buf, int& rc, std::string& error, ImportedMesh& m)
+{
+    Reader r(buf);
+    std::int32_t code = 0;
+    std::uint64_t a = 0, b = 0, c = 0, n = 0;
+    if (!r.value(code) || !r.string(error) || !r.string(m.format) || !r.value(a) || !r.value(b) || !r.value(c) ||
+        !r.value(n))
+        return false;
+    rc = code;
+    m.droppedPointsAndLines = static_cast<std::size_t>(a);
+    m.droppedDegenerate = static_cast<std::size_t>(b);
+    m.fileVertices = static_cast<std::size_t>(c);
+    for (std::uint64_t i = 0; i < n; ++i) {
+        MeshPart p;
+        if (!r.string(p.name) || !r.array(p.points) || !r.array(p.triangles))
+            return false;
+        m.parts.push_back(std::move(p));
+    }
+    return r.atEnd();
+}
+
+void writeAll(int fd, std::string const& buf)
+{
+    std::size_t done = 0;
+    while (done < buf.size()) {
+        ssize_t const w = ::write(fd, buf.data() + done, buf.size() - done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return;
+        done += static_cast<std::size_t>(w);
+    }
+}
+
+template <typename Job>
+int runIsolated(Job const& job, std::string const& name, double seconds, ImportedMesh& out, std::string& error)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return job(out, error); // no pipe, no isolation: read in-process
+    std::fflush(nullptr);
+    pid_t const pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return job(out, error);
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        ImportedMesh mesh;
+        std::string err;
+        int const rc = job(mesh, err);
+        writeAll(fds[1], serialise(rc, err, mesh));
+        ::close(fds[1]);
+        // Straight out: no destructors or exit handlers of the parent's state.
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string buf;
+    bool timedOut = false;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    char chunk[1 << 16];
+    for (;;) {
+        double const left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0.0) {
+            timedOut = true;
+            break;
+        }
+        pollfd pfd{fds[0], POLLIN, 0};
+        int const pr = ::poll(&pfd, 1, static_cast<int>(std::min(left * 1000.0 + 1.0, 60000.0)));
+        if (pr < 0 && errno == EINTR)
+            continue;
+        if (pr == 0)
+            continue;
+        ssize_t const r = ::read(fds[0], chunk, sizeof chunk);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        buf.append(chunk, static_cast<std::size_t>(r));
+    }
+    ::close(fds[0]);
+    if (timedOut)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    out = ImportedMesh();
+    if (timedOut) {
+        char text[64];
+        std::snprintf(text, sizeof text, "the reader did not finish within %.0f s", seconds);
+        return fail(name, text, out, error);
+    }
+    if (WIFSIGNALED(status))
+        return fail(name, std::string("the reader crashed on this file (") + strsignal(WTERMSIG(status)) + ")", out,
+                    error);
+    int rc = -1;
+    ImportedMesh mesh;
+    std::string err;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !deserialise(buf, rc, err, mesh))
+        return fail(name, "the reader stopped without an answer", out, error);
+    if (rc != 0) {
+        error = err;
+        return -1;
+    }
+    out = std::move(mesh);
+    return 0;
+}
+
+double timeLimit(ImportOptions const& options, std::size_t bytes)
+{
+    if (options.readerSeconds > 0.0)
+        return options.readerSeconds;
+    // Generous: the largest meshes at hand read at tens of megabytes a second.
+    return 120.0 + 4.0 * static_cast<double>(bytes) / 1.0e6;
+}
+
+} // namespace
+
+int importMeshFromMemory(void const* data, std::size_t size, std::string const& name, ImportOptions const& options,
+                         ImportedMesh& out, std::string& error)
+{
+    auto const job = [&](ImportedMesh& m, std::string& e) { return readFromMemory(data, size, name, options, m, e); };
+    if (!options.isolate || data == nullptr || size == 0)
+        return job(out, error);
+    return runIsolated(job, name, timeLimit(options, size), out, error);
+}
+
+int importMesh(std::string const& path, ImportOptions const& options, ImportedMesh& out, std::string& error)
+{
+    auto const job = [&](ImportedMesh& m, std::string& e) { return readFromPath(path, options, m, e); };
+    if (!options.isolate)
+        return job(out, error);
+    std::error_code ec;
+    std::uintmax_t const size = std::filesystem::file_size(path, ec);
+    return runIsolated(job, path, timeLimit(options, ec ? 0 : static_cast<std::size_t>(size)), out, error);
 }
 
 } // namespace tvxio

@@ -31,7 +31,8 @@ struct ImportedMesh {
     // One part when the meshes of the file are merged, otherwise one part per
     // placed mesh of the file, in the file's order.
     std::vector<MeshPart> parts;
-    // Faces with one or two corners (points and lines of the file).
+    // Faces with fewer than three corners (points and lines of the file, and
+    // the empty faces a damaged file can leave).
     std::size_t droppedPointsAndLines = 0;
     // Triangles that name one point twice once equal positions are joined:
     // they have no area, and their edges belong to their neighbours anyway.
@@ -50,6 +51,12 @@ struct ImportOptions {
     bool keepParts = false;
     // Gunzipped data larger than this is refused rather than exhausting memory.
     std::size_t maxInflatedBytes = std::size_t(4) << 30;
+    // Read in a child process, so that a reader that aborts or loops on a
+    // damaged file costs an error message, not the caller's process.
+    bool isolate = true;
+    // Time allowed to the reader in the child; 0 scales with the file's size
+    // (two minutes and more).
+    double readerSeconds = 0.0;
 };
 
 // Reads a mesh file: anything the underlying reader understands (OBJ, STL in
@@ -59,7 +66,8 @@ struct ImportOptions {
 // into one point (within each part), and points and lines dropped.
 //
 // Returns 0 on success. On failure returns -1, leaves out empty and sets
-// error to one line "<path>: <reason>". Nothing the file holds may crash it.
+// error to one line "<path>: <reason>". Nothing the file holds may crash or
+// hang the caller: the reading runs in a child process (see isolate).
 [[nodiscard]] int importMesh(std::string const& path, ImportOptions const& options, ImportedMesh& out,
                              std::string& error);
 

@@ -17,6 +17,7 @@
 
 #include <boost/pointer_cast.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -63,6 +64,16 @@ Body loadBody(std::string const& path, bool keepParts)
     body.droppedPointsAndLines = mesh.droppedPointsAndLines;
     body.droppedDegenerate = mesh.droppedDegenerate;
 
+    for (int k = 0; k < 3; ++k) {
+        body.lo[k] = std::numeric_limits<double>::infinity();
+        body.hi[k] = -std::numeric_limits<double>::infinity();
+    }
+    for (tvxio::MeshPart const& part : mesh.parts)
+        for (std::size_t i = 0; i < part.points.size(); i += 3)
+            for (std::size_t k = 0; k < 3; ++k) {
+                body.lo[k] = std::min(body.lo[k], static_cast<double>(part.points[i + k]));
+                body.hi[k] = std::max(body.hi[k], static_cast<double>(part.points[i + k]));
+            }
     for (tvxio::MeshPart const& part : mesh.parts) {
         body.polyhedra.push_back(tvxio::makePolyhedron(part));
         body.partNames.push_back(part.name);

@@ -33,6 +33,9 @@ struct Body {
     std::size_t fileVertices = 0;
     std::size_t droppedPointsAndLines = 0;
     std::size_t droppedDegenerate = 0;
+    // Axis-aligned bounds of the points in the file's frame.
+    double lo[3] = {0, 0, 0};
+    double hi[3] = {0, 0, 0};
     double importSeconds = 0.0;
     double buildSeconds = 0.0;
 

@@ -75,6 +75,11 @@ int runInfo(std::vector<std::string> const& argv)
             .field("file_vertices", static_cast<unsigned long long>(body.fileVertices))
             .field("dropped_points_and_lines", static_cast<unsigned long long>(body.droppedPointsAndLines))
             .field("dropped_degenerate", static_cast<unsigned long long>(body.droppedDegenerate))
+            .key("bounds")
+            .beginObject()
+            .key("min").beginArray().value(body.lo[0]).value(body.lo[1]).value(body.lo[2]).endArray()
+            .key("max").beginArray().value(body.hi[0]).value(body.hi[1]).value(body.hi[2]).endArray()
+            .endObject()
             .field("tree_boxes", boxes)
             .field("tree_depth", tree->depth())
             .field("tree_bytes", bytes)
@@ -104,6 +109,9 @@ int runInfo(std::vector<std::string> const& argv)
         if (body.droppedPointsAndLines > 0 || body.droppedDegenerate > 0)
             std::printf("dropped      %zu points and lines, %zu degenerate triangles\n", body.droppedPointsAndLines,
                         body.droppedDegenerate);
+        std::printf("bounds       (%s, %s, %s) to (%s, %s, %s)\n", fmt(body.lo[0], 7).c_str(),
+                    fmt(body.lo[1], 7).c_str(), fmt(body.lo[2], 7).c_str(), fmt(body.hi[0], 7).c_str(),
+                    fmt(body.hi[1], 7).c_str(), fmt(body.hi[2], 7).c_str());
         std::printf("tree boxes   %lld\n", boxes);
         std::printf("tree depth   %d\n", tree->depth());
         std::printf("tree bytes   %lld (%.1f per triangle)\n", bytes, perTriangle);
