@@ -486,6 +486,11 @@ Tally runScenario(std::string const& name, SideSpec const& a, SideSpec const& b,
     return tally;
 }
 
+int contactsIn(boost::shared_ptr<CtvxAnalysis> const (&an)[4])
+{
+    return an[CtvxAnalysis::FIRST_COLLISION]->countCollisions() > 0 ? 1 : 0;
+}
+
 SideSpec single(Mesh const& m, double tolerance = 0.0)
 {
     SideSpec s;
@@ -577,6 +582,59 @@ TEST(QueryDifferential, Assemblies)
                             single(makeIcosphere(2, 0.6)), runs(200), 11));
     expectMixed(runScenario("nested vs regrouped nested", assemblySpec(true, false, false),
                             assemblySpec(true, true, true), runs(200), 12));
+}
+
+// Re-querying along a smooth motion, where the remembered pairs and hints
+// matter most, gives the answers of fresh analyses.
+TEST(QueryDifferential, SmallMotionsAgreeWithFreshAnalyses)
+{
+    BuiltSide a = build(single(makeTorus(24, 12, 1.0, 0.3), 0.01));
+    BuiltSide b = build(single(makeIcosphere(3, 0.5), 0.02));
+    boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create(), l2 = CtvxCollisionList::create();
+    l1->add(a.top);
+    l2->add(b.top);
+    boost::shared_ptr<CtvxAnalysis> kept[4];
+    for (int t = 0; t < 4; ++t) {
+        kept[t] = CtvxAnalysis::create();
+        kept[t]->setCollisionList1(l1);
+        kept[t]->setCollisionList2(l2);
+        kept[t]->setAnalysisType(CtvxAnalysis::EAnalysisType(t));
+    }
+    double const band = kRelative * 3.0;
+    int const steps = runs(400);
+    int contacts = 0;
+    for (int i = 0; i < steps; ++i) {
+        // The sphere sweeps across the torus's tube and hole.
+        double const u = double(i) / steps;
+        Affine const pose = Affine::translation(2.2 - 3.0 * u, 0.3 * std::sin(6 * u), 0.5 - u) *
+                            Affine::rotation(0, 0, 1, 2.0 * u);
+        b.top->absolutePosition(toQar(pose));
+        for (int t = 0; t < 4; ++t) {
+            boost::shared_ptr<CtvxAnalysis> fresh = CtvxAnalysis::create();
+            fresh->setCollisionList1(l1);
+            fresh->setCollisionList2(l2);
+            fresh->setAnalysisType(CtvxAnalysis::EAnalysisType(t));
+            fresh->compute();
+            kept[t]->compute();
+            ASSERT_EQ(fresh->countCollisions(), kept[t]->countCollisions()) << "step " << i << " type " << t;
+            ASSERT_EQ(fresh->countDistances(), kept[t]->countDistances()) << "step " << i << " type " << t;
+            if (t == CtvxAnalysis::EXACT_DISTANCE && fresh->countDistances() == 1) {
+                boost::shared_ptr<CtvxDistance> d1, d2;
+                fresh->getDistance(0, d1);
+                kept[t]->getDistance(0, d2);
+                ASSERT_NEAR(d1->distance(), d2->distance(), band) << "step " << i;
+            }
+            if (t == CtvxAnalysis::ALL_COLLISIONS && fresh->countCollisions() == 1) {
+                boost::shared_ptr<CtvxCollision> c1, c2;
+                fresh->getCollision(0, c1);
+                kept[t]->getCollision(0, c2);
+                ASSERT_EQ(c1->countPairs(), c2->countPairs()) << "step " << i;
+            }
+        }
+        contacts += contactsIn(kept);
+    }
+    EXPECT_GT(contacts, steps / 10);
+    EXPECT_LT(contacts, steps - steps / 10);
 }
 
 TEST(QueryDifferential, LargerMeshes)
