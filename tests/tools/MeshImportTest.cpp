@@ -258,13 +258,13 @@ TEST(MeshImport, BadFilesAreRefusedWithTheirReason)
         {"empty file", "empty.obj", "", "empty file"},
         {"no triangles, only points", "points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "no triangles"},
         {"only lines", "lines.obj", "v 0 0 0\nv 1 0 0\nl 1 2\n", "no triangles"},
-        {"index past the points, OBJ", "range.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", ""},
+        {"index past the points, OBJ", "range.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", "out-of-range"},
         {"index past the points, OFF", "range.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "out-of-range"},
         {"index past the points, PLY", "range.ply",
          "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
          "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 5\n",
-         ""},
-        {"NaN coordinate", "nan.off", "OFF\n3 1 0\n0 0 0\nnan 0 0\n0 1 0\n3 0 1 2\n", ""},
+         "out-of-range point index 5"},
+        {"NaN coordinate", "nan.off", "OFF\n3 1 0\n0 0 0\nnan 0 0\n0 1 0\n3 0 1 2\n", "non-finite"},
         {"infinite coordinate", "inf.ply",
          "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
          "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 inf 0\n3 0 1 2\n",

@@ -434,6 +434,9 @@ int finishImport(Assimp::Importer& importer, aiScene const* scene, ReaderErrorLo
 {
     if (scene == nullptr) {
         reason = readerReason(importer);
+        // Bad indices read the same whichever reader found them.
+        if (lower(reason).find("out of range") != std::string::npos)
+            reason = "out-of-range point index (" + reason + ")";
         return -1;
     }
     std::string const badIndex = log.badIndex();
