@@ -29,6 +29,13 @@ constexpr double kTravelSafety = 1.0 + 1e-9;
 // clearance tends to 0 without a contact) and is refused.
 constexpr unsigned int kMaxDepth = 30;
 constexpr double kMinFraction = 1.0 / 1073741824.0;
+// Most configurations checked to certify one motion. A lower bound of the
+// clearance can be far below the true distance (an estimate may report a
+// thousandth of it near contact), and a motion that slides along an obstacle
+// then needs pieces too small to count; past this budget the motion is
+// refused as not certifiable, which keeps every check bounded in time and
+// memory.
+constexpr std::size_t kMaxChecksPerMotion = 2048;
 // Configurations remembered with their clearances: a new roadmap node is
 // the end point of every motion towards its (up to ten) neighbours.
 constexpr unsigned int kCacheSize = 16;
@@ -375,7 +382,7 @@ bool CwdnSpace::bisect(double const* a, double const* b)
         if (certified(m_travel.data(), c0, c1, p.t1 - p.t0)) {
             continue;
         }
-        if (p.depth >= kMaxDepth) {
+        if (p.depth >= kMaxDepth || m_pieces.size() >= 2 * kMaxChecksPerMotion) {
             return false;
         }
         double const tm = 0.5 * (p.t0 + p.t1);
@@ -417,7 +424,11 @@ bool CwdnSpace::checkMotion(double const* a, double const* b, double& lastValid)
     travelBounds(a, b, m_travel.data());
     double const resolution = m_device.resolution();
     double t = 0.0;
-    for (;;) {
+    for (std::size_t checks = 0;; ++checks) {
+        if (checks >= kMaxChecksPerMotion) {
+            lastValid = t;
+            return false;
+        }
         // The largest step that the free ball around the configuration at t
         // covers for every body (or the resolution without a clearance).
         double step = 1.0 - t;
