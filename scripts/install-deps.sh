@@ -9,7 +9,7 @@ packages=(
   libboost-dev
   libgtest-dev libgmock-dev
   libbenchmark-dev
-  libassimp-dev assimp-testmodels
+  libassimp-dev zlib1g-dev assimp-testmodels
   libompl-dev libeigen3-dev
   libfcl-dev
 )

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace tvxcli {
@@ -116,9 +117,33 @@ JsonWriter& JsonWriter::value(double v)
 {
     if (!std::isfinite(v))
         return null();
+    raw(shortest(v));
+    return *this;
+}
+
+std::string JsonWriter::shortest(double v)
+{
+    // The fewest digits that read back to the same double: 0.1 prints as
+    // 0.1, not 0.10000000000000001.
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    raw(buf);
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (digits == 17 || std::strtod(buf, nullptr) == v)
+            break;
+    }
+    return buf;
+}
+
+JsonWriter& JsonWriter::numbers(double const* v, std::size_t n)
+{
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0)
+            text += ", ";
+        text += std::isfinite(v[i]) ? shortest(v[i]) : std::string("null");
+    }
+    text += "]";
+    raw(text);
     return *this;
 }
 

@@ -4,11 +4,12 @@
 // strings, numbers, booleans and null, indented two spaces a level.
 //
 // Numbers are printed so that they read back to the same value: doubles with
-// 17 significant digits, floats with 9. Non-finite numbers, which JSON cannot
+// the fewest of 15 to 17 significant digits that do, floats with 9. Non-finite numbers, which JSON cannot
 // hold, are written as null. Misuse (a value where a key is due, closing what
 // is not open) throws std::logic_error, so a malformed document is a bug
 // caught at once rather than output a script trips over.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ public:
     JsonWriter& value(long v) { return value(static_cast<long long>(v)); }
     JsonWriter& value(bool b);
     JsonWriter& null();
+    // A short array of numbers on one line, as "[1, 2.5, 3]".
+    JsonWriter& numbers(double const* v, std::size_t n);
 
     // key(name) followed by value(v).
     template <typename T>
@@ -47,6 +50,8 @@ public:
     std::string const& str() const;
 
     static std::string quote(std::string const& s);
+    // The shortest decimal text that reads back to v (finite v).
+    static std::string shortest(double v);
 
 private:
     enum class Frame { Object, Array };

@@ -70,12 +70,12 @@ void writeBodyJson(JsonWriter& j, Body const& body, CqarMat4 const& placement, d
         .field("points", static_cast<unsigned long long>(body.points))
         .field("parts", static_cast<unsigned long long>(body.polyhedra.size()))
         .field("tolerance", tolerance)
-        .key("placement")
-        .beginArray();
+        .key("placement");
+    double m[16];
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
-            j.value(placement(r, c));
-    j.endArray().endObject();
+            m[4 * r + c] = placement(r, c);
+    j.numbers(m, 16).endObject();
 }
 
 void writeOutcomeJson(JsonWriter& j, QueryOutcome const& q, bool keepParts)
@@ -97,13 +97,7 @@ void writeOutcomeJson(JsonWriter& j, QueryOutcome const& q, bool keepParts)
     j.field("exact", q.exact);
     j.key("closest");
     if (q.exact) {
-        j.beginObject().key("a").beginArray();
-        for (double v : q.closestA)
-            j.value(v);
-        j.endArray().key("b").beginArray();
-        for (double v : q.closestB)
-            j.value(v);
-        j.endArray().endObject();
+        j.beginObject().key("a").numbers(q.closestA, 3).key("b").numbers(q.closestB, 3).endObject();
     } else {
         j.null();
     }
