@@ -378,6 +378,12 @@ private:
         return boost::shared_ptr<CtvxProgressDelegate>();
     }
 
+    static boost::shared_ptr<CtvxProgressDelegate>& noDelegate()
+    {
+        static boost::shared_ptr<CtvxProgressDelegate> none;
+        return none;
+    }
+
     unsigned int expectedEntityTriangles(int i) const
     {
         if (m_n[i].leaf)
@@ -399,7 +405,7 @@ private:
         int const i = pick();
         Node& nd = m_n[i];
         os << "object " << i << (nd.as ? " (assembly)" : " (leaf)") << ": ";
-        switch (m_rng.below(13)) {
+        switch (m_rng.below(14)) {
         case 0: { // place relative
             Affine const m = tvxtest::randomRigid(m_rng, 3.0);
             int const r = nd.obj->relativePosition(toQar(m));
@@ -501,6 +507,19 @@ private:
             }
             count(wasLocked ? "makeCollisionEntity locked" : (nd.as ? "regroup" : "makeCollisionEntity leaf"), 0);
             os << "makeCollisionEntity";
+            break;
+        }
+        case 13: { // collision entities of everything but one branch
+            std::vector<int> below;
+            allBelow(i, below);
+            int const except = (!below.empty() && m_rng.chance(0.7))
+                                   ? below[m_rng.below(static_cast<std::uint32_t>(below.size()))]
+                                   : pick();
+            bool const wasLocked = nd.locked;
+            nd.obj->makeCollisionEntity(m_n[except].obj, noDelegate());
+            modelMakeEntityExcept(i, except);
+            count(wasLocked ? "makeCollisionEntity except, locked" : "makeCollisionEntity except", 0);
+            os << "makeCollisionEntity except " << except;
             break;
         }
         case 10: { // degroup
@@ -696,7 +715,8 @@ TEST(SceneRandomWalk, PlacementsLocksBoxesAndGeometryFollowTheModel)
         for (char const* what : {"regroup ok", "attach to regrouped ok", "makeCollisionEntity locked ok",
                                  "unlock locked ok", "relativePosition refused", "absolutePosition refused",
                                  "detach ok", "detach refused", "activate refused", "setTolerance locked ok",
-                                 "scale ok", "transform ok", "scale refused", "removeCollisionEntities ok"}) {
+                                 "scale ok", "transform ok", "scale refused", "removeCollisionEntities ok",
+                                 "makeCollisionEntity except ok", "makeCollisionEntity except, locked ok"}) {
             EXPECT_GT(total[what], 0) << what;
         }
     }
