@@ -247,17 +247,15 @@ bool CtvxAssembly::groupMissesActiveLeaf() const
     std::unordered_set<CtvxVirtualPolyhedron const*> members;
     for (unsigned int i = 0; i < m_regroupedPoly->countPolyhedra(); ++i)
         members.insert(m_regroupedPoly->polyhedron(i).get());
-    std::vector<CtvxObject const*> stack;
-    for (auto const& c : m_children)
-        stack.push_back(c.get());
+    std::vector<boost::shared_ptr<CtvxObject>> stack(m_children.begin(), m_children.end());
     while (!stack.empty()) {
-        CtvxObject const* o = stack.back();
+        boost::shared_ptr<CtvxObject> const o = stack.back();
         stack.pop_back();
-        if (auto const* a = dynamic_cast<CtvxAssembly const*>(o)) {
-            for (auto const& c : a->m_children)
-                stack.push_back(c.get());
-        } else if (auto const* p = dynamic_cast<CtvxVirtualPolyhedron const*>(o)) {
-            if (p->activation() == ACTIVATED && members.count(p) == 0)
+        if (boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(o)) {
+            stack.insert(stack.end(), a->m_children.begin(), a->m_children.end());
+        } else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p =
+                       boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(o)) {
+            if (p->activation() == ACTIVATED && members.count(p.get()) == 0)
                 return true;
         }
     }

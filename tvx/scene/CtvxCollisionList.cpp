@@ -3,6 +3,8 @@
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObject.h>
 
+#include <boost/pointer_cast.hpp>
+
 #include <algorithm>
 
 boost::shared_ptr<CtvxCollisionList> CtvxCollisionList::create()
@@ -83,7 +85,7 @@ void CtvxCollisionList::complementStep(boost::shared_ptr<CtvxObject> const& x, C
     if (std::find(m_objects.begin(), m_objects.end(), x) != m_objects.end())
         return;
     // x is a strict ancestor of a listed object, hence an assembly.
-    CtvxAssembly const* const a = dynamic_cast<CtvxAssembly const*>(x.get());
+    boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(x);
     if (!a)
         return;
     for (unsigned int i = 0; i < a->countChildren(); ++i)
