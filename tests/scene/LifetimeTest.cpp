@@ -137,6 +137,44 @@ TEST(SceneLifetime, ChildOutlivingItsParentBecomesARoot)
     EXPECT_EQ(p, p->root());
 }
 
+TEST(SceneLifetime, LeavesOutlivingTheirRegroupedAssemblyAreFreed)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 2, 3));
+    std::vector<CqarPoint3> before(p->countPoints());
+    for (unsigned int i = 0; i < p->countPoints(); ++i)
+        p->getPoint(i, before[i]);
+    {
+        boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+        boost::shared_ptr<CtvxAssembly> sub = CtvxAssembly::create();
+        CqarMat4 m;
+        m(0, 3) = 4;
+        a->relativePosition(m);
+        CqarMat4 s;
+        s(0, 0) = 0;
+        s(0, 1) = -1;
+        s(1, 0) = 1;
+        s(1, 1) = 0;
+        s(2, 3) = 7;
+        a->attach(sub, -1);
+        sub->relativePosition(s);
+        sub->attach(p, -1);
+        p->relativePosition(s);
+        a->makeCollisionEntity(noDelegate);
+        ASSERT_TRUE(p->isLocked());
+    }
+    // Its points are in its own frame again and it may be moved and made an
+    // entity of its own.
+    EXPECT_FALSE(p->isLocked());
+    for (unsigned int i = 0; i < p->countPoints(); ++i) {
+        CqarPoint3 now;
+        p->getPoint(i, now);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(before[i][c], now[c], 1e-12) << "point " << i;
+    }
+    CqarMat4 m;
+    EXPECT_EQ(0, p->relativePosition(m));
+}
+
 TEST(SceneLifetime, GroupOfADeadAssembly)
 {
     boost::shared_ptr<CtvxPolyhedronGroup> g;

@@ -21,7 +21,32 @@ boost::shared_ptr<CtvxAssembly> CtvxAssembly::create()
 }
 
 CtvxAssembly::CtvxAssembly() = default;
-CtvxAssembly::~CtvxAssembly() = default;
+CtvxAssembly::~CtvxAssembly()
+{
+    // Objects below a regrouped assembly may outlive it (a collision list or
+    // the host may hold them). Their points are expressed in this assembly's
+    // frame and they are locked, with no unlocked ancestor left to free them:
+    // give them their own frames back and unlock them, as degrouping would.
+    // The weak self pointers have expired by now, so the move back is
+    // composed from the relative placements below this assembly: with Q a
+    // leaf's placement relative to it, A^-1 P of regrouping is Q, and the
+    // way back is Q^-1.
+    if (m_isRegrouped) {
+        lockSubHierarchy(false);
+        restorePointsBelow(CqarMat4());
+    }
+}
+
+void CtvxAssembly::restorePointsBelow(CqarMat4 const& q) const
+{
+    for (auto const& c : m_children) {
+        CqarMat4 const qc = q * c->m_relativePosition;
+        if (boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(c))
+            a->restorePointsBelow(qc);
+        else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p = boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(c))
+            p->movePoints(qc.inverse());
+    }
+}
 
 void CtvxAssembly::init(boost::shared_ptr<CtvxAssembly> self)
 {

@@ -87,6 +87,9 @@ private:
     void rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate);
     // True when some activated polyhedron below is not a member of the group.
     bool groupMissesActiveLeaf() const;
+    // Moves the points of every polyhedron below back into its own frame, q
+    // being this assembly's placement relative to the regrouped one.
+    void restorePointsBelow(CqarMat4 const& q) const;
 
     void invariant() const {}
 
