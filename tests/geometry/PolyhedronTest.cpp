@@ -90,9 +90,9 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
     tvxtest::Random rng(5);
     boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
     unsigned int rank;
-    float const specials[] = {0.0f, -0.0f, 1e-30f, -1e-38f, 3.0e38f, -7.5f};
-    for (float a : specials)
-        for (float b : specials)
+    float const awkward[] = {0.0f, -0.0f, 1e-30f, -1e-38f, 3.0e38f, -7.5f};
+    for (float a : awkward)
+        for (float b : awkward)
             p->addPoint(a, b, -a, rank);
     for (int i = 0; i < 200; ++i)
         p->addPoint(rng.uniformf(-100, 100), rng.uniformf(-1e-3f, 1e-3f), rng.uniformf(-1e6f, 1e6f), rank);
