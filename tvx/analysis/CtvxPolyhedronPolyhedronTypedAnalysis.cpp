@@ -8,9 +8,12 @@
 #include <tvx/bvtree/CtvxOBB.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 
 #include <cmath>
+#include <typeinfo>
 
 namespace {
 
@@ -171,6 +174,8 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
     static thread_local std::vector<Step> pool;
     std::vector<Step>& steps = pool;
     m_steps = &steps;
+    m_direct1 = directMeshOf(m_poly1);
+    m_direct2 = directMeshOf(m_poly2);
     steps.clear();
     steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 2));
     steps.push_back(Step{boxes1 ? 0 : -1, boxes2 ? 0 : -1});
@@ -196,19 +201,19 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
             CtvxOBB* const b1 = m_obbs1 + s.first;
             boxPlacement(b1, m_tree1, p1, half);
             unsigned int const t2 = triangleOf(s.second);
-            readTriangle(m_poly2, t2, tri2);
+            readTriangle(m_poly2, m_direct2, t2, tri2);
             computeObbTriangle(b1, p1.inverse(), t2, tri2);
         } else if (s.second >= 0) {
             CtvxOBB* const b2 = m_obbs2 + s.second;
             boxPlacement(b2, m_tree2, p2, half);
             unsigned int const t1 = triangleOf(s.first);
-            readTriangle(m_poly1, t1, tri1);
+            readTriangle(m_poly1, m_direct1, t1, tri1);
             computeTriangleObb(t1, tri1, b2, p2);
         } else {
             unsigned int const t1 = triangleOf(s.first);
             unsigned int const t2 = triangleOf(s.second);
-            readTriangle(m_poly1, t1, tri1);
-            readTriangle(m_poly2, t2, tri2);
+            readTriangle(m_poly1, m_direct1, t1, tri1);
+            readTriangle(m_poly2, m_direct2, t2, tri2);
             computeTriangleTriangle(t1, tri1, t2, tri2);
         }
     }
@@ -230,9 +235,47 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, Ctv
     half[2] = tree->convertFromScaledFloat(z);
 }
 
-void CtvxPolyhedronPolyhedronTypedAnalysis::readTriangle(CtvxPoly* poly, unsigned int rank,
-                                                         float (&tri)[3][3]) const
+CtvxPolyhedronPolyhedronTypedAnalysis::DirectMesh CtvxPolyhedronPolyhedronTypedAnalysis::directMeshOf(
+    CtvxPoly* poly)
 {
+    DirectMesh direct;
+    // Only the library's own polyhedron: a host's subclass may read its
+    // triangles otherwise.
+    if (typeid(*poly) != typeid(CtvxPolyhedron))
+        return direct;
+    CtvxPolyhedron* const p = static_cast<CtvxPolyhedron*>(poly);
+    CqarMat4 m;
+    p->getPointsTransform(m);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            if (m(r, c) != (r == c ? 1.0 : 0.0))
+                return direct;
+    boost::shared_ptr<CtvxPolyhedronData> const data = p->polyData();
+    if (!data || data->countTriangles() == 0)
+        return direct;
+    direct.points = data->points();
+    direct.triangles = data->triangles();
+    return direct;
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::readTriangle(CtvxPoly* poly, DirectMesh const& direct,
+                                                         unsigned int rank, float (&tri)[3][3]) const
+{
+    if (direct.triangles) {
+        // Through the identity the polyhedron hands out each stored float
+        // widened to double, which TcT narrows back unchanged, except that
+        // the product's final "+ 0" translation turns -0 into +0: adding
+        // 0.0f does the same here.
+        unsigned int idx[3];
+        direct.triangles[rank].getPoints(idx[0], idx[1], idx[2]);
+        for (int k = 0; k < 3; ++k) {
+            CtvxPoint const& p = direct.points[idx[k]];
+            tri[k][0] = p.X() + 0.0f;
+            tri[k][1] = p.Y() + 0.0f;
+            tri[k][2] = p.Z() + 0.0f;
+        }
+        return;
+    }
     CqarPoint3 v[3];
     poly->getTriangle(rank, v);
     TcT(tri, v);

@@ -11,7 +11,9 @@
 #include <vector>
 
 class CtvxOBB;
+class CtvxPoint;
 class CtvxPoly;
+class CtvxTriangle;
 class CtvxPolyhedronOBBTree;
 
 // One query between two triangle sets (polyhedra, or the groups of
@@ -64,7 +66,15 @@ private:
     void pushChildren(CtvxOBB const* box, bool splitFirst, int other);
     void boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, CtvxMat4& placement,
                       float (&half)[3]) const;
-    void readTriangle(CtvxPoly* poly, unsigned int rank, float (&tri)[3][3]) const;
+    // Direct access to the stored floats of a plain polyhedron whose points
+    // transform is the identity: what its getTriangle() would return,
+    // narrowed back to float, without a virtual call per triangle.
+    struct DirectMesh {
+        CtvxPoint const* points = nullptr;
+        CtvxTriangle const* triangles = nullptr;
+    };
+    static DirectMesh directMeshOf(CtvxPoly* poly);
+    void readTriangle(CtvxPoly* poly, DirectMesh const& direct, unsigned int rank, float (&tri)[3][3]) const;
     bool isDegenerate(float const (&tri)[3][3]) const;
 
     float TriDist(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3]) const;
@@ -102,6 +112,8 @@ private:
     // capacity between queries, so that a descent allocates nothing once the
     // deepest pair of trees has been seen.
     std::vector<Step>* m_steps = nullptr;
+    DirectMesh m_direct1;
+    DirectMesh m_direct2;
     unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
 };
