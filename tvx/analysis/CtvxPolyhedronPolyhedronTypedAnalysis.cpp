@@ -244,6 +244,8 @@ CtvxPolyhedronPolyhedronTypedAnalysis::DirectMesh CtvxPolyhedronPolyhedronTypedA
     if (typeid(*poly) != typeid(CtvxPolyhedron))
         return direct;
     CtvxPolyhedron* const p = static_cast<CtvxPolyhedron*>(poly);
+    direct.uniformTolerance = true;
+    direct.tolerance = static_cast<float>(p->tolerance());
     CqarMat4 m;
     p->getPointsTransform(m);
     for (int r = 0; r < 4; ++r)
@@ -413,8 +415,11 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleTriangle(unsigned int
                                                                     unsigned int t2, float (&tri2)[3][3])
 {
     ++m_triangleTests;
-    m_triangleTolerance = static_cast<float>(m_poly1->toleranceForTriangle(t1)) +
-                          static_cast<float>(m_poly2->toleranceForTriangle(t2));
+    float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
+                                                  : static_cast<float>(m_poly1->toleranceForTriangle(t1));
+    float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
+                                                  : static_cast<float>(m_poly2->toleranceForTriangle(t2));
+    m_triangleTolerance = tol1 + tol2;
     float b[3][3];
     PmM(b[0], tri2[0], m_poly2ToPoly1);
     PmM(b[1], tri2[1], m_poly2ToPoly1);

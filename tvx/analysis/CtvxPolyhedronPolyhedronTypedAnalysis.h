@@ -72,6 +72,9 @@ private:
     struct DirectMesh {
         CtvxPoint const* points = nullptr;
         CtvxTriangle const* triangles = nullptr;
+        // A polyhedron has one tolerance for all its triangles.
+        bool uniformTolerance = false;
+        float tolerance = 0.0f;
     };
     static DirectMesh directMeshOf(CtvxPoly* poly);
     void readTriangle(CtvxPoly* poly, DirectMesh const& direct, unsigned int rank, float (&tri)[3][3]) const;
