@@ -24,16 +24,23 @@ class CwdnSteeringMethod;
 // Motions are checked by clearance, not by fixed steps: from each body's
 // estimated distance at the two ends of a straight motion and a bound of how
 // far any point of the body can travel along it (from the joint deltas, the
-// link lengths and the body's bounding radius), the motion is certified
-// collision-free or split in two. Two settings shape this:
-// - resolution(): the largest travel of a body point accepted between two
-//   checked configurations when the body reports no clearance at either end
-//   (a body with no obstacles in reach reports 0). Default 0.01.
+// link lengths and the body's bounding radius), a piece of motion is
+// certified collision-free when that travel is below the sum of the two
+// clearances; otherwise it is split in two and its midpoint checked. Far from
+// obstacles a few checks cover a long motion. Two settings shape this:
+// - resolution(): the travel of a body point that is accepted between two
+//   checked configurations even when the clearances do not cover it. Near an
+//   obstacle, where a clearance bound can be far below the true distance,
+//   motions are then checked at this step, as a fixed-step checker would;
+//   only an obstacle thinner than this (together with the body) could be
+//   crossed between two checks. 0 makes the check strictly conservative,
+//   at a cost that grows without bound near contact. Default 0.005.
 // - movingObstacles(): true (the default) when a body's obstacles may
 //   include other bodies of the same device, so both sides move; the
 //   certificate then adds the largest travel of any body. Set it to false
 //   when every obstacle is static: motions are then checked in about half
 //   as many steps.
+// A motion that still needs more than 2048 checks is refused.
 class WDN_API CwdnDevice {
 public:
     static boost::shared_ptr<CwdnDevice> create();
@@ -116,7 +123,7 @@ private:
     unsigned int m_configSize = 0;
     boost::shared_ptr<CwdnSteeringMethod> m_steeringMethod;
     boost::shared_ptr<CwdnSpace> m_space;
-    double m_resolution = 0.01;
+    double m_resolution = 0.005;
     bool m_movingObstacles = true;
     unsigned long m_configChecks = 0;
     std::vector<double> m_currentValues;

@@ -350,11 +350,10 @@ bool CwdnSpace::certified(double const* travel, double const* c0, double const* 
         double const a = std::max(c0[k], 0.0);
         double const b = std::max(c1[k], 0.0);
         // Every point within d of where it was at either end: the two balls
-        // of free space around the ends cover the whole piece.
-        if (d < a + b) {
-            continue;
-        }
-        if (a == 0.0 && b == 0.0 && d <= resolution) {
+        // of free space around the ends cover the whole piece. Short of
+        // that, a piece is accepted once no point travels more than the
+        // resolution along it.
+        if (d < a + b || d <= resolution) {
             continue;
         }
         return false;
@@ -437,7 +436,7 @@ bool CwdnSpace::checkMotion(double const* a, double const* b, double& lastValid)
             if (d <= 0.0) {
                 continue;
             }
-            double const reach = m_c0[k] > 0.0 ? m_c0[k] : resolution;
+            double const reach = std::max(m_c0[k], resolution);
             step = std::min(step, reach / d);
         }
         if (step < kMinFraction) {

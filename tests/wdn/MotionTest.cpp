@@ -100,8 +100,9 @@ TEST(WdnMotion, CertifiedMotionsAgreeWithDenseSampling)
     }
 }
 
-// A fixed-step check at the device resolution would jump over a plate much
-// thinner than a step; the clearance certificate cannot.
+// A fixed-step check would jump over a plate much thinner than a step; with
+// a resolution of 0 the clearance certificate cannot, wherever the plate
+// falls between the checked configurations.
 TEST(WdnMotion, ThinObstaclesAreNotSteppedOver)
 {
     auto o = boost::shared_ptr<AnalyticObstacles>(new AnalyticObstacles());
@@ -110,13 +111,15 @@ TEST(WdnMotion, ThinObstaclesAreNotSteppedOver)
     boost::shared_ptr<CwdnJoint> j = CwdnJoint::createPlanar(-5, 5, -5, 5);
     d->addJoint(j);
     j->addBody(SpheresBody::create({{{0, 0, 0}, 0.001}}, o));
-    d->resolution(1.0);
+    d->resolution(0.0);
     CwdnConfig a(d), b(d);
     a[0] = -2.0;
-    b[0] = 2.0;
     bool free = true;
-    ASSERT_EQ(0, d->isMotionFree(a, b, free));
-    EXPECT_FALSE(free);
+    for (double x : {2.0, 1.3, 0.7071, 0.01}) {
+        b[0] = x;
+        ASSERT_EQ(0, d->isMotionFree(a, b, free));
+        EXPECT_FALSE(free) << x;
+    }
     // Parallel to the plate it is free, and certified in few checks.
     b[0] = -2.0;
     b[1] = 4.0;
