@@ -50,5 +50,6 @@ struct Command {
 int runInfo(std::vector<std::string> const& args);
 int runQuery(std::vector<std::string> const& args);
 int runSweep(std::vector<std::string> const& args);
+int runPlan(std::vector<std::string> const& args);
 
 } // namespace tvxcli
