@@ -399,6 +399,19 @@ TEST_F(CwdnTVXShrinkerTest, ExtractedEndsAreJoinedInTheRightDirection)
     EXPECT_FALSE(colliding);
 }
 
+// A factor of 0 could never be undone: the step fails and says so.
+TEST_F(CwdnTVXShrinkerTest, ZeroFactorIsAFailedStep)
+{
+    SlotScene s(0.2, 0.35, false);
+    boost::shared_ptr<CwdnTVXShrinker> sh = shrinkerFor(s, CwdnTVXShrinker::SHRINK_ONCE);
+    sh->scale(0.0);
+    boost::shared_ptr<CwdnPath> path = CwdnPath::create(s.device);
+    EXPECT_EQ(-1, sh->solveProblem(s.start, s.goal, path));
+    EXPECT_EQ(std::vector<std::string>{"Unable to shrink the geometry of the device."}, CqarLogManager::messages());
+    EXPECT_EQ(1.0, sh->currentScale());
+    EXPECT_LT(s.pegError(1.0), 1e-12);
+}
+
 // Misconfigurations are error codes that touch nothing.
 TEST_F(CwdnTVXShrinkerTest, MisconfigurationsAreErrorCodes)
 {

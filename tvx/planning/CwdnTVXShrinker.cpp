@@ -17,6 +17,7 @@
 
 #include <qar/CqarLogManager.h>
 
+#include <cmath>
 #include <vector>
 
 CwdnTVXShrinker::CwdnTVXShrinker() = default;
@@ -104,6 +105,11 @@ int CwdnTVXShrinker::shrinkBody(boost::shared_ptr<CwdnTVXBody> const& body, doub
 
 int CwdnTVXShrinker::shrinkDevice(boost::shared_ptr<CwdnDevice> const& device, double factor)
 {
+    // A factor of 0 (or worse) flattens the geometry beyond recovery: the
+    // restoring step would divide by the scale reached.
+    if (!(factor > 0.0) || !std::isfinite(factor)) {
+        return -1;
+    }
     std::vector<boost::shared_ptr<CwdnBody>> bodies;
     device->getBodyVector(bodies);
     int result = 0;

@@ -33,7 +33,8 @@ class CwdnTVXBody;
 //
 // maxSteps() bounds the number of loop turns (default 100, about a third
 // of the original size at the default factor 0.99), so that a solve always
-// ends.
+// ends. A factor that is not a positive number cannot be undone and makes
+// the shrinking step fail.
 class TVX_API CwdnTVXShrinker : public CwdnRdmBuilderDelegate {
 public:
     enum EMode { NO_SHRINKING = 0, SHRINK_WHEN_NEEDED = 1, SHRINK_FIRST = 2, SHRINK_ONCE = 3 };
