@@ -2,6 +2,7 @@
 #include <tests/support/SceneFixtures.h>
 
 #include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxAssembly.h>
 #include <tvx/planning/CwdnTVXBody.h>
 #include <tvx/planning/CwdnTVXShrinker.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
@@ -397,6 +398,29 @@ TEST_F(CwdnTVXShrinkerTest, ExtractedEndsAreJoinedInTheRightDirection)
     EXPECT_FALSE(colliding);
     path->directPath(path->countDirectPaths() - 1)->start().isColliding(colliding);
     EXPECT_FALSE(colliding);
+}
+
+// Geometry that cannot be scaled back (here the peg was regrouped into an
+// assembly during the search, which locks it) is reported, and the solve
+// fails although its search succeeded.
+TEST_F(CwdnTVXShrinkerTest, FailedRestoringIsReported)
+{
+    SlotScene s(0.2, 0.35, false);
+    boost::shared_ptr<CwdnTVXShrinker> sh = shrinkerFor(s, CwdnTVXShrinker::SHRINK_ONCE);
+    Recorder previous;
+    boost::shared_ptr<CtvxAssembly> group = CtvxAssembly::create();
+    previous.onStart = [&] {
+        group->attach(s.peg, -1);
+        group->makeCollisionEntity(noDelegate);
+    };
+    sh->builder()->delegate(&previous);
+    boost::shared_ptr<CwdnPath> path = CwdnPath::create(s.device);
+    boost::shared_ptr<CwdnPath> const before = path;
+    EXPECT_EQ(-1, sh->solveProblem(s.start, s.goal, path));
+    EXPECT_EQ((std::vector<std::string>{"start", "finish 0"}), previous.events);
+    EXPECT_EQ(std::vector<std::string>{"Unable to unshrink the geometry of the device."}, CqarLogManager::messages());
+    EXPECT_EQ(0u, sh->builder()->roadmap()->countNodes()) << "cleared all the same";
+    EXPECT_NE(before, path) << "the path is as the builder left it";
 }
 
 // A factor of 0 could never be undone: the step fails and says so.
