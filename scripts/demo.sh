@@ -13,9 +13,13 @@ models=/usr/share/assimp/models
 a=$models/OFF/Wuson.off
 b=$models/STL/sphereWithHole.stl
 
+# Shows each command as it could be typed, then runs it.
 run() {
-  echo
-  echo "\$ tvx $*"
+  local line="tvx" a
+  for a in "$@"; do
+    case "$a" in *" "*) line+=" \"$a\"" ;; *) line+=" $a" ;; esac
+  done
+  printf '\n$ %s\n' "$line"
   "$tvx" "$@"
 }
 
