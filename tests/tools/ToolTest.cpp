@@ -607,4 +607,33 @@ TEST(Tool, NoProgressBarWhenStandardErrorIsNotATerminal)
     EXPECT_NE(r.out.find("triangles    81920\n"), std::string::npos) << r.out;
 }
 
+TEST(Tool, ProgressBarOnATerminalRunsToTheEndAndIsErased)
+{
+    // script(1) gives the tool a terminal as standard error.
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "script(1) is not installed";
+    TempDir dir;
+    std::string const big = write(dir, "big.ply", tvxtest::plyBinaryBytes(tvxtest::makeIcosphere(6, 1.0)));
+    std::string const inner = shellQuote(TVX_TOOL_PATH) + " info " + shellQuote(big);
+    std::string const log = dir.file("tty.txt");
+    std::string const cmd =
+        "script -qec " + shellQuote(inner) + " /dev/null </dev/null > " + shellQuote(log) + " 2>&1";
+    int const status = std::system(cmd.c_str());
+    std::string const out = tvxtest::readText(log);
+    if (status != 0 && out.rfind("script:", 0) == 0)
+        GTEST_SKIP() << "no pseudo-terminal here: " << out;
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("building tree of big.ply ["), std::string::npos) << out.substr(0, 400);
+    // The last node of the 81919 completes the bar, and the line is wiped
+    // (carriage return, blanks, carriage return) before the report.
+    std::size_t const full = out.find("] 100%");
+    ASSERT_NE(full, std::string::npos);
+    EXPECT_EQ(out.find("] 100%", full + 1), std::string::npos) << "drawn at 100% twice";
+    std::size_t const report = out.find("file ");
+    ASSERT_NE(report, std::string::npos);
+    EXPECT_LT(full, report);
+    EXPECT_NE(out.find("\r       ", full), std::string::npos);
+    EXPECT_NE(out.find("triangles    81920"), std::string::npos);
+}
+
 } // namespace
