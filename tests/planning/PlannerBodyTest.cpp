@@ -247,3 +247,39 @@ TEST(CwdnTVXBody, PlannerFindsAFreePathThroughASlot)
     EXPECT_TRUE(c.isEqual(goal, 0.0));
     EXPECT_LT(tvxtest::firstCollisionAlong(*path, 2e-3), 0.0);
 }
+
+// The same in space: a rod on a free flyer, longer than the hole in a plate
+// is wide, has to turn to pass; the path is re-checked densely at full size.
+TEST(CwdnTVXBody, FreeFlyerRodThroughAHole)
+{
+    auto rod = box(0.6, 0.1, 0.1);
+    double const h = 0.45, t = 0.05, e = 1.5;
+    boost::shared_ptr<CtvxCollisionList> plate = CtvxCollisionList::create();
+    plate->add(box(t, 0.5 * (e - h), e, 0.0, 0.5 * (e + h), 0.0));
+    plate->add(box(t, 0.5 * (e - h), e, 0.0, -0.5 * (e + h), 0.0));
+    plate->add(box(t, h, 0.5 * (e - h), 0.0, 0.0, 0.5 * (e + h)));
+    plate->add(box(t, h, 0.5 * (e - h), 0.0, 0.0, -0.5 * (e + h)));
+    boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
+    body->setInnerObjects(listOf({rod}));
+    body->setOuterObjects(plate);
+    boost::shared_ptr<CwdnDevice> d = CwdnDevice::create();
+    boost::shared_ptr<CwdnJoint> j = CwdnJoint::createFreeFlyer(CqarVect3(-1.2, -e, -e), CqarVect3(1.2, e, e));
+    d->addJoint(j);
+    j->addBody(body);
+    d->movingObstacles(false);
+    // Rod along y on both sides: it cannot pass the hole that way.
+    CwdnConfig start = tvxtest::flyerConfig(d, -0.8, 0.3, 0.0, M_PI / 2);
+    CwdnConfig goal = tvxtest::flyerConfig(d, 0.8, -0.3, 0.2, M_PI / 2);
+    bool direct = true;
+    d->isMotionFree(start, goal, direct);
+    EXPECT_FALSE(direct);
+    boost::shared_ptr<CwdnRoadmapBuilder> b = CwdnRoadmapBuilder::create(d);
+    boost::shared_ptr<CwdnPath> path = CwdnPath::create(d);
+    ASSERT_EQ(0, b->solveProblem(start, goal, path));
+    CwdnConfig c;
+    path->getStart(c);
+    EXPECT_TRUE(c.isEqual(start, 0.0));
+    path->getEnd(c);
+    EXPECT_TRUE(c.isEqual(goal, 0.0));
+    EXPECT_LT(tvxtest::firstCollisionAlong(*path, 2e-3), 0.0);
+}
