@@ -182,7 +182,6 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
 
     float tri1[3][3], tri2[3][3];
     CtvxMat4 p1, p2;
-    float half[3];
     bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS;
     while (!steps.empty()) {
         // After the first contact of a query that wants one, everything
@@ -194,18 +193,18 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
         if (s.first >= 0 && s.second >= 0) {
             CtvxOBB* const b1 = m_obbs1 + s.first;
             CtvxOBB* const b2 = m_obbs2 + s.second;
-            boxPlacement(b1, m_tree1, p1, half);
-            boxPlacement(b2, m_tree2, p2, half);
+            boxPlacement(b1, m_tree1, p1);
+            boxPlacement(b2, m_tree2, p2);
             computeObbObb(b1, b2, p1.inverse(), p2);
         } else if (s.first >= 0) {
             CtvxOBB* const b1 = m_obbs1 + s.first;
-            boxPlacement(b1, m_tree1, p1, half);
+            boxPlacement(b1, m_tree1, p1);
             unsigned int const t2 = triangleOf(s.second);
             readTriangle(m_poly2, m_direct2, t2, tri2);
             computeObbTriangle(b1, p1.inverse(), t2, tri2);
         } else if (s.second >= 0) {
             CtvxOBB* const b2 = m_obbs2 + s.second;
-            boxPlacement(b2, m_tree2, p2, half);
+            boxPlacement(b2, m_tree2, p2);
             unsigned int const t1 = triangleOf(s.first);
             readTriangle(m_poly1, m_direct1, t1, tri1);
             computeTriangleObb(t1, tri1, b2, p2);
@@ -222,17 +221,13 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
 }
 
 void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
-                                                         CtvxMat4& placement, float (&half)[3]) const
+                                                         CtvxMat4& placement)
 {
     box->getRelativeRotation(placement);
     float x, y, z;
     box->getRelativeTranslations(x, y, z);
     placement.setColumn(4, tree->convertFromScaledFloat(x), tree->convertFromScaledFloat(y),
                         tree->convertFromScaledFloat(z), 1.0f);
-    box->getHalfLengths(x, y, z);
-    half[0] = tree->convertFromScaledFloat(x);
-    half[1] = tree->convertFromScaledFloat(y);
-    half[2] = tree->convertFromScaledFloat(z);
 }
 
 CtvxPolyhedronPolyhedronTypedAnalysis::DirectMesh CtvxPolyhedronPolyhedronTypedAnalysis::directMeshOf(
@@ -316,23 +311,30 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::pushChildren(CtvxOBB const* box, boo
     }
 }
 
+void CtvxPolyhedronPolyhedronTypedAnalysis::boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+                                                           float (&half)[3])
+{
+    box->getHalfLengths(half[0], half[1], half[2]);
+    for (float& h : half)
+        h = tree->convertFromScaledFloat(h);
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::distanceMode() const
+{
+    return m_analysisType == CtvxAnalysis::EXACT_DISTANCE || m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
+}
+
 void CtvxPolyhedronPolyhedronTypedAnalysis::computeObbObb(CtvxOBB* b1, CtvxOBB* b2, CtvxMat4 const& m1,
                                                           CtvxMat4 const& m2)
 {
     float h1[3], h2[3];
-    b1->getHalfLengths(h1[0], h1[1], h1[2]);
-    b2->getHalfLengths(h2[0], h2[1], h2[2]);
-    for (int k = 0; k < 3; ++k) {
-        h1[k] = m_tree1->convertFromScaledFloat(h1[k]);
-        h2[k] = m_tree2->convertFromScaledFloat(h2[k]);
-    }
+    boxHalfLengths(b1, m_tree1, h1);
+    boxHalfLengths(b2, m_tree2, h2);
     CtvxMat4 const r = m1 * m_poly2ToPoly1 * m2;
     float const d0 = m_distance->distance();
     float bound = d0;
-    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
-                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
     ++m_boxTests;
-    int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distanceMode, bound);
+    int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distanceMode(), bound);
     if (!boxOutcome(result, d0, bound))
         return;
     // Split the larger box; sizes are compared as stored.
@@ -342,52 +344,38 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::computeObbObb(CtvxOBB* b1, CtvxOBB* 
         pushChildren(b2, false, static_cast<int>(b1 - m_obbs1));
 }
 
+bool CtvxPolyhedronPolyhedronTypedAnalysis::boxTriangleNeedsDescent(CtvxOBB const* box,
+                                                                   CtvxPolyhedronOBBTree const* tree,
+                                                                   CtvxMat4 const& toBox, float (&tri)[3][3])
+{
+    float h[3];
+    boxHalfLengths(box, tree, h);
+    float v[3][3];
+    PmM(v[0], tri[0], toBox);
+    PmM(v[1], tri[1], toBox);
+    PmM(v[2], tri[2], toBox);
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result =
+        CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, distanceMode(), bound);
+    return boxOutcome(result, d0, bound);
+}
+
 void CtvxPolyhedronPolyhedronTypedAnalysis::computeObbTriangle(CtvxOBB* b1, CtvxMat4 const& m1, unsigned int t2,
                                                                float (&tri2)[3][3])
 {
-    float h1[3];
-    b1->getHalfLengths(h1[0], h1[1], h1[2]);
-    for (float& h : h1)
-        h = m_tree1->convertFromScaledFloat(h);
-    CtvxMat4 const m = m1 * m_poly2ToPoly1;
-    float v[3][3];
-    PmM(v[0], tri2[0], m);
-    PmM(v[1], tri2[1], m);
-    PmM(v[2], tri2[2], m);
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
-                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
-    ++m_boxTests;
-    int const result =
-        CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h1, m_polyTolerance, distanceMode, bound);
-    if (!boxOutcome(result, d0, bound))
-        return;
-    pushChildren(b1, true, -static_cast<int>(t2) - 1);
+    // Frame 2 into b1's frame.
+    if (boxTriangleNeedsDescent(b1, m_tree1, m1 * m_poly2ToPoly1, tri2))
+        pushChildren(b1, true, -static_cast<int>(t2) - 1);
 }
 
 void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleObb(unsigned int t1, float (&tri1)[3][3], CtvxOBB* b2,
                                                                CtvxMat4 const& m2)
 {
-    float h2[3];
-    b2->getHalfLengths(h2[0], h2[1], h2[2]);
-    for (float& h : h2)
-        h = m_tree2->convertFromScaledFloat(h);
-    CtvxMat4 const m = (m_poly2ToPoly1 * m2).inverse();
-    float v[3][3];
-    PmM(v[0], tri1[0], m);
-    PmM(v[1], tri1[1], m);
-    PmM(v[2], tri1[2], m);
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    bool const distanceMode = m_analysisType == CtvxAnalysis::EXACT_DISTANCE ||
-                              m_analysisType == CtvxAnalysis::ESTIMATED_DISTANCE;
-    ++m_boxTests;
-    int const result =
-        CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h2, m_polyTolerance, distanceMode, bound);
-    if (!boxOutcome(result, d0, bound))
-        return;
-    pushChildren(b2, false, -static_cast<int>(t1) - 1);
+    // Frame 1 into b2's frame.
+    if (boxTriangleNeedsDescent(b2, m_tree2, (m_poly2ToPoly1 * m2).inverse(), tri1))
+        pushChildren(b2, false, -static_cast<int>(t1) - 1);
 }
 
 bool CtvxPolyhedronPolyhedronTypedAnalysis::isDegenerate(float const (&tri)[3][3]) const

@@ -64,8 +64,15 @@ private:
     // The outcome of a box test: true to descend, false to prune.
     bool boxOutcome(int result, float d0, float bound);
     void pushChildren(CtvxOBB const* box, bool splitFirst, int other);
-    void boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, CtvxMat4& placement,
-                      float (&half)[3]) const;
+    // The box's placement in its set's frame and its half-lengths, in true
+    // lengths (the stored values through the tree's scale).
+    static void boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, CtvxMat4& placement);
+    static void boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, float (&half)[3]);
+    bool distanceMode() const;
+    // The box-triangle test of a triangle mapped into the box's frame, and
+    // its outcome.
+    bool boxTriangleNeedsDescent(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, CtvxMat4 const& toBox,
+                                 float (&tri)[3][3]);
     // Direct access to the stored floats of a plain polyhedron whose points
     // transform is the identity: what its getTriangle() would return,
     // narrowed back to float, without a virtual call per triangle.
