@@ -195,14 +195,23 @@ void CwdnRoadmapBuilder::resetGoalNodes()
 int CwdnRoadmapBuilder::solveProblem(CwdnConfig const& start, CwdnConfig const& goal,
                                      boost::shared_ptr<CwdnPath>& path)
 {
+    if (m_isSolving) {
+        return INVALID_PROBLEM;
+    }
     boost::shared_ptr<CwdnRoadmapBuilder const> const self = m_self.lock();
     CwdnRdmBuilderDelegate* const d = m_delegate;
+    m_isSolving = true;
     if (d != nullptr) {
         d->willStartBuilding(self, path);
     }
     int const result = search(start, goal, path);
     if (d != nullptr) {
         d->didFinishBuilding(self, path, result);
+    }
+    m_isSolving = false;
+    if (m_clearPending) {
+        m_clearPending = false;
+        m_roadmap->clear();
     }
     return result;
 }
@@ -350,9 +359,14 @@ CwdnRoadmap::~CwdnRoadmap() = default;
 
 void CwdnRoadmap::clear()
 {
+    boost::shared_ptr<CwdnRoadmapBuilder> const b = m_builder.lock();
+    if (b && b->m_isSolving) {
+        // The solve in progress still walks the graph and these lists.
+        b->m_clearPending = true;
+        return;
+    }
     m_nodes.clear();
     m_edges.clear();
-    boost::shared_ptr<CwdnRoadmapBuilder> const b = m_builder.lock();
     if (b) {
         b->roadmapCleared();
     }

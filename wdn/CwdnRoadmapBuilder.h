@@ -54,7 +54,9 @@ public:
     void delegate(CwdnRdmBuilderDelegate* d) { m_delegate = d; }
 
     // 0 and path = a new path from start to goal, or a code of EResult
-    // (path untouched).
+    // (path untouched). A delegate may clear the roadmap from inside a
+    // solve: that takes effect when the solve returns. A solve started from
+    // inside another one is refused (INVALID_PROBLEM).
     int solveProblem(CwdnConfig const& start, CwdnConfig const& goal, boost::shared_ptr<CwdnPath>& path);
 
     boost::shared_ptr<CwdnRoadmap> roadmap() const { return m_roadmap; }
@@ -104,4 +106,6 @@ private:
     double m_maxTime = 0.0;
     unsigned int m_lastSamples = 0;
     unsigned int m_lastNodes = 0;
+    bool m_isSolving = false;
+    bool m_clearPending = false;
 };

@@ -292,6 +292,39 @@ TEST(WdnRoadmapBuilder, MultiQueryClearAndReset)
     EXPECT_EQ(first, b->roadmap()->countNodes()) << "rebuilt from scratch, with the same seed";
 }
 
+// A delegate that clears the roadmap, or starts another solve, from inside
+// a solve cannot pull the graph from under it.
+TEST(WdnRoadmapBuilder, ReentrantCallsFromTheDelegateAreSafe)
+{
+    RodScene s = rodThroughHole(0.75);
+    boost::shared_ptr<CwdnRoadmapBuilder> b = CwdnRoadmapBuilder::create(s.device);
+    struct Meddler : Recorder {
+        boost::shared_ptr<CwdnRoadmapBuilder> target;
+        CwdnConfig a, g;
+        int nested = 1;
+        void didAddNode(boost::shared_ptr<CwdnRoadmapBuilder const> const& bb,
+                        boost::shared_ptr<CwdnNode const> const& n) override
+        {
+            Recorder::didAddNode(bb, n);
+            target->roadmap()->clear();
+            boost::shared_ptr<CwdnPath> p = CwdnPath::create(target->device());
+            nested = target->solveProblem(a, g, p);
+        }
+    } m;
+    m.target = b;
+    m.a = s.start;
+    m.g = s.goal;
+    b->delegate(&m);
+    boost::shared_ptr<CwdnPath> path = CwdnPath::create(s.device);
+    ASSERT_EQ(0, b->solveProblem(s.start, s.goal, path));
+    EXPECT_EQ(CwdnRoadmapBuilder::INVALID_PROBLEM, m.nested);
+    EXPECT_EQ(0u, b->roadmap()->countNodes()) << "the clear took effect after the solve";
+    expectEndsAndContinuity(*path, s.start, s.goal);
+    // And the builder still works afterwards.
+    b->delegate(nullptr);
+    ASSERT_EQ(0, b->solveProblem(s.start, s.goal, path));
+}
+
 // The extractor frees a pose stuck in the wall close to where it was, and
 // leaves free poses alone.
 TEST(WdnConfigExtractor, FreesCollidingConfigurationsNearby)
