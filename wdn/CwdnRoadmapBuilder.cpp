@@ -70,7 +70,6 @@ struct CwdnRoadmapBuilder::Engine {
     unsigned int components = 0;
     CwdnConfig startConfig;
     CwdnConfig goalConfig;
-    std::vector<double> values;
 
     ~Engine()
     {
