@@ -28,7 +28,11 @@ cmake --install build/release --prefix "$prefix" >/dev/null
 cmake -S examples/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
 cmake --build build/consumer -j2
 LD_LIBRARY_PATH="$prefix/lib:$prefix/lib/x86_64-linux-gnu${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" build/consumer/consumer
-PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --exists tvx \
-  && echo "pkg-config finds tvx $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --modversion tvx)"
+# The same program through pkg-config, as a non-CMake host would build it.
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
+echo "pkg-config: tvx $(pkg-config --modversion tvx)"
+# shellcheck disable=SC2046
+g++ -std=c++17 examples/consumer/main.cpp $(pkg-config --cflags --libs tvx) -o build/consumer/consumer-pc
+LD_LIBRARY_PATH="$(pkg-config --variable=libdir tvx)" build/consumer/consumer-pc
 
 echo "== All checks passed in $(( $(date +%s) - start )) s"
