@@ -4,7 +4,8 @@
 #   2. build and run the suite in Release;
 #   3. build and run the suite under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. install the Release build into a scratch prefix and build the example
-#      consumer against it with find_package(tvx), then run it.
+#      consumer against it with find_package(tvx) and with pkg-config, then run it;
+#   5. run the demo of the README's quick start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -34,5 +35,9 @@ echo "pkg-config: tvx $(pkg-config --modversion tvx)"
 # shellcheck disable=SC2046
 g++ -std=c++17 examples/consumer/main.cpp $(pkg-config --cflags --libs tvx) -o build/consumer/consumer-pc
 LD_LIBRARY_PATH="$(pkg-config --variable=libdir tvx)" build/consumer/consumer-pc
+
+echo "== The README's demo command (smoke run)"
+scripts/demo.sh > build/demo.log
+tail -n 3 build/demo.log
 
 echo "== All checks passed in $(( $(date +%s) - start )) s"
