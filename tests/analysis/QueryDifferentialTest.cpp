@@ -80,17 +80,17 @@ struct BuiltSide {
     double ownReach = 0.0;
 };
 
-BuiltSide build(SideSpec const& spec)
+BuiltSide build(SideSpec const& recipe)
 {
     BuiltSide side;
     boost::shared_ptr<CtvxProgressDelegate> none;
-    for (LeafSpec const& l : spec.leaves) {
+    for (LeafSpec const& l : recipe.leaves) {
         side.leaves.push_back(makePolyhedron(l.mesh));
         side.leaves.back()->setTolerance(l.tolerance);
         for (auto const& p : l.mesh.points)
             side.ownReach = std::max({side.ownReach, std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])});
     }
-    if (!spec.assembly) {
+    if (!recipe.assembly) {
         side.top = side.leaves[0];
         side.leafInTop.push_back(Affine());
         side.leaves[0]->makeCollisionEntity(none);
@@ -98,26 +98,26 @@ BuiltSide build(SideSpec const& spec)
     }
     boost::shared_ptr<CtvxAssembly> outer = CtvxAssembly::create();
     side.top = outer;
-    if (spec.nested) {
+    if (recipe.nested) {
         side.inner = CtvxAssembly::create();
         side.inner->relativePosition(toQar(Affine::rotation(0, 0, 1, 0.3)));
     }
-    for (std::size_t i = 0; i < spec.leaves.size(); ++i) {
-        bool const inInner = spec.nested && i > 0;
+    for (std::size_t i = 0; i < recipe.leaves.size(); ++i) {
+        bool const inInner = recipe.nested && i > 0;
         if (inInner)
             side.inner->attach(side.leaves[i], -1);
         else
             outer->attach(side.leaves[i], -1);
-        side.leaves[i]->relativePosition(toQar(spec.leaves[i].local));
-        side.leafInTop.push_back(inInner ? Affine::rotation(0, 0, 1, 0.3) * spec.leaves[i].local
-                                         : spec.leaves[i].local);
+        side.leaves[i]->relativePosition(toQar(recipe.leaves[i].local));
+        side.leafInTop.push_back(inInner ? Affine::rotation(0, 0, 1, 0.3) * recipe.leaves[i].local
+                                         : recipe.leaves[i].local);
     }
-    if (spec.nested)
+    if (recipe.nested)
         outer->attach(side.inner, -1);
-    for (std::size_t i = 0; i < spec.leaves.size(); ++i)
-        if (!spec.leaves[i].active)
+    for (std::size_t i = 0; i < recipe.leaves.size(); ++i)
+        if (!recipe.leaves[i].active)
             side.leaves[i]->activation(false);
-    if (spec.regroup) {
+    if (recipe.regroup) {
         outer->makeCollisionEntity(none);
     } else {
         for (auto& l : side.leaves)
@@ -126,12 +126,12 @@ BuiltSide build(SideSpec const& spec)
     return side;
 }
 
-WorldSide referenceOf(SideSpec const& spec, BuiltSide const& side, Affine const& pose)
+WorldSide referenceOf(SideSpec const& recipe, BuiltSide const& side, Affine const& pose)
 {
     WorldSide w;
-    for (std::size_t i = 0; i < spec.leaves.size(); ++i)
-        if (spec.leaves[i].active)
-            w.add(spec.leaves[i].mesh, pose * side.leafInTop[i], side.leaves[i].get(), spec.leaves[i].tolerance);
+    for (std::size_t i = 0; i < recipe.leaves.size(); ++i)
+        if (recipe.leaves[i].active)
+            w.add(recipe.leaves[i].mesh, pose * side.leafInTop[i], side.leaves[i].get(), recipe.leaves[i].tolerance);
     return w;
 }
 

@@ -112,9 +112,9 @@ TEST(CliPose, MalformedPosesAndMatricesAreRefused)
 
 TEST(CliArgs, OptionsValuesAndPositionals)
 {
-    std::vector<tvxcli::OptionSpec> const specs = {{"steps", true}, {"json", false}, {"pose-b", true}};
+    std::vector<tvxcli::OptionSpec> const optionTable = {{"steps", true}, {"json", false}, {"pose-b", true}};
     tvxcli::Args const a({"a.obj", "--steps=7", "--pose-b", "-1 0 0", "-5", "--json", "--", "--not-an-option"},
-                         specs);
+                         optionTable);
     EXPECT_EQ(a.positional(), (std::vector<std::string>{"a.obj", "-5", "--not-an-option"}));
     EXPECT_EQ(a.integer("steps", 0, 1, 100), 7);
     EXPECT_EQ(a.value("pose-b"), "-1 0 0");
@@ -122,16 +122,16 @@ TEST(CliArgs, OptionsValuesAndPositionals)
     EXPECT_FALSE(a.helpAsked());
     EXPECT_EQ(a.number("missing", 2.5), 2.5);
     EXPECT_THROW(a.integer("steps", 0, 10, 100), tvxcli::UsageError);
-    EXPECT_TRUE(tvxcli::Args({"-h"}, specs).helpAsked());
+    EXPECT_TRUE(tvxcli::Args({"-h"}, optionTable).helpAsked());
 
-    EXPECT_THROW(tvxcli::Args({"--bogus"}, specs), tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--steps"}, specs), tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--json=yes"}, specs), tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--steps", "1", "--steps", "2"}, specs), tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--steps", "1.5"}, specs).integer("steps", 0, 0, 9), tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--steps", "99999999999999999999"}, specs).integer("steps", 0, 0, 9),
+    EXPECT_THROW(tvxcli::Args({"--bogus"}, optionTable), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--steps"}, optionTable), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--json=yes"}, optionTable), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--steps", "1", "--steps", "2"}, optionTable), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--steps", "1.5"}, optionTable).integer("steps", 0, 0, 9), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--steps", "99999999999999999999"}, optionTable).integer("steps", 0, 0, 9),
                  tvxcli::UsageError);
-    EXPECT_THROW(tvxcli::Args({"--steps", "inf"}, specs).number("steps", 0), tvxcli::UsageError);
+    EXPECT_THROW(tvxcli::Args({"--steps", "inf"}, optionTable).number("steps", 0), tvxcli::UsageError);
 }
 
 TEST(CliJson, DocumentsReadBackExactly)

@@ -8,7 +8,7 @@
 
 namespace tvxcli {
 
-Args::Args(std::vector<std::string> const& args, std::vector<OptionSpec> const& specs)
+Args::Args(std::vector<std::string> const& args, std::vector<OptionSpec> const& optionTable)
 {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -35,15 +35,15 @@ Args::Args(std::vector<std::string> const& args, std::vector<OptionSpec> const& 
             name = name.substr(0, eq);
             inlineValue = true;
         }
-        OptionSpec const* spec = nullptr;
-        for (OptionSpec const& s : specs)
+        OptionSpec const* option = nullptr;
+        for (OptionSpec const& s : optionTable)
             if (name == s.name)
-                spec = &s;
-        if (spec == nullptr)
+                option = &s;
+        if (option == nullptr)
             throw UsageError("unknown option --" + name);
         if (m_values.count(name) != 0)
             throw UsageError("option --" + name + " given twice");
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (!inlineValue) {
                 if (i + 1 >= args.size())
                     throw UsageError("option --" + name + " needs a value");

@@ -18,7 +18,7 @@ class Args {
 public:
     // Throws UsageError on an unknown option, a missing value or a repeated
     // option. "--help" and "-h" are always known and take no value.
-    Args(std::vector<std::string> const& args, std::vector<OptionSpec> const& specs);
+    Args(std::vector<std::string> const& args, std::vector<OptionSpec> const& optionTable);
 
     bool helpAsked() const { return m_help; }
     bool has(std::string const& name) const { return m_values.count(name) != 0; }
