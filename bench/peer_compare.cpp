@@ -1,0 +1,695 @@
+// Side-by-side comparison with FCL: the same two meshes, the same poses, one
+// process. Every pose is answered by our four query types and by FCL's
+// first-contact and all-contacts collision (OBB and OBBRSS trees) and its
+// distance with nearest points (RSS and OBBRSS trees); the answers are checked
+// against each other and the times tabulated.
+//
+//   peer_compare [options] MESH_A MESH_B     two mesh files (any format the tvx tool reads)
+//   peer_compare [options] --shared DIR NAME_A NAME_B
+//                                            the same, names taken relative to DIR
+//   peer_compare [options] --procedural N    a torus against a sphere, about N triangles each
+//   peer_compare [options]                   procedural at 10^3, 10^4 and 10^5 triangles
+//
+// Options: --poses N (200), --seed S (1), --coherent (B moves along a smooth
+// path in N small steps instead of jumping between random poses).
+//
+// Pose recipe (random mode). B's box centre is put at A's box centre plus s
+// along a random unit direction u, B turned by a uniform random rotation about
+// its own box centre. Walking s down from the sum of the two box half
+// diagonals in 64 steps finds the first s where FCL (OBBRSS) sees a contact;
+// 30 bisections narrow it to the touching offset s0. Even poses sit at
+// s0 - depth (depth log-uniform in [0.002, 0.1] * rB, rB = B's box half
+// diagonal), odd poses at s0 + gap (gap log-uniform in [1e-4, 0.03] * rB). A
+// direction along which B never touches A is drawn again. Pose i uses the
+// 64-bit Mersenne twister seeded with seed * 1000003 + i, so any pose can be
+// regenerated on its own.
+//
+// Coherent mode: one direction and rotation axis (pose 0's draw), and B moves
+// from s0 + 0.45 rB to s0 - 0.05 rB and back (cosine in the step) while it
+// turns half a radian about the axis. Our analyses are kept across the steps,
+// so the last-closest hints of the previous step serve the next; FCL's
+// distance query starts afresh at each step.
+//
+// Timing: random mode runs each query once per pose (the previous pose's hints
+// are of no use to ours, since poses are unrelated), medians over the poses
+// where the reference answer is contact ("colliding") and where it is not
+// ("separated"). Coherent mode: one query per step, same medians.
+//
+// Tree bytes. Ours: boxes * sizeof(CtvxOBB), the whole tree (triangles stay in
+// the polyhedron's own arrays, which the host owns anyway). FCL: BVH nodes *
+// sizeof(BVNode<BV>) plus the primitive index array FCL keeps beside them (4
+// bytes a triangle), read from the built model; "+mesh" also counts the copy of
+// vertices (3 doubles) and triangles (3 ints) FCL keeps in the model.
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronBVTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxCollisionList.h>
+
+#include <tests/support/Meshes.h>
+#include <tools/import/MeshImport.h>
+#include <tools/import/PolyhedronFromMesh.h>
+
+#include <fcl/fcl.h>
+
+#include <qar/CqarMat4.h>
+#include <qar/CqarVect3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double microsecondsSince(Clock::time_point t0)
+{
+    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+}
+
+// Uniform in [0, 1) from the top 53 bits: the same on every platform, unlike
+// the standard distributions.
+double uniform01(std::mt19937_64& rng)
+{
+    return static_cast<double>(rng() >> 11) * (1.0 / 9007199254740992.0);
+}
+
+double logUniform(std::mt19937_64& rng, double lo, double hi)
+{
+    return lo * std::exp(uniform01(rng) * std::log(hi / lo));
+}
+
+struct Rigid {
+    double r[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    double t[3] = {0, 0, 0};
+};
+
+// Rotation of angle a about unit axis k.
+void axisAngle(double const k[3], double a, double r[3][3])
+{
+    double const c = std::cos(a), s = std::sin(a), v = 1.0 - c;
+    r[0][0] = c + k[0] * k[0] * v;
+    r[0][1] = k[0] * k[1] * v - k[2] * s;
+    r[0][2] = k[0] * k[2] * v + k[1] * s;
+    r[1][0] = k[1] * k[0] * v + k[2] * s;
+    r[1][1] = c + k[1] * k[1] * v;
+    r[1][2] = k[1] * k[2] * v - k[0] * s;
+    r[2][0] = k[2] * k[0] * v - k[1] * s;
+    r[2][1] = k[2] * k[1] * v + k[0] * s;
+    r[2][2] = c + k[2] * k[2] * v;
+}
+
+void randomUnit(std::mt19937_64& rng, double u[3])
+{
+    double const z = 2.0 * uniform01(rng) - 1.0, phi = 2.0 * M_PI * uniform01(rng);
+    double const rho = std::sqrt(std::max(0.0, 1.0 - z * z));
+    u[0] = rho * std::cos(phi);
+    u[1] = rho * std::sin(phi);
+    u[2] = z;
+}
+
+struct Body {
+    std::string name;
+    tvxio::MeshPart mesh;
+    double centre[3] = {0, 0, 0};
+    double halfDiagonal = 0;
+};
+
+void measure(Body& b)
+{
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (std::size_t i = 0; i < b.mesh.points.size(); ++i) {
+        lo[i % 3] = std::min(lo[i % 3], double(b.mesh.points[i]));
+        hi[i % 3] = std::max(hi[i % 3], double(b.mesh.points[i]));
+    }
+    double d2 = 0;
+    for (int k = 0; k < 3; ++k) {
+        b.centre[k] = 0.5 * (lo[k] + hi[k]);
+        d2 += (hi[k] - lo[k]) * (hi[k] - lo[k]);
+    }
+    b.halfDiagonal = 0.5 * std::sqrt(d2);
+}
+
+tvxio::MeshPart fromProcedural(tvxtest::Mesh const& m)
+{
+    tvxio::MeshPart part;
+    for (auto const& p : m.points)
+        for (double c : p)
+            part.points.push_back(static_cast<float>(c));
+    for (auto const& t : m.triangles)
+        for (unsigned i : t)
+            part.triangles.push_back(i);
+    return part;
+}
+
+// FCL's model of one mesh, built with bounding volume BV; the build is timed.
+template <class BV>
+std::shared_ptr<fcl::BVHModel<BV>> fclModel(tvxio::MeshPart const& m, double& buildMs)
+{
+    auto const t0 = Clock::now();
+    std::vector<fcl::Vector3d> v(m.countPoints());
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = fcl::Vector3d(m.points[3 * i], m.points[3 * i + 1], m.points[3 * i + 2]);
+    std::vector<fcl::Triangle> t(m.countTriangles());
+    for (std::size_t i = 0; i < t.size(); ++i)
+        t[i] = fcl::Triangle(m.triangles[3 * i], m.triangles[3 * i + 1], m.triangles[3 * i + 2]);
+    auto model = std::make_shared<fcl::BVHModel<BV>>();
+    model->beginModel(static_cast<int>(t.size()), static_cast<int>(v.size()));
+    model->addSubModel(v, t);
+    model->endModel();
+    buildMs = microsecondsSince(t0) / 1000.0;
+    return model;
+}
+
+template <class BV>
+void fclBytes(fcl::BVHModel<BV> const& m, double& tree, double& withMesh)
+{
+    tree = double(m.getNumBVs()) * sizeof(fcl::BVNode<BV>) + double(m.num_tris) * sizeof(unsigned int);
+    withMesh = tree + double(m.num_vertices) * sizeof(fcl::Vector3d) + double(m.num_tris) * sizeof(fcl::Triangle);
+}
+
+struct Ours {
+    boost::shared_ptr<CtvxPolyhedron> a, b;
+    boost::shared_ptr<CtvxAnalysis> an[4];
+    double buildMs = 0;
+    double treeBytes = 0;
+
+    void make(Body const& A, Body const& B)
+    {
+        a = tvxio::makePolyhedron(A.mesh);
+        b = tvxio::makePolyhedron(B.mesh);
+        boost::shared_ptr<CtvxProgressDelegate> none;
+        auto const t0 = Clock::now();
+        a->makeCollisionEntity(none);
+        b->makeCollisionEntity(none);
+        buildMs = microsecondsSince(t0) / 1000.0;
+        treeBytes = bytes(a) + bytes(b);
+        boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create(), l2 = CtvxCollisionList::create();
+        l1->add(a);
+        l2->add(b);
+        for (int k = 0; k < 4; ++k) {
+            an[k] = CtvxAnalysis::create();
+            an[k]->setCollisionList1(l1);
+            an[k]->setCollisionList2(l2);
+            an[k]->setAnalysisType(CtvxAnalysis::EAnalysisType(k));
+        }
+    }
+
+    static double bytes(boost::shared_ptr<CtvxPolyhedron> const& p)
+    {
+        CtvxPolyhedronBVTree* bv = nullptr;
+        if (p->getBoundingVolumes(bv) != 0)
+            return 0;
+        auto const* tree = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv);
+        return tree ? double(tree->countObbs()) * sizeof(CtvxOBB) : 0.0;
+    }
+
+    void place(Rigid const& pose)
+    {
+        CqarMat4 m;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                m(i, j) = pose.r[i][j];
+            m(i, 3) = pose.t[i];
+        }
+        b->absolutePosition(m);
+    }
+};
+
+struct Fcl {
+    std::shared_ptr<fcl::BVHModel<fcl::OBB<double>>> obbA, obbB;
+    std::shared_ptr<fcl::BVHModel<fcl::OBBRSS<double>>> obbrssA, obbrssB;
+    std::shared_ptr<fcl::BVHModel<fcl::RSS<double>>> rssA, rssB;
+    double buildMs[3] = {0, 0, 0}; // OBB, OBBRSS, RSS
+    double treeBytes[3] = {0, 0, 0}, meshBytes[3] = {0, 0, 0};
+
+    void make(Body const& A, Body const& B)
+    {
+        double t1 = 0, t2 = 0;
+        obbA = fclModel<fcl::OBB<double>>(A.mesh, t1);
+        obbB = fclModel<fcl::OBB<double>>(B.mesh, t2);
+        buildMs[0] = t1 + t2;
+        obbrssA = fclModel<fcl::OBBRSS<double>>(A.mesh, t1);
+        obbrssB = fclModel<fcl::OBBRSS<double>>(B.mesh, t2);
+        buildMs[1] = t1 + t2;
+        rssA = fclModel<fcl::RSS<double>>(A.mesh, t1);
+        rssB = fclModel<fcl::RSS<double>>(B.mesh, t2);
+        buildMs[2] = t1 + t2;
+        double x = 0, y = 0;
+        fclBytes(*obbA, treeBytes[0], meshBytes[0]);
+        fclBytes(*obbB, x, y);
+        treeBytes[0] += x;
+        meshBytes[0] += y;
+        fclBytes(*obbrssA, treeBytes[1], meshBytes[1]);
+        fclBytes(*obbrssB, x, y);
+        treeBytes[1] += x;
+        meshBytes[1] += y;
+        fclBytes(*rssA, treeBytes[2], meshBytes[2]);
+        fclBytes(*rssB, x, y);
+        treeBytes[2] += x;
+        meshBytes[2] += y;
+    }
+};
+
+fcl::Transform3d toFcl(Rigid const& p)
+{
+    fcl::Transform3d t = fcl::Transform3d::Identity();
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            t.matrix()(i, j) = p.r[i][j];
+        t.matrix()(i, 3) = p.t[i];
+    }
+    return t;
+}
+
+// Large enough that FCL never stops collecting before the last pair.
+constexpr std::size_t kAllContacts = 100000000;
+
+template <class BV>
+bool fclCollides(std::shared_ptr<fcl::BVHModel<BV>> const& a, std::shared_ptr<fcl::BVHModel<BV>> const& b,
+                 fcl::Transform3d const& tb, bool all, std::size_t& pairs)
+{
+    // Without contact details FCL records one contact per intersecting
+    // triangle pair: the same thing our all-collisions query lists.
+    fcl::CollisionRequestd req(all ? kAllContacts : 1, false);
+    fcl::CollisionResultd res;
+    fcl::collide(a.get(), fcl::Transform3d::Identity(), b.get(), tb, req, res);
+    if (all) {
+        std::set<std::pair<std::intptr_t, std::intptr_t>> distinct;
+        for (std::size_t i = 0; i < res.numContacts(); ++i)
+            distinct.insert({res.getContact(i).b1, res.getContact(i).b2});
+        pairs = distinct.size();
+    }
+    return res.isCollision();
+}
+
+template <class BV>
+double fclDistance(std::shared_ptr<fcl::BVHModel<BV>> const& a, std::shared_ptr<fcl::BVHModel<BV>> const& b,
+                   fcl::Transform3d const& tb, fcl::Vector3d& pa, fcl::Vector3d& pb)
+{
+    fcl::DistanceRequestd req(true);
+    fcl::DistanceResultd res;
+    fcl::distance(a.get(), fcl::Transform3d::Identity(), b.get(), tb, req, res);
+    pa = res.nearest_points[0];
+    pb = res.nearest_points[1];
+    return res.min_distance;
+}
+
+// B's placement: its box centre at A's plus s u, turned by r about it.
+Rigid placeAlong(Body const& A, Body const& B, double const r[3][3], double const u[3], double s)
+{
+    Rigid p;
+    for (int i = 0; i < 3; ++i) {
+        double rc = 0;
+        for (int j = 0; j < 3; ++j) {
+            p.r[i][j] = r[i][j];
+            rc += r[i][j] * B.centre[j];
+        }
+        p.t[i] = A.centre[i] + s * u[i] - rc;
+    }
+    return p;
+}
+
+bool touchesAt(Fcl const& f, Body const& A, Body const& B, double const r[3][3], double const u[3], double s)
+{
+    std::size_t unused = 0;
+    return fclCollides(f.obbrssA, f.obbrssB, toFcl(placeAlong(A, B, r, u, s)), false, unused);
+}
+
+// The touching offset along u (B approaching from outside), or -1 if B never
+// touches A along this direction.
+double touchingOffset(Fcl const& f, Body const& A, Body const& B, double const r[3][3], double const u[3])
+{
+    double const far = A.halfDiagonal + B.halfDiagonal;
+    int const steps = 64;
+    double const step = far / steps;
+    for (int k = steps - 1; k >= 0; --k) {
+        double const s = k * step;
+        if (touchesAt(f, A, B, r, u, s)) {
+            double in = s, out = s + step;
+            for (int i = 0; i < 30; ++i) {
+                double const mid = 0.5 * (in + out);
+                (touchesAt(f, A, B, r, u, mid) ? in : out) = mid;
+            }
+            return out;
+        }
+    }
+    return -1.0;
+}
+
+struct Draw {
+    double r[3][3];
+    double u[3];
+    double axis[3];
+    double s0;
+};
+
+Draw drawDirection(Fcl const& f, Body const& A, Body const& B, std::mt19937_64& rng)
+{
+    Draw d{};
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        randomUnit(rng, d.axis);
+        axisAngle(d.axis, 2.0 * M_PI * uniform01(rng), d.r);
+        randomUnit(rng, d.u);
+        d.s0 = touchingOffset(f, A, B, d.r, d.u);
+        if (d.s0 >= 0)
+            return d;
+    }
+    std::fprintf(stderr, "peer_compare: no touching direction found in 20 draws\n");
+    std::exit(1);
+}
+
+std::mt19937_64 poseRng(std::uint64_t seed, int i)
+{
+    return std::mt19937_64(seed * 1000003ull + static_cast<std::uint64_t>(i));
+}
+
+// Timings of one pose, microseconds; NaN where not run.
+enum Kind {
+    OUR_FIRST,
+    OUR_ALL,
+    OUR_EXACT,
+    OUR_ESTIMATED,
+    FCL_FIRST_OBB,
+    FCL_FIRST_OBBRSS,
+    FCL_ALL_OBB,
+    FCL_ALL_OBBRSS,
+    FCL_DIST_RSS,
+    FCL_DIST_OBBRSS,
+    KIND_COUNT
+};
+char const* const kKindNames[KIND_COUNT] = {"ours first",       "ours all",         "ours exact",
+                                            "ours estimated",   "fcl first OBB",    "fcl first OBBRSS",
+                                            "fcl all OBB",      "fcl all OBBRSS",   "fcl dist RSS",
+                                            "fcl dist OBBRSS"};
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return std::nan("");
+    std::sort(v.begin(), v.end());
+    std::size_t const n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+struct Stats {
+    std::vector<double> times[2][KIND_COUNT]; // [colliding][kind]
+    int poses[2] = {0, 0};
+    int flagDisagree = 0, countDisagree = 0, distDisagree = 0, boundDisagree = 0;
+    int countChecked = 0, distChecked = 0;
+};
+
+void printPose(Rigid const& p)
+{
+    std::printf("    pose of B (row-major 3x4):");
+    for (int i = 0; i < 3; ++i)
+        std::printf(" %.17g %.17g %.17g %.17g", p.r[i][0], p.r[i][1], p.r[i][2], p.t[i]);
+    std::printf("\n");
+}
+
+// Runs every query at one pose, checks the answers, records the times.
+void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int index, Stats& st)
+{
+    ours.place(pose);
+    fcl::Transform3d const tb = toFcl(pose);
+    double t[KIND_COUNT];
+    std::fill(t, t + KIND_COUNT, std::nan(""));
+    bool flag[8];
+    std::size_t pairs[3] = {0, 0, 0};
+    std::size_t unused = 0;
+
+    Clock::time_point t0;
+    for (int k = 0; k < 4; ++k) {
+        t0 = Clock::now();
+        ours.an[k]->compute();
+        t[k] = microsecondsSince(t0);
+        flag[k] = ours.an[k]->countCollisions() > 0;
+    }
+    if (flag[OUR_ALL]) {
+        boost::shared_ptr<CtvxCollision> c;
+        ours.an[OUR_ALL]->getCollision(0, c);
+        pairs[0] = c->countPairs();
+    }
+    t0 = Clock::now();
+    flag[4] = fclCollides(f.obbA, f.obbB, tb, false, unused);
+    t[FCL_FIRST_OBB] = microsecondsSince(t0);
+    t0 = Clock::now();
+    flag[5] = fclCollides(f.obbrssA, f.obbrssB, tb, false, unused);
+    t[FCL_FIRST_OBBRSS] = microsecondsSince(t0);
+    t0 = Clock::now();
+    flag[6] = fclCollides(f.obbA, f.obbB, tb, true, pairs[1]);
+    t[FCL_ALL_OBB] = microsecondsSince(t0);
+    t0 = Clock::now();
+    flag[7] = fclCollides(f.obbrssA, f.obbrssB, tb, true, pairs[2]);
+    t[FCL_ALL_OBBRSS] = microsecondsSince(t0);
+
+    // The reference answer for contact is FCL's OBBRSS first contact (the
+    // same test that placed the poses).
+    bool const colliding = flag[5];
+    bool flagsAgree = true;
+    for (bool fl : flag)
+        flagsAgree = flagsAgree && fl == colliding;
+    if (!flagsAgree) {
+        ++st.flagDisagree;
+        std::printf("  pose %d: contact flags differ: ours first/all/exact/estimated %d%d%d%d, fcl first OBB/OBBRSS "
+                    "all OBB/OBBRSS %d%d%d%d\n",
+                    index, flag[0], flag[1], flag[2], flag[3], flag[4], flag[5], flag[6], flag[7]);
+        printPose(pose);
+    }
+    if (colliding) {
+        ++st.countChecked;
+        if (pairs[0] != pairs[1] || pairs[0] != pairs[2]) {
+            ++st.countDisagree;
+            std::printf("  pose %d: contact pairs differ: ours %zu, fcl OBB %zu, fcl OBBRSS %zu\n", index, pairs[0],
+                        pairs[1], pairs[2]);
+            printPose(pose);
+        }
+    } else {
+        fcl::Vector3d pa, pb;
+        t0 = Clock::now();
+        double const dRss = fclDistance(f.rssA, f.rssB, tb, pa, pb);
+        t[FCL_DIST_RSS] = microsecondsSince(t0);
+        t0 = Clock::now();
+        double const dObbrss = fclDistance(f.obbrssA, f.obbrssB, tb, pa, pb);
+        t[FCL_DIST_OBBRSS] = microsecondsSince(t0);
+        if (!flag[OUR_EXACT] && ours.an[OUR_EXACT]->countDistances() > 0) {
+            ++st.distChecked;
+            boost::shared_ptr<CtvxDistance> d;
+            ours.an[OUR_EXACT]->getDistance(0, d);
+            double const mine = d->distance();
+            // Our closest points must be that far apart too.
+            double gap = std::nan("");
+            boost::shared_ptr<CtvxGeometryPoint> p1, p2;
+            if (d->getClosestPoint1(p1) == 0 && d->getClosestPoint2(p2) == 0) {
+                CqarPoint3 q1, q2;
+                p1->pointAbsolute(q1);
+                p2->pointAbsolute(q2);
+                gap = q1.distanceFrom(q2);
+            }
+            if (std::fabs(mine - dRss) > tolerance || std::fabs(mine - dObbrss) > tolerance ||
+                !(std::fabs(gap - mine) <= tolerance)) {
+                ++st.distDisagree;
+                std::printf("  pose %d: distance differs: ours %.9g (points %.9g apart), fcl RSS %.9g, OBBRSS %.9g\n",
+                            index, mine, gap, dRss, dObbrss);
+                printPose(pose);
+            }
+            if (ours.an[OUR_ESTIMATED]->countDistances() > 0) {
+                boost::shared_ptr<CtvxDistance> e;
+                ours.an[OUR_ESTIMATED]->getDistance(0, e);
+                if (e->distance() > mine + tolerance) {
+                    ++st.boundDisagree;
+                    std::printf("  pose %d: estimated %.9g exceeds exact %.9g\n", index, e->distance(), mine);
+                    printPose(pose);
+                }
+            }
+        }
+    }
+    int const c = colliding ? 1 : 0;
+    ++st.poses[c];
+    for (int k = 0; k < KIND_COUNT; ++k)
+        if (!std::isnan(t[k]))
+            st.times[c][k].push_back(t[k]);
+}
+
+double ratio(double a, double b)
+{
+    return (std::isnan(a) || std::isnan(b) || b <= 0) ? std::nan("") : a / b;
+}
+
+void report(std::string const& title, Body const& A, Body const& B, Ours const& ours, Fcl const& f, Stats const& st)
+{
+    double const tris = double(A.mesh.countTriangles() + B.mesh.countTriangles());
+    std::printf("\n== %s\n", title.c_str());
+    std::printf("A %s: %zu triangles   B %s: %zu triangles\n", A.name.c_str(), A.mesh.countTriangles(),
+                B.name.c_str(), B.mesh.countTriangles());
+    std::printf("%-10s %12s %14s %16s\n", "tree", "build ms", "bytes/tri", "bytes/tri +mesh");
+    std::printf("%-10s %12.2f %14.1f %16s\n", "ours OBB", ours.buildMs, ours.treeBytes / tris, "-");
+    char const* const names[3] = {"fcl OBB", "fcl OBBRSS", "fcl RSS"};
+    for (int k = 0; k < 3; ++k)
+        std::printf("%-10s %12.2f %14.1f %16.1f\n", names[k], f.buildMs[k], f.treeBytes[k] / tris,
+                    f.meshBytes[k] / tris);
+    std::printf("build ours/fcl OBBRSS = %.3f, ours/fcl OBB = %.3f\n", ratio(ours.buildMs, f.buildMs[1]),
+                ratio(ours.buildMs, f.buildMs[0]));
+    std::printf("poses: %d colliding, %d separated\n", st.poses[1], st.poses[0]);
+    std::printf("%-18s %14s %14s\n", "median us", "colliding", "separated");
+    double med[2][KIND_COUNT];
+    for (int k = 0; k < KIND_COUNT; ++k) {
+        med[1][k] = median(st.times[1][k]);
+        med[0][k] = median(st.times[0][k]);
+        std::printf("%-18s %14.2f %14.2f\n", kKindNames[k], med[1][k], med[0][k]);
+    }
+    std::printf("ratios (ours / fcl), colliding | separated:\n");
+    struct R {
+        char const* name;
+        int ours, fcl;
+    } const rs[] = {{"first / first OBB", OUR_FIRST, FCL_FIRST_OBB},
+                    {"first / first OBBRSS", OUR_FIRST, FCL_FIRST_OBBRSS},
+                    {"all / all OBB", OUR_ALL, FCL_ALL_OBB},
+                    {"all / all OBBRSS", OUR_ALL, FCL_ALL_OBBRSS},
+                    {"exact / dist RSS", OUR_EXACT, FCL_DIST_RSS},
+                    {"exact / dist OBBRSS", OUR_EXACT, FCL_DIST_OBBRSS},
+                    {"estimated / dist RSS", OUR_ESTIMATED, FCL_DIST_RSS}};
+    for (R const& r : rs)
+        std::printf("  %-22s %8.3f | %8.3f\n", r.name, ratio(med[1][r.ours], med[1][r.fcl]),
+                    ratio(med[0][r.ours], med[0][r.fcl]));
+    std::printf("agreement: contact flags %d/%d poses agree; pair counts %d/%d; distances %d/%d; estimated <= exact "
+                "%d/%d\n",
+                st.poses[0] + st.poses[1] - st.flagDisagree, st.poses[0] + st.poses[1],
+                st.countChecked - st.countDisagree, st.countChecked, st.distChecked - st.distDisagree, st.distChecked,
+                st.distChecked - st.boundDisagree, st.distChecked);
+}
+
+void runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint64_t seed, bool coherent)
+{
+    measure(A);
+    measure(B);
+    Ours ours;
+    ours.make(A, B);
+    Fcl f;
+    f.make(A, B);
+    // Distances agree within 1e-5 of the scene's size: our float geometry
+    // against FCL's doubles made from the same floats.
+    double const tolerance = 1e-5 * (A.halfDiagonal + B.halfDiagonal);
+    Stats st;
+    if (!coherent) {
+        for (int i = 0; i < nPoses; ++i) {
+            std::mt19937_64 rng = poseRng(seed, i);
+            Draw const d = drawDirection(f, A, B, rng);
+            double const s = (i % 2 == 0) ? d.s0 - logUniform(rng, 0.002, 0.1) * B.halfDiagonal
+                                          : d.s0 + logUniform(rng, 1e-4, 0.03) * B.halfDiagonal;
+            runPose(ours, f, placeAlong(A, B, d.r, d.u, s), tolerance, i, st);
+        }
+    } else {
+        std::mt19937_64 rng = poseRng(seed, 0);
+        Draw const d = drawDirection(f, A, B, rng);
+        for (int i = 0; i < nPoses; ++i) {
+            double const phase = double(i) / double(std::max(1, nPoses - 1));
+            double const s = d.s0 + B.halfDiagonal * (0.2 + 0.25 * std::cos(2.0 * M_PI * phase));
+            double turn[3][3], r[3][3];
+            axisAngle(d.axis, 0.5 * phase, turn);
+            for (int a = 0; a < 3; ++a)
+                for (int b = 0; b < 3; ++b)
+                    r[a][b] = turn[a][0] * d.r[0][b] + turn[a][1] * d.r[1][b] + turn[a][2] * d.r[2][b];
+            runPose(ours, f, placeAlong(A, B, r, d.u, s), tolerance, i, st);
+        }
+    }
+    report(title + (coherent ? " (coherent path)" : " (random poses)"), A, B, ours, f, st);
+}
+
+bool loadBody(std::string const& path, Body& out)
+{
+    tvxio::ImportedMesh mesh;
+    std::string error;
+    if (tvxio::importMesh(path, tvxio::ImportOptions(), mesh, error) != 0 || mesh.parts.empty()) {
+        std::fprintf(stderr, "peer_compare: %s\n", error.c_str());
+        return false;
+    }
+    out.name = path.substr(path.find_last_of('/') + 1);
+    out.mesh = std::move(mesh.parts[0]);
+    return true;
+}
+
+// A torus (R 1, r 0.3) and a sphere of radius 0.5, each of about n triangles.
+void procedural(int n, Body& a, Body& b)
+{
+    int const minor = std::max(3, int(std::lround(std::sqrt(n / 8.0))));
+    int const major = std::max(3, n / (2 * minor));
+    a.mesh = fromProcedural(tvxtest::makeTorus(major, minor, 1.0, 0.3));
+    a.name = "torus";
+    int const stacks = std::max(3, int(std::lround(std::sqrt(n / 4.0))));
+    int const slices = std::max(3, n / (2 * (stacks - 1)));
+    b.mesh = fromProcedural(tvxtest::makeUVSphere(slices, stacks, 0.5));
+    b.name = "sphere";
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] "
+                         "[--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int nPoses = 200;
+    std::uint64_t seed = 1;
+    bool coherent = false;
+    std::string shared;
+    std::vector<int> sizes;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string const a = argv[i];
+        bool const hasValue = i + 1 < argc;
+        if (a == "--poses" && hasValue)
+            nPoses = std::atoi(argv[++i]);
+        else if (a == "--seed" && hasValue)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--coherent")
+            coherent = true;
+        else if (a == "--shared" && hasValue)
+            shared = argv[++i];
+        else if (a == "--procedural" && hasValue)
+            sizes.push_back(std::atoi(argv[++i]));
+        else if (!a.empty() && a[0] == '-')
+            return usage();
+        else
+            files.push_back(a);
+    }
+    if (nPoses < 1 || (files.size() != 0 && files.size() != 2))
+        return usage();
+    if (files.empty() && sizes.empty())
+        sizes = {1000, 10000, 100000};
+    std::printf("peer_compare: %d %s, seed %llu\n", nPoses, coherent ? "steps" : "poses",
+                static_cast<unsigned long long>(seed));
+    for (int n : sizes) {
+        Body a, b;
+        procedural(n, a, b);
+        runScenario("procedural " + std::to_string(n), a, b, nPoses, seed, coherent);
+    }
+    if (files.size() == 2) {
+        Body a, b;
+        for (std::string& p : files)
+            if (!shared.empty() && p.find('/') == std::string::npos)
+                p = shared + "/" + p;
+        if (!loadBody(files[0], a) || !loadBody(files[1], b))
+            return 1;
+        runScenario(a.name + " vs " + b.name, a, b, nPoses, seed, coherent);
+    }
+    return 0;
+}
