@@ -11,7 +11,10 @@
 //   peer_compare [options]                   procedural at 10^3, 10^4 and 10^5 triangles
 //
 // Options: --poses N (200), --seed S (1), --coherent (B moves along a smooth
-// path in N small steps instead of jumping between random poses).
+// path in N small steps instead of jumping between random poses),
+// --shared-hints (all four query types on one copy of each polyhedron, so
+// they overwrite each other's last-closest hints; by default each type has
+// its own copy).
 //
 // Pose recipe (random mode). B's box centre is put at A's box centre plus s
 // along a random unit direction u, B turned by a uniform random rotation about
@@ -183,26 +186,38 @@ void fclBytes(fcl::BVHModel<BV> const& m, double& tree, double& withMesh)
     withMesh = tree + double(m.num_vertices) * sizeof(fcl::Vector3d) + double(m.num_tris) * sizeof(fcl::Triangle);
 }
 
+// Our side. Each query type gets its own copy of the two polyhedra (unless
+// hints are shared): a polyhedron keeps the last-closest hint of whatever
+// query ran on it last, and a collision query leaves there the last triangle
+// pair it tested, which is no help to the next distance query. A host that
+// re-queries distances keeps them apart the same way.
 struct Ours {
-    boost::shared_ptr<CtvxPolyhedron> a, b;
+    boost::shared_ptr<CtvxPolyhedron> a[4], b[4];
     boost::shared_ptr<CtvxAnalysis> an[4];
     double buildMs = 0;
     double treeBytes = 0;
+    int copies = 4;
 
-    void make(Body const& A, Body const& B)
+    void make(Body const& A, Body const& B, bool sharedHints)
     {
-        a = tvxio::makePolyhedron(A.mesh);
-        b = tvxio::makePolyhedron(B.mesh);
+        copies = sharedHints ? 1 : 4;
         boost::shared_ptr<CtvxProgressDelegate> none;
-        auto const t0 = Clock::now();
-        a->makeCollisionEntity(none);
-        b->makeCollisionEntity(none);
-        buildMs = microsecondsSince(t0) / 1000.0;
-        treeBytes = bytes(a) + bytes(b);
-        boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create(), l2 = CtvxCollisionList::create();
-        l1->add(a);
-        l2->add(b);
+        for (int k = 0; k < copies; ++k) {
+            a[k] = tvxio::makePolyhedron(A.mesh);
+            b[k] = tvxio::makePolyhedron(B.mesh);
+            auto const t0 = Clock::now();
+            a[k]->makeCollisionEntity(none);
+            b[k]->makeCollisionEntity(none);
+            // The first copy's build is the one reported.
+            if (k == 0)
+                buildMs = microsecondsSince(t0) / 1000.0;
+        }
+        treeBytes = bytes(a[0]) + bytes(b[0]);
         for (int k = 0; k < 4; ++k) {
+            int const c = k % copies;
+            boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create(), l2 = CtvxCollisionList::create();
+            l1->add(a[c]);
+            l2->add(b[c]);
             an[k] = CtvxAnalysis::create();
             an[k]->setCollisionList1(l1);
             an[k]->setCollisionList2(l2);
@@ -227,7 +242,8 @@ struct Ours {
                 m(i, j) = pose.r[i][j];
             m(i, 3) = pose.t[i];
         }
-        b->absolutePosition(m);
+        for (int k = 0; k < copies; ++k)
+            b[k]->absolutePosition(m);
     }
 };
 
@@ -515,12 +531,14 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
             // Untimed re-runs for the descent's work: first from no useful
             // hint (triangle 0 of each), then from the hint that leaves,
             // which is the answer itself (so the state after is as usual).
+            boost::shared_ptr<CtvxPolyhedron> const& pa1 = ours.a[OUR_EXACT % ours.copies];
+            boost::shared_ptr<CtvxPolyhedron> const& pb1 = ours.b[OUR_EXACT % ours.copies];
             for (int warm = 0; warm < 2; ++warm) {
                 if (!warm) {
-                    ours.a->setLastClosestInfo(0);
-                    ours.b->setLastClosestInfo(0);
+                    pa1->setLastClosestInfo(0);
+                    pb1->setLastClosestInfo(0);
                 }
-                CtvxPolyhedronPolyhedronTypedAnalysis pair(ours.a, ours.b);
+                CtvxPolyhedronPolyhedronTypedAnalysis pair(pa1, pb1);
                 bool collided = false, found = false;
                 boost::shared_ptr<CtvxCollision> pc = CtvxCollision::create();
                 boost::shared_ptr<CtvxDistance> pd = CtvxDistance::create();
@@ -598,12 +616,13 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
                 st.distChecked - st.boundDisagree, st.distChecked);
 }
 
-void runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint64_t seed, bool coherent)
+void runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint64_t seed, bool coherent,
+                 bool sharedHints)
 {
     measure(A);
     measure(B);
     Ours ours;
-    ours.make(A, B);
+    ours.make(A, B, sharedHints);
     Fcl f;
     f.make(A, B);
     // Distances agree within 1e-5 of the scene's size: our float geometry
@@ -632,7 +651,8 @@ void runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint
             runPose(ours, f, placeAlong(A, B, r, d.u, s), tolerance, i, st);
         }
     }
-    report(title + (coherent ? " (coherent path)" : " (random poses)"), A, B, ours, f, st);
+    report(title + (coherent ? " (coherent path" : " (random poses") + (sharedHints ? ", shared hints)" : ")"), A,
+           B, ours, f, st);
 }
 
 bool loadBody(std::string const& path, Body& out)
@@ -663,7 +683,7 @@ void procedural(int n, Body& a, Body& b)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] "
+    std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] [--shared-hints] "
                          "[--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
     return 2;
 }
@@ -674,7 +694,7 @@ int main(int argc, char** argv)
 {
     int nPoses = 200;
     std::uint64_t seed = 1;
-    bool coherent = false;
+    bool coherent = false, sharedHints = false;
     std::string shared;
     std::vector<int> sizes;
     std::vector<std::string> files;
@@ -687,6 +707,8 @@ int main(int argc, char** argv)
             seed = std::strtoull(argv[++i], nullptr, 10);
         else if (a == "--coherent")
             coherent = true;
+        else if (a == "--shared-hints")
+            sharedHints = true;
         else if (a == "--shared" && hasValue)
             shared = argv[++i];
         else if (a == "--procedural" && hasValue)
@@ -705,7 +727,7 @@ int main(int argc, char** argv)
     for (int n : sizes) {
         Body a, b;
         procedural(n, a, b);
-        runScenario("procedural " + std::to_string(n), a, b, nPoses, seed, coherent);
+        runScenario("procedural " + std::to_string(n), a, b, nPoses, seed, coherent, sharedHints);
     }
     if (files.size() == 2) {
         Body a, b;
@@ -714,7 +736,7 @@ int main(int argc, char** argv)
                 p = shared + "/" + p;
         if (!loadBody(files[0], a) || !loadBody(files[1], b))
             return 1;
-        runScenario(a.name + " vs " + b.name, a, b, nPoses, seed, coherent);
+        runScenario(a.name + " vs " + b.name, a, b, nPoses, seed, coherent, sharedHints);
     }
     return 0;
 }
