@@ -507,7 +507,13 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
         t0 = Clock::now();
         double const dObbrss = fclDistance(f.obbrssA, f.obbrssB, tb, pa, pb);
         t[FCL_DIST_OBBRSS] = microsecondsSince(t0);
-        if (!flag[OUR_EXACT] && ours.an[OUR_EXACT]->countDistances() > 0) {
+        if (!flag[OUR_EXACT] && ours.an[OUR_EXACT]->countDistances() == 0) {
+            // A separated pair always has a clearance to report.
+            ++st.distChecked;
+            ++st.distDisagree;
+            std::printf("  pose %d: no clearance reported; fcl RSS %.9g, OBBRSS %.9g\n", index, dRss, dObbrss);
+            printPose(pose);
+        } else if (!flag[OUR_EXACT]) {
             ++st.distChecked;
             boost::shared_ptr<CtvxDistance> d;
             ours.an[OUR_EXACT]->getDistance(0, d);
