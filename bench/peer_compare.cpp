@@ -698,6 +698,8 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    // Line by line, so that a long run shows its disagreements as they come.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int nPoses = 200;
     std::uint64_t seed = 1;
     bool coherent = false, sharedHints = false;
