@@ -24,18 +24,9 @@ namespace {
 
 boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
-// A box polyhedron of half lengths (hx, hy, hz) placed at (x, y, z), made a
-// collision entity.
 boost::shared_ptr<CtvxPolyhedron> box(double hx, double hy, double hz, double x = 0, double y = 0, double z = 0)
 {
-    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(hx, hy, hz));
-    CqarMat4 m;
-    m(0, 3) = x;
-    m(1, 3) = y;
-    m(2, 3) = z;
-    p->relativePosition(m);
-    p->makeCollisionEntity(noDelegate);
-    return p;
+    return tvxtest::makeBoxEntity(hx, hy, hz, x, y, z);
 }
 
 boost::shared_ptr<CtvxCollisionList> listOf(std::initializer_list<boost::shared_ptr<CtvxPolyhedron>> objects)

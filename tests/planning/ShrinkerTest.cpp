@@ -34,14 +34,7 @@ boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
 boost::shared_ptr<CtvxPolyhedron> box(double hx, double hy, double hz, double x = 0, double y = 0, double z = 0)
 {
-    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(hx, hy, hz));
-    CqarMat4 m;
-    m(0, 3) = x;
-    m(1, 3) = y;
-    m(2, 3) = z;
-    p->relativePosition(m);
-    p->makeCollisionEntity(noDelegate);
-    return p;
+    return tvxtest::makeBoxEntity(hx, hy, hz, x, y, z);
 }
 
 // A peg (half lengths 0.5 x pegHalf x 0.2) that translates in the plane z = 0

@@ -25,6 +25,19 @@ boost::shared_ptr<CtvxPolyhedron> makePolyhedron(Mesh const& mesh)
     return CtvxPolyhedron::create(d);
 }
 
+boost::shared_ptr<CtvxPolyhedron> makeBoxEntity(double hx, double hy, double hz, double x, double y, double z)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(makeBox(hx, hy, hz));
+    CqarMat4 m;
+    m(0, 3) = x;
+    m(1, 3) = y;
+    m(2, 3) = z;
+    p->relativePosition(m);
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    p->makeCollisionEntity(none);
+    return p;
+}
+
 Affine Affine::rotation(double ax, double ay, double az, double angle)
 {
     double const n = std::sqrt(ax * ax + ay * ay + az * az);

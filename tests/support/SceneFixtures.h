@@ -20,6 +20,10 @@ namespace tvxtest {
 boost::shared_ptr<CtvxPolyhedronData> makePolyData(Mesh const& mesh);
 // A polyhedron over a fresh copy of the mesh.
 boost::shared_ptr<CtvxPolyhedron> makePolyhedron(Mesh const& mesh);
+// A box of half lengths (hx, hy, hz), placed at (x, y, z) relative to its
+// parent (or the world), made a collision entity.
+boost::shared_ptr<CtvxPolyhedron> makeBoxEntity(double hx, double hy, double hz, double x = 0, double y = 0,
+                                                double z = 0);
 
 // A rigid transform in double precision, p -> R p + t, kept apart from the
 // library's matrix types so that references do not run through them. With

@@ -369,11 +369,11 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, 
         enlargeToContain(box, first, count);
 }
 
-void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count,
-                                                                   CqarVect3& axis, double& splitValue)
+void CtvxPolyhedronOBBTreeFactory::rangeBounds(int first, int count, float (&lo)[3], float (&hi)[3]) const
 {
-    float lo[3] = {0.0f, 0.0f, 0.0f};
-    float hi[3] = {0.0f, 0.0f, 0.0f};
+    // The first vertex initialises both bounds; an empty range gives zeros.
+    for (int k = 0; k < 3; ++k)
+        lo[k] = hi[k] = 0.0f;
     for (int i = 0; i < count; ++i) {
         float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
         for (int j = 0; j < 3; ++j)
@@ -387,6 +387,13 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank,
                 }
             }
     }
+}
+
+void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count,
+                                                                   CqarVect3& axis, double& splitValue)
+{
+    float lo[3], hi[3];
+    rangeBounds(first, count, lo, hi);
     float const e[3] = {hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]};
 
     CtvxOBB& box = m_treeObbs[nodeRank];
@@ -413,21 +420,8 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank,
 
 void CtvxPolyhedronOBBTreeFactory::setOfTrianglesComputePrincipalAxis(int first, int count, float (*axes)[3])
 {
-    float lo[3] = {0.0f, 0.0f, 0.0f};
-    float hi[3] = {0.0f, 0.0f, 0.0f};
-    for (int i = 0; i < count; ++i) {
-        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) {
-                float const x = v[3 * j + k];
-                if (i == 0 && j == 0) {
-                    lo[k] = hi[k] = x;
-                } else {
-                    lo[k] = std::min(lo[k], x);
-                    hi[k] = std::max(hi[k], x);
-                }
-            }
-    }
+    float lo[3], hi[3];
+    rangeBounds(first, count, lo, hi);
     float const c[3] = {(lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f};
 
     // Scatter about the centre of the bounds (not the mean), one term per

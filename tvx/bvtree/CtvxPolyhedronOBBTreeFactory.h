@@ -77,6 +77,8 @@ protected:
     void obbFitToSetOfTriangles_Default(int nodeRank, int first, int count, CqarVect3& axis, double& splitValue);
     void obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count, CqarVect3& axis, double& splitValue);
     void setOfTrianglesComputePrincipalAxis(int first, int count, float (*axes)[3]);
+    // Axis-aligned bounds of every vertex of the range.
+    void rangeBounds(int first, int count, float (&lo)[3], float (&hi)[3]) const;
     void obbComputeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
     void triangleComputePrincipalAxis(unsigned int triangle, float (*axes)[3]) const;
     void obbFitToOneTriangle(unsigned int triangle, CtvxOBB* box) const;
