@@ -1,0 +1,248 @@
+// The tree builder against a frozen copy of its earlier, straightforward
+// self (tests/support/ReferenceObbTreeBuilder): whatever is done to make the
+// build faster, every box must keep its 28 bytes, the scale its bits, the
+// progress reports their order and the set's own box its value.
+
+#include "TreeTestUtil.h"
+
+#include <tests/support/RecordingDelegate.h>
+#include <tests/support/ReferenceObbTreeBuilder.h>
+
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxObjectOBB.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+using namespace tvxtest;
+
+namespace {
+
+boost::shared_ptr<CtvxPolyhedron> polyhedronOf(Mesh const& mesh)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
+    unsigned int rank = 0;
+    for (auto const& q : mesh.points)
+        p->addPoint(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]), rank);
+    for (auto const& t : mesh.triangles)
+        p->addTriangle(t[0], t[1], t[2], rank);
+    return p;
+}
+
+std::string hexBox(void const* box)
+{
+    unsigned char const* b = static_cast<unsigned char const*>(box);
+    std::ostringstream s;
+    s << std::hex;
+    for (int i = 0; i < 28; ++i)
+        s << (b[i] < 16 ? "0" : "") << static_cast<int>(b[i]) << (i % 4 == 3 ? " " : "");
+    return s.str();
+}
+
+bool sameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Builds poly's tree through the library with a recording delegate, builds
+// the reference from the same poly, and compares everything.
+void expectIdentical(boost::shared_ptr<CtvxPoly> poly, std::string const& label)
+{
+    SCOPED_TRACE(label);
+    auto rec = RecordingDelegate::create();
+    boost::shared_ptr<CtvxProgressDelegate> d = rec;
+    poly->resetBV();
+    poly->buildBV(d, CtvxPoly::BV_OBB_TREE);
+    CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+    ASSERT_NE(tree, nullptr);
+
+    ReferenceTree const ref = buildReferenceTree(*poly);
+    ASSERT_EQ(static_cast<std::size_t>(tree->countObbs()), ref.boxes.size());
+    for (std::size_t i = 0; i < ref.boxes.size(); ++i) {
+        CtvxOBB const* box = tree->obbs() + i;
+        if (std::memcmp(box, &ref.boxes[i], sizeof(CtvxOBB)) != 0) {
+            ADD_FAILURE() << "box " << i << " of " << ref.boxes.size() << " differs:\n  built     "
+                          << hexBox(box) << "\n  reference " << hexBox(&ref.boxes[i]);
+            break;
+        }
+    }
+    EXPECT_TRUE(sameBits(tree->storedScale(), ref.storedScale)) << tree->storedScale() << " vs " << ref.storedScale;
+    EXPECT_EQ(tree->depth(), ref.depth);
+    EXPECT_EQ(rec->nodes, ref.reports);
+
+    ASSERT_EQ(poly->polyObb() != nullptr, ref.hasOwnBox);
+    if (ref.hasOwnBox) {
+        CqarMat4 P;
+        poly->polyObb()->getRelativePosition(P);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(P(r, c), ref.ownPosition(r, c)) << "own box position (" << r << ", " << c << ")";
+        float h[3];
+        poly->polyObb()->getHalfLengths(h[0], h[1], h[2]);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_TRUE(sameBits(h[k], ref.ownHalfLengths[k])) << "own half length " << k << ": " << h[k] << " vs "
+                                                               << ref.ownHalfLengths[k];
+    }
+}
+
+// Every build setting the builder offers.
+template <class F>
+void forEachSetting(F const& f)
+{
+    FactorySettingsGuard const guard;
+    for (bool mend : {true, false})
+        for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
+                          CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE}) {
+            CtvxPolyhedronOBBTreeFactory::conservativeBoxes(mend);
+            CtvxPolyhedronOBBTreeFactory::algoObbPlacement(algo);
+            f(std::string(algo == CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT ? " default" : " aabb") +
+              (mend ? " mended" : " raw"));
+        }
+}
+
+Mesh identicalTriangles(int n)
+{
+    Mesh m;
+    m.points = {{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}};
+    m.triangles.assign(static_cast<std::size_t>(n), {0u, 1u, 2u});
+    return m;
+}
+
+Mesh collinear(int n)
+{
+    Mesh m;
+    for (int i = 0; i < n + 2; ++i)
+        m.points.push_back({static_cast<double>(i) * 0.37, 0.0, 0.0});
+    for (unsigned i = 0; i < static_cast<unsigned>(n); ++i)
+        m.triangles.push_back({i, i + 1, i + 2});
+    return m;
+}
+
+Mesh moved(Mesh m, double scale, std::array<double, 3> const& t)
+{
+    transformMesh(m, scale, t);
+    return m;
+}
+
+// The procedural shapes, small enough for every setting.
+std::vector<std::pair<std::string, Mesh>> shapes()
+{
+    Random rng(90210);
+    std::vector<std::pair<std::string, Mesh>> meshes;
+    for (int n : {2, 3, 4, 5, 9, 64, 301, 2000})
+        meshes.emplace_back("soup " + std::to_string(n), makeSoup(rng, n, 10.0, 1.0));
+    meshes.emplace_back("icosphere", makeIcosphere(3, 2.0));
+    meshes.emplace_back("uvsphere", makeUVSphere(17, 9, 1.5));
+    meshes.emplace_back("torus", makeTorus(40, 12, 3.0, 1.0));
+    meshes.emplace_back("grid", makeGrid(20, 13, 4.0, 2.0));
+    meshes.emplace_back("needle", makeNeedle(9, 40.0, 0.02));
+    meshes.emplace_back("strip", makeStrip(777, 0.1));
+    meshes.emplace_back("box", makeBox(1.0, 2.0, 3.0));
+    meshes.emplace_back("identical", identicalTriangles(41));
+    meshes.emplace_back("collinear", collinear(60));
+    meshes.emplace_back("torus far", moved(makeTorus(30, 10, 3.0, 1.0), 1.0, {1.0e4, -2.5e4, 7.0e3}));
+    meshes.emplace_back("icosphere very far", moved(makeIcosphere(2, 1.0), 1.0, {3.0e6, 1.0e6, -2.0e6}));
+    meshes.emplace_back("grid huge", moved(makeGrid(15, 15, 1.0, 1.0), 1.0e5, {0.0, 0.0, 0.0}));
+    meshes.emplace_back("soup tiny", moved(makeSoup(rng, 500, 1.0, 0.2), 1.0e-4, {1.0e-3, 0.0, 0.0}));
+    meshes.emplace_back("uvsphere off-centre", moved(makeUVSphere(11, 6, 1.0), 0.25, {-40.0, 3.0, 0.5}));
+    return meshes;
+}
+
+} // namespace
+
+TEST(TreeBuildIdentity, DoublePrecisionSetsMatchReference)
+{
+    // TestPoly hands out double vertices that are mostly not floats, so the
+    // split compares sums the fits never see.
+    auto const meshes = shapes();
+    forEachSetting([&](std::string const& setting) {
+        for (auto const& [label, mesh] : meshes)
+            expectIdentical(TestPoly::create(mesh), "TestPoly " + label + setting);
+    });
+}
+
+TEST(TreeBuildIdentity, PolyhedraMatchReference)
+{
+    // The library's own polyhedron: float points, read through an identity
+    // points transform or, after scaling, a real one.
+    auto const meshes = shapes();
+    forEachSetting([&](std::string const& setting) {
+        for (auto const& [label, mesh] : meshes) {
+            boost::shared_ptr<CtvxPolyhedron> p = polyhedronOf(mesh);
+            expectIdentical(p, "polyhedron " + label + setting);
+            CqarPoint3 centre(0.5, -1.25, 2.0);
+            p->polyScale(centre, 1.7);
+            expectIdentical(p, "scaled polyhedron " + label + setting);
+        }
+    });
+}
+
+TEST(TreeBuildIdentity, NegativeZeroAndTinyCoordinates)
+{
+    // -0 coordinates reach the fits as +0 through the identity transform;
+    // subnormal and zero-area input stresses the fits' degenerate paths.
+    Mesh m;
+    m.points = {{-0.0, -0.0, -0.0}, {1.0, -0.0, 0.0}, {-0.0, 1.0, -0.0}, {1.0, 1.0, -0.0},
+                {1e-40, -1e-40, 0.0}, {-1e-39, 0.0, 1e-38}, {0.0, -0.0, 2.0}};
+    m.triangles = {{0, 1, 2}, {1, 3, 2}, {0, 4, 5}, {4, 5, 6}, {0, 0, 0}, {2, 6, 3}, {6, 6, 5}, {0, 1, 6}};
+    forEachSetting([&](std::string const& setting) {
+        for (std::size_t n = 1; n <= m.triangles.size(); ++n) {
+            Mesh part = m;
+            part.triangles.resize(n);
+            expectIdentical(polyhedronOf(part), "signed zeros, " + std::to_string(n) + setting);
+            expectIdentical(TestPoly::create(part), "signed zeros (double), " + std::to_string(n) + setting);
+        }
+        expectIdentical(polyhedronOf(Mesh()), "empty" + setting);
+    });
+}
+
+TEST(TreeBuildIdentity, LargeMeshes)
+{
+    // Sizes where the build's working arrays outgrow the caches, default
+    // setting only (the one every query uses).
+    FactorySettingsGuard const guard;
+    Random rng(4242);
+    int const big = runs(10) >= 10 ? 40000 : 8000;
+    expectIdentical(polyhedronOf(makeTorus(100, 50, 3.0, 1.0)), "torus 10^4");
+    expectIdentical(polyhedronOf(makeSoup(rng, big, 100.0, 1.0)), "soup " + std::to_string(big));
+    expectIdentical(TestPoly::create(moved(makeIcosphere(5, 1.0), 3.0, {250.0, 0.0, -90.0})), "icosphere 20480");
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
+    expectIdentical(polyhedronOf(makeTorus(100, 50, 3.0, 1.0)), "torus 10^4 aabb");
+}
+
+TEST(TreeBuildIdentity, RandomSoupsMatchReference)
+{
+    FactorySettingsGuard const guard;
+    Random rng(31337);
+    for (int i = 0; i < runs(60); ++i) {
+        int const n = 2 + static_cast<int>(rng.below(400));
+        double const extent = rng.uniform(1e-3, 1e4);
+        double const edge = extent * rng.uniform(0.001, 0.5);
+        std::array<double, 3> const t{rng.uniform(-1e5, 1e5), rng.uniform(-1e5, 1e5), rng.uniform(-1e5, 1e5)};
+        Mesh const mesh = moved(makeSoup(rng, n, extent, edge), 1.0, t);
+        std::ostringstream label;
+        label << "soup #" << i << " seed 31337 n=" << n << " extent=" << extent << " edge=" << edge;
+        expectIdentical(polyhedronOf(mesh), label.str());
+        if (HasFailure())
+            return;
+    }
+}
+
+TEST(TreeBuildIdentity, ReferenceSeesAChangedBox)
+{
+    // The comparison is live: a tree edited after its build no longer
+    // matches the reference in the bytes of that box.
+    auto poly = builtPoly(makeIcosphere(2, 1.0));
+    CtvxPolyhedronOBBTree* tree = treeOf(*poly);
+    ReferenceTree const ref = buildReferenceTree(*poly);
+    ASSERT_EQ(static_cast<std::size_t>(tree->countObbs()), ref.boxes.size());
+    EXPECT_EQ(std::memcmp(tree->obbs(), ref.boxes.data(), ref.boxes.size() * sizeof(CtvxOBB)), 0);
+    CtvxOBB* box = tree->getObb(7);
+    float a, b, c;
+    box->getHalfLengths(a, b, c);
+    box->halfLengths(a, b, std::nextafter(c * 1.01f, 1e9f));
+    EXPECT_NE(std::memcmp(tree->obbs(), ref.boxes.data(), ref.boxes.size() * sizeof(CtvxOBB)), 0);
+}

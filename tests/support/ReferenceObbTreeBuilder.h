@@ -1,0 +1,48 @@
+#pragma once
+
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+
+#include <qar/CqarMat4.h>
+
+#include <cstdint>
+#include <vector>
+
+class CtvxPoly;
+
+namespace tvxtest {
+
+// A box of the reference build, laid out as the library's 28-byte box record
+// (two 32-bit codes, then the quaternion x, y, z, w, the centre and the
+// three half lengths as binary16 patterns), so that whole trees can be
+// compared byte for byte.
+struct ReferenceBox {
+    std::int32_t child1;
+    std::int32_t child2;
+    std::uint16_t rotation[4];
+    std::uint16_t translation[3];
+    std::uint16_t halfLengths[3];
+};
+static_assert(sizeof(ReferenceBox) == 28, "same layout as a tree box");
+
+// Everything a tree build leaves behind.
+struct ReferenceTree {
+    std::vector<ReferenceBox> boxes;
+    float storedScale = 1.0f;
+    int depth = 0;
+    // didBuildNode arguments, in call order.
+    std::vector<unsigned int> reports;
+    // The set's own box (absent for 0 triangles).
+    bool hasOwnBox = false;
+    CqarMat4 ownPosition;
+    float ownHalfLengths[3] = {0.0f, 0.0f, 0.0f};
+};
+
+// The OBB tree builder kept as it was before its build-speed work: plain
+// recursion, every vertex read through CtvxPoly::getTriangle, one pass per
+// quantity, the binary16 rounding written out bit by bit. The faster
+// library builder must give exactly this tree. It reads the process-wide
+// fit choice and rounding mend switch of CtvxPolyhedronOBBTreeFactory, and
+// decodes stored boxes through CtvxOBB as the queries do.
+ReferenceTree buildReferenceTree(CtvxPoly const& poly);
+
+} // namespace tvxtest
