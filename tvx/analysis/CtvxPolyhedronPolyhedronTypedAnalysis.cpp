@@ -1,6 +1,7 @@
 #include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 
 #include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
@@ -13,6 +14,8 @@
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <typeinfo>
 
 namespace {
@@ -164,7 +167,495 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType 
     }
 }
 
+namespace CtvxDescentSwitch {
+namespace {
+thread_local bool t_straightforward = false;
+} // namespace
+void straightforward(bool on)
+{
+    t_straightforward = on;
+}
+bool straightforward()
+{
+    return t_straightforward;
+}
+} // namespace CtvxDescentSwitch
+
+namespace {
+
+// A pending pair of the in-order walk with the placements already known: the
+// side that was not split keeps its parent's, so a step decodes one box at
+// most instead of two.
+struct OrderedStep {
+    int first;
+    int second;
+    bool known1; // toBox1 = P(box 1) inverted, times frame 2 into frame 1
+    bool known2; // place2 = P(box 2)
+    CtvxMat4 toBox1;
+    CtvxMat4 place2;
+};
+
+// A pending pair of the nearest-first walk: already tested, with the lower
+// bound of its clearance that the test gave (minus infinity when the boxes
+// overlap) and its rank in the in-order walk.
+struct NearStep {
+    int first;
+    int second;
+    float bound;
+    int level;
+    std::uint64_t rank[2];
+    CtvxMat4 toBox1;
+    CtvxMat4 place2;
+};
+
+inline void chooseSecond(std::uint64_t (&rank)[2], int level)
+{
+    if (level < 64)
+        rank[0] |= std::uint64_t(1) << (63 - level);
+    else
+        rank[1] |= std::uint64_t(1) << (127 - level);
+}
+
+inline bool rankBefore(std::uint64_t const (&a)[2], unsigned long long const (&b)[2])
+{
+    return a[0] < b[0] || (a[0] == b[0] && a[1] < b[1]);
+}
+
+// The separation of two boxes along the line of their centres, a lower bound
+// of their distance like any axis. The face and edge axes of the box test
+// see boxes that lie diagonally from each other at a fraction of their
+// distance (down to 1/sqrt(3)); this axis sees far apart boxes at nearly
+// their true distance. Box 1 is centred at the origin, axis-aligned; r places
+// box 2 in its frame.
+inline float centreLineGap(float const (&h1)[3], float const (&h2)[3], CtvxMat4 const& r)
+{
+    float const tx = r(0, 3), ty = r(1, 3), tz = r(2, 3);
+    float const len = std::sqrt(tx * tx + ty * ty + tz * tz);
+    if (!(len > 0.0f))
+        return -std::numeric_limits<float>::infinity();
+    float const ux = tx / len, uy = ty / len, uz = tz / len;
+    float reach = h1[0] * std::fabs(ux) + h1[1] * std::fabs(uy) + h1[2] * std::fabs(uz);
+    for (int j = 0; j < 3; ++j)
+        reach += h2[j] * std::fabs(r(0, j) * ux + r(1, j) * uy + r(2, j) * uz);
+    return len - reach;
+}
+
+// The same for a box centred at the origin, axis-aligned, and a triangle
+// given in its frame, along the line to the triangle's centroid.
+inline float centroidLineGap(float const (&h)[3], float const (&v)[3][3])
+{
+    float const cx = (v[0][0] + v[1][0] + v[2][0]) / 3.0f;
+    float const cy = (v[0][1] + v[1][1] + v[2][1]) / 3.0f;
+    float const cz = (v[0][2] + v[1][2] + v[2][2]) / 3.0f;
+    float const len = std::sqrt(cx * cx + cy * cy + cz * cz);
+    if (!(len > 0.0f))
+        return -std::numeric_limits<float>::infinity();
+    float const ux = cx / len, uy = cy / len, uz = cz / len;
+    float nearest = v[0][0] * ux + v[0][1] * uy + v[0][2] * uz;
+    for (int k = 1; k < 3; ++k) {
+        float const p = v[k][0] * ux + v[k][1] * uy + v[k][2] * uz;
+        if (p < nearest)
+            nearest = p;
+    }
+    return nearest - (h[0] * std::fabs(ux) + h[1] * std::fabs(uy) + h[2] * std::fabs(uz));
+}
+
+float const MinusInfinity = -std::numeric_limits<float>::infinity();
+
+} // namespace
+
 void CtvxPolyhedronPolyhedronTypedAnalysis::descend()
+{
+    if (CtvxDescentSwitch::straightforward()) {
+        descendStraightforward();
+        return;
+    }
+    if (m_analysisType != CtvxAnalysis::EXACT_DISTANCE) {
+        descendInOrder(false);
+        return;
+    }
+    // Ties between equally distant pairs are settled by their rank in the
+    // in-order walk, which takes one bit per level.
+    if (m_tree1->depth() + m_tree2->depth() > 128) {
+        descendStraightforward();
+        return;
+    }
+    float const startDistance = m_distance->distance();
+    boost::shared_ptr<CtvxGeometryPoint> startPoint1, startPoint2;
+    m_distance->getClosestPoint1(startPoint1);
+    m_distance->getClosestPoint2(startPoint2);
+    int const startTriangle1 = m_closestTriangle1, startTriangle2 = m_closestTriangle2;
+    CqarPoint3 const startClosest1 = m_closestPoint1, startClosest2 = m_closestPoint2;
+    bool const startFound = m_isDistanceFound;
+
+    if (descendNearestFirst())
+        return;
+    // A contact ends an exact distance query, and the one reported is the
+    // first that the in-order walk meets; that walk finds it as cheaply as
+    // a contact query does. Which pairs it tests before is of no account:
+    // a contact drops the distance.
+    descendInOrder(true);
+    if (m_isCollisionFound)
+        return;
+    // The contact seen by the nearest-first walk lay behind boxes that the
+    // contact search, testing overlap only, found apart: a rounding-level
+    // disagreement of the two box tests. Start again the plain way.
+    if (startPoint1 && startPoint2)
+        m_distance->setDistance(startDistance, startPoint1, startPoint2);
+    else
+        m_distance->setDistance(startDistance);
+    m_closestTriangle1 = startTriangle1;
+    m_closestTriangle2 = startTriangle2;
+    m_closestPoint1 = startClosest1;
+    m_closestPoint2 = startClosest2;
+    m_isDistanceFound = startFound;
+    descendStraightforward();
+}
+
+float CtvxPolyhedronPolyhedronTypedAnalysis::boundMargin() const
+{
+    // Largest coordinate, in frame 1, of either set: each root box's centre
+    // distance plus its half-lengths (a single triangle is its own root).
+    auto reach = [](CtvxOBB const* obbs, CtvxPolyhedronOBBTree const* tree, CtvxPoly* poly) {
+        if (obbs) {
+            CtvxMat4 p;
+            boxPlacement(obbs, tree, p);
+            float h[3];
+            boxHalfLengths(obbs, tree, h);
+            return std::sqrt(p(0, 3) * p(0, 3) + p(1, 3) * p(1, 3) + p(2, 3) * p(2, 3)) + h[0] + h[1] + h[2];
+        }
+        CqarPoint3 v[3];
+        poly->getTriangle(0, v);
+        double m = 0.0;
+        for (CqarPoint3 const& q : v)
+            m = std::max(m, std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]));
+        return static_cast<float>(m);
+    };
+    float const x = m_poly2ToPoly1(0, 3), y = m_poly2ToPoly1(1, 3), z = m_poly2ToPoly1(2, 3);
+    float const r1 = reach(m_obbs1, m_tree1, m_poly1);
+    float const r2 = reach(m_obbs2, m_tree2, m_poly2) + std::sqrt(x * x + y * y + z * z);
+    // The triangle distance is good to a few tens of float roundings of the
+    // largest coordinate, the line-of-centres gaps to a few roundings of the
+    // same; 2^-16 of it is well above both and far below any clearance worth
+    // pruning on.
+    return (r1 + r2 + m_polyTolerance) * (1.0f / 65536.0f);
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
+{
+    bool const boxes1 = m_obbs1 != nullptr;
+    bool const boxes2 = m_obbs2 != nullptr;
+    static thread_local std::vector<OrderedStep> pool;
+    std::vector<OrderedStep>& steps = pool;
+    m_direct1 = directMeshOf(m_poly1);
+    m_direct2 = directMeshOf(m_poly2);
+    steps.clear();
+    steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 2));
+    {
+        OrderedStep root;
+        root.first = boxes1 ? 0 : -1;
+        root.second = boxes2 ? 0 : -1;
+        root.known1 = false;
+        root.known2 = false;
+        root.toBox1.identity();
+        root.place2.identity();
+        steps.push_back(root);
+    }
+
+    bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS && !contactOnly;
+    bool const distances = distanceMode() && !contactOnly;
+    float tri1[3][3], tri2[3][3];
+    CtvxMat4 p;
+    while (!steps.empty()) {
+        if (m_isCollisionFound && !allContacts)
+            break;
+        OrderedStep s = steps.back();
+        steps.pop_back();
+        if (s.first >= 0 && !s.known1) {
+            boxPlacement(m_obbs1 + s.first, m_tree1, p);
+            s.toBox1 = p.inverse() * m_poly2ToPoly1;
+            s.known1 = true;
+        }
+        if (s.second >= 0 && !s.known2) {
+            boxPlacement(m_obbs2 + s.second, m_tree2, s.place2);
+            s.known2 = true;
+        }
+        int result = 0;
+        float d0 = 0.0f, bound = 0.0f;
+        if (s.first >= 0 && s.second >= 0) {
+            CtvxOBB const* const b1 = m_obbs1 + s.first;
+            CtvxOBB const* const b2 = m_obbs2 + s.second;
+            float h1[3], h2[3];
+            boxHalfLengths(b1, m_tree1, h1);
+            boxHalfLengths(b2, m_tree2, h2);
+            CtvxMat4 const r = s.toBox1 * s.place2;
+            d0 = m_distance->distance();
+            bound = d0;
+            ++m_boxTests;
+            result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distances, bound);
+            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound))
+                continue;
+            bool const splitFirst = b1->size() > b2->size();
+            CtvxOBB const* const split = splitFirst ? b1 : b2;
+            int const c1 = encodeChild(split->getChild1Rank());
+            int const c2 = encodeChild(split->getChild2Rank());
+            // Second child first: last in, first out.
+            for (int c : {c2, c1}) {
+                steps.push_back(s);
+                OrderedStep& child = steps.back();
+                if (splitFirst) {
+                    child.first = c;
+                    child.known1 = false;
+                } else {
+                    child.second = c;
+                    child.known2 = false;
+                }
+            }
+            continue;
+        }
+        if (s.first >= 0 || s.second >= 0) {
+            bool const box1 = s.first >= 0;
+            CtvxOBB const* const box = box1 ? m_obbs1 + s.first : m_obbs2 + s.second;
+            float h[3];
+            boxHalfLengths(box, box1 ? m_tree1 : m_tree2, h);
+            float v[3][3];
+            if (box1) {
+                readTriangle(m_poly2, m_direct2, triangleOf(s.second), tri2);
+                for (int k = 0; k < 3; ++k)
+                    PmM(v[k], tri2[k], s.toBox1);
+            } else {
+                readTriangle(m_poly1, m_direct1, triangleOf(s.first), tri1);
+                CtvxMat4 const toBox2 = (m_poly2ToPoly1 * s.place2).inverse();
+                for (int k = 0; k < 3; ++k)
+                    PmM(v[k], tri1[k], toBox2);
+            }
+            d0 = m_distance->distance();
+            bound = d0;
+            ++m_boxTests;
+            result = CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, distances,
+                                                                 bound);
+            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound))
+                continue;
+            int const c1 = encodeChild(box->getChild1Rank());
+            int const c2 = encodeChild(box->getChild2Rank());
+            for (int c : {c2, c1}) {
+                steps.push_back(s);
+                OrderedStep& child = steps.back();
+                if (box1) {
+                    child.first = c;
+                    child.known1 = false;
+                } else {
+                    child.second = c;
+                    child.known2 = false;
+                }
+            }
+            continue;
+        }
+        unsigned int const t1 = triangleOf(s.first);
+        unsigned int const t2 = triangleOf(s.second);
+        readTriangle(m_poly1, m_direct1, t1, tri1);
+        readTriangle(m_poly2, m_direct2, t2, tri2);
+        if (!contactOnly) {
+            computeTriangleTriangle(t1, tri1, t2, tri2);
+            continue;
+        }
+        ++m_triangleTests;
+        float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
+                                                      : static_cast<float>(m_poly1->toleranceForTriangle(t1));
+        float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
+                                                      : static_cast<float>(m_poly2->toleranceForTriangle(t2));
+        m_triangleTolerance = tol1 + tol2;
+        float b[3][3];
+        for (int k = 0; k < 3; ++k)
+            PmM(b[k], tri2[k], m_poly2ToPoly1);
+        float pp[3], qq[3];
+        if (!(TriDist(pp, qq, tri1, b) - m_triangleTolerance > 0.0f)) {
+            m_isDistanceFound = false;
+            m_isCollisionFound = true;
+            m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, static_cast<int>(t1)),
+                                 CtvxPolyhedronTriangle::create(m_poly2ShPtr, static_cast<int>(t2)));
+            m_poly1->setLastClosestInfo(static_cast<int>(t1));
+            m_poly2->setLastClosestInfo(static_cast<int>(t2));
+        }
+    }
+    steps.clear();
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
+{
+    static thread_local std::vector<NearStep> pool;
+    std::vector<NearStep>& steps = pool;
+    m_direct1 = directMeshOf(m_poly1);
+    m_direct2 = directMeshOf(m_poly2);
+    m_margin = boundMargin();
+    m_bestRanked = false;
+    steps.clear();
+    // Two children are pushed for one popped, so the stack holds at most one
+    // pending sibling per level.
+    steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 3));
+
+    float tri1[3][3], tri2[3][3];
+    CtvxMat4 p;
+    bool contact = false;
+
+    // Tests a pair and, unless it is a pair of triangles or is pruned, keeps
+    // it with its bound. Pairs at exactly the best distance are not pruned:
+    // the in-order walk may reach one of them first, and it is the one to
+    // report.
+    auto evaluate = [&](NearStep& s) -> bool {
+        float const current = m_distance->distance();
+        if (s.first >= 0 && s.second >= 0) {
+            float h1[3], h2[3];
+            boxHalfLengths(m_obbs1 + s.first, m_tree1, h1);
+            boxHalfLengths(m_obbs2 + s.second, m_tree2, h2);
+            CtvxMat4 const r = s.toBox1 * s.place2;
+            ++m_boxTests;
+            float const gap = centreLineGap(h1, h2, r) - m_polyTolerance - m_margin;
+            if (current < gap)
+                return false;
+            // The box test stops as soon as an axis separates by more than
+            // the bound it is given: starting just above the best distance,
+            // such a stop proves the pair cannot even tie.
+            float bound = std::nextafter(current, std::numeric_limits<float>::infinity());
+            int const result =
+                CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
+            s.bound = result == 0 ? MinusInfinity : bound;
+            if (gap > s.bound)
+                s.bound = gap;
+            return !(current < s.bound);
+        }
+        if (s.first >= 0 || s.second >= 0) {
+            bool const box1 = s.first >= 0;
+            float h[3];
+            boxHalfLengths(box1 ? m_obbs1 + s.first : m_obbs2 + s.second, box1 ? m_tree1 : m_tree2, h);
+            float v[3][3];
+            if (box1) {
+                readTriangle(m_poly2, m_direct2, triangleOf(s.second), tri2);
+                for (int k = 0; k < 3; ++k)
+                    PmM(v[k], tri2[k], s.toBox1);
+            } else {
+                readTriangle(m_poly1, m_direct1, triangleOf(s.first), tri1);
+                CtvxMat4 const toBox2 = (m_poly2ToPoly1 * s.place2).inverse();
+                for (int k = 0; k < 3; ++k)
+                    PmM(v[k], tri1[k], toBox2);
+            }
+            ++m_boxTests;
+            float const gap = centroidLineGap(h, v) - m_polyTolerance - m_margin;
+            if (current < gap)
+                return false;
+            float bound = std::nextafter(current, std::numeric_limits<float>::infinity());
+            int const result =
+                CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
+            s.bound = result == 0 ? MinusInfinity : bound;
+            if (gap > s.bound)
+                s.bound = gap;
+            return !(current < s.bound);
+        }
+        unsigned int const t1 = triangleOf(s.first);
+        unsigned int const t2 = triangleOf(s.second);
+        readTriangle(m_poly1, m_direct1, t1, tri1);
+        readTriangle(m_poly2, m_direct2, t2, tri2);
+        ++m_triangleTests;
+        float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
+                                                      : static_cast<float>(m_poly1->toleranceForTriangle(t1));
+        float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
+                                                      : static_cast<float>(m_poly2->toleranceForTriangle(t2));
+        m_triangleTolerance = tol1 + tol2;
+        float b[3][3];
+        for (int k = 0; k < 3; ++k)
+            PmM(b[k], tri2[k], m_poly2ToPoly1);
+        float pp[3] = {0, 0, 0}, qq[3] = {0, 0, 0};
+        float const d = TriDist(pp, qq, tri1, b) - m_triangleTolerance;
+        if (!(d > 0.0f)) {
+            contact = true;
+            return false;
+        }
+        bool const lower = d < current;
+        if (lower || (d == current && m_bestRanked && rankBefore(s.rank, m_bestRank))) {
+            m_closestTriangle1 = static_cast<int>(t1);
+            m_closestPoint1.setValue(pp[0], pp[1], pp[2]);
+            m_closestTriangle2 = static_cast<int>(t2);
+            m_closestPoint2.setValue(qq[0], qq[1], qq[2]);
+            if (lower)
+                m_distance->setDistance(d);
+            m_isDistanceFound = true;
+            m_bestRanked = true;
+            m_bestRank[0] = s.rank[0];
+            m_bestRank[1] = s.rank[1];
+        }
+        return false;
+    };
+
+    NearStep root;
+    root.first = m_obbs1 ? 0 : -1;
+    root.second = m_obbs2 ? 0 : -1;
+    root.level = 0;
+    root.rank[0] = 0;
+    root.rank[1] = 0;
+    root.bound = MinusInfinity;
+    root.toBox1.identity();
+    root.place2.identity();
+    if (root.first >= 0) {
+        boxPlacement(m_obbs1, m_tree1, p);
+        root.toBox1 = p.inverse() * m_poly2ToPoly1;
+    }
+    if (root.second >= 0)
+        boxPlacement(m_obbs2, m_tree2, root.place2);
+    if (evaluate(root))
+        steps.push_back(root);
+
+    NearStep children[2];
+    bool keep[2];
+    while (!steps.empty() && !contact) {
+        NearStep const s = steps.back();
+        steps.pop_back();
+        if (m_distance->distance() < s.bound)
+            continue;
+        bool splitFirst;
+        if (s.first >= 0 && s.second >= 0)
+            splitFirst = m_obbs1[s.first].size() > m_obbs2[s.second].size();
+        else
+            splitFirst = s.first >= 0;
+        CtvxOBB const& split = splitFirst ? m_obbs1[s.first] : m_obbs2[s.second];
+        int const codes[2] = {encodeChild(split.getChild1Rank()), encodeChild(split.getChild2Rank())};
+        for (int i = 0; i < 2; ++i) {
+            NearStep& c = children[i];
+            c = s;
+            c.level = s.level + 1;
+            if (i == 1)
+                chooseSecond(c.rank, s.level);
+            if (splitFirst) {
+                c.first = codes[i];
+                if (c.first >= 0) {
+                    boxPlacement(m_obbs1 + c.first, m_tree1, p);
+                    c.toBox1 = p.inverse() * m_poly2ToPoly1;
+                }
+            } else {
+                c.second = codes[i];
+                if (c.second >= 0)
+                    boxPlacement(m_obbs2 + c.second, m_tree2, c.place2);
+            }
+            keep[i] = evaluate(c);
+            if (contact)
+                return false;
+        }
+        // The nearer child is examined first (pushed last); on equal bounds,
+        // the first child.
+        if (keep[0] && keep[1]) {
+            bool const secondNearer = children[1].bound < children[0].bound;
+            steps.push_back(children[secondNearer ? 0 : 1]);
+            steps.push_back(children[secondNearer ? 1 : 0]);
+        } else if (keep[0]) {
+            steps.push_back(children[0]);
+        } else if (keep[1]) {
+            steps.push_back(children[1]);
+        }
+    }
+    steps.clear();
+    return !contact;
+}
+
+void CtvxPolyhedronPolyhedronTypedAnalysis::descendStraightforward()
 {
     bool const boxes1 = m_obbs1 != nullptr;
     bool const boxes2 = m_obbs2 != nullptr;

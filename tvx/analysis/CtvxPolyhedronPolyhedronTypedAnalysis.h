@@ -56,7 +56,22 @@ private:
         int second; // box rank of tree 2, or -(triangle rank) - 1
     };
 
+    // descend() picks one of three walks over the same pairs. In order:
+    // depth first, first child first, each pair tested when it is reached;
+    // every type but the exact distance, and the contact search that settles
+    // which contact an exact distance query reports. Nearest first (exact
+    // distance only): both children of a split are tested at once and the
+    // nearer descended first, so the bound falls fast; it returns false when
+    // it meets a contact. Straightforward: the plain recursive order without
+    // cached placements, for trees too deep to order ties and as the
+    // reference the faster walks are checked against.
     void descend();
+    void descendInOrder(bool contactOnly);
+    bool descendNearestFirst();
+    void descendStraightforward();
+    // A sound margin for lower bounds that are not the box test's own: far
+    // above the rounding of any distance this pair can produce.
+    float boundMargin() const;
     void computeObbObb(CtvxOBB* b1, CtvxOBB* b2, CtvxMat4 const& m1, CtvxMat4 const& m2);
     void computeObbTriangle(CtvxOBB* b1, CtvxMat4 const& m1, unsigned int t2, float (&tri2)[3][3]);
     void computeTriangleObb(unsigned int t1, float (&tri1)[3][3], CtvxOBB* b2, CtvxMat4 const& m2);
@@ -124,6 +139,13 @@ private:
     std::vector<Step>* m_steps = nullptr;
     DirectMesh m_direct1;
     DirectMesh m_direct2;
+    float m_margin = 0.0f;
+    // Closest pair found by the nearest-first walk: the rank of the pair
+    // in the in-order walk (child choices as bits, first split highest), so
+    // that of two pairs at the same distance the one the in-order walk meets
+    // first is kept.
+    bool m_bestRanked = false;
+    unsigned long long m_bestRank[2] = {0, 0};
     unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
 };

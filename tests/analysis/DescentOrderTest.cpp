@@ -1,0 +1,366 @@
+// The pair analysis walks its trees three ways: in order with cached box
+// placements (contact queries, estimated distance), nearest first (exact
+// distance) and the plain recursive order, which these tests take as the
+// reference. The faster walks must not change a single answer: the same
+// contacts in the same order, the same distance to the bit, the same closest
+// points to the bit, and the same hints left in the polyhedra for the next
+// query. Two copies of each scene are queried side by side, one through the
+// plain walk, with analyses kept across poses so that hints carry over.
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDescentSwitch.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/scene/CtvxCollisionList.h>
+
+#include <tests/support/Meshes.h>
+#include <tests/support/Random.h>
+#include <tests/support/SceneFixtures.h>
+
+#include <gtest/gtest.h>
+
+#include <boost/pointer_cast.hpp>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tvxtest::Affine;
+using tvxtest::Mesh;
+
+CqarMat4 toQar(Affine const& a)
+{
+    CqarMat4 m;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            m(i, j) = a.r[i][j];
+        m(i, 3) = a.t[i];
+    }
+    return m;
+}
+
+// Everything a query leaves behind, as text with floats spelled by their
+// bits, so that two runs compare with one string comparison and a mismatch
+// prints what differs.
+std::string bits(double v)
+{
+    std::uint64_t u;
+    std::memcpy(&u, &v, sizeof u);
+    std::ostringstream s;
+    s << v << "[" << std::hex << u << "]";
+    return s.str();
+}
+
+std::string describePoint(boost::shared_ptr<CtvxGeometryPoint> const& p)
+{
+    if (!p)
+        return "none";
+    CqarPoint3 a, r;
+    p->pointAbsolute(a);
+    p->pointRelative(r);
+    return bits(a[0]) + "," + bits(a[1]) + "," + bits(a[2]) + "/" + bits(r[0]) + "," + bits(r[1]) + "," +
+           bits(r[2]);
+}
+
+std::string describeTriangle(boost::shared_ptr<CtvxGeometrySubElement> const& e,
+                             std::vector<CtvxVirtualPolyhedron const*> const& order)
+{
+    auto t = boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(e);
+    if (!t)
+        return "?";
+    boost::shared_ptr<CtvxVirtualPolyhedron> p;
+    int r = -1;
+    t->getPolyhedron(p);
+    t->getTriangle(r);
+    std::size_t k = 0;
+    while (k < order.size() && order[k] != p.get())
+        ++k;
+    return std::to_string(k) + ":" + std::to_string(r);
+}
+
+std::string describe(CtvxAnalysis const& a, std::vector<CtvxVirtualPolyhedron const*> const& polys,
+                     std::vector<CtvxPoly const*> const& hinted)
+{
+    std::ostringstream s;
+    for (unsigned int c = 0; c < a.countCollisions(); ++c) {
+        boost::shared_ptr<CtvxCollision> col;
+        a.getCollision(c, col);
+        s << "collision " << c << ":";
+        for (unsigned int i = 0; i < col->countPairs(); ++i) {
+            boost::shared_ptr<CtvxGeometrySubElement> e1, e2;
+            col->getFirst(i, e1);
+            col->getSecond(i, e2);
+            s << " (" << describeTriangle(e1, polys) << " " << describeTriangle(e2, polys) << ")";
+        }
+        s << "\n";
+    }
+    for (unsigned int d = 0; d < a.countDistances(); ++d) {
+        boost::shared_ptr<CtvxDistance> dist;
+        a.getDistance(d, dist);
+        boost::shared_ptr<CtvxGeometryPoint> p1, p2;
+        dist->getClosestPoint1(p1);
+        dist->getClosestPoint2(p2);
+        s << "distance " << d << ": " << bits(dist->distance()) << " " << describePoint(p1) << " "
+          << describePoint(p2) << "\n";
+    }
+    for (CtvxPoly const* p : hinted) {
+        CqarPoint3 q;
+        int t = -1;
+        p->getLastClosestPoint(q, t);
+        s << "hint " << t << " " << bits(q[0]) << "," << bits(q[1]) << "," << bits(q[2]) << "\n";
+    }
+    return s.str();
+}
+
+// One copy of a scene: a top object per side (a polyhedron, or an assembly
+// of two, regrouped or not), the lists, and one analysis per query type.
+struct Scene {
+    std::vector<boost::shared_ptr<CtvxPolyhedron>> leaves;
+    boost::shared_ptr<CtvxObject> top[2];
+    boost::shared_ptr<CtvxAnalysis> analyses[4];
+    std::vector<CtvxVirtualPolyhedron const*> polys;
+    std::vector<CtvxPoly const*> hinted;
+};
+
+struct SideRecipe {
+    std::vector<Mesh> meshes;   // one: a plain polyhedron; more: an assembly
+    std::vector<Affine> locals; // placements of the meshes in an assembly
+    double tolerance = 0.0;
+    bool regroup = false;
+};
+
+Scene buildScene(SideRecipe const (&sides)[2])
+{
+    Scene scene;
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    boost::shared_ptr<CtvxCollisionList> lists[2];
+    for (int k = 0; k < 2; ++k) {
+        SideRecipe const& r = sides[k];
+        std::vector<boost::shared_ptr<CtvxPolyhedron>> own;
+        for (Mesh const& m : r.meshes) {
+            own.push_back(tvxtest::makePolyhedron(m));
+            own.back()->setTolerance(r.tolerance);
+        }
+        if (own.size() == 1) {
+            own[0]->makeCollisionEntity(none);
+            scene.top[k] = own[0];
+        } else {
+            boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+            for (std::size_t i = 0; i < own.size(); ++i) {
+                a->attach(own[i], -1);
+                own[i]->relativePosition(toQar(r.locals[i]));
+            }
+            if (r.regroup) {
+                a->makeCollisionEntity(none);
+                scene.hinted.push_back(a->regroupedPoly().get());
+            } else {
+                for (auto& l : own)
+                    l->makeCollisionEntity(none);
+            }
+            scene.top[k] = a;
+        }
+        for (auto& l : own) {
+            scene.leaves.push_back(l);
+            scene.polys.push_back(l.get());
+            scene.hinted.push_back(l.get());
+        }
+        lists[k] = CtvxCollisionList::create();
+        lists[k]->add(scene.top[k]);
+    }
+    for (int t = 0; t < 4; ++t) {
+        scene.analyses[t] = CtvxAnalysis::create();
+        scene.analyses[t]->setCollisionList1(lists[0]);
+        scene.analyses[t]->setCollisionList2(lists[1]);
+        scene.analyses[t]->setAnalysisType(static_cast<CtvxAnalysis::EAnalysisType>(t));
+    }
+    return scene;
+}
+
+// Queries a pose in both copies, every type, and compares everything. The
+// query types share the polyhedra, so each type's hint is the one the type
+// before it left, as in a host that asks several questions per pose.
+struct Tally {
+    int poses = 0;
+    int contacts = 0;
+    int separated = 0;
+    int mismatches = 0;
+};
+
+void queryBoth(Scene& fast, Scene& plain, Affine const& poseB, Tally& tally, std::string const& label)
+{
+    fast.top[1]->absolutePosition(toQar(poseB));
+    plain.top[1]->absolutePosition(toQar(poseB));
+    ++tally.poses;
+    for (int t = 0; t < 4; ++t) {
+        CtvxDescentSwitch::straightforward(false);
+        fast.analyses[t]->compute();
+        CtvxDescentSwitch::straightforward(true);
+        plain.analyses[t]->compute();
+        CtvxDescentSwitch::straightforward(false);
+        std::string const a = describe(*fast.analyses[t], fast.polys, fast.hinted);
+        std::string const b = describe(*plain.analyses[t], plain.polys, plain.hinted);
+        if (t == 0)
+            (fast.analyses[0]->countCollisions() > 0 ? tally.contacts : tally.separated)++;
+        if (a != b) {
+            ++tally.mismatches;
+            ADD_FAILURE() << label << " pose " << tally.poses << " type " << t << "\nfast:\n" << a << "plain:\n" << b;
+        }
+    }
+}
+
+double radiusOf(Mesh const& m)
+{
+    double r = 0.0;
+    for (auto const& p : m.points)
+        r = std::max(r, std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]));
+    return r;
+}
+
+// Random poses: B's centre at a random direction and distance from A's,
+// from deep inside to several sizes away, turned at random.
+void randomPoses(SideRecipe const (&sides)[2], int n, std::uint32_t seed, Tally& tally, std::string const& label)
+{
+    Scene fast = buildScene(sides);
+    Scene plain = buildScene(sides);
+    tvxtest::Random rng(seed);
+    double const ra = radiusOf(sides[0].meshes[0]);
+    double const rb = radiusOf(sides[1].meshes[0]);
+    for (int i = 0; i < n && tally.mismatches < 5; ++i) {
+        Affine pose = tvxtest::randomRigid(rng, 0.0);
+        double const x = rng.uniform(-1, 1), y = rng.uniform(-1, 1), z = rng.uniform(-1, 1);
+        double const len = std::sqrt(x * x + y * y + z * z) + 1e-9;
+        // Mostly around the touching distance, some far.
+        double const s = rng.chance(0.15) ? rng.uniform(2.0, 12.0) * (ra + rb) : rng.uniform(0.5, 1.3) * (ra + rb);
+        pose.t[0] = x / len * s;
+        pose.t[1] = y / len * s;
+        pose.t[2] = z / len * s;
+        queryBoth(fast, plain, pose, tally, label);
+    }
+}
+
+SideRecipe plain(Mesh const& m, double tolerance = 0.0)
+{
+    SideRecipe r;
+    r.meshes.push_back(m);
+    r.tolerance = tolerance;
+    return r;
+}
+
+TEST(DescentOrder, RandomPosesAgreeWithThePlainWalk)
+{
+    Tally tally;
+    Mesh const torus = tvxtest::makeTorus(40, 16, 1.0, 0.35);
+    Mesh const sphere = tvxtest::makeIcosphere(3, 0.8);
+    {
+        SideRecipe const sides[2] = {plain(torus), plain(sphere)};
+        randomPoses(sides, tvxtest::runs(150), 11u, tally, "torus/sphere");
+    }
+    {
+        SideRecipe const sides[2] = {plain(torus, 0.02), plain(sphere, 0.03)};
+        randomPoses(sides, tvxtest::runs(80), 12u, tally, "torus/sphere with tolerances");
+    }
+    {
+        tvxtest::Random rng(13u);
+        Mesh const soup = tvxtest::makeSoup(rng, 300, 1.0, 0.4);
+        SideRecipe const sides[2] = {plain(soup), plain(tvxtest::makeUVSphere(24, 12, 0.6))};
+        randomPoses(sides, tvxtest::runs(80), 14u, tally, "soup/uv sphere");
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    // Both outcomes must have been exercised, or the comparison proves little.
+    EXPECT_GT(tally.contacts, tally.poses / 10);
+    EXPECT_GT(tally.separated, tally.poses / 10);
+}
+
+TEST(DescentOrder, AssembliesAgreeWithThePlainWalk)
+{
+    Tally tally;
+    SideRecipe a;
+    a.meshes = {tvxtest::makeTorus(24, 10, 0.8, 0.25), tvxtest::makeBox(0.3, 0.2, 0.5)};
+    a.locals = {Affine(), Affine::translation(1.2, 0.0, 0.0)};
+    SideRecipe b;
+    b.meshes = {tvxtest::makeIcosphere(2, 0.5), tvxtest::makeNeedle(12, 1.5, 0.1)};
+    b.locals = {Affine(), Affine::rotation(0, 1, 0, 0.7) * Affine::translation(0.0, 0.6, 0.0)};
+    for (bool regroup : {false, true}) {
+        a.regroup = regroup;
+        b.regroup = regroup;
+        SideRecipe const sides[2] = {a, b};
+        randomPoses(sides, tvxtest::runs(100), regroup ? 21u : 22u, tally,
+                    regroup ? "regrouped assemblies" : "assemblies");
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.contacts, 0);
+    EXPECT_GT(tally.separated, 0);
+}
+
+// Parallel faces and mirror-symmetric poses make many triangle pairs
+// exactly equally distant; the plain walk reports the first it meets, and
+// so must the others.
+TEST(DescentOrder, EquallyDistantPairsResolveAlike)
+{
+    Tally tally;
+    Mesh const grid = tvxtest::makeGrid(12, 12, 2.0, 2.0);
+    Mesh const box = tvxtest::makeBox(0.5, 0.5, 0.5);
+    Mesh const ball = tvxtest::makeIcosphere(2, 0.5);
+    struct Case {
+        Mesh const* a;
+        Mesh const* b;
+        std::function<Affine(int)> pose;
+        char const* label;
+    };
+    Case const cases[] = {
+        {&grid, &grid, [](int i) { return Affine::translation(0.0, 0.0, 0.05 + 0.1 * i); }, "stacked grids"},
+        {&grid, &grid,
+         [](int i) { return Affine::translation(0.0, 0.0, 0.3) * Affine::rotation(0, 0, 1, 1.5707963267948966 * i); },
+         "grids turned by quarter turns"},
+        {&grid, &grid,
+         [](int i) { return Affine::translation(0.05 * i, -0.03 * i, 0.2); }, "grids shifted"},
+        {&box, &box, [](int i) { return Affine::translation(1.0 + 0.25 * i, 0.0, 0.0); }, "boxes face to face"},
+        {&box, &box, [](int i) { return Affine::translation(1.0 + 0.2 * i, 1.0 + 0.2 * i, 0.0); },
+         "boxes edge to edge"},
+        {&grid, &ball, [](int i) { return Affine::translation(0.0, 0.0, 0.5 + 0.07 * i); }, "ball over grid"},
+        {&ball, &ball, [](int i) { return Affine::translation(1.0 + 0.3 * i, 0.0, 0.0); }, "balls in line"},
+    };
+    for (Case const& c : cases) {
+        SideRecipe const sides[2] = {plain(*c.a), plain(*c.b)};
+        Scene fast = buildScene(sides);
+        Scene slow = buildScene(sides);
+        for (int i = 0; i < 6; ++i)
+            queryBoth(fast, slow, c.pose(i), tally, c.label);
+        // The same poses again, now from hints left by the poses before.
+        for (int i = 5; i >= 0; --i)
+            queryBoth(fast, slow, c.pose(i), tally, c.label);
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.separated, 0);
+}
+
+// A smooth approach and retreat, the motion a planner or a simulation makes:
+// each query starts from the hints of the previous pose.
+TEST(DescentOrder, SmoothMotionAgreesWithThePlainWalk)
+{
+    Tally tally;
+    SideRecipe const sides[2] = {plain(tvxtest::makeTorus(48, 16, 1.0, 0.3)), plain(tvxtest::makeIcosphere(3, 0.5))};
+    Scene fast = buildScene(sides);
+    Scene slow = buildScene(sides);
+    int const steps = tvxtest::runs(120);
+    for (int i = 0; i < steps; ++i) {
+        double const u = static_cast<double>(i) / steps;
+        Affine const pose = Affine::translation(1.0 + 0.9 * std::cos(6.283185307179586 * u), 0.2, 0.9 - 1.2 * u) *
+                            Affine::rotation(0.3, 1, 0.2, 2.0 * u);
+        queryBoth(fast, slow, pose, tally, "smooth motion");
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.contacts, 0);
+    EXPECT_GT(tally.separated, 0);
+}
+
+} // namespace
