@@ -14,7 +14,9 @@
 // path in N small steps instead of jumping between random poses),
 // --shared-hints (all four query types on one copy of each polyhedron, so
 // they overwrite each other's last-closest hints; by default each type has
-// its own copy).
+// its own copy), --plain-walk (our trees walked in the plain recursive order,
+// without cached placements or nearest-first ordering: the same answers, for
+// measuring what the faster walks gain).
 //
 // Pose recipe (random mode). B's box centre is put at A's box centre plus s
 // along a random unit direction u, B turned by a uniform random rotation about
@@ -45,6 +47,7 @@
 // vertices (3 doubles) and triangles (3 ints) FCL keeps in the model.
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
@@ -690,7 +693,7 @@ void procedural(int n, Body& a, Body& b)
 int usage()
 {
     std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] [--shared-hints] "
-                         "[--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
+                         "[--plain-walk] [--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
     return 2;
 }
 
@@ -717,6 +720,8 @@ int main(int argc, char** argv)
             coherent = true;
         else if (a == "--shared-hints")
             sharedHints = true;
+        else if (a == "--plain-walk")
+            CtvxDescentSwitch::straightforward(true);
         else if (a == "--shared" && hasValue)
             shared = argv[++i];
         else if (a == "--procedural" && hasValue)

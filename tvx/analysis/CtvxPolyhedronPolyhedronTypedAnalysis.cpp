@@ -7,6 +7,7 @@
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
 #include <tvx/analysis/CtvxProximityKernels.h>
 #include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxObbReader.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPoly.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -395,7 +396,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distances, bound);
             if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound))
                 continue;
-            bool const splitFirst = b1->size() > b2->size();
+            bool const splitFirst = CtvxObbReader::size(*b1) > CtvxObbReader::size(*b2);
             CtvxOBB const* const split = splitFirst ? b1 : b2;
             int const c1 = encodeChild(split->getChild1Rank());
             int const c2 = encodeChild(split->getChild2Rank());
@@ -613,7 +614,7 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             continue;
         bool splitFirst;
         if (s.first >= 0 && s.second >= 0)
-            splitFirst = m_obbs1[s.first].size() > m_obbs2[s.second].size();
+            splitFirst = CtvxObbReader::size(m_obbs1[s.first]) > CtvxObbReader::size(m_obbs2[s.second]);
         else
             splitFirst = s.first >= 0;
         CtvxOBB const& split = splitFirst ? m_obbs1[s.first] : m_obbs2[s.second];
@@ -714,9 +715,9 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendStraightforward()
 void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
                                                          CtvxMat4& placement)
 {
-    box->getRelativeRotation(placement);
+    CtvxObbReader::rotation(*box, placement);
     float x, y, z;
-    box->getRelativeTranslations(x, y, z);
+    CtvxObbReader::translation(*box, x, y, z);
     placement.setColumn(4, tree->convertFromScaledFloat(x), tree->convertFromScaledFloat(y),
                         tree->convertFromScaledFloat(z), 1.0f);
 }
@@ -805,7 +806,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::pushChildren(CtvxOBB const* box, boo
 void CtvxPolyhedronPolyhedronTypedAnalysis::boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
                                                            float (&half)[3])
 {
-    box->getHalfLengths(half[0], half[1], half[2]);
+    CtvxObbReader::halfLengths(*box, half[0], half[1], half[2]);
     for (float& h : half)
         h = tree->convertFromScaledFloat(h);
 }

@@ -6,6 +6,7 @@
 
 class CqarQuatF;
 class CtvxMat4;
+struct CtvxObbReader;
 
 // A box of an OBB tree: two child codes and ten binary16 values, 28 bytes.
 //
@@ -44,6 +45,7 @@ private:
     // box record reads the raw quaternion; both work on the stored patterns.
     friend class CtvxPolyhedronOBBTreeFactory;
     friend class CtvxObjectOBB;
+    friend struct CtvxObbReader;
 
     std::uint16_t m_rotation[4];
     std::uint16_t m_translation[3];

@@ -176,35 +176,7 @@ void CtvxMat4::setRow(int row, float a, float b, float c, float d)
     e[3] = d;
 }
 
-void CtvxMat4::setColumn(int column, float a, float b, float c, float d)
-{
-    if (column < 1 || column > 4)
-        return;
-    int const k = column - 1;
-    m_m[k] = a;
-    m_m[4 + k] = b;
-    m_m[8 + k] = c;
-    m_m[12 + k] = d;
-}
 
-CtvxMat4 CtvxMat4::operator*(CtvxMat4 const& b) const
-{
-    CtvxMat4 res;
-    for (int r = 0; r < 3; ++r) {
-        float const* const a = m_m + 4 * r;
-        for (int c = 0; c < 4; ++c) {
-            float v = a[0] * b.m_m[c] + a[1] * b.m_m[4 + c] + a[2] * b.m_m[8 + c];
-            if (c == 3)
-                v = v + a[3];
-            res.m_m[4 * r + c] = v;
-        }
-    }
-    res.m_m[12] = 0.0f;
-    res.m_m[13] = 0.0f;
-    res.m_m[14] = 0.0f;
-    res.m_m[15] = 1.0f;
-    return res;
-}
 
 CqarPoint3 CtvxMat4::operator*(CqarPoint3 const& p) const
 {
@@ -272,26 +244,6 @@ CtvxMat4 CtvxMat4::t() const
     return res;
 }
 
-CtvxMat4 CtvxMat4::inverse() const
-{
-    CtvxMat4 res;
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            res.m_m[4 * r + c] = m_m[4 * c + r];
-    float const t0 = m_m[3], t1 = m_m[7], t2 = m_m[11];
-    for (int i = 0; i < 3; ++i) {
-        float v = 0.0f;
-        v -= m_m[i] * t0;
-        v -= m_m[4 + i] * t1;
-        v -= m_m[8 + i] * t2;
-        res.m_m[4 * i + 3] = v;
-    }
-    res.m_m[12] = 0.0f;
-    res.m_m[13] = 0.0f;
-    res.m_m[14] = 0.0f;
-    res.m_m[15] = 1.0f;
-    return res;
-}
 
 bool CtvxMat4::operator==(CtvxMat4 const& b) const
 {
