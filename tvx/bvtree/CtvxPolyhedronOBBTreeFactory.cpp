@@ -4,6 +4,10 @@
 #include <tvx/bvtree/CtvxOBB.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/math/CtvxPoint.h>
+#include <tvx/math/CtvxTriangle.h>
 #include <tvx/math/CtvxMat4.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 #include <tvx/scene/CtvxObjectOBB.h>
@@ -13,7 +17,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <typeinfo>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TVX_BUILD_SSE2 1
+#endif
 
 namespace {
 
@@ -26,6 +37,11 @@ double const kHalfMax = 65504.0;
 // box frame (a few ulps of that reach) and the narrowing of double vertices
 // to float in the build.
 double const kMendMargin = 1.0 / 1048576.0; // 2^-20
+
+// Largest coordinate magnitude for which extremes are gathered out of order:
+// projections on axes of components at most 2 then stay far from float
+// overflow, so no infinity or NaN can make the order matter.
+float const kOrderFreeMagnitude = 1e18f;
 
 // Jacobi: off-diagonal mass below which the matrix counts as diagonal.
 double const kJacobiStop = 1e-5;
@@ -79,7 +95,7 @@ boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> CtvxPolyhedronOBBTreeFactory::cr
 
 CtvxPolyhedronOBBTreeFactory::CtvxPolyhedronOBBTreeFactory()
     : m_nextObbRank(0), m_tree(nullptr), m_treeObbs(nullptr), m_poly(nullptr), m_isFirstObb(true),
-      m_triangleCount(0)
+      m_triangleCount(0), m_orderFree(false)
 {
 }
 
@@ -176,35 +192,83 @@ void CtvxPolyhedronOBBTreeFactory::endBuild()
     m_delegate.reset();
 }
 
+bool CtvxPolyhedronOBBTreeFactory::readDirect(unsigned int n)
+{
+    // The library's own polyhedron under an identity points transform hands
+    // out each stored float widened to double plus a "+ 0" translation, which
+    // narrows back to the float with -0 turned into +0: adding 0.0f does the
+    // same, without a virtual call and two conversions per coordinate.
+    if (typeid(*m_poly) != typeid(CtvxPolyhedron))
+        return false;
+    CtvxPolyhedron const* const p = static_cast<CtvxPolyhedron const*>(m_poly);
+    CqarMat4 m;
+    p->getPointsTransform(m);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c)
+            if (m(r, c) != (r == c ? 1.0 : 0.0))
+                return false;
+        if (m(r, 3) != 0.0 || std::signbit(m(r, 3)))
+            return false;
+    }
+    boost::shared_ptr<CtvxPolyhedronData> const data = p->polyData();
+    if (!data || data->countTriangles() != n)
+        return false;
+    CtvxPoint const* const points = data->points();
+    CtvxTriangle const* const triangles = data->triangles();
+    float* v = m_vertices.data();
+    for (unsigned int t = 0; t < n; ++t, v += 9) {
+        unsigned int idx[3];
+        triangles[t].getPoints(idx[0], idx[1], idx[2]);
+        for (int j = 0; j < 3; ++j) {
+            CtvxPoint const& q = points[idx[j]];
+            v[3 * j] = q.X() + 0.0f;
+            v[3 * j + 1] = q.Y() + 0.0f;
+            v[3 * j + 2] = q.Z() + 0.0f;
+        }
+    }
+    return true;
+}
+
 void CtvxPolyhedronOBBTreeFactory::readTriangles(unsigned int n)
 {
     m_vertices.resize(static_cast<std::size_t>(n) * 9);
     m_centroidSums.clear();
-    bool exact = true;
-    CqarPoint3 points[3];
-    for (unsigned int t = 0; t < n; ++t) {
-        m_poly->getTriangle(t, points);
-        float* v = &m_vertices[static_cast<std::size_t>(t) * 9];
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) {
-                double const d = points[j][k];
-                v[3 * j + k] = static_cast<float>(d);
-                exact = exact && static_cast<double>(v[3 * j + k]) == d;
+    if (!readDirect(n)) {
+        bool exact = true;
+        CqarPoint3 points[3];
+        for (unsigned int t = 0; t < n; ++t) {
+            m_poly->getTriangle(t, points);
+            float* v = &m_vertices[static_cast<std::size_t>(t) * 9];
+            for (int j = 0; j < 3; ++j)
+                for (int k = 0; k < 3; ++k) {
+                    double const d = points[j][k];
+                    v[3 * j + k] = static_cast<float>(d);
+                    exact = exact && static_cast<double>(v[3 * j + k]) == d;
+                }
+            if (!exact && m_centroidSums.empty()) {
+                // From here on keep the double sums; fill in those already read.
+                m_centroidSums.resize(static_cast<std::size_t>(n) * 3);
+                for (unsigned int u = 0; u < t; ++u) {
+                    float const* w = &m_vertices[static_cast<std::size_t>(u) * 9];
+                    for (int k = 0; k < 3; ++k)
+                        m_centroidSums[3 * u + k] = static_cast<double>(w[k]) + static_cast<double>(w[3 + k]) +
+                                                    static_cast<double>(w[6 + k]);
+                }
             }
-        if (!exact && m_centroidSums.empty()) {
-            // From here on keep the double sums; fill in those already read.
-            m_centroidSums.resize(static_cast<std::size_t>(n) * 3);
-            for (unsigned int u = 0; u < t; ++u) {
-                float const* w = &m_vertices[static_cast<std::size_t>(u) * 9];
+            if (!m_centroidSums.empty())
                 for (int k = 0; k < 3; ++k)
-                    m_centroidSums[3 * u + k] = static_cast<double>(w[k]) + static_cast<double>(w[3 + k]) +
-                                                static_cast<double>(w[6 + k]);
-            }
+                    m_centroidSums[3 * static_cast<std::size_t>(t) + k] = points[0][k] + points[1][k] + points[2][k];
         }
-        if (!m_centroidSums.empty())
-            for (int k = 0; k < 3; ++k)
-                m_centroidSums[3 * static_cast<std::size_t>(t) + k] = points[0][k] + points[1][k] + points[2][k];
     }
+    // Bounds and extents may be gathered in any order only when every value
+    // is finite, no zero is negative and projections cannot overflow: then a
+    // minimum or maximum has a single representation whatever the order.
+    m_orderFree = true;
+    for (float const x : m_vertices)
+        if (!(std::fabs(x) <= kOrderFreeMagnitude) || (x == 0.0f && std::signbit(x))) {
+            m_orderFree = false;
+            break;
+        }
 }
 
 void CtvxPolyhedronOBBTreeFactory::swapPositions(int p, int q)
@@ -233,8 +297,13 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
     // its children above it (first child on top), so reports come in
     // post-order and ranks are handed out in the order of the recursive
     // description: both children's ranks before either subtree is built.
+    // A node's bounds come from its parent's split pass when the data allow
+    // gathering them out of order.
     m_stack.clear();
-    m_stack.push_back({nodeRank, first, count, 1});
+    StackEntry root{nodeRank, first, count, 1, {}};
+    if (m_orderFree)
+        orderFreeBounds(first, count, root.bounds);
+    m_stack.push_back(root);
     while (!m_stack.empty()) {
         StackEntry const e = m_stack.back();
         m_stack.pop_back();
@@ -247,9 +316,10 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
             m_tree->m_depth = e.depth;
 
         int nLeft = 0;
-        fitAndSplitNode(e.nodeRank, e.first, e.count, nLeft);
+        Bounds left, right;
+        buildNode(e.nodeRank, e.first, e.count, e.bounds, nLeft, left, right);
         CtvxOBB& box = m_treeObbs[e.nodeRank];
-        m_stack.push_back({-1, e.first, 0, 0});
+        m_stack.push_back({-1, e.first, 0, 0, {}});
         int const nRight = e.count - nLeft;
         if (nLeft == 1) {
             box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first)]));
@@ -258,39 +328,152 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
             } else {
                 int const r = m_nextObbRank++;
                 box.child2Rank(r);
-                m_stack.push_back({r, e.first + 1, e.count - 1, e.depth + 1});
+                m_stack.push_back({r, e.first + 1, e.count - 1, e.depth + 1, right});
             }
         } else if (nRight == 1) {
             int const r = m_nextObbRank++;
             box.child1Rank(r);
             box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first + nLeft)]));
-            m_stack.push_back({r, e.first, nLeft, e.depth + 1});
+            m_stack.push_back({r, e.first, nLeft, e.depth + 1, left});
         } else {
             int const r = m_nextObbRank;
             m_nextObbRank += 2;
             box.child1Rank(r);
             box.child2Rank(r + 1);
-            m_stack.push_back({r + 1, e.first + nLeft, nRight, e.depth + 1});
-            m_stack.push_back({r, e.first, nLeft, e.depth + 1});
+            m_stack.push_back({r + 1, e.first + nLeft, nRight, e.depth + 1, right});
+            m_stack.push_back({r, e.first, nLeft, e.depth + 1, left});
         }
     }
 }
 
-void CtvxPolyhedronOBBTreeFactory::setOfTrianglesSplit(int first, int count, CqarVect3 axis, double splitValue,
-                                                       int& nLeft)
+void CtvxPolyhedronOBBTreeFactory::buildNode(int nodeRank, int first, int count, Bounds const& given, int& nLeft,
+                                             Bounds& left, Bounds& right)
 {
-    nLeft = 0;
-    if (count < 1) {
-        nLeft = count / 2;
-        return;
+    Bounds b = given;
+    if (!m_orderFree)
+        rangeBounds(first, count, b.lo, b.hi);
+    CqarVect3 axis(1.0, 0.0, 0.0);
+    double splitValue = 0.0;
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    if (m_algoObbPlacement == OBB_PLACEMENT_AABB_LIKE)
+        fitAabbLike(box, b, axis, splitValue);
+    else
+        fitDefault(box, first, count, b, axis, splitValue);
+    mendAndSplit(s_conservativeBoxes ? &box : nullptr, first, count, axis, splitValue, nLeft, left, right);
+}
+
+void CtvxPolyhedronOBBTreeFactory::orderFreeBounds(int first, int count, Bounds& b) const
+{
+    // Without NaN and -0 the minimum and maximum do not depend on the order,
+    // so the three vertices of a triangle are taken side by side.
+    float const* v = &m_vertices[static_cast<std::size_t>(first) * 9];
+#if TVX_BUILD_SSE2
+    __m128 lo = _mm_set1_ps(HUGE_VALF), hi = _mm_set1_ps(-HUGE_VALF);
+    for (int i = 0; i < count; ++i, v += 9) {
+        // (x0 y0 z0 .), (x1 y1 z1 .), (x2 y2 z2 .): the fourth lanes carry
+        // other coordinates of the same triangle and are never read.
+        __m128 const a = _mm_loadu_ps(v);
+        __m128 const c = _mm_loadu_ps(v + 3);
+        __m128 d = _mm_loadu_ps(v + 5);
+        d = _mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 3, 2, 1));
+        lo = _mm_min_ps(_mm_min_ps(_mm_min_ps(a, c), d), lo);
+        hi = _mm_max_ps(_mm_max_ps(_mm_max_ps(a, c), d), hi);
     }
+    float l[4], h[4];
+    _mm_storeu_ps(l, lo);
+    _mm_storeu_ps(h, hi);
+    for (int k = 0; k < 3; ++k) {
+        b.lo[k] = l[k];
+        b.hi[k] = h[k];
+    }
+#else
+    float lo[9], hi[9];
+    for (int s = 0; s < 9; ++s) {
+        lo[s] = HUGE_VALF;
+        hi[s] = -HUGE_VALF;
+    }
+    for (int i = 0; i < count; ++i, v += 9)
+        for (int s = 0; s < 9; ++s) {
+            lo[s] = v[s] < lo[s] ? v[s] : lo[s];
+            hi[s] = hi[s] < v[s] ? v[s] : hi[s];
+        }
+    for (int k = 0; k < 3; ++k) {
+        b.lo[k] = std::min(lo[k], std::min(lo[3 + k], lo[6 + k]));
+        b.hi[k] = std::max(hi[k], std::max(hi[3 + k], hi[6 + k]));
+    }
+#endif
+}
+
+void CtvxPolyhedronOBBTreeFactory::mendAndSplit(CtvxOBB* box, int first, int count, CqarVect3 const& axis,
+                                                double splitValue, int& nLeft, Bounds& left, Bounds& right)
+{
+    // One pass for three jobs that each read every vertex of the range: the
+    // rounding mend of the box (a maximum of absolute values, so the order
+    // of the vertices does not matter), the split (in order, as
+    // setOfTrianglesSplit does it) and the bounds of both parts, gathered
+    // side by side when the data allow.
+    double c[3] = {0.0, 0.0, 0.0}, r[3][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+    if (box) {
+        CtvxMat4 R;
+        box->getRelativeRotation(R);
+        float cs[3];
+        box->getRelativeTranslations(cs[0], cs[1], cs[2]);
+        for (int i = 0; i < 3; ++i) {
+            c[i] = static_cast<double>(m_tree->convertFromScaledFloat(cs[i]));
+            for (int k = 0; k < 3; ++k)
+                r[i][k] = static_cast<double>(R(i, k));
+        }
+    }
+    double e[3] = {0.0, 0.0, 0.0};
+#if TVX_BUILD_SSE2
+    // Lanes (0, 1) and (2, unused) of e; lane k of a term is
+    // r[0][k] * d0 + r[1][k] * d1 + r[2][k] * d2 in that order.
+    __m128d const r0a = _mm_setr_pd(r[0][0], r[0][1]), r0b = _mm_setr_pd(r[0][2], 0.0);
+    __m128d const r1a = _mm_setr_pd(r[1][0], r[1][1]), r1b = _mm_setr_pd(r[1][2], 0.0);
+    __m128d const r2a = _mm_setr_pd(r[2][0], r[2][1]), r2b = _mm_setr_pd(r[2][2], 0.0);
+    __m128d const absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
+    __m128d ea = _mm_setzero_pd(), eb = _mm_setzero_pd();
+    __m128 lanesLo[2] = {_mm_set1_ps(HUGE_VALF), _mm_set1_ps(HUGE_VALF)};
+    __m128 lanesHi[2] = {_mm_set1_ps(-HUGE_VALF), _mm_set1_ps(-HUGE_VALF)};
+#else
+    float lanesLo[2][9], lanesHi[2][9];
+    for (int side = 0; side < 2; ++side)
+        for (int s = 0; s < 9; ++s) {
+            lanesLo[side][s] = HUGE_VALF;
+            lanesHi[side][s] = -HUGE_VALF;
+        }
+#endif
+    bool const lanes = m_orderFree;
+
     double const a0 = axis[0], a1 = axis[1], a2 = axis[2];
     double const limit = 3.0 * splitValue;
+    bool const sums = !m_centroidSums.empty();
+    nLeft = 0;
     for (int i = 0; i < count; ++i) {
         int const p = first + i;
+        float v[9];
+        std::memcpy(v, &m_vertices[static_cast<std::size_t>(p) * 9], sizeof v);
+        if (box)
+            for (int j = 0; j < 3; ++j) {
+                double const d0 = static_cast<double>(v[3 * j]) - c[0];
+                double const d1 = static_cast<double>(v[3 * j + 1]) - c[1];
+                double const d2 = static_cast<double>(v[3 * j + 2]) - c[2];
+#if TVX_BUILD_SSE2
+                __m128d const D0 = _mm_set1_pd(d0), D1 = _mm_set1_pd(d1), D2 = _mm_set1_pd(d2);
+                __m128d const ta = _mm_add_pd(_mm_add_pd(_mm_mul_pd(r0a, D0), _mm_mul_pd(r1a, D1)),
+                                              _mm_mul_pd(r2a, D2));
+                __m128d const tb = _mm_add_pd(_mm_add_pd(_mm_mul_pd(r0b, D0), _mm_mul_pd(r1b, D1)),
+                                              _mm_mul_pd(r2b, D2));
+                // max(x, e) keeps e when x is NaN, as std::max(e, x) does.
+                ea = _mm_max_pd(_mm_and_pd(ta, absMask), ea);
+                eb = _mm_max_pd(_mm_and_pd(tb, absMask), eb);
+#else
+                for (int k = 0; k < 3; ++k)
+                    e[k] = std::max(e[k], std::fabs(r[0][k] * d0 + r[1][k] * d1 + r[2][k] * d2));
+#endif
+            }
         double s0, s1, s2;
-        if (m_centroidSums.empty()) {
-            float const* v = &m_vertices[static_cast<std::size_t>(p) * 9];
+        if (!sums) {
             s0 = static_cast<double>(v[0]) + static_cast<double>(v[3]) + static_cast<double>(v[6]);
             s1 = static_cast<double>(v[1]) + static_cast<double>(v[4]) + static_cast<double>(v[7]);
             s2 = static_cast<double>(v[2]) + static_cast<double>(v[5]) + static_cast<double>(v[8]);
@@ -302,14 +485,94 @@ void CtvxPolyhedronOBBTreeFactory::setOfTrianglesSplit(int first, int count, Cqa
         }
         double const along = a0 * s0 + a1 * s1 + a2 * s2;
         // A NaN centroid compares unordered and goes to the first part.
-        if (!(along >= limit)) {
+        int const side = along >= limit ? 1 : 0;
+        if (side == 0) {
             if (p != first + nLeft)
                 swapPositions(p, first + nLeft);
             ++nLeft;
         }
+        if (lanes) {
+#if TVX_BUILD_SSE2
+            __m128 const va = _mm_loadu_ps(v);
+            __m128 const vc = _mm_loadu_ps(v + 3);
+            __m128 vd = _mm_loadu_ps(v + 5);
+            vd = _mm_shuffle_ps(vd, vd, _MM_SHUFFLE(3, 3, 2, 1));
+            lanesLo[side] = _mm_min_ps(_mm_min_ps(_mm_min_ps(va, vc), vd), lanesLo[side]);
+            lanesHi[side] = _mm_max_ps(_mm_max_ps(_mm_max_ps(va, vc), vd), lanesHi[side]);
+#else
+            float* lo = lanesLo[side];
+            float* hi = lanesHi[side];
+            for (int s = 0; s < 9; ++s) {
+                lo[s] = v[s] < lo[s] ? v[s] : lo[s];
+                hi[s] = hi[s] < v[s] ? v[s] : hi[s];
+            }
+#endif
+        }
     }
-    if (nLeft == 0 || nLeft == count)
+
+    if (box) {
+#if TVX_BUILD_SSE2
+        double ev[2];
+        _mm_storeu_pd(ev, ea);
+        e[0] = ev[0];
+        e[1] = ev[1];
+        _mm_storeu_pd(ev, eb);
+        e[2] = ev[0];
+#endif
+        float hs[3];
+        box->getHalfLengths(hs[0], hs[1], hs[2]);
+        double const reach = std::max(std::fabs(c[0]), std::max(std::fabs(c[1]), std::fabs(c[2]))) +
+                             std::max(e[0], std::max(e[1], e[2]));
+        for (int k = 0; k < 3; ++k) {
+            double const needed = e[k] + kMendMargin * reach;
+            if (static_cast<double>(m_tree->convertFromScaledFloat(hs[k])) < needed)
+                box->m_obbHalfLengths[k] = std::max(box->m_obbHalfLengths[k], roundedUpHalf(*m_tree, needed));
+        }
+    }
+
+    if (nLeft == 0 || nLeft == count) {
+        // All centroids on one side: the range is cut in the middle of its
+        // order, which the pass left unchanged.
         nLeft = count / 2;
+        if (lanes) {
+            orderFreeBounds(first, nLeft, left);
+            orderFreeBounds(first + nLeft, count - nLeft, right);
+        }
+    } else if (lanes) {
+#if TVX_BUILD_SSE2
+        float l[4], h[4];
+        _mm_storeu_ps(l, lanesLo[0]);
+        _mm_storeu_ps(h, lanesHi[0]);
+        std::memcpy(left.lo, l, sizeof left.lo);
+        std::memcpy(left.hi, h, sizeof left.hi);
+        _mm_storeu_ps(l, lanesLo[1]);
+        _mm_storeu_ps(h, lanesHi[1]);
+        std::memcpy(right.lo, l, sizeof right.lo);
+        std::memcpy(right.hi, h, sizeof right.hi);
+#else
+        for (int k = 0; k < 3; ++k) {
+            left.lo[k] = std::min(lanesLo[0][k], std::min(lanesLo[0][3 + k], lanesLo[0][6 + k]));
+            left.hi[k] = std::max(lanesHi[0][k], std::max(lanesHi[0][3 + k], lanesHi[0][6 + k]));
+            right.lo[k] = std::min(lanesLo[1][k], std::min(lanesLo[1][3 + k], lanesLo[1][6 + k]));
+            right.hi[k] = std::max(lanesHi[1][k], std::max(lanesHi[1][3 + k], lanesHi[1][6 + k]));
+        }
+#endif
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::setOfTrianglesSplit(int first, int count, CqarVect3 axis, double splitValue,
+                                                       int& nLeft)
+{
+    nLeft = 0;
+    if (count < 1) {
+        nLeft = count / 2;
+        return;
+    }
+    Bounds left, right;
+    bool const lanes = m_orderFree;
+    m_orderFree = false;
+    mendAndSplit(nullptr, first, count, axis, splitValue, nLeft, left, right);
+    m_orderFree = lanes;
 }
 
 // ---------------------------------------------------------------------------
@@ -331,10 +594,28 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles(int nodeRank, int firs
 void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, int first, int count,
                                                                   CqarVect3& axis, double& splitValue)
 {
+    Bounds b;
+    rangeBounds(first, count, b.lo, b.hi);
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    fitDefault(box, first, count, b, axis, splitValue);
+    if (s_conservativeBoxes)
+        enlargeToContain(box, first, count);
+}
+
+void CtvxPolyhedronOBBTreeFactory::fitDefault(CtvxOBB& box, int first, int count, Bounds const& b, CqarVect3& axis,
+                                              double& splitValue)
+{
     float axes[3][3];
-    setOfTrianglesComputePrincipalAxis(first, count, axes);
+    principalAxesAbout(first, count, b, axes);
     float dims[2][3];
-    obbComputeDimensions(first, count, axes, dims);
+    bool tameAxes = true;
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k)
+            tameAxes = tameAxes && std::fabs(axes[i][k]) <= 2.0f;
+    if (m_orderFree && tameAxes)
+        orderFreeDimensions(first, count, axes, dims);
+    else
+        obbComputeDimensions(first, count, axes, dims);
 
     CqarMat4 M;
     for (int i = 0; i < 3; ++i)
@@ -356,7 +637,6 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, 
     }
     float const sigma = m_tree->m_scale <= 1.0f ? m_tree->m_scale : 1.0f;
 
-    CtvxOBB& box = m_treeObbs[nodeRank];
     // 0.505: the exact half extent enlarged by 1 %.
     box.halfLengths(((dims[1][0] - dims[0][0]) * 0.505f) * sigma, ((dims[1][1] - dims[0][1]) * 0.505f) * sigma,
                     ((dims[1][2] - dims[0][2]) * 0.505f) * sigma);
@@ -365,8 +645,6 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, 
     splitValue = axis.scalarProduct(C);
     box.relativeTranslation(static_cast<float>(C[0]) * sigma, static_cast<float>(C[1]) * sigma,
                             static_cast<float>(C[2]) * sigma);
-    if (s_conservativeBoxes)
-        enlargeToContain(box, first, count);
 }
 
 void CtvxPolyhedronOBBTreeFactory::rangeBounds(int first, int count, float (&lo)[3], float (&hi)[3]) const
@@ -392,11 +670,20 @@ void CtvxPolyhedronOBBTreeFactory::rangeBounds(int first, int count, float (&lo)
 void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank, int first, int count,
                                                                    CqarVect3& axis, double& splitValue)
 {
-    float lo[3], hi[3];
-    rangeBounds(first, count, lo, hi);
+    Bounds b;
+    rangeBounds(first, count, b.lo, b.hi);
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    fitAabbLike(box, b, axis, splitValue);
+    if (s_conservativeBoxes)
+        enlargeToContain(box, first, count);
+}
+
+void CtvxPolyhedronOBBTreeFactory::fitAabbLike(CtvxOBB& box, Bounds const& b, CqarVect3& axis, double& splitValue)
+{
+    float const* lo = b.lo;
+    float const* hi = b.hi;
     float const e[3] = {hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]};
 
-    CtvxOBB& box = m_treeObbs[nodeRank];
     box.halfLengths(e[0] * 0.5f, e[1] * 0.5f, e[2] * 0.5f);
     box.relativeTranslation((lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f);
     // A half-turn about x: the box axes are the poly's axes up to sign.
@@ -414,21 +701,25 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_AABBLike(int nodeRank,
         axis.setValue(0.0, 1.0, 0.0);
         splitValue = cy;
     }
-    if (s_conservativeBoxes)
-        enlargeToContain(box, first, count);
 }
 
 void CtvxPolyhedronOBBTreeFactory::setOfTrianglesComputePrincipalAxis(int first, int count, float (*axes)[3])
 {
-    float lo[3], hi[3];
-    rangeBounds(first, count, lo, hi);
-    float const c[3] = {(lo[0] + hi[0]) * 0.5f, (lo[1] + hi[1]) * 0.5f, (lo[2] + hi[2]) * 0.5f};
+    Bounds b;
+    rangeBounds(first, count, b.lo, b.hi);
+    principalAxesAbout(first, count, b, axes);
+}
+
+void CtvxPolyhedronOBBTreeFactory::principalAxesAbout(int first, int count, Bounds const& b, float (*axes)[3]) const
+{
+    float const c[3] = {(b.lo[0] + b.hi[0]) * 0.5f, (b.lo[1] + b.hi[1]) * 0.5f, (b.lo[2] + b.hi[2]) * 0.5f};
 
     // Scatter about the centre of the bounds (not the mean), one term per
-    // vertex of every triangle, unweighted.
+    // vertex of every triangle, unweighted. The sums run in range order:
+    // float addition does not reassociate.
     float s00 = 0.0f, s01 = 0.0f, s02 = 0.0f, s11 = 0.0f, s12 = 0.0f, s22 = 0.0f;
-    for (int i = 0; i < count; ++i) {
-        float const* v = &m_vertices[static_cast<std::size_t>(first + i) * 9];
+    float const* v = &m_vertices[static_cast<std::size_t>(first) * 9];
+    for (int i = 0; i < count; ++i, v += 9) {
         for (int j = 0; j < 3; ++j) {
             float const dx = v[3 * j] - c[0];
             float const dy = v[3 * j + 1] - c[1];
@@ -462,6 +753,75 @@ void CtvxPolyhedronOBBTreeFactory::obbComputeDimensions(int first, int count, fl
                     dims[1][k] = std::max(dims[1][k], p);
                 }
             }
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::orderFreeDimensions(int first, int count, float (*axes)[3],
+                                                       float (*dims)[3]) const
+{
+    // Finite vertices and bounded axes give finite projections, so the
+    // extremes are the same values in any order; only a zero extreme can
+    // differ, in its sign (a product may give -0), and the in-order fold
+    // keeps the first zero it meets, which the scan below finds.
+    float const* v = &m_vertices[static_cast<std::size_t>(first) * 9];
+#if TVX_BUILD_SSE2
+    // Lane k of a projection is v0 * axes[0][k] + v1 * axes[1][k] +
+    // v2 * axes[2][k], summed in that order as the scalar code does.
+    __m128 const ax = _mm_setr_ps(axes[0][0], axes[0][1], axes[0][2], 0.0f);
+    __m128 const ay = _mm_setr_ps(axes[1][0], axes[1][1], axes[1][2], 0.0f);
+    __m128 const az = _mm_setr_ps(axes[2][0], axes[2][1], axes[2][2], 0.0f);
+    __m128 lo[3], hi[3];
+    for (int j = 0; j < 3; ++j) {
+        lo[j] = _mm_set1_ps(HUGE_VALF);
+        hi[j] = _mm_set1_ps(-HUGE_VALF);
+    }
+    for (int i = 0; i < count; ++i, v += 9)
+        for (int j = 0; j < 3; ++j) {
+            __m128 const p = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(v[3 * j]), ax),
+                                                   _mm_mul_ps(_mm_set1_ps(v[3 * j + 1]), ay)),
+                                        _mm_mul_ps(_mm_set1_ps(v[3 * j + 2]), az));
+            lo[j] = _mm_min_ps(p, lo[j]);
+            hi[j] = _mm_max_ps(p, hi[j]);
+        }
+    float l[4], h[4];
+    _mm_storeu_ps(l, _mm_min_ps(lo[0], _mm_min_ps(lo[1], lo[2])));
+    _mm_storeu_ps(h, _mm_max_ps(hi[0], _mm_max_ps(hi[1], hi[2])));
+    for (int k = 0; k < 3; ++k) {
+        dims[0][k] = l[k];
+        dims[1][k] = h[k];
+    }
+#else
+    float lo[9], hi[9];
+    for (int s = 0; s < 9; ++s) {
+        lo[s] = HUGE_VALF;
+        hi[s] = -HUGE_VALF;
+    }
+    for (int i = 0; i < count; ++i, v += 9)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) {
+                float const p = v[3 * j] * axes[0][k] + v[3 * j + 1] * axes[1][k] + v[3 * j + 2] * axes[2][k];
+                lo[3 * j + k] = p < lo[3 * j + k] ? p : lo[3 * j + k];
+                hi[3 * j + k] = hi[3 * j + k] < p ? p : hi[3 * j + k];
+            }
+    for (int k = 0; k < 3; ++k) {
+        dims[0][k] = std::min(lo[k], std::min(lo[3 + k], lo[6 + k]));
+        dims[1][k] = std::max(hi[k], std::max(hi[3 + k], hi[6 + k]));
+    }
+#endif
+    for (int k = 0; k < 3; ++k) {
+        if (dims[0][k] != 0.0f && dims[1][k] != 0.0f)
+            continue;
+        float const* w = &m_vertices[static_cast<std::size_t>(first) * 9];
+        for (int i = 0; i < 3 * count; ++i, w += 3) {
+            float const p = w[0] * axes[0][k] + w[1] * axes[1][k] + w[2] * axes[2][k];
+            if (p == 0.0f) {
+                if (dims[0][k] == 0.0f)
+                    dims[0][k] = p;
+                if (dims[1][k] == 0.0f)
+                    dims[1][k] = p;
+                break;
+            }
+        }
     }
 }
 

@@ -25,8 +25,12 @@ class CtvxPolyhedronOBBTree;
 // The descent runs on an explicit stack, so degenerate input (a tree n - 1
 // deep) cannot overflow the call stack; ranks, child codes and the
 // post-order of the didBuildNode reports are those of the recursive
-// description. Vertices are read once through CtvxPoly::getTriangle into a
-// build-time array, so the passes of the fits cost no virtual calls.
+// description. Vertices are read once into a build-time array (straight
+// from the float arrays of a CtvxPolyhedron placed by the identity, else
+// through CtvxPoly::getTriangle), so the passes of the fits cost no virtual
+// calls. A node costs three passes over its triangles: the scatter, the
+// extents along the fitted axes, and one pass that mends the box, splits
+// the range and gathers the bounds of both parts for the children.
 //
 // Stored boxes are binary16: rounding the centre and the quaternion can move
 // and turn a box by more than the 1 % margin of the fit (a flat box has no
@@ -103,14 +107,37 @@ protected:
     bool m_isFirstObb;
 
 private:
+    // Axis-aligned bounds of the vertices of a range.
+    struct Bounds {
+        float lo[3];
+        float hi[3];
+    };
     struct StackEntry {
         int nodeRank; // -1: report didBuildNode(first)
         int first;
         int count;
         int depth;
+        Bounds bounds; // of the range, when gathered by the parent's split
     };
 
     void readTriangles(unsigned int n);
+    // Copies the vertices straight from a CtvxPolyhedron's float arrays when
+    // its points transform is the identity; false when it cannot.
+    bool readDirect(unsigned int n);
+    // Fits box nodeRank to the range (bounds given when m_orderFree), mends
+    // it, splits the range and returns the bounds of both parts.
+    void buildNode(int nodeRank, int first, int count, Bounds const& given, int& nLeft, Bounds& left,
+                   Bounds& right);
+    void fitDefault(CtvxOBB& box, int first, int count, Bounds const& b, CqarVect3& axis, double& splitValue);
+    void fitAabbLike(CtvxOBB& box, Bounds const& b, CqarVect3& axis, double& splitValue);
+    void principalAxesAbout(int first, int count, Bounds const& b, float (*axes)[3]) const;
+    // Bounds and extents gathered in lanes (valid when m_orderFree).
+    void orderFreeBounds(int first, int count, Bounds& b) const;
+    void orderFreeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
+    // The rounding mend of box (none when null), the split of the range and
+    // the bounds of its two parts, in one pass over the range.
+    void mendAndSplit(CtvxOBB* box, int first, int count, CqarVect3 const& axis, double splitValue, int& nLeft,
+                      Bounds& left, Bounds& right);
     void swapPositions(int p, int q);
     // The rounding mend: round the half lengths of box up until the box, as
     // the queries decode it, holds every vertex of the range.
@@ -126,6 +153,10 @@ private:
     std::vector<double> m_centroidSums;
     std::vector<StackEntry> m_stack;
     unsigned int m_triangleCount;
+    // Every vertex coordinate is finite, at most kOrderFreeMagnitude in
+    // magnitude and not -0: minima and maxima may then be gathered in any
+    // order with the same result.
+    bool m_orderFree;
 
     static EAlgoObbPlacement m_algoObbPlacement;
     static bool s_conservativeBoxes;
