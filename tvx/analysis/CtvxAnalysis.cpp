@@ -4,13 +4,14 @@
 #include <tvx/analysis/CtvxCollision.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
 
-#include <boost/pointer_cast.hpp>
+#include <typeinfo>
 
 unsigned int CtvxAnalysis::s_collisionCount = 0;
 
@@ -66,37 +67,69 @@ void CtvxAnalysis::clearResults()
     m_distances.clear();
 }
 
+namespace {
+
+// The kind of a scene object, as the descent needs it: a polyhedron (a
+// geometry that is also a poly), an assembly, or neither. The library's own
+// two leaf and node classes are recognised by their exact type, which costs a
+// pointer comparison; anything else (a host's subclass) goes through the
+// run-time casts, which give the same answer for every type.
+void classify(CtvxObject* o, CtvxVirtualPolyhedron*& polyhedron, CtvxAssembly*& assembly)
+{
+    std::type_info const& type = typeid(*o);
+    if (&type == &typeid(CtvxPolyhedron)) {
+        polyhedron = static_cast<CtvxPolyhedron*>(o);
+        assembly = nullptr;
+    } else if (&type == &typeid(CtvxAssembly)) {
+        polyhedron = nullptr;
+        assembly = static_cast<CtvxAssembly*>(o);
+    } else {
+        polyhedron = dynamic_cast<CtvxVirtualPolyhedron*>(o);
+        assembly = polyhedron ? nullptr : dynamic_cast<CtvxAssembly*>(o);
+    }
+}
+
+} // namespace
+
 void CtvxAnalysis::compute()
 {
     clearResults();
     ++s_collisionCount;
+    m_boxTests = 0;
+    m_triangleTests = 0;
     if (!m_collisionList1 || !m_collisionList2)
         return;
 
-    // The lists are held for the whole query even if a host callback (none
-    // exists today) were to replace them.
-    boost::shared_ptr<CtvxCollisionList> const l1 = m_collisionList1;
-    boost::shared_ptr<CtvxCollisionList> const l2 = m_collisionList2;
+    // Nothing that a query calls can replace the lists: the pair analysis
+    // and the scene objects it reads do not call out to the host.
+    CtvxCollisionList const& l1 = *m_collisionList1;
+    CtvxCollisionList const& l2 = *m_collisionList2;
 
     float bound = kInitialBound;
     bool stopAll = false;
 
-    ObjectPtr p1, p2;
     unsigned int r1 = 0, r2 = 0;
-    bool const prioritaryDone = getPrioritaryObjects(l1, l2, p1, r1, p2, r2) == 0;
-    if (prioritaryDone)
-        computeForPair(p1, p2, bound, stopAll);
+    bool prioritaryDone = false;
+    {
+        ObjectPtr p1, p2;
+        prioritaryDone = getPrioritaryObjects(l1, l2, p1, r1, p2, r2) == 0;
+        if (prioritaryDone)
+            computeForPair(p1, p2, bound, stopAll);
+    }
 
-    unsigned int const count1 = l1->countObjects();
-    unsigned int const count2 = l2->countObjects();
+    // The lists hold their objects for the whole query: read in place.
+    std::vector<ObjectPtr> const& objects1 = l1.m_objects;
+    std::vector<ObjectPtr> const& objects2 = l2.m_objects;
+    unsigned int const count1 = static_cast<unsigned int>(objects1.size());
+    unsigned int const count2 = static_cast<unsigned int>(objects2.size());
     for (unsigned int i = 0; i < count1 && !stopAll; ++i) {
-        ObjectPtr a = l1->object(i);
+        ObjectPtr const& a = objects1[i];
         if (!a)
             continue;
         for (unsigned int j = 0; j < count2 && !stopAll; ++j) {
             if (prioritaryDone && i == r1 && j == r2)
                 continue;
-            ObjectPtr b = l2->object(j);
+            ObjectPtr const& b = objects2[j];
             if (b && b != a)
                 computeForPair(a, b, bound, stopAll);
         }
@@ -106,74 +139,84 @@ void CtvxAnalysis::compute()
     computePrioritaryObjectPair();
 }
 
-void CtvxAnalysis::computeForPair(ObjectPtr& o1, ObjectPtr& o2, float& bound, bool& stopAll)
+void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll)
 {
-    CollisionPtr collision = CtvxCollision::create(o1, o2);
-    DistancePtr distance = CtvxDistance::create(o1, o2);
-    m_lastObject1.reset();
-    m_lastObject2.reset();
+    // The spare results stand in for CtvxCollision::create(o1, o2) and
+    // CtvxDistance::create(o1, o2): same objects, no pairs, the initial
+    // distance and no closest points.
+    if (!m_spare.collision)
+        m_spare.collision = CtvxCollision::create(o1, o2);
+    else
+        m_spare.collision->reuse(o1, o2);
+    if (!m_spare.distance)
+        m_spare.distance = CtvxDistance::create(o1, o2);
+    else
+        m_spare.distance->reuse(o1, o2);
+    CtvxDistance& distance = *m_spare.distance;
+    m_lastPoly1 = nullptr;
+    m_lastPoly2 = nullptr;
     if (m_analysisType != ALL_COLLISIONS)
-        distance->setDistance(bound);
+        distance.setDistance(bound);
 
-    bool collided = false, distanceFound = false, stop = false;
-    computeRecurse(o1, o2, o1, o2, collided, collision, distanceFound, distance, stop);
+    PairState state;
+    state.collision = &m_spare.collision;
+    state.distance = &m_spare.distance;
+    computeRecurse(o1, o2, state);
 
-    if (ObjectPtr const last1 = m_lastObject1.lock())
-        last1->isPrioritaryChildRecurse();
-    if (ObjectPtr const last2 = m_lastObject2.lock())
-        last2->isPrioritaryChildRecurse();
+    if (m_lastPoly1)
+        if (ObjectPtr const last1 = m_lastPoly1->obj())
+            last1->isPrioritaryChildRecurse();
+    if (m_lastPoly2)
+        if (ObjectPtr const last2 = m_lastPoly2->obj())
+            last2->isPrioritaryChildRecurse();
+    m_lastPoly1 = nullptr;
+    m_lastPoly2 = nullptr;
 
-    if (collided) {
+    // A kept result leaves the spares; the next pair makes a new one.
+    if (state.collided) {
         if (m_analysisType != ALL_COLLISIONS)
             stopAll = true;
-        addCollision(collision);
+        m_collisions.push_back(std::move(m_spare.collision));
+        m_spare.collision.reset();
         bound = 0.0f;
-    } else if (distanceFound) {
-        addDistance(distance);
-        bound = distance->distance();
+    } else if (state.distanceFound) {
+        bound = distance.distance();
+        m_distances.push_back(std::move(m_spare.distance));
+        m_spare.distance.reset();
     }
 }
 
-void CtvxAnalysis::computeRecurse(ObjectPtr& o1, ObjectPtr& o2, ObjectPtr const& top1, ObjectPtr const& top2,
-                                  bool& collided, CollisionPtr& collision, bool& distanceFound,
-                                  DistancePtr& distance, bool& stop)
+void CtvxAnalysis::computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state)
 {
-    boost::shared_ptr<CtvxVirtualPolyhedron> v1 = boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(o1);
-    boost::shared_ptr<CtvxVirtualPolyhedron> v2 = boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(o2);
-    boost::shared_ptr<CtvxAssembly> a1, a2;
-    boost::shared_ptr<CtvxPoly> poly1, poly2;
-    if (v1) {
-        poly1 = v1;
-    } else {
-        a1 = boost::dynamic_pointer_cast<CtvxAssembly>(o1);
-        if (a1 && a1->isRegrouped())
-            poly1 = a1->regroupedPoly();
-    }
-    if (v2) {
-        poly2 = v2;
-    } else {
-        a2 = boost::dynamic_pointer_cast<CtvxAssembly>(o2);
-        if (a2 && a2->isRegrouped())
-            poly2 = a2->regroupedPoly();
-    }
+    CtvxVirtualPolyhedron *v1 = nullptr, *v2 = nullptr;
+    CtvxAssembly *a1 = nullptr, *a2 = nullptr;
+    classify(o1.get(), v1, a1);
+    classify(o2.get(), v2, a2);
+    // A regrouped assembly stands for its group; an assembly marked
+    // regrouped without a group is descended like any other.
+    bool const hasPoly1 = v1 || (a1 && a1->m_isRegrouped && a1->m_regroupedPoly);
+    bool const hasPoly2 = v2 || (a2 && a2->m_isRegrouped && a2->m_regroupedPoly);
 
-    if (poly1 && poly2) {
-        computePolyVSPoly(poly1, poly2, collided, collision, distanceFound, distance, stop);
+    if (hasPoly1 && hasPoly2) {
+        // A polyhedron shares its object's ownership.
+        typedef boost::shared_ptr<CtvxPoly> PolyPtr;
+        PolyPtr const poly1 = v1 ? PolyPtr(o1, static_cast<CtvxPoly*>(v1)) : PolyPtr(a1->m_regroupedPoly);
+        PolyPtr const poly2 = v2 ? PolyPtr(o2, static_cast<CtvxPoly*>(v2)) : PolyPtr(a2->m_regroupedPoly);
+        computePolyVSPoly(poly1, poly2, state);
         return;
     }
 
+    CtvxDistance& distance = **state.distance;
     bool analyse = true, distanceSet = false, splitFirst = false;
     if (v1) {
         if (!a2)
             return; // neither a polyhedron nor an assembly: nothing to examine
-        boost::shared_ptr<CtvxGeometry> g1 = v1;
-        analyseObbs(g1, a2, analyse, distanceSet, distance);
+        analyseObbs(v1, a2, analyse, distanceSet, distance);
         splitFirst = false;
     } else if (v2) {
         if (!a1)
             return;
-        boost::shared_ptr<CtvxGeometry> g2 = v2;
-        analyseObbs(g2, a1, analyse, distanceSet, distance);
+        analyseObbs(v2, a1, analyse, distanceSet, distance);
         splitFirst = true;
     } else {
         if (!a1 || !a2)
@@ -181,94 +224,94 @@ void CtvxAnalysis::computeRecurse(ObjectPtr& o1, ObjectPtr& o2, ObjectPtr const&
         analyseObbs(a1, a2, analyse, splitFirst, distanceSet, distance);
     }
 
-    if (distanceSet && !collided)
-        distanceFound = true;
+    if (distanceSet && !state.collided)
+        state.distanceFound = true;
     if (!analyse)
         return;
     if (splitFirst)
-        computeAssemblyChildrenVSObj(a1, o2, top1, top2, collided, collision, distanceFound, distance, stop);
+        computeAssemblyChildrenVSObj(a1, o2, state);
     else
-        computeObjVSAssemblyChildren(o1, a2, top1, top2, collided, collision, distanceFound, distance, stop);
+        computeObjVSAssemblyChildren(o1, a2, state);
 }
 
-void CtvxAnalysis::computeAssemblyChildrenVSObj(boost::shared_ptr<CtvxAssembly>& a1, ObjectPtr& o2,
-                                                ObjectPtr const& top1, ObjectPtr const& top2, bool& collided,
-                                                CollisionPtr& collision, bool& distanceFound,
-                                                DistancePtr& distance, bool& stop)
+// The children and the prioritary child are read in place: nothing changes
+// an assembly's children during a query, and the prioritary children are
+// only written once the object pair is done.
+void CtvxAnalysis::computeAssemblyChildrenVSObj(CtvxAssembly* a1, ObjectPtr const& o2, PairState& state)
 {
-    ObjectPtr p;
-    if (a1->getPrioritaryChild(p) == 0) {
-        computeRecurse(p, o2, top1, top2, collided, collision, distanceFound, distance, stop);
-        if (stop)
+    ObjectPtr const& p = a1->m_prioritaryChild;
+    if (p) {
+        computeRecurse(p, o2, state);
+        if (state.stop)
             return;
     }
-    unsigned int const n = a1->countChildren();
-    for (unsigned int i = 0; i < n && !stop; ++i) {
-        ObjectPtr c = a1->child(i);
+    std::vector<ObjectPtr> const& children = a1->m_children;
+    unsigned int const n = static_cast<unsigned int>(children.size());
+    for (unsigned int i = 0; i < n && !state.stop; ++i) {
+        ObjectPtr const& c = children[i];
         if (c != p)
-            computeRecurse(c, o2, top1, top2, collided, collision, distanceFound, distance, stop);
+            computeRecurse(c, o2, state);
     }
 }
 
-void CtvxAnalysis::computeObjVSAssemblyChildren(ObjectPtr& o1, boost::shared_ptr<CtvxAssembly>& a2,
-                                                ObjectPtr const& top1, ObjectPtr const& top2, bool& collided,
-                                                CollisionPtr& collision, bool& distanceFound,
-                                                DistancePtr& distance, bool& stop)
+void CtvxAnalysis::computeObjVSAssemblyChildren(ObjectPtr const& o1, CtvxAssembly* a2, PairState& state)
 {
-    ObjectPtr p;
-    if (a2->getPrioritaryChild(p) == 0) {
-        computeRecurse(o1, p, top1, top2, collided, collision, distanceFound, distance, stop);
-        if (stop)
+    ObjectPtr const& p = a2->m_prioritaryChild;
+    if (p) {
+        computeRecurse(o1, p, state);
+        if (state.stop)
             return;
     }
-    unsigned int const n = a2->countChildren();
-    for (unsigned int i = 0; i < n && !stop; ++i) {
-        ObjectPtr c = a2->child(i);
+    std::vector<ObjectPtr> const& children = a2->m_children;
+    unsigned int const n = static_cast<unsigned int>(children.size());
+    for (unsigned int i = 0; i < n && !state.stop; ++i) {
+        ObjectPtr const& c = children[i];
         if (c != p)
-            computeRecurse(o1, c, top1, top2, collided, collision, distanceFound, distance, stop);
+            computeRecurse(o1, c, state);
     }
 }
 
-void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly>& p1, boost::shared_ptr<CtvxPoly>& p2,
-                                     bool& collided, CollisionPtr& collision, bool& distanceFound,
-                                     DistancePtr& distance, bool& stop)
+void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
+                                     PairState& state)
 {
     CtvxPolyhedronPolyhedronTypedAnalysis pair(p1, p2);
     bool pairCollided = false, pairDistanceFound = false;
-    pair.compute(m_analysisType, pairCollided, collision, pairDistanceFound, distance);
+    pair.compute(m_analysisType, pairCollided, *state.collision, pairDistanceFound, *state.distance);
+    m_boxTests += pair.boxTests();
+    m_triangleTests += pair.triangleTests();
     if (pairCollided) {
         if (m_analysisType != ALL_COLLISIONS) {
-            stop = true;
-            m_lastObject1 = p1->obj();
-            m_lastObject2 = p2->obj();
+            state.stop = true;
+            m_lastPoly1 = p1.get();
+            m_lastPoly2 = p2.get();
         }
-        collided = true;
-        distanceFound = false;
-    } else if (pairDistanceFound && !collided) {
-        distanceFound = true;
-        m_lastObject1 = p1->obj();
-        m_lastObject2 = p2->obj();
+        state.collided = true;
+        state.distanceFound = false;
+    } else if (pairDistanceFound && !state.collided) {
+        state.distanceFound = true;
+        m_lastPoly1 = p1.get();
+        m_lastPoly2 = p2.get();
     }
 }
 
-bool CtvxAnalysis::boxesNeedDescent(ObjectPtr const& o1, ObjectPtr const& o2, bool& distanceSet,
-                                    DistancePtr& d) const
+bool CtvxAnalysis::boxesNeedDescent(CtvxObject* o1, CtvxObject* o2, bool& distanceSet, CtvxDistance& d) const
 {
-    float const current = d->distance();
+    float const current = d.distance();
     float b = current;
     bool const distanceMode = m_analysisType == EXACT_DISTANCE || m_analysisType == ESTIMATED_DISTANCE;
     int const r = obbOverlapp(o1, o2, distanceMode, b);
-    if (r == 0 || (m_analysisType == EXACT_DISTANCE && d->distance() > b))
+    ++m_boxTests;
+    if (r == 0 || (m_analysisType == EXACT_DISTANCE && d.distance() > b))
         return true;
     if (m_analysisType == ESTIMATED_DISTANCE && current > b) {
-        d->setDistance(b);
+        d.setDistance(b);
         distanceSet = true;
     }
     return false;
 }
 
-void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxAssembly>& a1, boost::shared_ptr<CtvxAssembly>& a2,
-                               bool& analyse, bool& splitFirst, bool& distanceSet, DistancePtr& d) const
+void CtvxAnalysis::analyseObbs(CtvxAssembly* a1, CtvxAssembly* a2, bool& analyse, bool& splitFirst,
+                               bool& distanceSet, CtvxDistance& d) const
 {
     distanceSet = false;
     if (a1->needToRecomputeObb())
@@ -291,8 +334,7 @@ void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxAssembly>& a1, boost::share
         splitFirst = false;
         return;
     }
-    ObjectPtr const o1 = a1, o2 = a2;
-    analyse = boxesNeedDescent(o1, o2, distanceSet, d);
+    analyse = boxesNeedDescent(a1, a2, distanceSet, d);
     if (!analyse)
         return;
     if (a1->isRegrouped())
@@ -303,8 +345,8 @@ void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxAssembly>& a1, boost::share
         splitFirst = a1->enclosingObb()->size() >= a2->enclosingObb()->size();
 }
 
-void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxGeometry>& g, boost::shared_ptr<CtvxAssembly>& a,
-                               bool& analyse, bool& distanceSet, DistancePtr& d) const
+void CtvxAnalysis::analyseObbs(CtvxGeometry* g, CtvxAssembly* a, bool& analyse, bool& distanceSet,
+                               CtvxDistance& d) const
 {
     distanceSet = false;
     if (a->needToRecomputeObb())
@@ -319,12 +361,11 @@ void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxGeometry>& g, boost::shared
         analyse = true;
         return;
     }
-    ObjectPtr const oa = a, og = g;
-    analyse = boxesNeedDescent(oa, og, distanceSet, d);
+    analyse = boxesNeedDescent(a, g, distanceSet, d);
 }
 
-void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxGeometry>& g1, boost::shared_ptr<CtvxGeometry>& g2,
-                               bool& analyse, bool& distanceSet, DistancePtr& d) const
+void CtvxAnalysis::analyseObbs(CtvxGeometry* g1, CtvxGeometry* g2, bool& analyse, bool& distanceSet,
+                               CtvxDistance& d) const
 {
     distanceSet = false;
     if (g1->needToRecomputeObb())
@@ -335,11 +376,10 @@ void CtvxAnalysis::analyseObbs(boost::shared_ptr<CtvxGeometry>& g1, boost::share
         analyse = false;
         return;
     }
-    ObjectPtr const o1 = g1, o2 = g2;
-    analyse = boxesNeedDescent(o1, o2, distanceSet, d);
+    analyse = boxesNeedDescent(g1, g2, distanceSet, d);
 }
 
-int CtvxAnalysis::obbOverlapp(ObjectPtr const& o1, ObjectPtr const& o2, bool distanceMode, float& bound) const
+int CtvxAnalysis::obbOverlapp(CtvxObject* o1, CtvxObject* o2, bool distanceMode, float& bound) const
 {
     CtvxObjectOBB* const box1 = o1->enclosingObb();
     CtvxObjectOBB* const box2 = o2->enclosingObb();
@@ -357,17 +397,16 @@ int CtvxAnalysis::obbOverlapp(ObjectPtr const& o1, ObjectPtr const& o2, bool dis
     return CtvxProximityKernels::boxBoxSeparation(h1, h2, rel, distanceMode, bound);
 }
 
-int CtvxAnalysis::getPrioritaryObjects(boost::shared_ptr<CtvxCollisionList> const& l1,
-                                       boost::shared_ptr<CtvxCollisionList> const& l2, ObjectPtr& o1,
+int CtvxAnalysis::getPrioritaryObjects(CtvxCollisionList const& l1, CtvxCollisionList const& l2, ObjectPtr& o1,
                                        unsigned int& rank1, ObjectPtr& o2, unsigned int& rank2) const
 {
     if (m_prioritaryPairs.empty())
         return -1;
     o1 = m_prioritaryPairs.front().first.lock();
-    if (!o1 || l1->getObjectRank(o1, rank1) != 0)
+    if (!o1 || l1.getObjectRank(o1, rank1) != 0)
         return -1;
     o2 = m_prioritaryPairs.front().second.lock();
-    if (!o2 || l2->getObjectRank(o2, rank2) != 0)
+    if (!o2 || l2.getObjectRank(o2, rank2) != 0)
         return -1;
     return 0;
 }

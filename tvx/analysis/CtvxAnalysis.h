@@ -78,29 +78,45 @@ private:
     typedef boost::shared_ptr<CtvxCollision> CollisionPtr;
     typedef boost::shared_ptr<CtvxDistance> DistancePtr;
 
-    void computeForPair(ObjectPtr& o1, ObjectPtr& o2, float& bound, bool& stopAll);
-    void computeRecurse(ObjectPtr& o1, ObjectPtr& o2, ObjectPtr const& top1, ObjectPtr const& top2, bool& collided,
-                        CollisionPtr& collision, bool& distanceFound, DistancePtr& distance, bool& stop);
-    void computeAssemblyChildrenVSObj(boost::shared_ptr<CtvxAssembly>& a1, ObjectPtr& o2, ObjectPtr const& top1,
-                                      ObjectPtr const& top2, bool& collided, CollisionPtr& collision,
-                                      bool& distanceFound, DistancePtr& distance, bool& stop);
-    void computeObjVSAssemblyChildren(ObjectPtr& o1, boost::shared_ptr<CtvxAssembly>& a2, ObjectPtr const& top1,
-                                      ObjectPtr const& top2, bool& collided, CollisionPtr& collision,
-                                      bool& distanceFound, DistancePtr& distance, bool& stop);
-    void computePolyVSPoly(boost::shared_ptr<CtvxPoly>& p1, boost::shared_ptr<CtvxPoly>& p2, bool& collided,
-                           CollisionPtr& collision, bool& distanceFound, DistancePtr& distance, bool& stop);
-    void analyseObbs(boost::shared_ptr<CtvxAssembly>& a1, boost::shared_ptr<CtvxAssembly>& a2, bool& analyse,
-                     bool& splitFirst, bool& distanceSet, DistancePtr& d) const;
-    void analyseObbs(boost::shared_ptr<CtvxGeometry>& g, boost::shared_ptr<CtvxAssembly>& a, bool& analyse,
-                     bool& distanceSet, DistancePtr& d) const;
-    void analyseObbs(boost::shared_ptr<CtvxGeometry>& g1, boost::shared_ptr<CtvxGeometry>& g2, bool& analyse,
-                     bool& distanceSet, DistancePtr& d) const;
+    // What the descent of one object pair carries: the flags raised so far
+    // and the two results that every poly pair of the object pair fills.
+    struct PairState {
+        bool collided = false;      // contact was found
+        bool distanceFound = false; // the distance result was lowered
+        bool stop = false;          // end the descent
+        CollisionPtr* collision = nullptr;
+        DistancePtr* distance = nullptr;
+    };
+
+    // A result pair that a pair left empty is reset and serves the next pair
+    // instead of being freed: a query whose pairs find nothing allocates
+    // nothing. Copying an analysis must not copy these, or two analyses
+    // would fill (and hand out) the same objects.
+    struct SpareResults {
+        CollisionPtr collision;
+        DistancePtr distance;
+        SpareResults() = default;
+        SpareResults(SpareResults const&) {}
+        SpareResults& operator=(SpareResults const&) { return *this; }
+    };
+
+    // The objects are held by the lists and assemblies that name them for
+    // the whole query, so the descent passes references to those owners.
+    void computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll);
+    void computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state);
+    void computeAssemblyChildrenVSObj(CtvxAssembly* a1, ObjectPtr const& o2, PairState& state);
+    void computeObjVSAssemblyChildren(ObjectPtr const& o1, CtvxAssembly* a2, PairState& state);
+    void computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
+                           PairState& state);
+    void analyseObbs(CtvxAssembly* a1, CtvxAssembly* a2, bool& analyse, bool& splitFirst, bool& distanceSet,
+                     CtvxDistance& d) const;
+    void analyseObbs(CtvxGeometry* g, CtvxAssembly* a, bool& analyse, bool& distanceSet, CtvxDistance& d) const;
+    void analyseObbs(CtvxGeometry* g1, CtvxGeometry* g2, bool& analyse, bool& distanceSet, CtvxDistance& d) const;
     // Shared tail of the three analyseObbs: the box test and its outcome.
-    bool boxesNeedDescent(ObjectPtr const& o1, ObjectPtr const& o2, bool& distanceSet, DistancePtr& d) const;
-    int obbOverlapp(ObjectPtr const& o1, ObjectPtr const& o2, bool distanceMode, float& bound) const;
-    int getPrioritaryObjects(boost::shared_ptr<CtvxCollisionList> const& l1,
-                             boost::shared_ptr<CtvxCollisionList> const& l2, ObjectPtr& o1, unsigned int& rank1,
-                             ObjectPtr& o2, unsigned int& rank2) const;
+    bool boxesNeedDescent(CtvxObject* o1, CtvxObject* o2, bool& distanceSet, CtvxDistance& d) const;
+    int obbOverlapp(CtvxObject* o1, CtvxObject* o2, bool distanceMode, float& bound) const;
+    int getPrioritaryObjects(CtvxCollisionList const& l1, CtvxCollisionList const& l2, ObjectPtr& o1,
+                             unsigned int& rank1, ObjectPtr& o2, unsigned int& rank2) const;
     void computePrioritaryObjectPair();
     void sortDistancesVector();
 
@@ -109,9 +125,20 @@ private:
     EAnalysisType m_analysisType;
     std::vector<DistancePtr> m_distances;
     std::vector<CollisionPtr> m_collisions;
-    boost::weak_ptr<CtvxObject> m_lastObject1;
-    boost::weak_ptr<CtvxObject> m_lastObject2;
+    // The two polys of the last poly pair that was found in contact or that
+    // lowered the distance, during the object pair being analysed; their
+    // owning objects become the prioritary branches of their assemblies.
+    // Plain pointers: the polys live at least as long as the query.
+    CtvxPoly* m_lastPoly1 = nullptr;
+    CtvxPoly* m_lastPoly2 = nullptr;
     std::vector<std::pair<boost::weak_ptr<CtvxObject>, boost::weak_ptr<CtvxObject>>> m_prioritaryPairs;
+    SpareResults m_spare;
+
+    // Box tests (enclosing boxes and tree boxes) and triangle tests of the
+    // last compute(), read by benchmarks and tests through a probe.
+    friend struct CtvxAnalysisProbe;
+    mutable unsigned long m_boxTests = 0;
+    unsigned long m_triangleTests = 0;
 
     static unsigned int s_collisionCount;
 };

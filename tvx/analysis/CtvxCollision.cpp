@@ -3,12 +3,22 @@
 #include <tvx/analysis/CtvxGeometrySubElement.h>
 #include <tvx/scene/CtvxObject.h>
 
+#include <boost/make_shared.hpp>
+
+#include <utility>
+
+namespace {
+// A result and its reference counts in one allocation; the derived type only
+// opens the protected constructor to make_shared.
+struct MadeCollision : CtvxCollision {};
+} // namespace
+
 CtvxCollision::CtvxCollision() = default;
 CtvxCollision::~CtvxCollision() = default;
 
 boost::shared_ptr<CtvxCollision> CtvxCollision::create()
 {
-    boost::shared_ptr<CtvxCollision> c(new CtvxCollision());
+    boost::shared_ptr<CtvxCollision> c = boost::make_shared<MadeCollision>();
     c->init();
     return c;
 }
@@ -16,7 +26,7 @@ boost::shared_ptr<CtvxCollision> CtvxCollision::create()
 boost::shared_ptr<CtvxCollision> CtvxCollision::create(boost::shared_ptr<CtvxObject> const& o1,
                                                        boost::shared_ptr<CtvxObject> const& o2)
 {
-    boost::shared_ptr<CtvxCollision> c(new CtvxCollision());
+    boost::shared_ptr<CtvxCollision> c = boost::make_shared<MadeCollision>();
     c->init(o1, o2);
     return c;
 }
@@ -55,4 +65,17 @@ void CtvxCollision::addPair(boost::shared_ptr<CtvxGeometrySubElement> const& fir
                             boost::shared_ptr<CtvxGeometrySubElement> const& second)
 {
     m_pairs.push_back(Pair{first, second});
+}
+
+void CtvxCollision::addPair(boost::shared_ptr<CtvxGeometrySubElement>&& first,
+                            boost::shared_ptr<CtvxGeometrySubElement>&& second)
+{
+    m_pairs.push_back(Pair{std::move(first), std::move(second)});
+}
+
+void CtvxCollision::reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2)
+{
+    m_object1 = o1;
+    m_object2 = o2;
+    m_pairs.clear();
 }

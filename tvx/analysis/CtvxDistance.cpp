@@ -3,7 +3,13 @@
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/scene/CtvxObject.h>
 
+#include <boost/make_shared.hpp>
+
 namespace {
+// A result and its reference counts in one allocation; the derived type only
+// opens the protected constructor to make_shared.
+struct MadeDistance : CtvxDistance {};
+
 // The starting bound of every distance query, as single precision.
 float const kInitialDistance = 1.0e13f;
 } // namespace
@@ -13,7 +19,7 @@ CtvxDistance::~CtvxDistance() = default;
 
 boost::shared_ptr<CtvxDistance> CtvxDistance::create()
 {
-    boost::shared_ptr<CtvxDistance> d(new CtvxDistance());
+    boost::shared_ptr<CtvxDistance> d = boost::make_shared<MadeDistance>();
     d->init();
     return d;
 }
@@ -21,7 +27,7 @@ boost::shared_ptr<CtvxDistance> CtvxDistance::create()
 boost::shared_ptr<CtvxDistance> CtvxDistance::create(boost::shared_ptr<CtvxObject> const& o1,
                                                      boost::shared_ptr<CtvxObject> const& o2)
 {
-    boost::shared_ptr<CtvxDistance> d(new CtvxDistance());
+    boost::shared_ptr<CtvxDistance> d = boost::make_shared<MadeDistance>();
     d->init(o1, o2);
     return d;
 }
@@ -60,6 +66,15 @@ int CtvxDistance::getObject2(boost::shared_ptr<CtvxObject>& out) const
 {
     out = m_object2.lock();
     return out ? 0 : -1;
+}
+
+void CtvxDistance::reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2)
+{
+    m_object1 = o1;
+    m_object2 = o2;
+    m_distance = kInitialDistance;
+    m_closestPoint1.reset();
+    m_closestPoint2.reset();
 }
 
 void CtvxDistance::setDistance(float d)

@@ -2,6 +2,14 @@
 
 #include <tvx/scene/CtvxGeometry.h>
 
+#include <boost/make_shared.hpp>
+
+namespace {
+// A point and its reference counts in one allocation; the derived type only
+// opens the protected constructor to make_shared.
+struct MadeGeometryPoint : CtvxGeometryPoint {};
+} // namespace
+
 CtvxGeometryPoint::CtvxGeometryPoint() = default;
 CtvxGeometryPoint::~CtvxGeometryPoint() = default;
 
@@ -9,7 +17,7 @@ boost::shared_ptr<CtvxGeometryPoint> CtvxGeometryPoint::create(boost::shared_ptr
                                                                CqarPoint3 const& absolute,
                                                                CqarPoint3 const& relative)
 {
-    boost::shared_ptr<CtvxGeometryPoint> p(new CtvxGeometryPoint());
+    boost::shared_ptr<CtvxGeometryPoint> p = boost::make_shared<MadeGeometryPoint>();
     p->init(g, absolute, relative);
     return p;
 }

@@ -75,6 +75,8 @@ protected:
 
 private:
     friend class CtvxObject;
+    // The query descent reads the children in place.
+    friend class CtvxAnalysis;
 
     void activation(bool b, bool& changed) override;
     void setToleranceRecurse(double t) override;

@@ -44,6 +44,9 @@ protected:
     void init(boost::shared_ptr<CtvxCollisionList> const& other);
 
 private:
+    // The query reads the objects in place.
+    friend class CtvxAnalysis;
+
     void resetList() { m_objects.clear(); }
     void complementStep(boost::shared_ptr<CtvxObject> const& x, CtvxCollisionList& out) const;
     void invariant() const {}
