@@ -231,7 +231,9 @@ bool CtvxPolyhedronOBBTreeFactory::readDirect(unsigned int n)
 
 void CtvxPolyhedronOBBTreeFactory::readTriangles(unsigned int n)
 {
-    m_vertices.resize(static_cast<std::size_t>(n) * 9);
+    // Three floats of padding, so that four-float loads at a triangle's last
+    // vertex stay inside the array.
+    m_vertices.assign(static_cast<std::size_t>(n) * 9 + 3, 0.0f);
     m_centroidSums.clear();
     if (!readDirect(n)) {
         bool exact = true;
@@ -719,6 +721,29 @@ void CtvxPolyhedronOBBTreeFactory::principalAxesAbout(int first, int count, Boun
     // float addition does not reassociate.
     float s00 = 0.0f, s01 = 0.0f, s02 = 0.0f, s11 = 0.0f, s12 = 0.0f, s22 = 0.0f;
     float const* v = &m_vertices[static_cast<std::size_t>(first) * 9];
+#if TVX_BUILD_SSE2
+    // The six sums side by side, (s00 s01 s02 s11) and (s12 s22 . .): each
+    // lane adds the same products in the same order as the scalar sums.
+    __m128 const centre = _mm_setr_ps(c[0], c[1], c[2], 0.0f);
+    __m128 accA = _mm_setzero_ps(), accB = _mm_setzero_ps();
+    for (int i = 0; i < count; ++i, v += 9)
+        for (int j = 0; j < 3; ++j) {
+            __m128 const d = _mm_sub_ps(_mm_loadu_ps(v + 3 * j), centre);
+            accA = _mm_add_ps(accA, _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 0, 0, 0)),
+                                               _mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 2, 1, 0))));
+            accB = _mm_add_ps(accB, _mm_mul_ps(_mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 3, 2, 1)),
+                                               _mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 3, 2, 2))));
+        }
+    float sumsA[4], sumsB[4];
+    _mm_storeu_ps(sumsA, accA);
+    _mm_storeu_ps(sumsB, accB);
+    s00 = sumsA[0];
+    s01 = sumsA[1];
+    s02 = sumsA[2];
+    s11 = sumsA[3];
+    s12 = sumsB[0];
+    s22 = sumsB[1];
+#else
     for (int i = 0; i < count; ++i, v += 9) {
         for (int j = 0; j < 3; ++j) {
             float const dx = v[3 * j] - c[0];
@@ -732,6 +757,7 @@ void CtvxPolyhedronOBBTreeFactory::principalAxesAbout(int first, int count, Boun
             s22 += dz * dz;
         }
     }
+#endif
     float scatter[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
     principalAxes(scatter, axes);
 }
