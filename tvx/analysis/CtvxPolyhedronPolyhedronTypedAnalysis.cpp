@@ -261,6 +261,47 @@ inline float centroidLineGap(float const (&h)[3], float const (&v)[3][3])
     return nearest - (h[0] * std::fabs(ux) + h[1] * std::fabs(uy) + h[2] * std::fabs(uz));
 }
 
+// The separation of two boxes along a unit axis u given in box 1's frame,
+// box 2 lying on the positive side.
+inline float axisGap(float const (&h1)[3], float const (&h2)[3], CtvxMat4 const& r, float const (&u)[3])
+{
+    float const along = r(0, 3) * u[0] + r(1, 3) * u[1] + r(2, 3) * u[2];
+    float reach = h1[0] * std::fabs(u[0]) + h1[1] * std::fabs(u[1]) + h1[2] * std::fabs(u[2]);
+    for (int j = 0; j < 3; ++j)
+        reach += h2[j] * std::fabs(r(0, j) * u[0] + r(1, j) * u[1] + r(2, j) * u[2]);
+    return along - reach;
+}
+
+// The separation of a box centred at the origin, axis-aligned, and a
+// triangle given in its frame, along a unit axis u in that frame; the
+// triangle lies on the positive side of the box, or on the negative side when
+// `behind`.
+inline float axisGap(float const (&h)[3], float const (&v)[3][3], float const (&u)[3], bool behind)
+{
+    float lo = v[0][0] * u[0] + v[0][1] * u[1] + v[0][2] * u[2];
+    float hi = lo;
+    for (int k = 1; k < 3; ++k) {
+        float const p = v[k][0] * u[0] + v[k][1] * u[1] + v[k][2] * u[2];
+        lo = p < lo ? p : lo;
+        hi = p > hi ? p : hi;
+    }
+    float const reach = h[0] * std::fabs(u[0]) + h[1] * std::fabs(u[1]) + h[2] * std::fabs(u[2]);
+    return (behind ? -hi : lo) - reach;
+}
+
+// Rotation block of m applied to u.
+inline void rotate(CtvxMat4 const& m, float const (&u)[3], float (&out)[3])
+{
+    for (int i = 0; i < 3; ++i)
+        out[i] = m(i, 0) * u[0] + m(i, 1) * u[1] + m(i, 2) * u[2];
+}
+
+// The next float above a positive finite x (the box test's bound).
+inline float justAbove(float x)
+{
+    return std::nextafter(x, std::numeric_limits<float>::infinity());
+}
+
 float const MinusInfinity = -std::numeric_limits<float>::infinity();
 
 } // namespace
@@ -490,6 +531,29 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     m_direct2 = directMeshOf(m_poly2);
     m_margin = boundMargin();
     m_bestRanked = false;
+    // Near their closest points two surfaces are apart along the line that
+    // joins those points, and stay nearly so around them: boxes tested
+    // along it prune where the box test's own axes, tied to the boxes, see
+    // them almost touching. Every unit axis gives a sound bound, so the axis
+    // follows the best pair as it improves, starting from the hint.
+    float axis1[3] = {0, 0, 0}, axis2[3] = {0, 0, 0};
+    bool hasAxis = false;
+    auto aim = [&](CqarPoint3 const& from, CqarPoint3 const& to) {
+        float const d[3] = {static_cast<float>(to[0] - from[0]), static_cast<float>(to[1] - from[1]),
+                            static_cast<float>(to[2] - from[2])};
+        float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        if (!(len > 0.0f) || !std::isfinite(len))
+            return;
+        for (int i = 0; i < 3; ++i)
+            axis1[i] = d[i] / len;
+        // The same axis in frame 2: transposed rotation of frame 2 into 1.
+        for (int j = 0; j < 3; ++j)
+            axis2[j] = m_poly2ToPoly1(0, j) * axis1[0] + m_poly2ToPoly1(1, j) * axis1[1] +
+                       m_poly2ToPoly1(2, j) * axis1[2];
+        hasAxis = true;
+    };
+    if (m_closestTriangle1 >= 0 && m_closestTriangle2 >= 0)
+        aim(m_closestPoint1, m_closestPoint2);
     steps.clear();
     // Two children are pushed for one popped, so the stack holds at most one
     // pending sibling per level.
@@ -511,13 +575,20 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             boxHalfLengths(m_obbs2 + s.second, m_tree2, h2);
             CtvxMat4 const r = s.toBox1 * s.place2;
             ++m_boxTests;
-            float const gap = centreLineGap(h1, h2, r) - m_polyTolerance - m_margin;
+            float gap = centreLineGap(h1, h2, r);
+            if (hasAxis) {
+                float u[3];
+                rotate(s.toBox1, axis2, u);
+                float const g = axisGap(h1, h2, r, u);
+                gap = g > gap ? g : gap;
+            }
+            gap = gap - m_polyTolerance - m_margin;
             if (current < gap)
                 return false;
             // The box test stops as soon as an axis separates by more than
             // the bound it is given: starting just above the best distance,
             // such a stop proves the pair cannot even tie.
-            float bound = std::nextafter(current, std::numeric_limits<float>::infinity());
+            float bound = justAbove(current);
             int const result =
                 CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
             s.bound = result == 0 ? MinusInfinity : bound;
@@ -530,21 +601,33 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             float h[3];
             boxHalfLengths(box1 ? m_obbs1 + s.first : m_obbs2 + s.second, box1 ? m_tree1 : m_tree2, h);
             float v[3][3];
+            float u[3];
             if (box1) {
                 readTriangle(m_poly2, m_direct2, triangleOf(s.second), tri2);
                 for (int k = 0; k < 3; ++k)
                     PmM(v[k], tri2[k], s.toBox1);
+                if (hasAxis)
+                    rotate(s.toBox1, axis2, u);
             } else {
                 readTriangle(m_poly1, m_direct1, triangleOf(s.first), tri1);
                 CtvxMat4 const toBox2 = (m_poly2ToPoly1 * s.place2).inverse();
                 for (int k = 0; k < 3; ++k)
                     PmM(v[k], tri1[k], toBox2);
+                if (hasAxis)
+                    rotate(toBox2, axis1, u);
             }
             ++m_boxTests;
-            float const gap = centroidLineGap(h, v) - m_polyTolerance - m_margin;
+            float gap = centroidLineGap(h, v);
+            if (hasAxis) {
+                // A triangle of set 2 lies ahead of a box of set 1 along the
+                // axis, a triangle of set 1 behind a box of set 2.
+                float const g = axisGap(h, v, u, !box1);
+                gap = g > gap ? g : gap;
+            }
+            gap = gap - m_polyTolerance - m_margin;
             if (current < gap)
                 return false;
-            float bound = std::nextafter(current, std::numeric_limits<float>::infinity());
+            float bound = justAbove(current);
             int const result =
                 CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
             s.bound = result == 0 ? MinusInfinity : bound;
@@ -577,8 +660,10 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             m_closestPoint1.setValue(pp[0], pp[1], pp[2]);
             m_closestTriangle2 = static_cast<int>(t2);
             m_closestPoint2.setValue(qq[0], qq[1], qq[2]);
-            if (lower)
+            if (lower) {
                 m_distance->setDistance(d);
+                aim(m_closestPoint1, m_closestPoint2);
+            }
             m_isDistanceFound = true;
             m_bestRanked = true;
             m_bestRank[0] = s.rank[0];
@@ -639,6 +724,10 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             keep[i] = evaluate(c);
             if (contact)
                 return false;
+            // A child's triangles are some of its parent's, so they are at
+            // least as far as the parent's bound says.
+            if (keep[i] && s.bound > c.bound)
+                c.bound = s.bound;
         }
         // The nearer child is examined first (pushed last); on equal bounds,
         // the first child.
