@@ -300,12 +300,20 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
     // post-order and ranks are handed out in the order of the recursive
     // description: both children's ranks before either subtree is built.
     // A node's bounds come from its parent's split pass when the data allow
-    // gathering them out of order.
+    // gathering them out of order, and the principal axes of two sibling
+    // boxes are solved together as soon as their ranges are known (a box
+    // depends only on the triangles of its range and their order, which
+    // nothing changes before the box is built).
     m_stack.clear();
-    StackEntry root{nodeRank, first, count, 1, {}};
+    StackEntry root{};
+    root.nodeRank = nodeRank;
+    root.first = first;
+    root.count = count;
+    root.depth = 1;
     if (m_orderFree)
         orderFreeBounds(first, count, root.bounds);
     m_stack.push_back(root);
+    bool const pairAxes = m_orderFree && m_algoObbPlacement != OBB_PLACEMENT_AABB_LIKE;
     while (!m_stack.empty()) {
         StackEntry const e = m_stack.back();
         m_stack.pop_back();
@@ -318,50 +326,69 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
             m_tree->m_depth = e.depth;
 
         int nLeft = 0;
-        Bounds left, right;
-        buildNode(e.nodeRank, e.first, e.count, e.bounds, nLeft, left, right);
+        StackEntry left{}, right{};
+        buildNode(e, nLeft, left.bounds, right.bounds);
         CtvxOBB& box = m_treeObbs[e.nodeRank];
-        m_stack.push_back({-1, e.first, 0, 0, {}});
+        StackEntry report{};
+        report.nodeRank = -1;
+        report.first = e.first;
+        m_stack.push_back(report);
         int const nRight = e.count - nLeft;
+        left.first = e.first;
+        left.count = nLeft;
+        left.depth = e.depth + 1;
+        right.first = e.first + nLeft;
+        right.count = nRight;
+        right.depth = e.depth + 1;
         if (nLeft == 1) {
             box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first)]));
             if (e.count == 2) {
                 box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first) + 1]));
             } else {
-                int const r = m_nextObbRank++;
-                box.child2Rank(r);
-                m_stack.push_back({r, e.first + 1, e.count - 1, e.depth + 1, right});
+                right.nodeRank = m_nextObbRank++;
+                box.child2Rank(right.nodeRank);
+                m_stack.push_back(right);
             }
         } else if (nRight == 1) {
-            int const r = m_nextObbRank++;
-            box.child1Rank(r);
+            left.nodeRank = m_nextObbRank++;
+            box.child1Rank(left.nodeRank);
             box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first + nLeft)]));
-            m_stack.push_back({r, e.first, nLeft, e.depth + 1, left});
+            m_stack.push_back(left);
         } else {
-            int const r = m_nextObbRank;
+            left.nodeRank = m_nextObbRank;
+            right.nodeRank = m_nextObbRank + 1;
             m_nextObbRank += 2;
-            box.child1Rank(r);
-            box.child2Rank(r + 1);
-            m_stack.push_back({r + 1, e.first + nLeft, nRight, e.depth + 1, right});
-            m_stack.push_back({r, e.first, nLeft, e.depth + 1, left});
+            box.child1Rank(left.nodeRank);
+            box.child2Rank(right.nodeRank);
+            if (pairAxes) {
+                float sl[3][3], sr[3][3], dl[3], dr[3], vl[3][3], vr[3][3];
+                scatterAbout(left.first, left.count, left.bounds, sl);
+                scatterAbout(right.first, right.count, right.bounds, sr);
+                jacobiPair(sl, dl, vl, sr, dr, vr);
+                axesFromEigen(dl, vl, left.axes);
+                axesFromEigen(dr, vr, right.axes);
+                left.hasAxes = right.hasAxes = true;
+            }
+            m_stack.push_back(right);
+            m_stack.push_back(left);
         }
     }
 }
 
-void CtvxPolyhedronOBBTreeFactory::buildNode(int nodeRank, int first, int count, Bounds const& given, int& nLeft,
-                                             Bounds& left, Bounds& right)
+void CtvxPolyhedronOBBTreeFactory::buildNode(StackEntry const& node, int& nLeft, Bounds& left, Bounds& right)
 {
-    Bounds b = given;
+    Bounds b = node.bounds;
     if (!m_orderFree)
-        rangeBounds(first, count, b.lo, b.hi);
+        rangeBounds(node.first, node.count, b.lo, b.hi);
     CqarVect3 axis(1.0, 0.0, 0.0);
     double splitValue = 0.0;
-    CtvxOBB& box = m_treeObbs[nodeRank];
+    CtvxOBB& box = m_treeObbs[node.nodeRank];
     if (m_algoObbPlacement == OBB_PLACEMENT_AABB_LIKE)
         fitAabbLike(box, b, axis, splitValue);
     else
-        fitDefault(box, first, count, b, axis, splitValue);
-    mendAndSplit(s_conservativeBoxes ? &box : nullptr, first, count, axis, splitValue, nLeft, left, right);
+        fitDefault(box, node.first, node.count, b, node.hasAxes ? node.axes : nullptr, axis, splitValue);
+    mendAndSplit(s_conservativeBoxes ? &box : nullptr, node.first, node.count, axis, splitValue, nLeft, left,
+                 right);
 }
 
 void CtvxPolyhedronOBBTreeFactory::orderFreeBounds(int first, int count, Bounds& b) const
@@ -599,16 +626,19 @@ void CtvxPolyhedronOBBTreeFactory::obbFitToSetOfTriangles_Default(int nodeRank, 
     Bounds b;
     rangeBounds(first, count, b.lo, b.hi);
     CtvxOBB& box = m_treeObbs[nodeRank];
-    fitDefault(box, first, count, b, axis, splitValue);
+    fitDefault(box, first, count, b, nullptr, axis, splitValue);
     if (s_conservativeBoxes)
         enlargeToContain(box, first, count);
 }
 
-void CtvxPolyhedronOBBTreeFactory::fitDefault(CtvxOBB& box, int first, int count, Bounds const& b, CqarVect3& axis,
-                                              double& splitValue)
+void CtvxPolyhedronOBBTreeFactory::fitDefault(CtvxOBB& box, int first, int count, Bounds const& b,
+                                              float const (*givenAxes)[3], CqarVect3& axis, double& splitValue)
 {
     float axes[3][3];
-    principalAxesAbout(first, count, b, axes);
+    if (givenAxes)
+        std::memcpy(axes, givenAxes, sizeof axes);
+    else
+        principalAxesAbout(first, count, b, axes);
     float dims[2][3];
     bool tameAxes = true;
     for (int i = 0; i < 3; ++i)
@@ -714,6 +744,13 @@ void CtvxPolyhedronOBBTreeFactory::setOfTrianglesComputePrincipalAxis(int first,
 
 void CtvxPolyhedronOBBTreeFactory::principalAxesAbout(int first, int count, Bounds const& b, float (*axes)[3]) const
 {
+    float scatter[3][3];
+    scatterAbout(first, count, b, scatter);
+    principalAxes(scatter, axes);
+}
+
+void CtvxPolyhedronOBBTreeFactory::scatterAbout(int first, int count, Bounds const& b, float (*scatter)[3]) const
+{
     float const c[3] = {(b.lo[0] + b.hi[0]) * 0.5f, (b.lo[1] + b.hi[1]) * 0.5f, (b.lo[2] + b.hi[2]) * 0.5f};
 
     // Scatter about the centre of the bounds (not the mean), one term per
@@ -758,8 +795,8 @@ void CtvxPolyhedronOBBTreeFactory::principalAxesAbout(int first, int count, Boun
         }
     }
 #endif
-    float scatter[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
-    principalAxes(scatter, axes);
+    float const sums[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
+    std::memcpy(scatter, sums, sizeof sums);
 }
 
 void CtvxPolyhedronOBBTreeFactory::obbComputeDimensions(int first, int count, float (*axes)[3],
@@ -856,7 +893,11 @@ void CtvxPolyhedronOBBTreeFactory::principalAxes(float (*scatter)[3], float (*ax
     float d[3];
     float v[3][3];
     jacobi(scatter, d, v);
+    axesFromEigen(d, v, axes);
+}
 
+void CtvxPolyhedronOBBTreeFactory::axesFromEigen(float const* d, float (*v)[3], float (*axes)[3])
+{
     // With d0 == d1, index 1 counts as the larger; index 2 leads only when
     // strictly larger than both.
     int h = d[0] > d[1] ? 0 : 1;
@@ -883,71 +924,144 @@ void CtvxPolyhedronOBBTreeFactory::principalAxes(float (*scatter)[3], float (*ax
     }
 }
 
-int CtvxPolyhedronOBBTreeFactory::jacobi(float (*a)[3], float* d, float (*v)[3])
+namespace {
+
+// One run of the cyclic Jacobi method, cut into the steps that jacobi() and
+// jacobiPair() drive: a run's arithmetic is the same whichever drives it.
+struct JacobiRun {
+    float (*a)[3];
+    float* d;
+    float (*v)[3];
+    float b[3];
+    float z[3];
+    float threshold;
+    int result; // -2 while running, else as jacobi() returns
+};
+
+inline void jacobiStart(JacobiRun& r, float (*a)[3], float* d, float (*v)[3])
 {
-    float b[3], z[3];
+    r.a = a;
+    r.d = d;
+    r.v = v;
+    r.threshold = 0.0f;
+    r.result = -2;
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j)
             v[i][j] = i == j ? 1.0f : 0.0f;
-        b[i] = d[i] = a[i][i];
-        z[i] = 0.0f;
+        r.b[i] = d[i] = a[i][i];
+        r.z[i] = 0.0f;
     }
-    for (int sweep = 0; sweep < 50; ++sweep) {
-        float const sm = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
-        if (static_cast<double>(sm) < kJacobiStop)
-            return sweep;
-        // Early sweeps only rotate away the large entries (sm / 45 each).
-        float const threshold = sweep < 3 ? 0.2f * sm * 0.11111111f : 0.0f;
-        static int const pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
-        for (auto const& pq : pairs) {
-            int const p = pq[0];
-            int const q = pq[1];
-            float const g = 100.0f * std::fabs(a[p][q]);
-            if (sweep > 3 && std::fabs(d[p]) + g == std::fabs(d[p]) && std::fabs(d[q]) + g == std::fabs(d[q])) {
-                // The entry is negligible against both diagonal entries.
-                a[p][q] = 0.0f;
-            } else if (std::fabs(a[p][q]) > threshold) {
-                float h = d[q] - d[p];
-                float t;
-                if (std::fabs(h) + g == std::fabs(h)) {
-                    t = a[p][q] / h;
-                } else {
-                    float const theta = 0.5f * h / a[p][q];
-                    float const theta2 = theta * theta;
-                    t = static_cast<float>(1.0 / (static_cast<double>(std::fabs(theta)) +
-                                                  std::sqrt(1.0 + static_cast<double>(theta2))));
-                    if (theta < 0.0f)
-                        t = -t;
-                }
-                float const c = 1.0f / std::sqrt(1.0f + t * t);
-                float const s = t * c;
-                float const tau = s / (1.0f + c);
-                h = t * a[p][q];
-                z[p] -= h;
-                z[q] += h;
-                d[p] -= h;
-                d[q] += h;
-                a[p][q] = 0.0f;
-                // The one remaining off-diagonal pair, read from the upper
-                // triangle: j > q for (0, 1), p < j < q for (0, 2), j < p for
-                // (1, 2).
-                if (p == 0 && q == 1)
-                    rotatePair(a[0][2], a[1][2], s, tau);
-                else if (p == 0)
-                    rotatePair(a[0][1], a[1][2], s, tau);
-                else
-                    rotatePair(a[0][1], a[0][2], s, tau);
-                for (int j = 0; j < 3; ++j)
-                    rotatePair(v[j][p], v[j][q], s, tau);
-            }
+}
+
+// The stop test at the start of a sweep; false when the run has ended.
+inline bool jacobiSweepBegins(JacobiRun& r, int sweep)
+{
+    float (*a)[3] = r.a;
+    float const sm = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
+    if (static_cast<double>(sm) < kJacobiStop) {
+        r.result = sweep;
+        return false;
+    }
+    // Early sweeps only rotate away the large entries (sm / 45 each).
+    r.threshold = sweep < 3 ? 0.2f * sm * 0.11111111f : 0.0f;
+    return true;
+}
+
+inline void jacobiRotate(JacobiRun& r, int sweep, int p, int q)
+{
+    float (*a)[3] = r.a;
+    float* d = r.d;
+    float const g = 100.0f * std::fabs(a[p][q]);
+    if (sweep > 3 && std::fabs(d[p]) + g == std::fabs(d[p]) && std::fabs(d[q]) + g == std::fabs(d[q])) {
+        // The entry is negligible against both diagonal entries.
+        a[p][q] = 0.0f;
+    } else if (std::fabs(a[p][q]) > r.threshold) {
+        float h = d[q] - d[p];
+        float t;
+        if (std::fabs(h) + g == std::fabs(h)) {
+            t = a[p][q] / h;
+        } else {
+            float const theta = 0.5f * h / a[p][q];
+            float const theta2 = theta * theta;
+            t = static_cast<float>(1.0 / (static_cast<double>(std::fabs(theta)) +
+                                          std::sqrt(1.0 + static_cast<double>(theta2))));
+            if (theta < 0.0f)
+                t = -t;
         }
-        for (int i = 0; i < 3; ++i) {
-            b[i] += z[i];
-            d[i] = b[i];
-            z[i] = 0.0f;
-        }
+        float const c = 1.0f / std::sqrt(1.0f + t * t);
+        float const s = t * c;
+        float const tau = s / (1.0f + c);
+        h = t * a[p][q];
+        r.z[p] -= h;
+        r.z[q] += h;
+        d[p] -= h;
+        d[q] += h;
+        a[p][q] = 0.0f;
+        // The one remaining off-diagonal pair, read from the upper triangle:
+        // j > q for (0, 1), p < j < q for (0, 2), j < p for (1, 2).
+        if (p == 0 && q == 1)
+            rotatePair(a[0][2], a[1][2], s, tau);
+        else if (p == 0)
+            rotatePair(a[0][1], a[1][2], s, tau);
+        else
+            rotatePair(a[0][1], a[0][2], s, tau);
+        for (int j = 0; j < 3; ++j)
+            rotatePair(r.v[j][p], r.v[j][q], s, tau);
+    }
+}
+
+inline void jacobiSweepEnds(JacobiRun& r)
+{
+    for (int i = 0; i < 3; ++i) {
+        r.b[i] += r.z[i];
+        r.d[i] = r.b[i];
+        r.z[i] = 0.0f;
+    }
+}
+
+int const kJacobiPairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
+int const kJacobiSweeps = 50;
+
+} // namespace
+
+int CtvxPolyhedronOBBTreeFactory::jacobi(float (*a)[3], float* d, float (*v)[3])
+{
+    JacobiRun r;
+    jacobiStart(r, a, d, v);
+    for (int sweep = 0; sweep < kJacobiSweeps; ++sweep) {
+        if (!jacobiSweepBegins(r, sweep))
+            return r.result;
+        for (auto const& pq : kJacobiPairs)
+            jacobiRotate(r, sweep, pq[0], pq[1]);
+        jacobiSweepEnds(r);
     }
     return -1;
+}
+
+void CtvxPolyhedronOBBTreeFactory::jacobiPair(float (*a1)[3], float* d1, float (*v1)[3], float (*a2)[3], float* d2,
+                                              float (*v2)[3])
+{
+    // Two independent solves, stepped side by side: each rotation is a long
+    // chain of divisions and square roots, and the processor overlaps the
+    // two chains when their instructions are close together.
+    JacobiRun r1, r2;
+    jacobiStart(r1, a1, d1, v1);
+    jacobiStart(r2, a2, d2, v2);
+    bool on1 = true, on2 = true;
+    for (int sweep = 0; sweep < kJacobiSweeps && (on1 || on2); ++sweep) {
+        on1 = on1 && jacobiSweepBegins(r1, sweep);
+        on2 = on2 && jacobiSweepBegins(r2, sweep);
+        for (auto const& pq : kJacobiPairs) {
+            if (on1)
+                jacobiRotate(r1, sweep, pq[0], pq[1]);
+            if (on2)
+                jacobiRotate(r2, sweep, pq[0], pq[1]);
+        }
+        if (on1)
+            jacobiSweepEnds(r1);
+        if (on2)
+            jacobiSweepEnds(r2);
+    }
 }
 
 void CtvxPolyhedronOBBTreeFactory::triangleComputePrincipalAxis(unsigned int triangle, float (*axes)[3]) const

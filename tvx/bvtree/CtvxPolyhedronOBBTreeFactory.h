@@ -97,6 +97,9 @@ protected:
     // direction of largest eigenvalue, axis 1 the second, axis 2 their cross
     // product. Columns of axes are the axes.
     static void principalAxes(float (*scatter)[3], float (*axes)[3]);
+    static void axesFromEigen(float const* d, float (*v)[3], float (*axes)[3]);
+    // Two solves at once, each giving what jacobi() gives for it.
+    static void jacobiPair(float (*a1)[3], float* d1, float (*v1)[3], float (*a2)[3], float* d2, float (*v2)[3]);
 
     std::vector<unsigned int> m_triangleRanks;
     int m_nextObbRank;
@@ -118,19 +121,23 @@ private:
         int count;
         int depth;
         Bounds bounds; // of the range, when gathered by the parent's split
+        bool hasAxes;  // principal axes already solved (with the sibling's)
+        float axes[3][3];
     };
 
     void readTriangles(unsigned int n);
     // Copies the vertices straight from a CtvxPolyhedron's float arrays when
     // its points transform is the identity; false when it cannot.
     bool readDirect(unsigned int n);
-    // Fits box nodeRank to the range (bounds given when m_orderFree), mends
+    // Fits the node's box to its range (bounds given when m_orderFree), mends
     // it, splits the range and returns the bounds of both parts.
-    void buildNode(int nodeRank, int first, int count, Bounds const& given, int& nLeft, Bounds& left,
-                   Bounds& right);
-    void fitDefault(CtvxOBB& box, int first, int count, Bounds const& b, CqarVect3& axis, double& splitValue);
+    void buildNode(StackEntry const& node, int& nLeft, Bounds& left, Bounds& right);
+    // givenAxes: the principal axes when already solved, else null.
+    void fitDefault(CtvxOBB& box, int first, int count, Bounds const& b, float const (*givenAxes)[3],
+                    CqarVect3& axis, double& splitValue);
     void fitAabbLike(CtvxOBB& box, Bounds const& b, CqarVect3& axis, double& splitValue);
     void principalAxesAbout(int first, int count, Bounds const& b, float (*axes)[3]) const;
+    void scatterAbout(int first, int count, Bounds const& b, float (*scatter)[3]) const;
     // Bounds and extents gathered in lanes (valid when m_orderFree).
     void orderFreeBounds(int first, int count, Bounds& b) const;
     void orderFreeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
