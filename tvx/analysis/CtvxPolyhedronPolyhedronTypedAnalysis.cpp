@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <typeinfo>
 
@@ -234,7 +235,8 @@ inline float centreLineGap(float const (&h1)[3], float const (&h2)[3], CtvxMat4 
     float const len = std::sqrt(tx * tx + ty * ty + tz * tz);
     if (!(len > 0.0f))
         return -std::numeric_limits<float>::infinity();
-    float const ux = tx / len, uy = ty / len, uz = tz / len;
+    float const inv = 1.0f / len;
+    float const ux = tx * inv, uy = ty * inv, uz = tz * inv;
     float reach = h1[0] * std::fabs(ux) + h1[1] * std::fabs(uy) + h1[2] * std::fabs(uz);
     for (int j = 0; j < 3; ++j)
         reach += h2[j] * std::fabs(r(0, j) * ux + r(1, j) * uy + r(2, j) * uz);
@@ -245,13 +247,16 @@ inline float centreLineGap(float const (&h1)[3], float const (&h2)[3], CtvxMat4 
 // given in its frame, along the line to the triangle's centroid.
 inline float centroidLineGap(float const (&h)[3], float const (&v)[3][3])
 {
-    float const cx = (v[0][0] + v[1][0] + v[2][0]) / 3.0f;
-    float const cy = (v[0][1] + v[1][1] + v[2][1]) / 3.0f;
-    float const cz = (v[0][2] + v[1][2] + v[2][2]) / 3.0f;
+    // Any direction gives a sound bound; the centroid's scale does not
+    // matter, only its direction.
+    float const cx = v[0][0] + v[1][0] + v[2][0];
+    float const cy = v[0][1] + v[1][1] + v[2][1];
+    float const cz = v[0][2] + v[1][2] + v[2][2];
     float const len = std::sqrt(cx * cx + cy * cy + cz * cz);
     if (!(len > 0.0f))
         return -std::numeric_limits<float>::infinity();
-    float const ux = cx / len, uy = cy / len, uz = cz / len;
+    float const inv = 1.0f / len;
+    float const ux = cx * inv, uy = cy * inv, uz = cz * inv;
     float nearest = v[0][0] * ux + v[0][1] * uy + v[0][2] * uz;
     for (int k = 1; k < 3; ++k) {
         float const p = v[k][0] * ux + v[k][1] * uy + v[k][2] * uz;
@@ -299,6 +304,13 @@ inline void rotate(CtvxMat4 const& m, float const (&u)[3], float (&out)[3])
 // The next float above a positive finite x (the box test's bound).
 inline float justAbove(float x)
 {
+    if (x > 0.0f && x < std::numeric_limits<float>::max()) {
+        std::uint32_t b;
+        std::memcpy(&b, &x, sizeof b);
+        ++b;
+        std::memcpy(&x, &b, sizeof b);
+        return x;
+    }
     return std::nextafter(x, std::numeric_limits<float>::infinity());
 }
 
