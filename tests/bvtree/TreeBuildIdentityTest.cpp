@@ -47,6 +47,11 @@ bool sameBits(float a, float b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
 // Builds poly's tree through the library with a recording delegate, builds
 // the reference from the same poly, and compares everything.
 void expectIdentical(boost::shared_ptr<CtvxPoly> poly, std::string const& label)
@@ -79,7 +84,8 @@ void expectIdentical(boost::shared_ptr<CtvxPoly> poly, std::string const& label)
         poly->polyObb()->getRelativePosition(P);
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 4; ++c)
-                EXPECT_EQ(P(r, c), ref.ownPosition(r, c)) << "own box position (" << r << ", " << c << ")";
+                EXPECT_TRUE(sameBits(P(r, c), ref.ownPosition(r, c)))
+                    << "own box position (" << r << ", " << c << "): " << P(r, c) << " vs " << ref.ownPosition(r, c);
         float h[3];
         poly->polyObb()->getHalfLengths(h[0], h[1], h[2]);
         for (int k = 0; k < 3; ++k)
@@ -245,4 +251,72 @@ TEST(TreeBuildIdentity, ReferenceSeesAChangedBox)
     box->getHalfLengths(a, b, c);
     box->halfLengths(a, b, std::nextafter(c * 1.01f, 1e9f));
     EXPECT_NE(std::memcmp(tree->obbs(), ref.boxes.data(), ref.boxes.size() * sizeof(CtvxOBB)), 0);
+}
+
+namespace {
+
+// Opens the builder's eigen-solvers to the tests.
+class SolverProbe : public CtvxPolyhedronOBBTreeFactory {
+public:
+    using CtvxPolyhedronOBBTreeFactory::jacobi;
+    using CtvxPolyhedronOBBTreeFactory::jacobiPair;
+};
+
+void randomSymmetric(Random& rng, float (*a)[3])
+{
+    // Magnitudes from nearly diagonal to large, so that runs stop after
+    // different numbers of sweeps and one solve of a pair outlives the other.
+    double const scale = std::pow(10.0, rng.uniform(-4.0, 6.0));
+    double const offDiagonal = rng.chance(0.2) ? 1e-7 : 1.0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = i; j < 3; ++j)
+            a[i][j] = a[j][i] = static_cast<float>(rng.uniform(-scale, scale) * (i == j ? 1.0 : offDiagonal));
+}
+
+} // namespace
+
+TEST(TreeBuildIdentity, PairedSolveGivesEachSingleSolve)
+{
+    Random rng(8086);
+    int differentLengths = 0;
+    int const n = runs(3000);
+    for (int it = 0; it < n; ++it) {
+        float a1[3][3], a2[3][3];
+        randomSymmetric(rng, a1);
+        randomSymmetric(rng, a2);
+        float b1[3][3], b2[3][3];
+        std::memcpy(b1, a1, sizeof a1);
+        std::memcpy(b2, a2, sizeof a2);
+        float d1[3], d2[3], v1[3][3], v2[3][3];
+        int const sweeps1 = SolverProbe::jacobi(a1, d1, v1);
+        int const sweeps2 = SolverProbe::jacobi(a2, d2, v2);
+        differentLengths += sweeps1 != sweeps2;
+        float e1[3], e2[3], w1[3][3], w2[3][3];
+        SolverProbe::jacobiPair(b1, e1, w1, b2, e2, w2);
+        bool const same = std::memcmp(d1, e1, sizeof d1) == 0 && std::memcmp(d2, e2, sizeof d2) == 0 &&
+                          std::memcmp(v1, w1, sizeof v1) == 0 && std::memcmp(v2, w2, sizeof v2) == 0 &&
+                          std::memcmp(a1, b1, sizeof a1) == 0 && std::memcmp(a2, b2, sizeof a2) == 0;
+        ASSERT_TRUE(same) << "seed 8086 case " << it << " (sweeps " << sweeps1 << ", " << sweeps2 << ")";
+    }
+    // The sample must exercise pairs whose runs end at different sweeps.
+    EXPECT_GT(differentLengths, n / 10);
+}
+
+TEST(TreeBuildIdentity, NonFiniteAndHugeCoordinates)
+{
+    // Values for which extremes depend on the order they are met in (NaN),
+    // or projections may overflow: the builder must take its in-order paths
+    // and still give the reference's tree.
+    float const nan = std::nanf("");
+    float const inf = HUGE_VALF;
+    for (auto const& [label, value] : std::vector<std::pair<std::string, float>>{
+             {"NaN", nan}, {"infinity", inf}, {"-infinity", -inf}, {"1e19", 1e19f}, {"3e38", 3e38f}}) {
+        Mesh m = makeIcosphere(2, 1.0);
+        for (std::size_t k : {std::size_t(0), std::size_t(17), m.points.size() - 1})
+            m.points[k][k % 3] = static_cast<double>(value);
+        forEachSetting([&](std::string const& setting) {
+            expectIdentical(polyhedronOf(m), label + " polyhedron" + setting);
+            expectIdentical(TestPoly::create(m), label + " double set" + setting);
+        });
+    }
 }
