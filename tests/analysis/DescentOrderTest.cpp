@@ -12,6 +12,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
@@ -361,6 +362,56 @@ TEST(DescentOrder, SmoothMotionAgreesWithThePlainWalk)
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.contacts, 0);
     EXPECT_GT(tally.separated, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Triangles spaced in geometric progression make trees as deep as they
+// have triangles: every split peels the farthest one off.
+Mesh geometricChain(int n)
+{
+    Mesh m;
+    double x = 1e-17;
+    for (int i = 0; i < n; ++i) {
+        unsigned const b = static_cast<unsigned>(m.points.size());
+        m.points.push_back({x, 0.0, 0.0});
+        m.points.push_back({x * 1.001, 0.0, 0.0});
+        m.points.push_back({x, x * 0.001, 0.0});
+        m.triangles.push_back({b, b + 1, b + 2});
+        x *= 2.2;
+    }
+    return m;
+}
+
+// Pairs of very deep trees: ranks of the in-order walk up to the last bit
+// the nearest-first walk keeps, and beyond it, where the plain walk takes
+// over.
+TEST(DescentOrder, DeepTreesAgreeWithThePlainWalk)
+{
+    Tally tally;
+    std::vector<int> depthSums;
+    for (int n : {40, 64, 66, 90}) {
+        Mesh const chain = geometricChain(n);
+        SideRecipe const sides[2] = {plain(chain), plain(chain)};
+        Scene fast = buildScene(sides);
+        Scene slow = buildScene(sides);
+        CtvxPolyhedronBVTree* bv = nullptr;
+        fast.leaves[0]->getBoundingVolumes(bv);
+        auto const* tree = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv);
+        ASSERT_NE(tree, nullptr);
+        depthSums.push_back(2 * tree->depth());
+        for (int i = 0; i < 12; ++i) {
+            double const far = std::pow(2.2, i * n / 12.0) * 1e-17;
+            Affine const pose = Affine::translation(0.3 * far, 1e-18 + 0.5 * far, 0.0) * Affine::rotation(0, 0, 1, 0.4 * i);
+            queryBoth(fast, slow, pose, tally, "chains of " + std::to_string(n));
+        }
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.separated, 0);
+    // The chains must straddle the 128 levels the ranks can hold.
+    EXPECT_EQ(depthSums, (std::vector<int>{78, 126, 130, 178}));
 }
 
 } // namespace
