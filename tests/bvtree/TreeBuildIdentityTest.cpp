@@ -320,3 +320,88 @@ TEST(TreeBuildIdentity, NonFiniteAndHugeCoordinates)
         });
     }
 }
+
+namespace {
+
+// Opens the builder's side-by-side extremes to the tests.
+class ExtremesProbe : public CtvxPolyhedronOBBTreeFactory {
+public:
+    static boost::shared_ptr<ExtremesProbe> create()
+    {
+        return boost::shared_ptr<ExtremesProbe>(new ExtremesProbe());
+    }
+    int bind(boost::shared_ptr<CtvxPoly> poly)
+    {
+        boost::shared_ptr<CtvxProgressDelegate> none;
+        return beginBuild(poly, none);
+    }
+    void unbind() { endBuild(); }
+    bool orderFree() const { return m_orderFree; }
+
+    using CtvxPolyhedronOBBTreeFactory::Bounds;
+    using CtvxPolyhedronOBBTreeFactory::obbComputeDimensions;
+    using CtvxPolyhedronOBBTreeFactory::orderFreeBounds;
+    using CtvxPolyhedronOBBTreeFactory::orderFreeDimensions;
+    using CtvxPolyhedronOBBTreeFactory::rangeBounds;
+};
+
+} // namespace
+
+TEST(TreeBuildIdentity, SideBySideExtremesEqualInOrderOnes)
+{
+    // Bounds and extents gathered out of order must be the very floats of
+    // the in-order folds, zero signs included: flat meshes through the
+    // origin project to +0 and -0 alike along their normal.
+    Random rng(606);
+    std::vector<std::pair<std::string, Mesh>> meshes;
+    meshes.emplace_back("grid", makeGrid(9, 7, 2.0, 1.0));
+    meshes.emplace_back("box", makeBox(1.0, 1.0, 0.5));
+    meshes.emplace_back("soup", makeSoup(rng, 200, 4.0, 1.0));
+    meshes.emplace_back("strip", makeStrip(60, 0.5));
+    int zeroExtremes = 0;
+    for (auto const& [label, mesh] : meshes) {
+        // The probe fills the tree that the polyhedron's own build made.
+        boost::shared_ptr<CtvxPoly> poly = polyhedronOf(mesh);
+        poly->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);
+        auto probe = ExtremesProbe::create();
+        int const n = probe->bind(poly);
+        ASSERT_GE(n, 2) << label;
+        ASSERT_TRUE(probe->orderFree()) << label;
+        for (int it = 0; it < 200; ++it) {
+            int const first = static_cast<int>(rng.below(static_cast<std::uint32_t>(n - 1)));
+            int const count = 1 + static_cast<int>(rng.below(static_cast<std::uint32_t>(n - first)));
+            std::string const where = label + " first " + std::to_string(first) + " count " + std::to_string(count);
+            ExtremesProbe::Bounds side;
+            float lo[3], hi[3];
+            probe->orderFreeBounds(first, count, side);
+            probe->rangeBounds(first, count, lo, hi);
+            EXPECT_EQ(std::memcmp(side.lo, lo, sizeof lo), 0) << where;
+            EXPECT_EQ(std::memcmp(side.hi, hi, sizeof hi), 0) << where;
+
+            // Random rotations, and the identity, whose products with zero
+            // coordinates give signed zeros.
+            float axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+            if (it % 2 == 1) {
+                double const a = rng.uniform(0.0, 6.283), b = rng.uniform(0.0, 6.283);
+                float const ca = static_cast<float>(std::cos(a)), sa = static_cast<float>(std::sin(a));
+                float const cb = static_cast<float>(std::cos(b)), sb = static_cast<float>(std::sin(b));
+                float const r[3][3] = {{ca, -sa * cb, sa * sb}, {sa, ca * cb, -ca * sb}, {0.0f, sb, cb}};
+                std::memcpy(axes, r, sizeof axes);
+            } else if (it % 4 == 2) {
+                float const flip[3][3] = {{-1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
+                std::memcpy(axes, flip, sizeof axes);
+            }
+            float fast[2][3], ordered[2][3];
+            probe->orderFreeDimensions(first, count, axes, fast);
+            probe->obbComputeDimensions(first, count, axes, ordered);
+            for (int k = 0; k < 3; ++k)
+                zeroExtremes += ordered[0][k] == 0.0f || ordered[1][k] == 0.0f;
+            EXPECT_EQ(std::memcmp(fast, ordered, sizeof fast), 0)
+                << where << ": " << fast[0][0] << " " << fast[0][1] << " " << fast[0][2] << " / " << ordered[0][0]
+                << " " << ordered[0][1] << " " << ordered[0][2] << " .. " << fast[1][2] << " / " << ordered[1][2];
+        }
+        probe->unbind();
+    }
+    // The sample must reach the zero extremes it is about.
+    EXPECT_GT(zeroExtremes, 100);
+}

@@ -94,8 +94,8 @@ boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> CtvxPolyhedronOBBTreeFactory::cr
 }
 
 CtvxPolyhedronOBBTreeFactory::CtvxPolyhedronOBBTreeFactory()
-    : m_nextObbRank(0), m_tree(nullptr), m_treeObbs(nullptr), m_poly(nullptr), m_isFirstObb(true),
-      m_triangleCount(0), m_orderFree(false)
+    : m_nextObbRank(0), m_tree(nullptr), m_treeObbs(nullptr), m_poly(nullptr), m_isFirstObb(true), m_orderFree(false),
+      m_triangleCount(0)
 {
 }
 

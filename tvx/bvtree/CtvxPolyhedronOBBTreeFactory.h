@@ -109,12 +109,23 @@ protected:
     CtvxPoly* m_poly;
     bool m_isFirstObb;
 
-private:
     // Axis-aligned bounds of the vertices of a range.
     struct Bounds {
         float lo[3];
         float hi[3];
     };
+    // Bounds and extents gathered side by side rather than in range order:
+    // the same values as rangeBounds() and obbComputeDimensions() when
+    // m_orderFree holds (and, for the extents, the axes are finite and at
+    // most 2 in each component).
+    void orderFreeBounds(int first, int count, Bounds& b) const;
+    void orderFreeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
+    // Every vertex coordinate is finite, at most kOrderFreeMagnitude in
+    // magnitude and not -0: minima and maxima may then be gathered in any
+    // order with the same result.
+    bool m_orderFree;
+
+private:
     struct StackEntry {
         int nodeRank; // -1: report didBuildNode(first)
         int first;
@@ -138,9 +149,6 @@ private:
     void fitAabbLike(CtvxOBB& box, Bounds const& b, CqarVect3& axis, double& splitValue);
     void principalAxesAbout(int first, int count, Bounds const& b, float (*axes)[3]) const;
     void scatterAbout(int first, int count, Bounds const& b, float (*scatter)[3]) const;
-    // Bounds and extents gathered in lanes (valid when m_orderFree).
-    void orderFreeBounds(int first, int count, Bounds& b) const;
-    void orderFreeDimensions(int first, int count, float (*axes)[3], float (*dims)[3]) const;
     // The rounding mend of box (none when null), the split of the range and
     // the bounds of its two parts, in one pass over the range.
     void mendAndSplit(CtvxOBB* box, int first, int count, CqarVect3 const& axis, double splitValue, int& nLeft,
@@ -160,10 +168,6 @@ private:
     std::vector<double> m_centroidSums;
     std::vector<StackEntry> m_stack;
     unsigned int m_triangleCount;
-    // Every vertex coordinate is finite, at most kOrderFreeMagnitude in
-    // magnitude and not -0: minima and maxima may then be gathered in any
-    // order with the same result.
-    bool m_orderFree;
 
     static EAlgoObbPlacement m_algoObbPlacement;
     static bool s_conservativeBoxes;
