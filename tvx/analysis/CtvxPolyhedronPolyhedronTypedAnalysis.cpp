@@ -314,6 +314,35 @@ inline float justAbove(float x)
     return std::nextafter(x, std::numeric_limits<float>::infinity());
 }
 
+// True when triangles a and b are farther apart than `beyond` along the line
+// of their centroids or along the unit axis u (if given), b lying on its
+// positive side: projections on any unit axis bound the distance from below.
+inline bool trianglesApart(float const (&a)[3][3], float const (&b)[3][3], float const* u, float beyond)
+{
+    auto apart = [&](float const* n) {
+        float hiA = a[0][0] * n[0] + a[0][1] * n[1] + a[0][2] * n[2];
+        float loB = b[0][0] * n[0] + b[0][1] * n[1] + b[0][2] * n[2];
+        for (int k = 1; k < 3; ++k) {
+            float const pa = a[k][0] * n[0] + a[k][1] * n[1] + a[k][2] * n[2];
+            float const pb = b[k][0] * n[0] + b[k][1] * n[1] + b[k][2] * n[2];
+            hiA = pa > hiA ? pa : hiA;
+            loB = pb < loB ? pb : loB;
+        }
+        return loB - hiA > beyond;
+    };
+    if (u && apart(u))
+        return true;
+    float c[3];
+    for (int i = 0; i < 3; ++i)
+        c[i] = (b[0][i] + b[1][i] + b[2][i]) - (a[0][i] + a[1][i] + a[2][i]);
+    float const len = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+    if (!(len > 0.0f))
+        return false;
+    float const inv = 1.0f / len;
+    float const n[3] = {c[0] * inv, c[1] * inv, c[2] * inv};
+    return apart(n);
+}
+
 float const MinusInfinity = -std::numeric_limits<float>::infinity();
 
 } // namespace
@@ -660,6 +689,10 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
         float b[3][3];
         for (int k = 0; k < 3; ++k)
             PmM(b[k], tri2[k], m_poly2ToPoly1);
+        // The exact distance costs as much as a few dozen box tests; two
+        // projections first settle most pairs that cannot even tie.
+        if (trianglesApart(tri1, b, hasAxis ? axis1 : nullptr, current + m_triangleTolerance + m_margin))
+            return false;
         float pp[3] = {0, 0, 0}, qq[3] = {0, 0, 0};
         float const d = TriDist(pp, qq, tri1, b) - m_triangleTolerance;
         if (!(d > 0.0f)) {
