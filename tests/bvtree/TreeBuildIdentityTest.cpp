@@ -259,7 +259,9 @@ namespace {
 class SolverProbe : public CtvxPolyhedronOBBTreeFactory {
 public:
     using CtvxPolyhedronOBBTreeFactory::jacobi;
-    using CtvxPolyhedronOBBTreeFactory::jacobiPair;
+    using CtvxPolyhedronOBBTreeFactory::EigenProblem;
+    using CtvxPolyhedronOBBTreeFactory::jacobiMany;
+    using CtvxPolyhedronOBBTreeFactory::kMaxEigenProblems;
 };
 
 void randomSymmetric(Random& rng, float (*a)[3])
@@ -275,30 +277,32 @@ void randomSymmetric(Random& rng, float (*a)[3])
 
 } // namespace
 
-TEST(TreeBuildIdentity, PairedSolveGivesEachSingleSolve)
+TEST(TreeBuildIdentity, BatchedSolvesGiveEachSingleSolve)
 {
     Random rng(8086);
     int differentLengths = 0;
-    int const n = runs(3000);
+    int const n = runs(2000);
     for (int it = 0; it < n; ++it) {
-        float a1[3][3], a2[3][3];
-        randomSymmetric(rng, a1);
-        randomSymmetric(rng, a2);
-        float b1[3][3], b2[3][3];
-        std::memcpy(b1, a1, sizeof a1);
-        std::memcpy(b2, a2, sizeof a2);
-        float d1[3], d2[3], v1[3][3], v2[3][3];
-        int const sweeps1 = SolverProbe::jacobi(a1, d1, v1);
-        int const sweeps2 = SolverProbe::jacobi(a2, d2, v2);
-        differentLengths += sweeps1 != sweeps2;
-        float e1[3], e2[3], w1[3][3], w2[3][3];
-        SolverProbe::jacobiPair(b1, e1, w1, b2, e2, w2);
-        bool const same = std::memcmp(d1, e1, sizeof d1) == 0 && std::memcmp(d2, e2, sizeof d2) == 0 &&
-                          std::memcmp(v1, w1, sizeof v1) == 0 && std::memcmp(v2, w2, sizeof v2) == 0 &&
-                          std::memcmp(a1, b1, sizeof a1) == 0 && std::memcmp(a2, b2, sizeof a2) == 0;
-        ASSERT_TRUE(same) << "seed 8086 case " << it << " (sweeps " << sweeps1 << ", " << sweeps2 << ")";
+        int const batch = 1 + it % SolverProbe::kMaxEigenProblems;
+        SolverProbe::EigenProblem many[SolverProbe::kMaxEigenProblems];
+        float single[SolverProbe::kMaxEigenProblems][3][3];
+        int sweeps[SolverProbe::kMaxEigenProblems];
+        for (int i = 0; i < batch; ++i) {
+            randomSymmetric(rng, many[i].a);
+            std::memcpy(single[i], many[i].a, sizeof single[i]);
+        }
+        SolverProbe::jacobiMany(many, batch);
+        for (int i = 0; i < batch; ++i) {
+            float d[3], v[3][3];
+            sweeps[i] = SolverProbe::jacobi(single[i], d, v);
+            differentLengths += i > 0 && sweeps[i] != sweeps[0];
+            bool const same = std::memcmp(d, many[i].d, sizeof d) == 0 && std::memcmp(v, many[i].v, sizeof v) == 0 &&
+                              std::memcmp(single[i], many[i].a, sizeof single[i]) == 0;
+            ASSERT_TRUE(same) << "seed 8086 case " << it << ", solve " << i << " of " << batch << " (" << sweeps[i]
+                              << " sweeps)";
+        }
     }
-    // The sample must exercise pairs whose runs end at different sweeps.
+    // The sample must exercise batches whose runs end at different sweeps.
     EXPECT_GT(differentLengths, n / 10);
 }
 

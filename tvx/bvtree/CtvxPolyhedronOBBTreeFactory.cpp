@@ -187,6 +187,7 @@ void CtvxPolyhedronOBBTreeFactory::endBuild()
     std::vector<float>().swap(m_vertices);
     std::vector<double>().swap(m_centroidSums);
     std::vector<StackEntry>().swap(m_stack);
+    std::vector<SplitNode>().swap(m_ahead);
     m_tree = nullptr;
     m_treeObbs = nullptr;
     m_delegate.reset();
@@ -304,6 +305,10 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
     // boxes are solved together as soon as their ranges are known (a box
     // depends only on the triangles of its range and their order, which
     // nothing changes before the box is built).
+    if (m_orderFree && m_algoObbPlacement != OBB_PLACEMENT_AABB_LIKE) {
+        buildAhead(nodeRank, first, count);
+        return;
+    }
     m_stack.clear();
     StackEntry root{};
     root.nodeRank = nodeRank;
@@ -361,17 +366,150 @@ void CtvxPolyhedronOBBTreeFactory::buildRecurse(int nodeRank, int first, int cou
             box.child1Rank(left.nodeRank);
             box.child2Rank(right.nodeRank);
             if (pairAxes) {
-                float sl[3][3], sr[3][3], dl[3], dr[3], vl[3][3], vr[3][3];
-                scatterAbout(left.first, left.count, left.bounds, sl);
-                scatterAbout(right.first, right.count, right.bounds, sr);
-                jacobiPair(sl, dl, vl, sr, dr, vr);
-                axesFromEigen(dl, vl, left.axes);
-                axesFromEigen(dr, vr, right.axes);
+                EigenProblem pr[2];
+                scatterAbout(left.first, left.count, left.bounds, pr[0].a);
+                scatterAbout(right.first, right.count, right.bounds, pr[1].a);
+                jacobiMany(pr, 2);
+                axesFromEigen(pr[0].d, pr[0].v, left.axes);
+                axesFromEigen(pr[1].d, pr[1].v, right.axes);
                 left.hasAxes = right.hasAxes = true;
             }
             m_stack.push_back(right);
             m_stack.push_back(left);
         }
+    }
+}
+
+void CtvxPolyhedronOBBTreeFactory::fitAndSplitPart(Part const& part, int nodeRank, SplitNode& out)
+{
+    CqarVect3 axis(1.0, 0.0, 0.0);
+    double splitValue = 0.0;
+    CtvxOBB& box = m_treeObbs[nodeRank];
+    fitDefault(box, part.first, part.count, part.bounds, part.hasAxes ? part.axes : nullptr, axis, splitValue);
+    int nLeft = 0;
+    out.nodeRank = nodeRank;
+    out.first = part.first;
+    out.count = part.count;
+    mendAndSplit(s_conservativeBoxes ? &box : nullptr, part.first, part.count, axis, splitValue, nLeft,
+                 out.parts[0].bounds, out.parts[1].bounds);
+    out.nLeft = nLeft;
+    out.parts[0].first = part.first;
+    out.parts[0].count = nLeft;
+    out.parts[0].hasAxes = false;
+    out.parts[1].first = part.first + nLeft;
+    out.parts[1].count = part.count - nLeft;
+    out.parts[1].hasAxes = false;
+}
+
+void CtvxPolyhedronOBBTreeFactory::buildAhead(int nodeRank, int first, int count)
+{
+    // The descent of buildRecurse, one level ahead: a box depends only on
+    // the triangles of its range and their order, and a range is not touched
+    // once its parent has split, so a node's boxed children are fitted and
+    // split as soon as it is popped, and the principal axes of up to four
+    // grandchildren are solved together (their rotation chains overlap).
+    // Popping, rank numbering, child codes and reports keep the order of
+    // the recursive description: stacked entries are nodes already split,
+    // with their parts waiting for ranks.
+    m_ahead.clear();
+    Part root{};
+    root.first = first;
+    root.count = count;
+    orderFreeBounds(first, count, root.bounds);
+    SplitNode top{};
+    fitAndSplitPart(root, nodeRank, top);
+    top.depth = 1;
+    m_ahead.push_back(top);
+    while (!m_ahead.empty()) {
+        SplitNode const e = m_ahead.back();
+        m_ahead.pop_back();
+        if (e.nodeRank < 0) {
+            if (m_delegate)
+                m_delegate->didBuildNode(static_cast<unsigned int>(e.first));
+            continue;
+        }
+        if (e.depth > m_tree->m_depth)
+            m_tree->m_depth = e.depth;
+
+        SplitNode report{};
+        report.nodeRank = -1;
+        report.first = e.first;
+        m_ahead.push_back(report);
+
+        CtvxOBB& box = m_treeObbs[e.nodeRank];
+        int const nLeft = e.nLeft;
+        int const nRight = e.count - nLeft;
+        int ranks[2] = {-1, -1};
+        if (nLeft == 1) {
+            box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first)]));
+            if (e.count == 2) {
+                box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first) + 1]));
+            } else {
+                ranks[1] = m_nextObbRank++;
+                box.child2Rank(ranks[1]);
+            }
+        } else if (nRight == 1) {
+            ranks[0] = m_nextObbRank++;
+            box.child1Rank(ranks[0]);
+            box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(e.first + nLeft)]));
+        } else {
+            ranks[0] = m_nextObbRank;
+            ranks[1] = m_nextObbRank + 1;
+            m_nextObbRank += 2;
+            box.child1Rank(ranks[0]);
+            box.child2Rank(ranks[1]);
+        }
+
+        // Parts still without axes (children of the root, or of a node
+        // whose axes were not solved ahead) are solved first, together.
+        EigenProblem problems[kMaxEigenProblems];
+        Part parts[2] = {e.parts[0], e.parts[1]};
+        Part* pending[2];
+        int nPending = 0;
+        for (int side = 0; side < 2; ++side)
+            if (ranks[side] >= 0 && !parts[side].hasAxes)
+                pending[nPending++] = &parts[side];
+        if (nPending > 0) {
+            for (int i = 0; i < nPending; ++i)
+                scatterAbout(pending[i]->first, pending[i]->count, pending[i]->bounds, problems[i].a);
+            jacobiMany(problems, nPending);
+            for (int i = 0; i < nPending; ++i) {
+                axesFromEigen(problems[i].d, problems[i].v, pending[i]->axes);
+                pending[i]->hasAxes = true;
+            }
+        }
+
+        // Fit and split the boxed children, then solve their own boxed
+        // children's axes in one batch.
+        SplitNode children[2];
+        Part* grand[kMaxEigenProblems];
+        int nGrand = 0;
+        for (int side = 0; side < 2; ++side) {
+            if (ranks[side] < 0)
+                continue;
+            SplitNode& c = children[side];
+            fitAndSplitPart(parts[side], ranks[side], c);
+            c.depth = e.depth + 1;
+            int const cl = c.nLeft;
+            int const cr = c.count - cl;
+            if (cl >= 2)
+                grand[nGrand++] = &c.parts[0];
+            if (cr >= 2)
+                grand[nGrand++] = &c.parts[1];
+        }
+        if (nGrand > 0) {
+            for (int i = 0; i < nGrand; ++i)
+                scatterAbout(grand[i]->first, grand[i]->count, grand[i]->bounds, problems[i].a);
+            jacobiMany(problems, nGrand);
+            for (int i = 0; i < nGrand; ++i) {
+                axesFromEigen(problems[i].d, problems[i].v, grand[i]->axes);
+                grand[i]->hasAxes = true;
+            }
+        }
+        if (ranks[1] >= 0)
+            m_ahead.push_back(children[1]);
+        if (ranks[0] >= 0)
+            m_ahead.push_back(children[0]);
     }
 }
 
@@ -1038,29 +1176,32 @@ int CtvxPolyhedronOBBTreeFactory::jacobi(float (*a)[3], float* d, float (*v)[3])
     return -1;
 }
 
-void CtvxPolyhedronOBBTreeFactory::jacobiPair(float (*a1)[3], float* d1, float (*v1)[3], float (*a2)[3], float* d2,
-                                              float (*v2)[3])
+void CtvxPolyhedronOBBTreeFactory::jacobiMany(EigenProblem* problems, int n)
 {
-    // Two independent solves, stepped side by side: each rotation is a long
+    // Independent solves, stepped side by side: each rotation is a long
     // chain of divisions and square roots, and the processor overlaps the
-    // two chains when their instructions are close together.
-    JacobiRun r1, r2;
-    jacobiStart(r1, a1, d1, v1);
-    jacobiStart(r2, a2, d2, v2);
-    bool on1 = true, on2 = true;
-    for (int sweep = 0; sweep < kJacobiSweeps && (on1 || on2); ++sweep) {
-        on1 = on1 && jacobiSweepBegins(r1, sweep);
-        on2 = on2 && jacobiSweepBegins(r2, sweep);
-        for (auto const& pq : kJacobiPairs) {
-            if (on1)
-                jacobiRotate(r1, sweep, pq[0], pq[1]);
-            if (on2)
-                jacobiRotate(r2, sweep, pq[0], pq[1]);
-        }
-        if (on1)
-            jacobiSweepEnds(r1);
-        if (on2)
-            jacobiSweepEnds(r2);
+    // chains when their instructions are close together.
+    JacobiRun runs[kMaxEigenProblems];
+    bool on[kMaxEigenProblems];
+    int active = 0;
+    for (int i = 0; i < n; ++i) {
+        jacobiStart(runs[i], problems[i].a, problems[i].d, problems[i].v);
+        on[i] = true;
+        ++active;
+    }
+    for (int sweep = 0; sweep < kJacobiSweeps && active > 0; ++sweep) {
+        for (int i = 0; i < n; ++i)
+            if (on[i] && !jacobiSweepBegins(runs[i], sweep)) {
+                on[i] = false;
+                --active;
+            }
+        for (auto const& pq : kJacobiPairs)
+            for (int i = 0; i < n; ++i)
+                if (on[i])
+                    jacobiRotate(runs[i], sweep, pq[0], pq[1]);
+        for (int i = 0; i < n; ++i)
+            if (on[i])
+                jacobiSweepEnds(runs[i]);
     }
 }
 

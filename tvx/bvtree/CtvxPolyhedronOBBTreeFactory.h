@@ -98,8 +98,15 @@ protected:
     // product. Columns of axes are the axes.
     static void principalAxes(float (*scatter)[3], float (*axes)[3]);
     static void axesFromEigen(float const* d, float (*v)[3], float (*axes)[3]);
-    // Two solves at once, each giving what jacobi() gives for it.
-    static void jacobiPair(float (*a1)[3], float* d1, float (*v1)[3], float (*a2)[3], float* d2, float (*v2)[3]);
+    // Up to kMaxEigenProblems solves at once, each giving in d and v what
+    // jacobi(a, d, v) gives for it (a is destroyed likewise).
+    struct EigenProblem {
+        float a[3][3];
+        float d[3];
+        float v[3][3];
+    };
+    static int const kMaxEigenProblems = 4;
+    static void jacobiMany(EigenProblem* problems, int n);
 
     std::vector<unsigned int> m_triangleRanks;
     int m_nextObbRank;
@@ -136,6 +143,28 @@ private:
         float axes[3][3];
     };
 
+    // A range waiting for its box: bounds gathered by the parent's split,
+    // principal axes when solved ahead.
+    struct Part {
+        int first;
+        int count;
+        Bounds bounds;
+        bool hasAxes;
+        float axes[3][3];
+    };
+    // A node fitted and split, waiting for its children's ranks (nodeRank
+    // -1: the report didBuildNode(first)).
+    struct SplitNode {
+        int nodeRank;
+        int first;
+        int count;
+        int depth;
+        int nLeft;
+        Part parts[2];
+    };
+
+    void buildAhead(int nodeRank, int first, int count);
+    void fitAndSplitPart(Part const& part, int nodeRank, SplitNode& out);
     void readTriangles(unsigned int n);
     // Copies the vertices straight from a CtvxPolyhedron's float arrays when
     // its points transform is the identity; false when it cannot.
@@ -167,6 +196,7 @@ private:
     // otherwise they are recomputed exactly from m_vertices.
     std::vector<double> m_centroidSums;
     std::vector<StackEntry> m_stack;
+    std::vector<SplitNode> m_ahead;
     unsigned int m_triangleCount;
 
     static EAlgoObbPlacement m_algoObbPlacement;
