@@ -453,4 +453,41 @@ TEST(DriverResults, BoxTestsAboveTheTrees)
     EXPECT_EQ(CtvxAnalysisProbe::triangleTests(*first), 0u);
 }
 
+// The driver keeps the placement of the box it tests first while it runs
+// through the other side's children; a query after that object moved must
+// see it where it is now.
+TEST(DriverResults, EachQuerySeesTheCurrentPlacements)
+{
+    boost::shared_ptr<CtvxAssembly> a = rowOfCubes(), b = rowOfCubes();
+    // Nested one level, so that the descent tests a's box against the
+    // boxes of b's children too.
+    boost::shared_ptr<CtvxAssembly> outer = CtvxAssembly::create();
+    outer->attach(b, -1);
+    outer->attach(rowOfCubes(), -1);
+    outer->child(1)->relativePosition(translation(0, 0, 40));
+    boost::shared_ptr<CtvxCollisionList> l1 = listOf({a}), l2 = listOf({outer});
+    boost::shared_ptr<CtvxAnalysis> first = analysisOf(l1, l2, CtvxAnalysis::FIRST_COLLISION);
+    boost::shared_ptr<CtvxAnalysis> estimate = analysisOf(l1, l2, CtvxAnalysis::ESTIMATED_DISTANCE);
+    // x of a's row against b's row at x = 0: apart by 9, 5, 1 and 0.9 (in
+    // contact) and back.
+    double const xs[] = {10, 6, 2, 0.1, 2, 10};
+    for (double x : xs) {
+        SCOPED_TRACE(x);
+        a->absolutePosition(translation(x, 0, 0));
+        first->compute();
+        estimate->compute();
+        bool const touching = x < 1.0;
+        EXPECT_EQ(first->countCollisions(), touching ? 1u : 0u);
+        EXPECT_EQ(estimate->countCollisions(), touching ? 1u : 0u);
+        if (touching)
+            continue;
+        ASSERT_EQ(estimate->countDistances(), 1u);
+        boost::shared_ptr<CtvxDistance> d;
+        estimate->getDistance(0, d);
+        // A lower bound of the gap x - 1 between the rows, close to it.
+        EXPECT_LE(d->distance(), x - 1.0 + 1e-5);
+        EXPECT_GT(d->distance(), x - 1.0 - 2.0);
+    }
+}
+
 } // namespace

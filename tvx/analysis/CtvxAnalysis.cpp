@@ -97,6 +97,7 @@ void CtvxAnalysis::compute()
     ++s_collisionCount;
     m_boxTests = 0;
     m_triangleTests = 0;
+    m_boxFrameOwner = nullptr;
     if (!m_collisionList1 || !m_collisionList2)
         return;
 
@@ -315,9 +316,9 @@ void CtvxAnalysis::analyseObbs(CtvxAssembly* a1, CtvxAssembly* a2, bool& analyse
 {
     distanceSet = false;
     if (a1->needToRecomputeObb())
-        a1->computeObb();
+        refreshObb(a1);
     if (a2->needToRecomputeObb())
-        a2->computeObb();
+        refreshObb(a2);
     if (a1->obbState() == CtvxObject::OBB_NONE || a2->obbState() == CtvxObject::OBB_NONE) {
         analyse = false;
         return;
@@ -350,9 +351,9 @@ void CtvxAnalysis::analyseObbs(CtvxGeometry* g, CtvxAssembly* a, bool& analyse, 
 {
     distanceSet = false;
     if (a->needToRecomputeObb())
-        a->computeObb();
+        refreshObb(a);
     if (g->needToRecomputeObb())
-        g->computeObb();
+        refreshObb(g);
     if (a->obbState() == CtvxObject::OBB_NONE || g->obbState() == CtvxObject::OBB_NONE) {
         analyse = false;
         return;
@@ -369,9 +370,9 @@ void CtvxAnalysis::analyseObbs(CtvxGeometry* g1, CtvxGeometry* g2, bool& analyse
 {
     distanceSet = false;
     if (g1->needToRecomputeObb())
-        g1->computeObb();
+        refreshObb(g1);
     if (g2->needToRecomputeObb())
-        g2->computeObb();
+        refreshObb(g2);
     if (g1->obbState() == CtvxObject::OBB_NONE || g2->obbState() == CtvxObject::OBB_NONE) {
         analyse = false;
         return;
@@ -379,18 +380,31 @@ void CtvxAnalysis::analyseObbs(CtvxGeometry* g1, CtvxGeometry* g2, bool& analyse
     analyse = boxesNeedDescent(g1, g2, distanceSet, d);
 }
 
+void CtvxAnalysis::refreshObb(CtvxObject* o) const
+{
+    o->computeObb();
+    // An assembly's refresh may refresh boxes below it too.
+    m_boxFrameOwner = nullptr;
+}
+
 int CtvxAnalysis::obbOverlapp(CtvxObject* o1, CtvxObject* o2, bool distanceMode, float& bound) const
 {
     CtvxObjectOBB* const box1 = o1->enclosingObb();
     CtvxObjectOBB* const box2 = o2->enclosingObb();
-    CqarMat4 e1, e2, a1, a2;
-    box1->getRelativePosition(e1);
+    if (o1 != m_boxFrameOwner) {
+        CqarMat4 e1, a1;
+        box1->getRelativePosition(e1);
+        o1->getAbsolutePosition(a1);
+        m_boxFrameInverse = e1.inverse() * a1.inverse();
+        m_boxFrameOwner = o1;
+    }
+    CqarMat4 e2, a2;
     box2->getRelativePosition(e2);
-    o1->getAbsolutePosition(a1);
     o2->getAbsolutePosition(a2);
     // Box 2's frame into box 1's, in double precision: the enclosing boxes
-    // may sit far from the world origin.
-    CqarMat4 const rel = e1.inverse() * a1.inverse() * a2 * e2;
+    // may sit far from the world origin. The products are taken left to
+    // right, E1^-1 * A1^-1 first, whether that factor is kept or not.
+    CqarMat4 const rel = m_boxFrameInverse * a2 * e2;
     float h1[3], h2[3];
     box1->getHalfLengths(h1[0], h1[1], h1[2]);
     box2->getHalfLengths(h2[0], h2[1], h2[2]);

@@ -2,6 +2,8 @@
 
 #include <tvx/tvxExport.h>
 
+#include <qar/CqarMat4.h>
+
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
@@ -115,6 +117,8 @@ private:
     // Shared tail of the three analyseObbs: the box test and its outcome.
     bool boxesNeedDescent(CtvxObject* o1, CtvxObject* o2, bool& distanceSet, CtvxDistance& d) const;
     int obbOverlapp(CtvxObject* o1, CtvxObject* o2, bool distanceMode, float& bound) const;
+    // computeObb, dropping the kept box frame.
+    void refreshObb(CtvxObject* o) const;
     int getPrioritaryObjects(CtvxCollisionList const& l1, CtvxCollisionList const& l2, ObjectPtr& o1,
                              unsigned int& rank1, ObjectPtr& o2, unsigned int& rank2) const;
     void computePrioritaryObjectPair();
@@ -133,6 +137,13 @@ private:
     CtvxPoly* m_lastPoly2 = nullptr;
     std::vector<std::pair<boost::weak_ptr<CtvxObject>, boost::weak_ptr<CtvxObject>>> m_prioritaryPairs;
     SpareResults m_spare;
+    // Box 1's frame seen from the world, E1^-1 * A1^-1, of the object last
+    // passed first to obbOverlapp. A descent tests one object against each
+    // child of the other in turn, and that object comes first, so it is
+    // kept. Valid for one query: placements do not change during a query,
+    // and a box recomputed during it drops the entry.
+    mutable CtvxObject const* m_boxFrameOwner = nullptr;
+    mutable CqarMat4 m_boxFrameInverse;
 
     // Box tests (enclosing boxes and tree boxes) and triangle tests of the
     // last compute(), read by benchmarks and tests through a probe.
