@@ -30,7 +30,10 @@ class CtvxPolyhedronOBBTree;
 // through CtvxPoly::getTriangle), so the passes of the fits cost no virtual
 // calls. A node costs three passes over its triangles: the scatter, the
 // extents along the fitted axes, and one pass that mends the box, splits
-// the range and gathers the bounds of both parts for the children.
+// the range and gathers the bounds of both parts for the children. Most of
+// the rest is the eigen-solve of each box, a chain of divisions and square
+// roots: the descent runs one level ahead of the recursive order so that
+// the solves of up to four boxes are stepped together.
 //
 // Stored boxes are binary16: rounding the centre and the quaternion can move
 // and turn a box by more than the 1 % margin of the fit (a flat box has no
