@@ -36,6 +36,25 @@ inline unsigned int triangleOf(int encoded)
 
 } // namespace
 
+// Every visited pair decodes boxes: defined first, so that the walks inline them.
+inline void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+                                                         CtvxMat4& placement)
+{
+    CtvxObbReader::rotation(*box, placement);
+    float x, y, z;
+    CtvxObbReader::translation(*box, x, y, z);
+    placement.setColumn(4, tree->convertFromScaledFloat(x), tree->convertFromScaledFloat(y),
+                        tree->convertFromScaledFloat(z), 1.0f);
+}
+
+inline void CtvxPolyhedronPolyhedronTypedAnalysis::boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+                                                           float (&half)[3])
+{
+    CtvxObbReader::halfLengths(*box, half[0], half[1], half[2]);
+    for (float& h : half)
+        h = tree->convertFromScaledFloat(h);
+}
+
 CtvxPolyhedronPolyhedronTypedAnalysis::CtvxPolyhedronPolyhedronTypedAnalysis(
     boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2)
     : m_poly1(poly1.get()),
@@ -846,15 +865,6 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendStraightforward()
     m_steps = nullptr;
 }
 
-void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
-                                                         CtvxMat4& placement)
-{
-    CtvxObbReader::rotation(*box, placement);
-    float x, y, z;
-    CtvxObbReader::translation(*box, x, y, z);
-    placement.setColumn(4, tree->convertFromScaledFloat(x), tree->convertFromScaledFloat(y),
-                        tree->convertFromScaledFloat(z), 1.0f);
-}
 
 CtvxPolyhedronPolyhedronTypedAnalysis::DirectMesh CtvxPolyhedronPolyhedronTypedAnalysis::directMeshOf(
     CtvxPoly* poly)
@@ -937,13 +947,6 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::pushChildren(CtvxOBB const* box, boo
     }
 }
 
-void CtvxPolyhedronPolyhedronTypedAnalysis::boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
-                                                           float (&half)[3])
-{
-    CtvxObbReader::halfLengths(*box, half[0], half[1], half[2]);
-    for (float& h : half)
-        h = tree->convertFromScaledFloat(h);
-}
 
 bool CtvxPolyhedronPolyhedronTypedAnalysis::distanceMode() const
 {
