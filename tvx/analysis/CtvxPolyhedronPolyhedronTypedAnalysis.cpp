@@ -362,6 +362,47 @@ inline bool trianglesApart(float const (&a)[3][3], float const (&b)[3][3], float
     return apart(n);
 }
 
+// The placements of recently decoded boxes. A box takes part in several
+// pairs, one for each box of the other tree it meets, and every such pair
+// would decode it again: a walk keeps the last few hundred, by rank, for
+// the duration of one query (placements in frame 1 depend on the pose).
+class PlacementCache {
+public:
+    void reset()
+    {
+        if (++m_stamp == 0) {
+            for (Entry& e : m_entries)
+                e.stamp = 0;
+            m_stamp = 1;
+        }
+    }
+    CtvxMat4 const* find(int rank) const
+    {
+        Entry const& e = m_entries[static_cast<unsigned int>(rank) % Size];
+        return e.stamp == m_stamp && e.rank == rank ? &e.m : nullptr;
+    }
+    void put(int rank, CtvxMat4 const& m)
+    {
+        Entry& e = m_entries[static_cast<unsigned int>(rank) % Size];
+        e.rank = rank;
+        e.stamp = m_stamp;
+        e.m = m;
+    }
+
+private:
+    static constexpr unsigned int Size = 256;
+    struct Entry {
+        int rank = -1;
+        unsigned int stamp = 0;
+        CtvxMat4 m;
+    };
+    Entry m_entries[Size];
+    unsigned int m_stamp = 0;
+};
+
+thread_local PlacementCache t_toBox1Cache;
+thread_local PlacementCache t_place2Cache;
+
 float const MinusInfinity = -std::numeric_limits<float>::infinity();
 
 } // namespace
@@ -464,6 +505,10 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
         steps.push_back(root);
     }
 
+    PlacementCache& cache1 = t_toBox1Cache;
+    PlacementCache& cache2 = t_place2Cache;
+    cache1.reset();
+    cache2.reset();
     bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS && !contactOnly;
     bool const distances = distanceMode() && !contactOnly;
     float tri1[3][3], tri2[3][3];
@@ -474,12 +519,22 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
         OrderedStep s = steps.back();
         steps.pop_back();
         if (s.first >= 0 && !s.known1) {
-            boxPlacement(m_obbs1 + s.first, m_tree1, p);
-            s.toBox1 = p.inverse() * m_poly2ToPoly1;
+            if (CtvxMat4 const* known = cache1.find(s.first)) {
+                s.toBox1 = *known;
+            } else {
+                boxPlacement(m_obbs1 + s.first, m_tree1, p);
+                s.toBox1 = p.inverse() * m_poly2ToPoly1;
+                cache1.put(s.first, s.toBox1);
+            }
             s.known1 = true;
         }
         if (s.second >= 0 && !s.known2) {
-            boxPlacement(m_obbs2 + s.second, m_tree2, s.place2);
+            if (CtvxMat4 const* known = cache2.find(s.second)) {
+                s.place2 = *known;
+            } else {
+                boxPlacement(m_obbs2 + s.second, m_tree2, s.place2);
+                cache2.put(s.second, s.place2);
+            }
             s.known2 = true;
         }
         int result = 0;
@@ -591,6 +646,10 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     m_direct2 = directMeshOf(m_poly2);
     m_margin = boundMargin();
     m_bestRanked = false;
+    PlacementCache& cache1 = t_toBox1Cache;
+    PlacementCache& cache2 = t_place2Cache;
+    cache1.reset();
+    cache2.reset();
     // Near their closest points two surfaces are apart along the line that
     // joins those points, and stay nearly so around them: boxes tested
     // along it prune where the box test's own axes, tied to the boxes, see
@@ -777,13 +836,24 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             if (splitFirst) {
                 c.first = codes[i];
                 if (c.first >= 0) {
-                    boxPlacement(m_obbs1 + c.first, m_tree1, p);
-                    c.toBox1 = p.inverse() * m_poly2ToPoly1;
+                    if (CtvxMat4 const* known = cache1.find(c.first)) {
+                        c.toBox1 = *known;
+                    } else {
+                        boxPlacement(m_obbs1 + c.first, m_tree1, p);
+                        c.toBox1 = p.inverse() * m_poly2ToPoly1;
+                        cache1.put(c.first, c.toBox1);
+                    }
                 }
             } else {
                 c.second = codes[i];
-                if (c.second >= 0)
-                    boxPlacement(m_obbs2 + c.second, m_tree2, c.place2);
+                if (c.second >= 0) {
+                    if (CtvxMat4 const* known = cache2.find(c.second)) {
+                        c.place2 = *known;
+                    } else {
+                        boxPlacement(m_obbs2 + c.second, m_tree2, c.place2);
+                        cache2.put(c.second, c.place2);
+                    }
+                }
             }
             keep[i] = evaluate(c);
             if (contact)
