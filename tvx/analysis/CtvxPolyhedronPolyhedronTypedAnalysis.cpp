@@ -390,7 +390,7 @@ public:
     }
 
 private:
-    static constexpr unsigned int Size = 256;
+    static constexpr unsigned int Size = 512;
     struct Entry {
         int rank = -1;
         unsigned int stamp = 0;
