@@ -170,6 +170,35 @@ TEST(DriverResults, APairAfterOneWithoutResultNamesItsOwnObjects)
     EXPECT_EQ(all->countDistances(), 0u);
 }
 
+// Discovered from the farthest to the nearest, each pair lowers the bound,
+// and sorting turns the whole list round.
+TEST(DriverResults, DistancesFoundFarthestFirstAreAllKeptInOrder)
+{
+    Row s;
+    boost::shared_ptr<CtvxPolyhedron> nearer = cubeAt(0, 0, 2.2);
+    boost::shared_ptr<CtvxCollisionList> l2 = listOf({s.far, s.mid, s.near, nearer});
+    boost::shared_ptr<CtvxAnalysis> an = analysisOf(s.l1, l2, CtvxAnalysis::EXACT_DISTANCE);
+    an->compute();
+    ASSERT_EQ(an->countDistances(), 4u);
+    ObjectPtr const expected[] = {nearer, s.near, s.mid, s.far};
+    float const clearances[] = {1.2f, 1.5f, 3.0f, 19.0f};
+    for (unsigned int i = 0; i < 4; ++i) {
+        boost::shared_ptr<CtvxDistance> d;
+        an->getDistance(i, d);
+        ASSERT_TRUE(d) << i;
+        EXPECT_EQ(objectOf(d, 2), expected[i]) << i;
+        EXPECT_NEAR(d->distance(), clearances[i], 1e-5) << i;
+        EXPECT_TRUE(d->isExactDistance()) << i;
+    }
+    // The nearest pair is remembered and goes first next time: the others,
+    // bounded by it, then leave no result.
+    an->compute();
+    ASSERT_EQ(an->countDistances(), 1u);
+    boost::shared_ptr<CtvxDistance> d;
+    an->getDistance(0, d);
+    EXPECT_EQ(objectOf(d, 2), ObjectPtr(nearer));
+}
+
 TEST(DriverResults, HeldResultsDoNotChangeWithLaterQueries)
 {
     Row s;

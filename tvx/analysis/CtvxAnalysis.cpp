@@ -12,6 +12,7 @@
 #include <tvx/scene/CtvxPolyhedronGroup.h>
 
 #include <typeinfo>
+#include <utility>
 
 unsigned int CtvxAnalysis::s_collisionCount = 0;
 
@@ -445,13 +446,16 @@ void CtvxAnalysis::computePrioritaryObjectPair()
 void CtvxAnalysis::sortDistancesVector()
 {
     // Stable insertion sort: equal distances keep their order of discovery.
+    // The entries are moved, not copied, so that sorting touches no
+    // reference count.
     for (std::size_t i = 1; i < m_distances.size(); ++i) {
-        DistancePtr const d = m_distances[i];
+        DistancePtr d = std::move(m_distances[i]);
+        float const key = d->distance();
         std::size_t j = i;
-        while (j > 0 && m_distances[j - 1]->distance() > d->distance()) {
-            m_distances[j] = m_distances[j - 1];
+        while (j > 0 && m_distances[j - 1]->distance() > key) {
+            m_distances[j] = std::move(m_distances[j - 1]);
             --j;
         }
-        m_distances[j] = d;
+        m_distances[j] = std::move(d);
     }
 }
