@@ -513,11 +513,30 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
     bool const distances = distanceMode() && !contactOnly;
     float tri1[3][3], tri2[3][3];
     CtvxMat4 p;
+    // The step in hand stays in its slot: a pruned one is dropped, a split
+    // one becomes its second child and its first child is pushed above it,
+    // so that no step is copied more than once.
+    auto split = [&steps](bool firstSide, int c1, int c2) {
+        std::size_t const at = steps.size() - 1;
+        steps.push_back(steps[at]);
+        OrderedStep& second = steps[at];
+        OrderedStep& first = steps[at + 1];
+        if (firstSide) {
+            second.first = c2;
+            second.known1 = false;
+            first.first = c1;
+            first.known1 = false;
+        } else {
+            second.second = c2;
+            second.known2 = false;
+            first.second = c1;
+            first.known2 = false;
+        }
+    };
     while (!steps.empty()) {
         if (m_isCollisionFound && !allContacts)
             break;
-        OrderedStep s = steps.back();
-        steps.pop_back();
+        OrderedStep& s = steps.back();
         if (s.first >= 0 && !s.known1) {
             if (CtvxMat4 const* known = cache1.find(s.first)) {
                 s.toBox1 = *known;
@@ -550,24 +569,13 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             bound = d0;
             ++m_boxTests;
             result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, distances, bound);
-            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound))
+            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound)) {
+                steps.pop_back();
                 continue;
-            bool const splitFirst = CtvxObbReader::size(*b1) > CtvxObbReader::size(*b2);
-            CtvxOBB const* const split = splitFirst ? b1 : b2;
-            int const c1 = encodeChild(split->getChild1Rank());
-            int const c2 = encodeChild(split->getChild2Rank());
-            // Second child first: last in, first out.
-            for (int c : {c2, c1}) {
-                steps.push_back(s);
-                OrderedStep& child = steps.back();
-                if (splitFirst) {
-                    child.first = c;
-                    child.known1 = false;
-                } else {
-                    child.second = c;
-                    child.known2 = false;
-                }
             }
+            bool const splitFirst = CtvxObbReader::size(*b1) > CtvxObbReader::size(*b2);
+            CtvxOBB const* const box = splitFirst ? b1 : b2;
+            split(splitFirst, encodeChild(box->getChild1Rank()), encodeChild(box->getChild2Rank()));
             continue;
         }
         if (s.first >= 0 || s.second >= 0) {
@@ -591,25 +599,16 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             ++m_boxTests;
             result = CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, distances,
                                                                  bound);
-            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound))
+            if (contactOnly ? result != 0 : !boxOutcome(result, d0, bound)) {
+                steps.pop_back();
                 continue;
-            int const c1 = encodeChild(box->getChild1Rank());
-            int const c2 = encodeChild(box->getChild2Rank());
-            for (int c : {c2, c1}) {
-                steps.push_back(s);
-                OrderedStep& child = steps.back();
-                if (box1) {
-                    child.first = c;
-                    child.known1 = false;
-                } else {
-                    child.second = c;
-                    child.known2 = false;
-                }
             }
+            split(box1, encodeChild(box->getChild1Rank()), encodeChild(box->getChild2Rank()));
             continue;
         }
         unsigned int const t1 = triangleOf(s.first);
         unsigned int const t2 = triangleOf(s.second);
+        steps.pop_back();
         readTriangle(m_poly1, m_direct1, t1, tri1);
         readTriangle(m_poly2, m_direct2, t2, tri2);
         if (!contactOnly) {

@@ -22,7 +22,6 @@ CtvxMat4::CtvxMat4(CqarMat4 const& m)
             m_m[4 * r + c] = static_cast<float>(m(r, c));
 }
 
-CtvxMat4::~CtvxMat4() = default;
 
 CtvxMat4& CtvxMat4::operator=(float const (*m)[4])
 {

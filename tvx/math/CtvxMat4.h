@@ -27,7 +27,7 @@ public:
     explicit CtvxMat4(float (*m)[4]);
     explicit CtvxMat4(CqarMat4 const& m);
     CtvxMat4(CtvxMat4 const&) = default;
-    virtual ~CtvxMat4();
+    virtual ~CtvxMat4() = default;
 
     CtvxMat4& operator=(CtvxMat4 const&) = default;
     CtvxMat4& operator=(float const (*m)[4]);
