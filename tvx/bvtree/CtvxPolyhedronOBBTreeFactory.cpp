@@ -21,9 +21,14 @@
 #include <typeinfo>
 #include <utility>
 
-#if defined(__SSE2__)
+// The side-by-side passes use SSE2 where the target has it (every x86-64);
+// elsewhere, or with TVX_TREE_BUILD_SCALAR defined, plain loops compute the
+// same floats.
+#if defined(__SSE2__) && !defined(TVX_TREE_BUILD_SCALAR)
 #include <emmintrin.h>
 #define TVX_BUILD_SSE2 1
+#else
+#define TVX_BUILD_SSE2 0
 #endif
 
 namespace {
