@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <typeinfo>
 #include <utility>
@@ -1128,8 +1129,13 @@ inline void jacobiRotate(JacobiRun& r, int sweep, int p, int q)
             float const theta2 = theta * theta;
             t = static_cast<float>(1.0 / (static_cast<double>(std::fabs(theta)) +
                                           std::sqrt(1.0 + static_cast<double>(theta2))));
-            if (theta < 0.0f)
-                t = -t;
+            // t = -t when theta < 0, as a flip of the sign bit: the sign of
+            // theta is a coin toss, and a mispredicted branch here would
+            // also throw away the work of the solves stepped alongside.
+            std::uint32_t bits;
+            std::memcpy(&bits, &t, sizeof bits);
+            bits ^= static_cast<std::uint32_t>(theta < 0.0f) << 31;
+            std::memcpy(&t, &bits, sizeof t);
         }
         float const c = 1.0f / std::sqrt(1.0f + t * t);
         float const s = t * c;
