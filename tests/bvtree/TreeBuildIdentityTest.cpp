@@ -347,6 +347,13 @@ TEST(TreeBuildIdentity, NonFiniteAndHugeCoordinates)
             expectIdentical(TestPoly::create(m), label + " double set" + setting);
         });
     }
+    // Finite coordinates small enough to be gathered out of order, whose
+    // scatter sums still overflow to infinity near the root.
+    Random rng(5);
+    Mesh big = moved(makeSoup(rng, 3000, 1.0, 0.1), 8e17, {0.0, 0.0, 0.0});
+    forEachSetting([&](std::string const& setting) {
+        expectIdentical(polyhedronOf(big), "overflowing scatter" + setting);
+    });
 }
 
 namespace {

@@ -1187,8 +1187,159 @@ int CtvxPolyhedronOBBTreeFactory::jacobi(float (*a)[3], float* d, float (*v)[3])
     return -1;
 }
 
+#if TVX_BUILD_SSE2
+namespace {
+
+inline __m128 select(__m128 mask, __m128 yes, __m128 no)
+{
+    return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
+inline __m128 absOf(__m128 x)
+{
+    return _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
+}
+
+// rotatePair on four lanes, applied where mask is set.
+inline void rotateLanes(__m128& x, __m128& y, __m128 s, __m128 tau, __m128 mask)
+{
+    __m128 const g = x;
+    __m128 const h = y;
+    __m128 const nx = _mm_sub_ps(g, _mm_mul_ps(s, _mm_add_ps(h, _mm_mul_ps(g, tau))));
+    __m128 const ny = _mm_add_ps(h, _mm_mul_ps(s, _mm_sub_ps(g, _mm_mul_ps(h, tau))));
+    x = select(mask, nx, x);
+    y = select(mask, ny, y);
+}
+
+// The lanes of a float vector widened, divided and narrowed in double, as
+// the scalar step does: float(1 / (|theta| + sqrt(1 + theta^2))).
+inline __m128 tangentOfLarge(__m128 absTheta, __m128 theta2)
+{
+    __m128d const one = _mm_set1_pd(1.0);
+    __m128d const lo = _mm_div_pd(one, _mm_add_pd(_mm_cvtps_pd(absTheta),
+                                                  _mm_sqrt_pd(_mm_add_pd(one, _mm_cvtps_pd(theta2)))));
+    __m128d const hi =
+        _mm_div_pd(one, _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(absTheta, absTheta)),
+                                   _mm_sqrt_pd(_mm_add_pd(one, _mm_cvtps_pd(_mm_movehl_ps(theta2, theta2))))));
+    return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+}
+
+} // namespace
+#endif
+
 void CtvxPolyhedronOBBTreeFactory::jacobiMany(EigenProblem* problems, int n)
 {
+#if TVX_BUILD_SSE2
+    // Up to four solves in the lanes of SSE registers, each lane doing the
+    // scalar step's operations in the scalar step's order (IEEE operations
+    // round lane by lane as they do alone). Branches become masks: a lane
+    // whose solve has stopped, or whose entry is not rotated, keeps its
+    // values.
+    float in[3][4] = {{0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}};
+    float diag[3][4] = {{0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}};
+    int laneBits = 0;
+    for (int i = 0; i < n; ++i) {
+        in[0][i] = problems[i].a[0][1];
+        in[1][i] = problems[i].a[0][2];
+        in[2][i] = problems[i].a[1][2];
+        for (int k = 0; k < 3; ++k)
+            diag[k][i] = problems[i].a[k][k];
+        laneBits |= 1 << i;
+    }
+    __m128 off[3] = {_mm_loadu_ps(in[0]), _mm_loadu_ps(in[1]), _mm_loadu_ps(in[2])}; // a01 a02 a12
+    __m128 d[3], b[3], z[3];
+    for (int k = 0; k < 3; ++k) {
+        d[k] = b[k] = _mm_loadu_ps(diag[k]);
+        z[k] = _mm_setzero_ps();
+    }
+    __m128 v[3][3];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            v[r][c] = _mm_set1_ps(r == c ? 1.0f : 0.0f);
+    __m128i const laneIndex = _mm_setr_epi32(1, 2, 4, 8);
+    auto maskOf = [&](int bits) {
+        return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(bits), laneIndex), laneIndex));
+    };
+    // Which off-diagonal entry each pair rotates, and the other two.
+    int const pairEntry[3] = {0, 1, 2};
+    int const otherX[3] = {1, 0, 0}; // (0,1): (a02, a12); (0,2): (a01, a12); (1,2): (a01, a02)
+    int const otherY[3] = {2, 2, 1};
+    __m128 const signBit = _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(0x80000000u)));
+    for (int sweep = 0; sweep < kJacobiSweeps && laneBits != 0; ++sweep) {
+        __m128 const sm = _mm_add_ps(_mm_add_ps(absOf(off[0]), absOf(off[1])), absOf(off[2]));
+        __m128d const stop = _mm_set1_pd(kJacobiStop);
+        int const stopped = _mm_movemask_pd(_mm_cmplt_pd(_mm_cvtps_pd(sm), stop)) |
+                            (_mm_movemask_pd(_mm_cmplt_pd(_mm_cvtps_pd(_mm_movehl_ps(sm, sm)), stop)) << 2);
+        laneBits &= ~stopped;
+        if (laneBits == 0)
+            break;
+        __m128 const on = maskOf(laneBits);
+        __m128 const threshold =
+            sweep < 3 ? _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(0.2f), sm), _mm_set1_ps(0.11111111f)) : _mm_setzero_ps();
+        for (int pair = 0; pair < 3; ++pair) {
+            int const p = kJacobiPairs[pair][0];
+            int const q = kJacobiPairs[pair][1];
+            __m128& apq = off[pairEntry[pair]];
+            __m128 const absA = absOf(apq);
+            __m128 const g = _mm_mul_ps(_mm_set1_ps(100.0f), absA);
+            __m128 const absDp = absOf(d[p]);
+            __m128 const absDq = absOf(d[q]);
+            __m128 negligible = _mm_and_ps(_mm_cmpeq_ps(_mm_add_ps(absDp, g), absDp),
+                                           _mm_cmpeq_ps(_mm_add_ps(absDq, g), absDq));
+            if (sweep <= 3)
+                negligible = _mm_setzero_ps();
+            negligible = _mm_and_ps(negligible, on);
+            __m128 const rotate = _mm_andnot_ps(negligible, _mm_and_ps(on, _mm_cmpgt_ps(absA, threshold)));
+
+            __m128 h = _mm_sub_ps(d[q], d[p]);
+            __m128 const absH = absOf(h);
+            __m128 const small = _mm_cmpeq_ps(_mm_add_ps(absH, g), absH);
+            __m128 const tSmall = _mm_div_ps(apq, h);
+            __m128 const theta = _mm_div_ps(_mm_mul_ps(_mm_set1_ps(0.5f), h), apq);
+            __m128 const theta2 = _mm_mul_ps(theta, theta);
+            __m128 tLarge = tangentOfLarge(absOf(theta), theta2);
+            tLarge = _mm_xor_ps(tLarge, _mm_and_ps(_mm_cmplt_ps(theta, _mm_setzero_ps()), signBit));
+            __m128 const t = select(small, tSmall, tLarge);
+            __m128 const one = _mm_set1_ps(1.0f);
+            __m128 const c = _mm_div_ps(one, _mm_sqrt_ps(_mm_add_ps(one, _mm_mul_ps(t, t))));
+            __m128 const sn = _mm_mul_ps(t, c);
+            __m128 const tau = _mm_div_ps(sn, _mm_add_ps(one, c));
+            h = _mm_mul_ps(t, apq);
+            z[p] = select(rotate, _mm_sub_ps(z[p], h), z[p]);
+            z[q] = select(rotate, _mm_add_ps(z[q], h), z[q]);
+            d[p] = select(rotate, _mm_sub_ps(d[p], h), d[p]);
+            d[q] = select(rotate, _mm_add_ps(d[q], h), d[q]);
+            apq = _mm_andnot_ps(_mm_or_ps(rotate, negligible), apq);
+            rotateLanes(off[otherX[pair]], off[otherY[pair]], sn, tau, rotate);
+            for (int j = 0; j < 3; ++j)
+                rotateLanes(v[j][p], v[j][q], sn, tau, rotate);
+        }
+        for (int k = 0; k < 3; ++k) {
+            b[k] = select(on, _mm_add_ps(b[k], z[k]), b[k]);
+            d[k] = select(on, b[k], d[k]);
+            z[k] = select(on, _mm_setzero_ps(), z[k]);
+        }
+    }
+    float out[3][4];
+    for (int k = 0; k < 3; ++k)
+        _mm_storeu_ps(out[k], off[k]);
+    for (int i = 0; i < n; ++i) {
+        problems[i].a[0][1] = out[0][i];
+        problems[i].a[0][2] = out[1][i];
+        problems[i].a[1][2] = out[2][i];
+    }
+    for (int k = 0; k < 3; ++k) {
+        _mm_storeu_ps(out[0], d[k]);
+        for (int i = 0; i < n; ++i)
+            problems[i].d[k] = out[0][i];
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            _mm_storeu_ps(out[0], v[r][c]);
+            for (int i = 0; i < n; ++i)
+                problems[i].v[r][c] = out[0][i];
+        }
+#else
     // Independent solves, stepped side by side: each rotation is a long
     // chain of divisions and square roots, and the processor overlaps the
     // chains when their instructions are close together.
@@ -1214,6 +1365,7 @@ void CtvxPolyhedronOBBTreeFactory::jacobiMany(EigenProblem* problems, int n)
             if (on[i])
                 jacobiSweepEnds(runs[i]);
     }
+#endif
 }
 
 void CtvxPolyhedronOBBTreeFactory::triangleComputePrincipalAxis(unsigned int triangle, float (*axes)[3]) const
