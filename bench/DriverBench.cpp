@@ -3,8 +3,9 @@
 //
 // Scenes: two plain polyhedra (spheres of 5120 triangles), two assemblies of
 // four such spheres each (the members are entities of their own, so the
-// driver descends the assemblies with their enclosing boxes), and the same
-// two assemblies regrouped (one triangle set each). Poses: "far" (the root
+// driver descends the assemblies with their enclosing boxes), the same two
+// assemblies regrouped (one triangle set each), and two lists of eight
+// spheres (64 object pairs, the per-pair cost). Poses: "far" (the root
 // boxes separate at once) and "touching" (two spheres overlap by 1% of their
 // radius, so a contact is found after a few box tests). The analyses are
 // kept between iterations, as a host re-querying a scene would keep them.
@@ -22,6 +23,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <vector>
 
 // Reads the query counters that the analysis keeps for benchmarks.
 struct CtvxAnalysisProbe {
@@ -34,8 +36,8 @@ namespace {
 using namespace tvxtest;
 typedef boost::shared_ptr<CtvxObject> ObjectPtr;
 
-enum Kind { PLAIN = 0, ASSEMBLY = 1, REGROUPED = 2 };
-char const* const kKindNames[] = {"plain", "assembly", "regrouped"};
+enum Kind { PLAIN = 0, ASSEMBLY = 1, REGROUPED = 2, LISTS = 3 };
+char const* const kKindNames[] = {"plain", "assembly", "regrouped", "lists"};
 char const* const kTypeNames[] = {"first", "all", "exact", "estimated"};
 
 CqarMat4 translation(double x, double y, double z)
@@ -47,6 +49,7 @@ CqarMat4 translation(double x, double y, double z)
 
 struct DriverScene {
     ObjectPtr side1, side2;
+    std::vector<ObjectPtr> list2Objects;
     boost::shared_ptr<CtvxAnalysis> analysis[4];
 
     explicit DriverScene(Kind kind)
@@ -59,13 +62,26 @@ struct DriverScene {
             b->makeCollisionEntity(none);
             side1 = a;
             side2 = b;
-        } else {
+        } else if (kind != LISTS) {
             side1 = makeAssembly(sphere, kind == REGROUPED);
             side2 = makeAssembly(sphere, kind == REGROUPED);
         }
         boost::shared_ptr<CtvxCollisionList> l1 = CtvxCollisionList::create(), l2 = CtvxCollisionList::create();
-        l1->add(side1);
-        l2->add(side2);
+        if (kind == LISTS) {
+            // Eight spheres per list along y, 2.5 apart; list 2 moves as one.
+            for (int k = 0; k < 8; ++k) {
+                boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(sphere), b = makePolyhedron(sphere);
+                a->relativePosition(translation(0, 2.5 * k, 0));
+                a->makeCollisionEntity(none);
+                b->makeCollisionEntity(none);
+                l1->add(a);
+                l2->add(b);
+                list2Objects.push_back(b);
+            }
+        } else {
+            l1->add(side1);
+            l2->add(side2);
+        }
         for (int t = 0; t < 4; ++t) {
             analysis[t] = CtvxAnalysis::create();
             analysis[t]->setCollisionList1(l1);
@@ -94,13 +110,21 @@ struct DriverScene {
 
     // Side 2 moved along x: 1.98 overlaps the unit spheres at y = 0 by 0.02;
     // 50 puts every box of side 2 far from every box of side 1.
-    void place(bool touching) { side2->absolutePosition(translation(touching ? 1.98 : 50.0, 0, 0)); }
+    void place(bool touching)
+    {
+        double const x = touching ? 1.98 : 50.0;
+        if (side2)
+            side2->absolutePosition(translation(x, 0, 0));
+        for (std::size_t k = 0; k < list2Objects.size(); ++k)
+            list2Objects[k]->absolutePosition(translation(x, 2.5 * static_cast<double>(k), 0));
+    }
 };
 
 DriverScene& scene(Kind kind)
 {
-    static DriverScene plain(PLAIN), assembly(ASSEMBLY), regrouped(REGROUPED);
-    return kind == PLAIN ? plain : kind == ASSEMBLY ? assembly : regrouped;
+    static DriverScene plain(PLAIN), assembly(ASSEMBLY), regrouped(REGROUPED), lists(LISTS);
+    DriverScene* const scenes[] = {&plain, &assembly, &regrouped, &lists};
+    return *scenes[kind];
 }
 
 void BM_Driver(benchmark::State& state)
@@ -141,7 +165,9 @@ void BM_Driver(benchmark::State& state)
     state.SetLabel(std::string(kKindNames[kind]) + " " + kTypeNames[type] + (touching ? " touching" : " far"));
 }
 
-BENCHMARK(BM_Driver)->ArgsProduct({{PLAIN, ASSEMBLY, REGROUPED}, {0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Driver)
+    ->ArgsProduct({{PLAIN, ASSEMBLY, REGROUPED, LISTS}, {0, 1, 2, 3}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
