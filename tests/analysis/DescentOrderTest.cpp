@@ -36,18 +36,8 @@
 namespace {
 
 using tvxtest::Affine;
+using tvxtest::toQar;
 using tvxtest::Mesh;
-
-CqarMat4 toQar(Affine const& a)
-{
-    CqarMat4 m;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            m(i, j) = a.r[i][j];
-        m(i, 3) = a.t[i];
-    }
-    return m;
-}
 
 // Everything a query leaves behind, as text with floats spelled by their
 // bits, so that two runs compare with one string comparison and a mismatch
@@ -368,23 +358,6 @@ TEST(DescentOrder, SmoothMotionAgreesWithThePlainWalk)
 
 namespace {
 
-// Triangles spaced in geometric progression make trees as deep as they
-// have triangles: every split peels the farthest one off.
-Mesh geometricChain(int n)
-{
-    Mesh m;
-    double x = 1e-17;
-    for (int i = 0; i < n; ++i) {
-        unsigned const b = static_cast<unsigned>(m.points.size());
-        m.points.push_back({x, 0.0, 0.0});
-        m.points.push_back({x * 1.001, 0.0, 0.0});
-        m.points.push_back({x, x * 0.001, 0.0});
-        m.triangles.push_back({b, b + 1, b + 2});
-        x *= 2.2;
-    }
-    return m;
-}
-
 // Pairs of very deep trees: ranks of the in-order walk up to the last bit
 // the nearest-first walk keeps, and beyond it, where the plain walk takes
 // over.
@@ -393,7 +366,7 @@ TEST(DescentOrder, DeepTreesAgreeWithThePlainWalk)
     Tally tally;
     std::vector<int> depthSums;
     for (int n : {40, 64, 66, 90}) {
-        Mesh const chain = geometricChain(n);
+        Mesh const chain = tvxtest::makeGeometricChain(n, 2.2);
         SideRecipe const sides[2] = {plain(chain), plain(chain)};
         Scene fast = buildScene(sides);
         Scene slow = buildScene(sides);

@@ -41,17 +41,6 @@ using namespace tvxtest;
 // 2e-6 R (about 32 float ulps) bounds it with margin.
 double const kRelative = 2e-6;
 
-CqarMat4 toQar(Affine const& a)
-{
-    CqarMat4 m;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            m(i, j) = a.r[i][j];
-        m(i, 3) = a.t[i];
-    }
-    return m;
-}
-
 // One leaf of a side: its mesh, its placement relative to the side's frame
 // (or to the inner assembly), its tolerance and whether it is switched on.
 struct LeafSpec {

@@ -80,25 +80,6 @@ bool sameBytes(std::vector<CtvxOBB> const& a, std::vector<CtvxOBB> const& b)
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(CtvxOBB)) == 0);
 }
 
-// Small triangles along x at positions growing by a ratio above 2, so the
-// middle of any range's box lies below its last triangle alone and every
-// split peels that one off: a chain n - 1 deep. (Squares of the coordinates
-// must stay finite in float for the fit, which bounds n to about 100.)
-Mesh makeGeometricChain(int n, double ratio)
-{
-    Mesh m;
-    double x = 1e-17;
-    for (int i = 0; i < n; ++i) {
-        unsigned const b = static_cast<unsigned>(m.points.size());
-        m.points.push_back({x, 0.0, 0.0});
-        m.points.push_back({x * 1.001, 0.0, 0.0});
-        m.points.push_back({x, x * 0.001, 0.0});
-        m.triangles.push_back({b, b + 1, b + 2});
-        x *= ratio;
-    }
-    return m;
-}
-
 Mesh identicalTriangles(int n)
 {
     Mesh m;

@@ -23,6 +23,7 @@
 namespace {
 
 using tvxtest::Affine;
+using tvxtest::toQar;
 using P3 = std::array<double, 3>;
 
 Affine fromQar(CqarMat4 const& m)
@@ -34,17 +35,6 @@ Affine fromQar(CqarMat4 const& m)
         a.t[i] = m(i, 3);
     }
     return a;
-}
-
-CqarMat4 toQar(Affine const& a)
-{
-    CqarMat4 m;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            m(i, j) = a.r[i][j];
-        m(i, 3) = a.t[i];
-    }
-    return m;
 }
 
 double maxDiff(Affine const& a, Affine const& b)

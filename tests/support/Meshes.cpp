@@ -202,6 +202,21 @@ Mesh makeSoup(Random& rng, int n, double extent, double maxEdge)
     return m;
 }
 
+Mesh makeGeometricChain(int n, double ratio)
+{
+    Mesh m;
+    double x = 1e-17;
+    for (int i = 0; i < n; ++i) {
+        unsigned const b = static_cast<unsigned>(m.points.size());
+        m.points.push_back({x, 0.0, 0.0});
+        m.points.push_back({x * 1.001, 0.0, 0.0});
+        m.points.push_back({x, x * 0.001, 0.0});
+        m.triangles.push_back({b, b + 1, b + 2});
+        x *= ratio;
+    }
+    return m;
+}
+
 Mesh makeStrip(int n, double step)
 {
     Mesh m;

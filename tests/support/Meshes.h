@@ -42,6 +42,12 @@ Mesh makeSoup(Random& rng, int n, double extent, double maxEdge);
 // y = step, each column of width step.
 Mesh makeStrip(int n, double step);
 
+// Small triangles along x at positions growing by a ratio above 2, so the
+// middle of any range's box lies below its last triangle alone and every
+// split peels that one off: a chain n - 1 deep. (Squares of the coordinates
+// must stay finite in float for the fit, which bounds n to about 100.)
+Mesh makeGeometricChain(int n, double ratio);
+
 // p -> scale * p + translation for every point.
 void transformMesh(Mesh& m, double scale, std::array<double, 3> const& translation);
 

@@ -126,6 +126,17 @@ double Affine::maxAbs() const
     return m;
 }
 
+CqarMat4 toQar(Affine const& a)
+{
+    CqarMat4 m;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            m(i, j) = a.r[i][j];
+        m(i, 3) = a.t[i];
+    }
+    return m;
+}
+
 Affine randomRigid(Random& rng, double maxTranslation)
 {
     Affine a = Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1) + 1e-3,

@@ -4,6 +4,8 @@
 
 #include <tvx/progress/CtvxProgressDelegate.h>
 
+#include <qar/CqarMat4.h>
+
 #include <boost/shared_ptr.hpp>
 
 #include <array>
@@ -46,6 +48,9 @@ struct Affine {
 };
 
 Affine randomRigid(Random& rng, double maxTranslation);
+
+// The transform as the utility library's matrix (bottom row 0 0 0 1).
+CqarMat4 toQar(Affine const& a);
 
 // Records every notification, in order, as text ("build 3", "made 12", ...).
 class RecordingDelegate : public CtvxProgressDelegate {

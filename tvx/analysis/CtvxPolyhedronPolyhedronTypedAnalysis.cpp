@@ -36,8 +36,12 @@ inline unsigned int triangleOf(int encoded)
 
 } // namespace
 
-// Every visited pair decodes boxes: defined first, so that the walks inline them.
-inline void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+namespace {
+
+// The box's placement in its set's frame and its half-lengths, in true
+// lengths (the stored values through the tree's scale). Every visited pair
+// decodes boxes: defined first, so that the walks inline them.
+inline void boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
                                                          CtvxMat4& placement)
 {
     CtvxObbReader::rotation(*box, placement);
@@ -47,13 +51,15 @@ inline void CtvxPolyhedronPolyhedronTypedAnalysis::boxPlacement(CtvxOBB const* b
                         tree->convertFromScaledFloat(z), 1.0f);
 }
 
-inline void CtvxPolyhedronPolyhedronTypedAnalysis::boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
+inline void boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree,
                                                            float (&half)[3])
 {
     CtvxObbReader::halfLengths(*box, half[0], half[1], half[2]);
     for (float& h : half)
         h = tree->convertFromScaledFloat(h);
 }
+
+} // namespace
 
 CtvxPolyhedronPolyhedronTypedAnalysis::CtvxPolyhedronPolyhedronTypedAnalysis(
     boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2)
@@ -403,6 +409,38 @@ private:
 thread_local PlacementCache t_toBox1Cache;
 thread_local PlacementCache t_place2Cache;
 
+// Box placements as the walks use them, through the caches: box 1 as the map
+// of frame 2 into its frame, box 2 as its own placement in frame 2.
+struct Placements {
+    CtvxOBB const* obbs1;
+    CtvxPolyhedronOBBTree const* tree1;
+    CtvxOBB const* obbs2;
+    CtvxPolyhedronOBBTree const* tree2;
+    CtvxMat4 const* poly2ToPoly1;
+
+    void toBox1(PlacementCache& cache, int rank, CtvxMat4& out) const
+    {
+        if (CtvxMat4 const* known = cache.find(rank)) {
+            out = *known;
+            return;
+        }
+        CtvxMat4 p;
+        boxPlacement(obbs1 + rank, tree1, p);
+        out = p.inverse() * *poly2ToPoly1;
+        cache.put(rank, out);
+    }
+    void place2(PlacementCache& cache, int rank, CtvxMat4& out) const
+    {
+        if (CtvxMat4 const* known = cache.find(rank)) {
+            out = *known;
+            return;
+        }
+        boxPlacement(obbs2 + rank, tree2, out);
+        cache.put(rank, out);
+    }
+};
+
+
 float const MinusInfinity = -std::numeric_limits<float>::infinity();
 
 } // namespace
@@ -509,6 +547,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
     PlacementCache& cache2 = t_place2Cache;
     cache1.reset();
     cache2.reset();
+    Placements const placements{m_obbs1, m_tree1, m_obbs2, m_tree2, &m_poly2ToPoly1};
     bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS && !contactOnly;
     bool const distances = distanceMode() && !contactOnly;
     float tri1[3][3], tri2[3][3];
@@ -538,22 +577,11 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             break;
         OrderedStep& s = steps.back();
         if (s.first >= 0 && !s.known1) {
-            if (CtvxMat4 const* known = cache1.find(s.first)) {
-                s.toBox1 = *known;
-            } else {
-                boxPlacement(m_obbs1 + s.first, m_tree1, p);
-                s.toBox1 = p.inverse() * m_poly2ToPoly1;
-                cache1.put(s.first, s.toBox1);
-            }
+            placements.toBox1(cache1, s.first, s.toBox1);
             s.known1 = true;
         }
         if (s.second >= 0 && !s.known2) {
-            if (CtvxMat4 const* known = cache2.find(s.second)) {
-                s.place2 = *known;
-            } else {
-                boxPlacement(m_obbs2 + s.second, m_tree2, s.place2);
-                cache2.put(s.second, s.place2);
-            }
+            placements.place2(cache2, s.second, s.place2);
             s.known2 = true;
         }
         int result = 0;
@@ -584,16 +612,8 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             float h[3];
             boxHalfLengths(box, box1 ? m_tree1 : m_tree2, h);
             float v[3][3];
-            if (box1) {
-                readTriangle(m_poly2, m_direct2, triangleOf(s.second), tri2);
-                for (int k = 0; k < 3; ++k)
-                    PmM(v[k], tri2[k], s.toBox1);
-            } else {
-                readTriangle(m_poly1, m_direct1, triangleOf(s.first), tri1);
-                CtvxMat4 const toBox2 = (m_poly2ToPoly1 * s.place2).inverse();
-                for (int k = 0; k < 3; ++k)
-                    PmM(v[k], tri1[k], toBox2);
-            }
+            CtvxMat4 toBox2;
+            triangleInBoxFrame(box1, s.first, s.second, s.toBox1, s.place2, v, toBox2);
             d0 = m_distance->distance();
             bound = d0;
             ++m_boxTests;
@@ -616,11 +636,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
             continue;
         }
         ++m_triangleTests;
-        float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
-                                                      : static_cast<float>(m_poly1->toleranceForTriangle(t1));
-        float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
-                                                      : static_cast<float>(m_poly2->toleranceForTriangle(t2));
-        m_triangleTolerance = tol1 + tol2;
+        m_triangleTolerance = pairTolerance(t1, t2);
         float b[3][3];
         for (int k = 0; k < 3; ++k)
             PmM(b[k], tri2[k], m_poly2ToPoly1);
@@ -649,6 +665,7 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     PlacementCache& cache2 = t_place2Cache;
     cache1.reset();
     cache2.reset();
+    Placements const placements{m_obbs1, m_tree1, m_obbs2, m_tree2, &m_poly2ToPoly1};
     // Near their closest points two surfaces are apart along the line that
     // joins those points, and stay nearly so around them: boxes tested
     // along it prune where the box test's own axes, tied to the boxes, see
@@ -685,6 +702,13 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     // it with its bound. Pairs at exactly the best distance are not pruned:
     // the in-order walk may reach one of them first, and it is the one to
     // report.
+    // The pair's bound: the box test's, or the gaps' when they say more.
+    auto settle = [](NearStep& s, float current, float gap, int result, float bound) {
+        s.bound = result == 0 ? MinusInfinity : bound;
+        if (gap > s.bound)
+            s.bound = gap;
+        return !(current < s.bound);
+    };
     auto evaluate = [&](NearStep& s) -> bool {
         float const current = m_distance->distance();
         if (s.first >= 0 && s.second >= 0) {
@@ -709,29 +733,20 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             float bound = justAbove(current);
             int const result =
                 CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
-            s.bound = result == 0 ? MinusInfinity : bound;
-            if (gap > s.bound)
-                s.bound = gap;
-            return !(current < s.bound);
+            return settle(s, current, gap, result, bound);
         }
         if (s.first >= 0 || s.second >= 0) {
             bool const box1 = s.first >= 0;
             float h[3];
             boxHalfLengths(box1 ? m_obbs1 + s.first : m_obbs2 + s.second, box1 ? m_tree1 : m_tree2, h);
             float v[3][3];
+            CtvxMat4 toBox2;
+            triangleInBoxFrame(box1, s.first, s.second, s.toBox1, s.place2, v, toBox2);
             float u[3];
-            if (box1) {
-                readTriangle(m_poly2, m_direct2, triangleOf(s.second), tri2);
-                for (int k = 0; k < 3; ++k)
-                    PmM(v[k], tri2[k], s.toBox1);
-                if (hasAxis)
+            if (hasAxis) {
+                if (box1)
                     rotate(s.toBox1, axis2, u);
-            } else {
-                readTriangle(m_poly1, m_direct1, triangleOf(s.first), tri1);
-                CtvxMat4 const toBox2 = (m_poly2ToPoly1 * s.place2).inverse();
-                for (int k = 0; k < 3; ++k)
-                    PmM(v[k], tri1[k], toBox2);
-                if (hasAxis)
+                else
                     rotate(toBox2, axis1, u);
             }
             ++m_boxTests;
@@ -748,21 +763,14 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             float bound = justAbove(current);
             int const result =
                 CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
-            s.bound = result == 0 ? MinusInfinity : bound;
-            if (gap > s.bound)
-                s.bound = gap;
-            return !(current < s.bound);
+            return settle(s, current, gap, result, bound);
         }
         unsigned int const t1 = triangleOf(s.first);
         unsigned int const t2 = triangleOf(s.second);
         readTriangle(m_poly1, m_direct1, t1, tri1);
         readTriangle(m_poly2, m_direct2, t2, tri2);
         ++m_triangleTests;
-        float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
-                                                      : static_cast<float>(m_poly1->toleranceForTriangle(t1));
-        float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
-                                                      : static_cast<float>(m_poly2->toleranceForTriangle(t2));
-        m_triangleTolerance = tol1 + tol2;
+        m_triangleTolerance = pairTolerance(t1, t2);
         float b[3][3];
         for (int k = 0; k < 3; ++k)
             PmM(b[k], tri2[k], m_poly2ToPoly1);
@@ -835,23 +843,12 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
             if (splitFirst) {
                 c.first = codes[i];
                 if (c.first >= 0) {
-                    if (CtvxMat4 const* known = cache1.find(c.first)) {
-                        c.toBox1 = *known;
-                    } else {
-                        boxPlacement(m_obbs1 + c.first, m_tree1, p);
-                        c.toBox1 = p.inverse() * m_poly2ToPoly1;
-                        cache1.put(c.first, c.toBox1);
-                    }
+                    placements.toBox1(cache1, c.first, c.toBox1);
                 }
             } else {
                 c.second = codes[i];
                 if (c.second >= 0) {
-                    if (CtvxMat4 const* known = cache2.find(c.second)) {
-                        c.place2 = *known;
-                    } else {
-                        boxPlacement(m_obbs2 + c.second, m_tree2, c.place2);
-                        cache2.put(c.second, c.place2);
-                    }
+                    placements.place2(cache2, c.second, c.place2);
                 }
             }
             keep[i] = evaluate(c);
@@ -1076,6 +1073,32 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleObb(unsigned int t1, 
         pushChildren(b2, false, -static_cast<int>(t1) - 1);
 }
 
+void CtvxPolyhedronPolyhedronTypedAnalysis::triangleInBoxFrame(bool boxOfFirst, int first, int second,
+                                                               CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                                                               float (&v)[3][3], CtvxMat4& toBox2) const
+{
+    float tri[3][3];
+    if (boxOfFirst) {
+        readTriangle(m_poly2, m_direct2, triangleOf(second), tri);
+        for (int k = 0; k < 3; ++k)
+            PmM(v[k], tri[k], toBox1);
+    } else {
+        readTriangle(m_poly1, m_direct1, triangleOf(first), tri);
+        toBox2 = (m_poly2ToPoly1 * place2).inverse();
+        for (int k = 0; k < 3; ++k)
+            PmM(v[k], tri[k], toBox2);
+    }
+}
+
+float CtvxPolyhedronPolyhedronTypedAnalysis::pairTolerance(unsigned int t1, unsigned int t2) const
+{
+    float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
+                                                  : static_cast<float>(m_poly1->toleranceForTriangle(t1));
+    float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
+                                                  : static_cast<float>(m_poly2->toleranceForTriangle(t2));
+    return tol1 + tol2;
+}
+
 bool CtvxPolyhedronPolyhedronTypedAnalysis::isDegenerate(float const (&tri)[3][3]) const
 {
     // A triangle whose edges are parallel to float precision has no usable
@@ -1101,11 +1124,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleTriangle(unsigned int
                                                                     unsigned int t2, float (&tri2)[3][3])
 {
     ++m_triangleTests;
-    float const tol1 = m_direct1.uniformTolerance ? m_direct1.tolerance
-                                                  : static_cast<float>(m_poly1->toleranceForTriangle(t1));
-    float const tol2 = m_direct2.uniformTolerance ? m_direct2.tolerance
-                                                  : static_cast<float>(m_poly2->toleranceForTriangle(t2));
-    m_triangleTolerance = tol1 + tol2;
+    m_triangleTolerance = pairTolerance(t1, t2);
     float b[3][3];
     PmM(b[0], tri2[0], m_poly2ToPoly1);
     PmM(b[1], tri2[1], m_poly2ToPoly1);

@@ -79,10 +79,6 @@ private:
     // The outcome of a box test: true to descend, false to prune.
     bool boxOutcome(int result, float d0, float bound);
     void pushChildren(CtvxOBB const* box, bool splitFirst, int other);
-    // The box's placement in its set's frame and its half-lengths, in true
-    // lengths (the stored values through the tree's scale).
-    static void boxPlacement(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, CtvxMat4& placement);
-    static void boxHalfLengths(CtvxOBB const* box, CtvxPolyhedronOBBTree const* tree, float (&half)[3]);
     bool distanceMode() const;
     // The box-triangle test of a triangle mapped into the box's frame, and
     // its outcome.
@@ -101,6 +97,14 @@ private:
     static DirectMesh directMeshOf(CtvxPoly* poly);
     void readTriangle(CtvxPoly* poly, DirectMesh const& direct, unsigned int rank, float (&tri)[3][3]) const;
     bool isDegenerate(float const (&tri)[3][3]) const;
+    // The summed tolerances of two triangles, each rounded to single first.
+    float pairTolerance(unsigned int t1, unsigned int t2) const;
+    // The triangle of a box-triangle step in the frame of the box: box 1
+    // (placed by toBox1, frame 2 into its frame) and a triangle of set 2, or
+    // box 2 (placed by place2) and a triangle of set 1; toBox2 receives the
+    // map of frame 1 into box 2's frame in the second case.
+    void triangleInBoxFrame(bool boxOfFirst, int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                            float (&v)[3][3], CtvxMat4& toBox2) const;
 
     float TriDist(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3]) const;
     void SegPoints(float* const vec, float* const x, float* const y, float const* const p, float const* const a,
