@@ -11,6 +11,7 @@
 #include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
+#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -385,6 +386,57 @@ TEST(DescentOrder, DeepTreesAgreeWithThePlainWalk)
     EXPECT_GT(tally.separated, 0);
     // The chains must straddle the 128 levels the ranks can hold.
     EXPECT_EQ(depthSums, (std::vector<int>{78, 126, 130, 178}));
+}
+
+} // namespace
+
+namespace {
+
+// Smooth surfaces far apart are equidistant to first order: every box pair
+// looks about as far as the closest one to the box test's own axes, and the
+// plain walk opens nearly all of them. The line of centres and the closest
+// pair's direction must prune them instead. Counts, not times: the same
+// pairs are tested on any machine.
+TEST(DescentOrder, FarApartSurfacesArePrunedEarly)
+{
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    auto a = tvxtest::makePolyhedron(tvxtest::makeIcosphere(2, 1.0));
+    auto b = tvxtest::makePolyhedron(tvxtest::makeIcosphere(2, 1.0));
+    a->makeCollisionEntity(none);
+    b->makeCollisionEntity(none);
+    // The farther apart, the more the plain walk opens and the larger the
+    // share the other bounds spare.
+    struct Case {
+        double clearance;
+        unsigned long factor;
+    };
+    for (Case const c : {Case{0.5, 2}, Case{5.0, 5}, Case{100.0, 20}}) {
+        double const clearance = c.clearance;
+        b->absolutePosition(toQar(Affine::translation(2.0 + clearance, 0.3, -0.2) * Affine::rotation(1, 2, 3, 0.7)));
+        unsigned long tests[2];
+        float distance[2];
+        for (int plainWalk = 0; plainWalk < 2; ++plainWalk) {
+            // Each walk starts from the same, unrelated hint.
+            a->setLastClosestInfo(0);
+            b->setLastClosestInfo(0);
+            CtvxDescentSwitch::straightforward(plainWalk == 1);
+            CtvxPolyhedronPolyhedronTypedAnalysis pair(a, b);
+            boost::shared_ptr<CtvxCollision> collision = CtvxCollision::create();
+            boost::shared_ptr<CtvxDistance> result = CtvxDistance::create();
+            bool collided = false, found = false;
+            pair.compute(CtvxAnalysis::EXACT_DISTANCE, collided, collision, found, result);
+            CtvxDescentSwitch::straightforward(false);
+            EXPECT_FALSE(collided);
+            EXPECT_TRUE(found);
+            tests[plainWalk] = pair.boxTests() + pair.triangleTests();
+            distance[plainWalk] = result->distance();
+        }
+        EXPECT_EQ(distance[0], distance[1]) << "clearance " << clearance;
+        // The meshes' chords keep the clearance a little above the spheres'.
+        EXPECT_NEAR(distance[0], clearance, 0.05) << "clearance " << clearance;
+        EXPECT_LT(tests[0] * c.factor, tests[1]) << "clearance " << clearance << ": " << tests[0] << " tests against "
+                                           << tests[1] << " in plain order";
+    }
 }
 
 } // namespace
