@@ -144,16 +144,18 @@ void CtvxAnalysis::compute()
 void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll)
 {
     // The spare results stand in for CtvxCollision::create(o1, o2) and
-    // CtvxDistance::create(o1, o2): same objects, no pairs, the initial
-    // distance and no closest points.
+    // CtvxDistance::create(o1, o2): no pairs, the initial distance and no
+    // closest points. Nothing reads a result's objects during the descent,
+    // so they are named only in a result that is kept: the many pairs that
+    // find nothing touch no reference count here.
     if (!m_spare.collision)
-        m_spare.collision = CtvxCollision::create(o1, o2);
+        m_spare.collision = CtvxCollision::create();
     else
-        m_spare.collision->reuse(o1, o2);
+        m_spare.collision->reuse();
     if (!m_spare.distance)
-        m_spare.distance = CtvxDistance::create(o1, o2);
+        m_spare.distance = CtvxDistance::create();
     else
-        m_spare.distance->reuse(o1, o2);
+        m_spare.distance->reuse();
     CtvxDistance& distance = *m_spare.distance;
     m_lastPoly1 = nullptr;
     m_lastPoly2 = nullptr;
@@ -178,11 +180,15 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
     if (state.collided) {
         if (m_analysisType != ALL_COLLISIONS)
             stopAll = true;
+        m_spare.collision->object1(o1);
+        m_spare.collision->object2(o2);
         m_collisions.push_back(std::move(m_spare.collision));
         m_spare.collision.reset();
         bound = 0.0f;
     } else if (state.distanceFound) {
         bound = distance.distance();
+        distance.object1(o1);
+        distance.object2(o2);
         m_distances.push_back(std::move(m_spare.distance));
         m_spare.distance.reset();
     }

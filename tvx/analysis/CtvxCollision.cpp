@@ -73,9 +73,7 @@ void CtvxCollision::addPair(boost::shared_ptr<CtvxGeometrySubElement>&& first,
     m_pairs.push_back(Pair{std::move(first), std::move(second)});
 }
 
-void CtvxCollision::reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2)
+void CtvxCollision::reuse()
 {
-    m_object1 = o1;
-    m_object2 = o2;
     m_pairs.clear();
 }

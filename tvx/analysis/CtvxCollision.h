@@ -55,9 +55,10 @@ private:
     // Moves the pairs in: the triangles made for a contact are handed over
     // without a second reference count.
     void addPair(boost::shared_ptr<CtvxGeometrySubElement>&& first, boost::shared_ptr<CtvxGeometrySubElement>&& second);
-    // Back to the state of create(o1, o2), for an analysis that did not keep
-    // this result.
-    void reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2);
+    // Drops the pairs, for an analysis that did not keep this result and
+    // fills it again. The objects stay: the analysis names them only in a
+    // result it keeps.
+    void reuse();
     void object1(boost::shared_ptr<CtvxObject> const& o) { m_object1 = o; }
     void object2(boost::shared_ptr<CtvxObject> const& o) { m_object2 = o; }
     void invariant() const {}

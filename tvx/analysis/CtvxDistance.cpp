@@ -68,10 +68,8 @@ int CtvxDistance::getObject2(boost::shared_ptr<CtvxObject>& out) const
     return out ? 0 : -1;
 }
 
-void CtvxDistance::reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2)
+void CtvxDistance::reuse()
 {
-    m_object1 = o1;
-    m_object2 = o2;
     m_distance = kInitialDistance;
     m_closestPoint1.reset();
     m_closestPoint2.reset();

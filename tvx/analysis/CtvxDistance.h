@@ -48,9 +48,10 @@ private:
     void setDistance(float d);
     void setDistance(float d, boost::shared_ptr<CtvxGeometryPoint> const& p1,
                      boost::shared_ptr<CtvxGeometryPoint> const& p2);
-    // Back to the state of create(o1, o2), for an analysis that did not keep
-    // this result.
-    void reuse(boost::shared_ptr<CtvxObject> const& o1, boost::shared_ptr<CtvxObject> const& o2);
+    // Back to the distance and points of create(), for an analysis that did
+    // not keep this result and fills it again. The objects stay: the
+    // analysis names them only in a result it keeps.
+    void reuse();
     void object1(boost::shared_ptr<CtvxObject> const& o) { m_object1 = o; }
     void object2(boost::shared_ptr<CtvxObject> const& o) { m_object2 = o; }
     void point1(boost::shared_ptr<CtvxGeometryPoint> const& p) { m_closestPoint1 = p; }
