@@ -3,6 +3,11 @@
 // against the double-precision reference before timing.
 
 #include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/bvtree/CtvxHalf.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxObbReader.h>
+
+#include <qar/CqarQuatF.h>
 
 #include <tests/support/Random.h>
 #include <tests/support/ReferenceGeometry.h>
@@ -215,6 +220,56 @@ void BM_BoxTriangle(benchmark::State& state)
     finish(state, separated);
 }
 BENCHMARK(BM_BoxTriangle)->Arg(0)->Arg(1);
+
+// Reading a stored binary16 value back: one table lookup.
+void BM_Binary16Decode(benchmark::State& state)
+{
+    std::vector<std::uint16_t> bits(kInputs);
+    tvxtest::Random rng(7u);
+    for (auto& b : bits)
+        b = CtvxHalf::fromFloat(rng.uniformf(-100.0f, 100.0f));
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CtvxHalf::toFloat(bits[i]));
+        i = (i + 1) % bits.size();
+    }
+}
+BENCHMARK(BM_Binary16Decode);
+
+// A box's placement as the descent decodes it: the rotation of its stored
+// quaternion, inverted, composed with a placement (one visited pair's worth
+// of decoding when no cached placement serves).
+void BM_BoxPlacementDecode(benchmark::State& state)
+{
+    std::vector<CtvxOBB> boxes(kInputs);
+    tvxtest::Random rng(8u);
+    for (auto& b : boxes) {
+        float q[4];
+        double n = 0;
+        for (float& v : q) {
+            v = rng.uniformf(-1.0f, 1.0f);
+            n += double(v) * v;
+        }
+        float const s = static_cast<float>(1.0 / std::sqrt(n));
+        b.relativeRotation(CqarQuatF(q[0] * s, q[1] * s, q[2] * s, q[3] * s));
+        b.relativeTranslation(rng.uniformf(-1, 1), rng.uniformf(-1, 1), rng.uniformf(-1, 1));
+        b.halfLengths(0.1f, 0.2f, 0.3f);
+    }
+    CtvxMat4 x;
+    x.rotate(1, 2, 3, 0.5f);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        CtvxMat4 p;
+        CtvxObbReader::rotation(boxes[i], p);
+        float tx, ty, tz;
+        CtvxObbReader::translation(boxes[i], tx, ty, tz);
+        p.setColumn(4, tx, ty, tz, 1.0f);
+        CtvxMat4 const m = p.inverse() * x;
+        benchmark::DoNotOptimize(m.data());
+        i = (i + 1) % boxes.size();
+    }
+}
+BENCHMARK(BM_BoxPlacementDecode);
 
 } // namespace
 
