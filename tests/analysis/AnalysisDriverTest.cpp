@@ -41,24 +41,6 @@ boost::shared_ptr<CtvxPolyhedron> boxAt(double x, double y, double z, double hal
     return p;
 }
 
-boost::shared_ptr<CtvxCollisionList> listOf(std::initializer_list<ObjectPtr> objects)
-{
-    boost::shared_ptr<CtvxCollisionList> l = CtvxCollisionList::create();
-    for (ObjectPtr const& o : objects)
-        l->add(o);
-    return l;
-}
-
-boost::shared_ptr<CtvxAnalysis> analysisOf(boost::shared_ptr<CtvxCollisionList> const& l1,
-                                           boost::shared_ptr<CtvxCollisionList> const& l2,
-                                           CtvxAnalysis::EAnalysisType type)
-{
-    boost::shared_ptr<CtvxAnalysis> a = CtvxAnalysis::create();
-    a->setCollisionList1(l1);
-    a->setCollisionList2(l2);
-    a->setAnalysisType(type);
-    return a;
-}
 
 ObjectPtr object2Of(boost::shared_ptr<CtvxDistance> const& d)
 {

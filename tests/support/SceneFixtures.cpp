@@ -2,6 +2,7 @@
 
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/scene/CtvxCollisionList.h>
 
 #include <algorithm>
 #include <cmath>
@@ -124,6 +125,25 @@ double Affine::maxAbs() const
         m = std::max(m, std::fabs(t[i]));
     }
     return m;
+}
+
+boost::shared_ptr<CtvxCollisionList> listOf(std::initializer_list<boost::shared_ptr<CtvxObject>> objects)
+{
+    boost::shared_ptr<CtvxCollisionList> l = CtvxCollisionList::create();
+    for (boost::shared_ptr<CtvxObject> const& o : objects)
+        l->add(o);
+    return l;
+}
+
+boost::shared_ptr<CtvxAnalysis> analysisOf(boost::shared_ptr<CtvxCollisionList> const& l1,
+                                           boost::shared_ptr<CtvxCollisionList> const& l2,
+                                           CtvxAnalysis::EAnalysisType type)
+{
+    boost::shared_ptr<CtvxAnalysis> a = CtvxAnalysis::create();
+    a->setCollisionList1(l1);
+    a->setCollisionList2(l2);
+    a->setAnalysisType(type);
+    return a;
 }
 
 CqarMat4 toQar(Affine const& a)

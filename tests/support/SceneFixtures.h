@@ -2,6 +2,7 @@
 
 #include <tests/support/Meshes.h>
 
+#include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 
 #include <qar/CqarMat4.h>
@@ -9,12 +10,14 @@
 #include <boost/shared_ptr.hpp>
 
 #include <array>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 class CtvxPolyhedronData;
 class CtvxPolyhedron;
 class CtvxObject;
+class CtvxCollisionList;
 
 namespace tvxtest {
 
@@ -48,6 +51,12 @@ struct Affine {
 };
 
 Affine randomRigid(Random& rng, double maxTranslation);
+
+// A collision list of the objects, in order, and an analysis of two lists.
+boost::shared_ptr<CtvxCollisionList> listOf(std::initializer_list<boost::shared_ptr<CtvxObject>> objects);
+boost::shared_ptr<CtvxAnalysis> analysisOf(boost::shared_ptr<CtvxCollisionList> const& l1,
+                                           boost::shared_ptr<CtvxCollisionList> const& l2,
+                                           CtvxAnalysis::EAnalysisType type);
 
 // The transform as the utility library's matrix (bottom row 0 0 0 1).
 CqarMat4 toQar(Affine const& a);
