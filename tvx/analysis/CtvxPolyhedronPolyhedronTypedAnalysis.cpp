@@ -551,7 +551,6 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::descendInOrder(bool contactOnly)
     bool const allContacts = m_analysisType == CtvxAnalysis::ALL_COLLISIONS && !contactOnly;
     bool const distances = distanceMode() && !contactOnly;
     float tri1[3][3], tri2[3][3];
-    CtvxMat4 p;
     // The step in hand stays in its slot: a pruned one is dropped, a split
     // one becomes its second child and its first child is pushed above it,
     // so that no step is copied more than once.
@@ -695,7 +694,6 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     steps.reserve(static_cast<std::size_t>(m_tree1->depth() + m_tree2->depth() + 3));
 
     float tri1[3][3], tri2[3][3];
-    CtvxMat4 p;
     bool contact = false;
 
     // Tests a pair and, unless it is a pair of triangles or is pruned, keeps
@@ -811,12 +809,10 @@ bool CtvxPolyhedronPolyhedronTypedAnalysis::descendNearestFirst()
     root.bound = MinusInfinity;
     root.toBox1.identity();
     root.place2.identity();
-    if (root.first >= 0) {
-        boxPlacement(m_obbs1, m_tree1, p);
-        root.toBox1 = p.inverse() * m_poly2ToPoly1;
-    }
+    if (root.first >= 0)
+        placements.toBox1(cache1, 0, root.toBox1);
     if (root.second >= 0)
-        boxPlacement(m_obbs2, m_tree2, root.place2);
+        placements.place2(cache2, 0, root.place2);
     if (evaluate(root))
         steps.push_back(root);
 
