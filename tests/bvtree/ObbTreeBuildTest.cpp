@@ -80,14 +80,6 @@ bool sameBytes(std::vector<CtvxOBB> const& a, std::vector<CtvxOBB> const& b)
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(CtvxOBB)) == 0);
 }
 
-Mesh identicalTriangles(int n)
-{
-    Mesh m;
-    m.points = {{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}};
-    m.triangles.assign(static_cast<std::size_t>(n), {0u, 1u, 2u});
-    return m;
-}
-
 // Zero-area triangles whose vertices all lie on the x axis.
 Mesh collinearStrip(int n)
 {
@@ -199,7 +191,7 @@ TEST(ObbTreeBuild, IdenticalTrianglesSplitByCount)
     // All centroids on one side of every split: each range is cut in the
     // middle of its order, 5 = 2 + 3, then 3 = 1 + 2.
     auto rec = RecordingDelegate::create();
-    auto poly = builtPoly(identicalTriangles(5), rec);
+    auto poly = builtPoly(makeIdenticalTriangles(5), rec);
     CtvxPolyhedronOBBTree* tree = treeOf(*poly);
     ASSERT_EQ(tree->countObbs(), 4);
     CtvxOBB const* root = tree->getObb(0);
@@ -231,7 +223,7 @@ TEST(ObbTreeBuild, ShapeAndReportsOnManyMeshes)
     meshes.emplace_back("needle", makeNeedle(11, 50.0, 0.01));
     meshes.emplace_back("strip", makeStrip(999, 0.1));
     meshes.emplace_back("box", makeBox(1, 2, 3));
-    meshes.emplace_back("identical", identicalTriangles(37));
+    meshes.emplace_back("identical", makeIdenticalTriangles(37));
     meshes.emplace_back("collinear", collinearStrip(50));
     for (auto const& [label, mesh] : meshes) {
         for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
@@ -257,7 +249,7 @@ TEST(ObbTreeBuild, ExplicitStackMatchesRecursiveReference)
     }
     meshes.emplace_back("icosphere", makeIcosphere(2, 1.0));
     meshes.emplace_back("grid", makeGrid(12, 12, 1.0, 1.0));
-    meshes.emplace_back("identical", identicalTriangles(29));
+    meshes.emplace_back("identical", makeIdenticalTriangles(29));
     meshes.emplace_back("chain", makeGeometricChain(100, 2.2));
     for (bool conservative : {true, false}) {
         CtvxPolyhedronOBBTreeFactory::conservativeBoxes(conservative);
@@ -309,7 +301,7 @@ TEST(ObbTreeBuild, DegenerateLargeInputsBuildQuickly)
     // coded once.
     int const n = 100000;
     for (auto const& [label, mesh] :
-         std::vector<std::pair<std::string, Mesh>>{{"identical", identicalTriangles(n)}, {"collinear", collinearStrip(n)},
+         std::vector<std::pair<std::string, Mesh>>{{"identical", makeIdenticalTriangles(n)}, {"collinear", collinearStrip(n)},
                                                    {"strip", makeStrip(n, 1.0)}}) {
         auto const start = std::chrono::steady_clock::now();
         auto poly = builtPoly(mesh);

@@ -133,14 +133,6 @@ void forEachSetting(F const& f)
         }
 }
 
-Mesh identicalTriangles(int n)
-{
-    Mesh m;
-    m.points = {{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}};
-    m.triangles.assign(static_cast<std::size_t>(n), {0u, 1u, 2u});
-    return m;
-}
-
 Mesh collinear(int n)
 {
     Mesh m;
@@ -171,7 +163,7 @@ std::vector<std::pair<std::string, Mesh>> shapes()
     meshes.emplace_back("needle", makeNeedle(9, 40.0, 0.02));
     meshes.emplace_back("strip", makeStrip(777, 0.1));
     meshes.emplace_back("box", makeBox(1.0, 2.0, 3.0));
-    meshes.emplace_back("identical", identicalTriangles(41));
+    meshes.emplace_back("identical", makeIdenticalTriangles(41));
     meshes.emplace_back("collinear", collinear(60));
     meshes.emplace_back("torus far", moved(makeTorus(30, 10, 3.0, 1.0), 1.0, {1.0e4, -2.5e4, 7.0e3}));
     meshes.emplace_back("icosphere very far", moved(makeIcosphere(2, 1.0), 1.0, {3.0e6, 1.0e6, -2.0e6}));

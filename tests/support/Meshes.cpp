@@ -217,6 +217,14 @@ Mesh makeGeometricChain(int n, double ratio)
     return m;
 }
 
+Mesh makeIdenticalTriangles(int n)
+{
+    Mesh m;
+    m.points = {{0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}};
+    m.triangles.assign(static_cast<std::size_t>(n), {0u, 1u, 2u});
+    return m;
+}
+
 Mesh makeStrip(int n, double step)
 {
     Mesh m;

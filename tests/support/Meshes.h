@@ -42,6 +42,9 @@ Mesh makeSoup(Random& rng, int n, double extent, double maxEdge);
 // y = step, each column of width step.
 Mesh makeStrip(int n, double step);
 
+// n copies of the same unit right triangle over three shared points.
+Mesh makeIdenticalTriangles(int n);
+
 // Small triangles along x at positions growing by a ratio above 2, so the
 // middle of any range's box lies below its last triangle alone and every
 // split peels that one off: a chain n - 1 deep. (Squares of the coordinates
