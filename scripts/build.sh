@@ -16,6 +16,9 @@ esac
 
 generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+# A compiler cache, where the machine has one, shares objects between
+# builds of several checkouts; CI machines have none and build plainly.
+if command -v ccache >/dev/null 2>&1; then generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 
 cmake -S . -B "build/$flavour" "${generator[@]}" -DTVX_WERROR=ON "${opts[@]}" "$@"
 cmake --build "build/$flavour" -j2
