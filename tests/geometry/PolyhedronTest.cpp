@@ -7,13 +7,19 @@
 
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxObjectOBB.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -298,3 +304,154 @@ TEST(PolyhedronBox, LockedLeafBoxIsInItsOwnFrame)
 }
 
 } // namespace
+
+// Trees shared between polyhedra of one mesh: a polyhedron built alone over
+// a copy of the same floats is the reference, box for box, byte for byte.
+namespace shared_tree {
+
+CtvxPolyhedronOBBTree const* treeOf(boost::shared_ptr<CtvxPolyhedron> const& p)
+{
+    CtvxPolyhedronBVTree* tree = nullptr;
+    if (p->getBoundingVolumes(tree) != 0)
+        return nullptr;
+    return dynamic_cast<CtvxPolyhedronOBBTree const*>(tree);
+}
+
+bool sameBoxes(CtvxPolyhedronOBBTree const* a, CtvxPolyhedronOBBTree const* b)
+{
+    return a && b && a->countObbs() == b->countObbs() && a->storedScale() == b->storedScale() &&
+           a->depth() == b->depth() &&
+           std::memcmp(a->obbs(), b->obbs(), sizeof(CtvxOBB) * static_cast<std::size_t>(a->countObbs())) == 0;
+}
+
+boost::shared_ptr<CtvxPolyhedron> onData(boost::shared_ptr<CtvxPolyhedronData> data)
+{
+    return CtvxPolyhedron::create(data);
+}
+
+TEST(PolyhedronSharedTree, OneTreePerMeshAndPointsTransform)
+{
+    tvxtest::Mesh const torus = tvxtest::makeTorus(24, 12, 2.0, 0.5);
+    boost::shared_ptr<CtvxPolyhedron> first = tvxtest::makePolyhedron(torus);
+    boost::shared_ptr<CtvxPolyhedron> alone = tvxtest::makePolyhedron(torus);
+    boost::shared_ptr<CtvxPolyhedronData> data = first->polyData();
+    boost::shared_ptr<CtvxPolyhedron> second = onData(data);
+    boost::shared_ptr<tvxtest::RecordingDelegate> rec = tvxtest::RecordingDelegate::create();
+    boost::shared_ptr<CtvxProgressDelegate> d = rec;
+    first->makeCollisionEntity(noDelegate);
+    second->makeCollisionEntity(d);
+    alone->makeCollisionEntity(noDelegate);
+    // Adopted, not rebuilt: no node reported, the entity still is.
+    EXPECT_EQ(std::vector<std::string>{"made " + std::to_string(torus.triangles.size())}, rec->events);
+    EXPECT_EQ(treeOf(first), treeOf(second));
+    EXPECT_NE(treeOf(first), treeOf(alone));
+    EXPECT_TRUE(sameBoxes(treeOf(first), treeOf(alone)));
+    ASSERT_TRUE(second->polyObb() && alone->polyObb());
+    float h1[3], h2[3];
+    second->polyObb()->getHalfLengths(h1[0], h1[1], h1[2]);
+    alone->polyObb()->getHalfLengths(h2[0], h2[1], h2[2]);
+    EXPECT_EQ(0, std::memcmp(h1, h2, sizeof h1));
+
+    // Another points transform sees other floats: its own tree, the same as
+    // a lone polyhedron moved the same way builds.
+    boost::shared_ptr<CtvxPolyhedron> turned = onData(data);
+    turned->movePoints(rotationZMat(0.7));
+    alone->removeCollisionEntities();
+    alone->movePoints(rotationZMat(0.7));
+    turned->makeCollisionEntity(noDelegate);
+    alone->makeCollisionEntity(noDelegate);
+    EXPECT_NE(treeOf(first), treeOf(turned));
+    EXPECT_TRUE(sameBoxes(treeOf(turned), treeOf(alone)));
+    // The tree lives while a polyhedron holds it, and only that long.
+    boost::weak_ptr<CtvxPolyhedron> firstWeak = first;
+    first.reset();
+    EXPECT_TRUE(firstWeak.expired());
+    ASSERT_TRUE(treeOf(second));
+    boost::shared_ptr<CtvxPolyhedron> third = onData(data);
+    third->makeCollisionEntity(noDelegate);
+    EXPECT_EQ(treeOf(second), treeOf(third));
+    second->removeCollisionEntities();
+    third->removeCollisionEntities();
+    boost::shared_ptr<CtvxPolyhedron> later = onData(data);
+    later->makeCollisionEntity(noDelegate);
+    alone->removeCollisionEntities();
+    alone->movePoints(rotationZMat(-0.7));
+    alone->makeCollisionEntity(noDelegate);
+    EXPECT_TRUE(sameBoxes(treeOf(later), treeOf(alone)));
+}
+
+TEST(PolyhedronSharedTree, ChangedMeshOrSettingsGetANewTree)
+{
+    tvxtest::Mesh const box = tvxtest::makeBox(1, 2, 3);
+    boost::shared_ptr<CtvxPolyhedron> before = tvxtest::makePolyhedron(box);
+    boost::shared_ptr<CtvxPolyhedronData> data = before->polyData();
+    before->makeCollisionEntity(noDelegate);
+    unsigned int rank = 0, t = 0;
+    data->addPoint(5.0f, 5.0f, 5.0f, rank);
+    data->addTriangle(0, 1, rank, t);
+    boost::shared_ptr<CtvxPolyhedron> after = onData(data);
+    after->makeCollisionEntity(noDelegate);
+    ASSERT_TRUE(treeOf(before) && treeOf(after));
+    EXPECT_EQ(static_cast<int>(box.triangles.size()) - 1, treeOf(before)->countObbs());
+    EXPECT_EQ(static_cast<int>(box.triangles.size()), treeOf(after)->countObbs());
+
+    // The builder's process-wide settings shape the boxes: a tree built
+    // under other settings is never handed out.
+    boost::shared_ptr<CtvxPolyhedron> aabbLike = onData(data);
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
+    aabbLike->makeCollisionEntity(noDelegate);
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+    EXPECT_NE(treeOf(after), treeOf(aabbLike));
+    boost::shared_ptr<CtvxPolyhedron> again = onData(data);
+    again->makeCollisionEntity(noDelegate);
+    EXPECT_EQ(treeOf(after), treeOf(again));
+}
+
+// A host subclass may read its triangles otherwise: it never adopts a tree.
+class MirroredPolyhedron : public CtvxPolyhedron {
+public:
+    static boost::shared_ptr<MirroredPolyhedron> create(boost::shared_ptr<CtvxPolyhedronData> const& data)
+    {
+        boost::shared_ptr<MirroredPolyhedron> p(new MirroredPolyhedron());
+        boost::shared_ptr<CtvxPolyhedron> base = p;
+        p->init(base, data);
+        return p;
+    }
+    void getTriangle(unsigned int rank, CqarPoint3* const points) const override
+    {
+        CtvxPolyhedron::getTriangle(rank, points);
+        for (int k = 0; k < 3; ++k)
+            points[k][0] = -points[k][0];
+    }
+};
+
+TEST(PolyhedronSharedTree, SubclassesAndThreadsBuildSafely)
+{
+    tvxtest::Mesh const torus = tvxtest::makeTorus(40, 20, 2.0, 0.5);
+    boost::shared_ptr<CtvxPolyhedron> plain = tvxtest::makePolyhedron(torus);
+    boost::shared_ptr<CtvxPolyhedronData> data = plain->polyData();
+    plain->makeCollisionEntity(noDelegate);
+    boost::shared_ptr<MirroredPolyhedron> mirrored = MirroredPolyhedron::create(data);
+    mirrored->makeCollisionEntity(noDelegate);
+    EXPECT_NE(treeOf(plain), treeOf(mirrored));
+    plain.reset();
+
+    // Polyhedra of several threads, one mesh: one tree, built once, whole
+    // for every reader (no thread may see it under construction).
+    std::vector<boost::shared_ptr<CtvxPolyhedron>> polys;
+    for (int i = 0; i < 4; ++i)
+        polys.push_back(onData(data));
+    std::vector<std::thread> threads;
+    for (auto& p : polys)
+        threads.emplace_back([&p] { p->makeCollisionEntity(noDelegate); });
+    for (auto& th : threads)
+        th.join();
+    boost::shared_ptr<CtvxPolyhedron> alone = tvxtest::makePolyhedron(torus);
+    alone->makeCollisionEntity(noDelegate);
+    for (auto& p : polys) {
+        EXPECT_EQ(treeOf(polys[0]), treeOf(p));
+        EXPECT_TRUE(sameBoxes(treeOf(p), treeOf(alone)));
+    }
+}
+
+} // namespace shared_tree

@@ -147,7 +147,7 @@ int CtvxPolyhedronOBBTreeFactory::beginBuild(boost::shared_ptr<CtvxPoly>& poly,
     m_poly = poly.get();
     m_delegate = delegate;
     m_isFirstObb = true;
-    m_tree = m_poly ? dynamic_cast<CtvxPolyhedronOBBTree*>(m_poly->m_bvTree) : nullptr;
+    m_tree = m_poly ? dynamic_cast<CtvxPolyhedronOBBTree*>(m_poly->m_bvTree.get()) : nullptr;
     m_treeObbs = nullptr;
     m_triangleCount = 0;
     if (!m_tree)

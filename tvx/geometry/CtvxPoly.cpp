@@ -6,14 +6,12 @@
 #include <tvx/scene/CtvxObjectOBB.h>
 
 CtvxPoly::CtvxPoly()
-    : m_polyObb(nullptr), m_lastClosestTriangle(-1), m_hasLastClosestPoint(false), m_bvTree(nullptr),
-      m_isBVConstructed(false)
+    : m_polyObb(nullptr), m_lastClosestTriangle(-1), m_hasLastClosestPoint(false), m_isBVConstructed(false)
 {
 }
 
 CtvxPoly::~CtvxPoly()
 {
-    delete m_bvTree;
     delete m_polyObb;
 }
 
@@ -33,12 +31,9 @@ void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVTyp
     // cannot find its poly.
     if (!self || m_isBVConstructed)
         return;
-    optimizeMemory();
     m_isBVConstructed = true;
     try {
-        m_bvTree = new CtvxPolyhedronOBBTree(m_polyWkPtr);
-        boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory = CtvxPolyhedronOBBTreeFactory::create();
-        factory->build(self, delegate);
+        obtainTree(self, delegate);
     } catch (...) {
         // Allocation failure: release the half-built tree and let it pass.
         resetBV();
@@ -46,10 +41,30 @@ void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVTyp
     }
 }
 
+void CtvxPoly::obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    optimizeMemory();
+    buildOwnTree(self, delegate);
+}
+
+void CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    m_bvTree.reset(new CtvxPolyhedronOBBTree(m_polyWkPtr));
+    boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory = CtvxPolyhedronOBBTreeFactory::create();
+    factory->build(self, delegate);
+}
+
+void CtvxPoly::adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, CtvxObjectOBB const* box)
+{
+    CtvxObjectOBB* const copy = box ? new CtvxObjectOBB(*box) : nullptr;
+    delete m_polyObb;
+    m_polyObb = copy;
+    m_bvTree = tree;
+}
+
 void CtvxPoly::resetBV()
 {
-    delete m_bvTree;
-    m_bvTree = nullptr;
+    m_bvTree.reset();
     delete m_polyObb;
     m_polyObb = nullptr;
     m_isBVConstructed = false;
@@ -57,7 +72,7 @@ void CtvxPoly::resetBV()
 
 int CtvxPoly::getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const
 {
-    tree = m_bvTree;
+    tree = m_bvTree.get();
     return m_bvTree ? 0 : -1;
 }
 

@@ -27,7 +27,10 @@ class CtvxVirtualPolyhedron;
 // (in the set's frame, without tolerance), and the hint of the triangle and
 // point found closest by the last distance query. A subclass's init() must
 // call CtvxPoly::init() with its own shared pointer before any tree is built.
-// Copying is forbidden: the tree and the box are owned outright.
+// A built tree is never changed, only dropped: a subclass may hand out one
+// tree to several sets with the same triangles (polyhedra sharing a mesh do,
+// see CtvxPolyhedronData), each keeping its own box and hint. Copying is
+// forbidden.
 class TVX_API CtvxPoly {
 public:
     enum EBVType {
@@ -90,6 +93,18 @@ protected:
     void init(boost::shared_ptr<CtvxPoly>& self);
     void isBVConstructed(bool constructed) { m_isBVConstructed = constructed; }
 
+    // Provides the tree and the box for buildBV(), which has already marked
+    // the tree built. The default releases spare memory and builds a tree of
+    // the set's own; a subclass may instead adopt a tree built before over
+    // the same triangles.
+    virtual void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    // Builds a new tree over the set's triangles and makes it this set's.
+    void buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    // Makes an existing tree and a copy of its box (null for no triangles)
+    // this set's.
+    void adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, CtvxObjectOBB const* box);
+    boost::shared_ptr<CtvxPolyhedronBVTree> const& sharedTree() const { return m_bvTree; }
+
 private:
     // The tree builder fills m_bvTree and replaces m_polyObb.
     friend class CtvxPolyhedronOBBTreeFactory;
@@ -100,7 +115,7 @@ private:
     int m_lastClosestTriangle;
     bool m_hasLastClosestPoint;
     CqarPoint3 m_lastClosestPoint;
-    CtvxPolyhedronBVTree* m_bvTree;
+    boost::shared_ptr<CtvxPolyhedronBVTree> m_bvTree;
     bool m_isBVConstructed;
     boost::weak_ptr<CtvxPoly> m_polyWkPtr;
 };

@@ -1,9 +1,12 @@
 #include <tvx/geometry/CtvxPolyhedron.h>
 
 #include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/geometry/internal/CtvxTreeShelf.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 
 #include <cmath>
+#include <mutex>
+#include <typeinfo>
 
 std::string const CtvxPolyhedron::m_className = "CtvxPolyhedron";
 
@@ -186,6 +189,39 @@ void CtvxPolyhedron::polyTransform(CqarMat4 const& transform)
         buildBV(s_defaultNullDelegate, BV_OBB_TREE);
         needToRecomputeObb(true);
     }
+}
+
+void CtvxPolyhedron::obtainTree(boost::shared_ptr<CtvxPoly>& self,
+                                boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    // A subclass may read its triangles otherwise than through the mesh and
+    // the points transform, which is all the shelf's key knows of.
+    if (!m_polyData || typeid(*this) != typeid(CtvxPolyhedron)) {
+        CtvxPoly::obtainTree(self, delegate);
+        return;
+    }
+    CtvxTreeShelf& shelf = m_polyData->treeShelf();
+    std::lock_guard<std::recursive_mutex> const lock(shelf.mutex);
+    CtvxTreeShelf::Key const key = CtvxTreeShelf::keyOf(m_polyData->revision(), m_pointsTransform);
+    if (CtvxTreeShelf::Entry const* const entry = shelf.find(key)) {
+        boost::shared_ptr<CtvxPolyhedronBVTree> const tree = entry->tree.lock();
+        if (tree) {
+            adoptTree(tree, entry->box.get());
+            return;
+        }
+    }
+    // Releasing spare capacity moves the arrays, which other polyhedra of
+    // the mesh (of other threads, say) may be reading: only a sole owner
+    // may do it.
+    if (m_polyData.use_count() == 1)
+        optimizeMemory();
+    buildOwnTree(self, delegate);
+    CtvxTreeShelf::Entry entry;
+    entry.key = key;
+    entry.tree = sharedTree();
+    if (CtvxObjectOBB const* const box = polyObb())
+        entry.box.reset(new CtvxObjectOBB(*box));
+    shelf.entries.push_back(entry);
 }
 
 void CtvxPolyhedron::optimizeMemory()

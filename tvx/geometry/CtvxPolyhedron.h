@@ -21,7 +21,10 @@ class CtvxPolyhedronData;
 // through the inverse first, so a point reads back as it was added (to
 // single-precision storage). Regrouping, scaling and transforming change the
 // points transform only; the stored floats are never rewritten, which is
-// what lets several polyhedra share one mesh.
+// what lets several polyhedra share one mesh. Polyhedra that share a mesh
+// and a points transform share its OBB tree too (built once, by the first of
+// them made a collision entity); the last-closest hints stay each their own.
+// A subclass that changes how triangles are read builds trees of its own.
 class TVX_API CtvxPolyhedron : public CtvxVirtualPolyhedron {
 public:
     static boost::shared_ptr<CtvxPolyhedron> create();
@@ -59,6 +62,9 @@ public:
 protected:
     CtvxPolyhedron();
     void init(boost::shared_ptr<CtvxPolyhedron>& self, boost::shared_ptr<CtvxPolyhedronData> const& data);
+    // Adopts the tree of another polyhedron that sees the same mesh through
+    // the same points transform, or builds one and leaves it for the others.
+    void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
 
 private:
     void setPointsTransform(CqarMat4 const& m);

@@ -1,5 +1,7 @@
 #include <tvx/geometry/CtvxPolyhedronData.h>
 
+#include <tvx/geometry/internal/CtvxTreeShelf.h>
+
 #include <limits>
 #include <stdexcept>
 
@@ -23,7 +25,7 @@ boost::shared_ptr<CtvxPolyhedronData> CtvxPolyhedronData::create()
     return boost::shared_ptr<CtvxPolyhedronData>(new CtvxPolyhedronData());
 }
 
-CtvxPolyhedronData::CtvxPolyhedronData() = default;
+CtvxPolyhedronData::CtvxPolyhedronData() : m_treeShelf(new CtvxTreeShelf) {}
 CtvxPolyhedronData::~CtvxPolyhedronData() = default;
 
 unsigned int CtvxPolyhedronData::countTriangles() const
@@ -76,6 +78,7 @@ void CtvxPolyhedronData::addPoint(float x, float y, float z, unsigned int& rank)
 {
     checkRoomForOne(m_points);
     m_points.emplace_back(x, y, z);
+    ++m_revision;
     rank = static_cast<unsigned int>(m_points.size() - 1);
 }
 
@@ -83,6 +86,7 @@ void CtvxPolyhedronData::addPoint(CqarPoint3 const& point, unsigned int& rank)
 {
     checkRoomForOne(m_points);
     m_points.emplace_back(point);
+    ++m_revision;
     rank = static_cast<unsigned int>(m_points.size() - 1);
 }
 
@@ -90,6 +94,7 @@ void CtvxPolyhedronData::addTriangle(unsigned int p1, unsigned int p2, unsigned 
 {
     checkRoomForOne(m_triangles);
     m_triangles.emplace_back(p1, p2, p3);
+    ++m_revision;
     rank = static_cast<unsigned int>(m_triangles.size() - 1);
 }
 

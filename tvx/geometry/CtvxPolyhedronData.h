@@ -8,8 +8,12 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct CtvxTreeShelf;
 
 // The raw mesh: an array of single-precision points and an array of
 // triangles that name points by rank.
@@ -22,6 +26,10 @@
 // out while appending or reserving, the standard exception propagates and
 // the arrays keep their previous contents; an array cannot grow past the
 // 2^32 - 1 elements that its 32-bit ranks can address (std::length_error).
+// The polyhedra that see a mesh through the same points transform share one
+// OBB tree, built by the first of them to become a collision entity and kept
+// here (weakly) for the others; revision() tells whether the mesh changed
+// since a tree was built over it.
 class TVX_API CtvxPolyhedronData {
 public:
     static boost::shared_ptr<CtvxPolyhedronData> create();
@@ -51,14 +59,25 @@ public:
     CtvxPoint const* points() const { return m_points.data(); }
     CtvxTriangle const* triangles() const { return m_triangles.data(); }
 
+    // Changes with every point or triangle added (reserving and releasing
+    // capacity leave it alone): a tree built at one revision holds exactly
+    // the triangles of that revision.
+    std::uint64_t revision() const { return m_revision; }
+
 protected:
     CtvxPolyhedronData();
 
 private:
+    // Looks up and fills the shelf of shared trees.
+    friend class CtvxPolyhedron;
+
     void invariant() const {}
+    CtvxTreeShelf& treeShelf() const { return *m_treeShelf; }
 
     static std::string const m_className;
 
     std::vector<CtvxPoint> m_points;
     std::vector<CtvxTriangle> m_triangles;
+    std::uint64_t m_revision = 0;
+    std::unique_ptr<CtvxTreeShelf> m_treeShelf;
 };
