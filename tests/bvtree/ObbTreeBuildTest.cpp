@@ -1,5 +1,6 @@
-// Shape of the trees the builder makes, the order of its progress reports,
-// and the explicit-stack descent against a plain recursive reference.
+// Shape of the trees the builder makes and the order of its progress
+// reports, checked by a walk of the tree written independently of the
+// builder.
 
 #include "TreeTestUtil.h"
 
@@ -16,69 +17,6 @@
 using namespace tvxtest;
 
 namespace {
-
-// The builder as the recursive description reads, written independently of
-// the library's loop: fit and split a node, code its children, recurse into
-// the first child's part then the second's, report the node last.
-class RecursiveFactory : public CtvxPolyhedronOBBTreeFactory {
-public:
-    static boost::shared_ptr<RecursiveFactory> create()
-    {
-        return boost::shared_ptr<RecursiveFactory>(new RecursiveFactory());
-    }
-
-    void build(boost::shared_ptr<CtvxPoly>& poly, boost::shared_ptr<CtvxProgressDelegate>& delegate) override
-    {
-        int const n = beginBuild(poly, delegate);
-        if (n >= 2)
-            recurse(0, 0, n);
-        endBuild();
-    }
-
-private:
-    void recurse(int node, int first, int count)
-    {
-        int nLeft = 0;
-        fitAndSplitNode(node, first, count, nLeft);
-        ASSERT_GE(nLeft, 1);
-        ASSERT_LE(nLeft, count - 1);
-        CtvxOBB& box = m_treeObbs[node];
-        if (nLeft == 1) {
-            box.firstTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first)]));
-            if (count == 2) {
-                box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first) + 1]));
-            } else {
-                int const r = m_nextObbRank++;
-                box.child2Rank(r);
-                recurse(r, first + 1, count - 1);
-            }
-        } else if (count - nLeft == 1) {
-            int const r = m_nextObbRank++;
-            box.child1Rank(r);
-            box.secondTriangle(static_cast<int>(m_triangleRanks[static_cast<std::size_t>(first + nLeft)]));
-            recurse(r, first, nLeft);
-        } else {
-            int const r = m_nextObbRank;
-            m_nextObbRank += 2;
-            box.child1Rank(r);
-            box.child2Rank(r + 1);
-            recurse(r, first, nLeft);
-            recurse(r + 1, first + nLeft, count - nLeft);
-        }
-        if (m_delegate)
-            m_delegate->didBuildNode(static_cast<unsigned int>(first));
-    }
-};
-
-std::vector<CtvxOBB> boxesOf(CtvxPolyhedronOBBTree const& tree)
-{
-    return std::vector<CtvxOBB>(tree.obbs(), tree.obbs() + tree.countObbs());
-}
-
-bool sameBytes(std::vector<CtvxOBB> const& a, std::vector<CtvxOBB> const& b)
-{
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(CtvxOBB)) == 0);
-}
 
 // Zero-area triangles whose vertices all lie on the x axis.
 Mesh collinearStrip(int n)
@@ -234,52 +172,6 @@ TEST(ObbTreeBuild, ShapeAndReportsOnManyMeshes)
             expectSoundShape(*poly, rec.get(), label + (algo ? " default" : " aabb"));
         }
     }
-    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
-}
-
-TEST(ObbTreeBuild, ExplicitStackMatchesRecursiveReference)
-{
-    FactorySettingsGuard const settings;
-    Random rng(77);
-    std::vector<std::pair<std::string, Mesh>> meshes;
-    for (int i = 0; i < runs(40); ++i) {
-        int const n = 2 + static_cast<int>(rng.below(300));
-        meshes.emplace_back("soup seed 77 #" + std::to_string(i) + " n=" + std::to_string(n),
-                            makeSoup(rng, n, rng.uniform(0.1, 1000.0), rng.uniform(0.01, 5.0)));
-    }
-    meshes.emplace_back("icosphere", makeIcosphere(2, 1.0));
-    meshes.emplace_back("grid", makeGrid(12, 12, 1.0, 1.0));
-    meshes.emplace_back("identical", makeIdenticalTriangles(29));
-    meshes.emplace_back("chain", makeGeometricChain(100, 2.2));
-    for (bool conservative : {true, false}) {
-        CtvxPolyhedronOBBTreeFactory::conservativeBoxes(conservative);
-        for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
-                          CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE}) {
-            CtvxPolyhedronOBBTreeFactory::algoObbPlacement(algo);
-            for (auto const& [label, mesh] : meshes) {
-                auto rec = RecordingDelegate::create();
-                auto poly = builtPoly(mesh, rec);
-                CtvxPolyhedronOBBTree* tree = treeOf(*poly);
-                std::vector<CtvxOBB> const built = boxesOf(*tree);
-                double const scale = tree->scale();
-                CtvxObjectOBB const own = *poly->polyObb();
-
-                auto refRec = RecordingDelegate::create();
-                boost::shared_ptr<CtvxProgressDelegate> d = refRec;
-                boost::shared_ptr<CtvxPoly> base = poly;
-                RecursiveFactory::create()->build(base, d);
-                SCOPED_TRACE(label + (algo ? " default" : " aabb") + (conservative ? " mended" : " raw"));
-                EXPECT_TRUE(sameBytes(built, boxesOf(*tree)));
-                EXPECT_EQ(scale, tree->scale());
-                EXPECT_EQ(rec->nodes, refRec->nodes);
-                float a[3], b[3];
-                own.getHalfLengths(a[0], a[1], a[2]);
-                poly->polyObb()->getHalfLengths(b[0], b[1], b[2]);
-                EXPECT_TRUE(std::equal(a, a + 3, b));
-            }
-        }
-    }
-    CtvxPolyhedronOBBTreeFactory::conservativeBoxes(true);
     CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
 }
 

@@ -8,6 +8,10 @@
 #include <tests/support/RecordingDelegate.h>
 #include <tests/support/ReferenceObbTreeBuilder.h>
 
+#include <tvx/bvtree/internal/CtvxObbBuildSet.h>
+#include <tvx/bvtree/internal/CtvxObbEigen.h>
+#include <tvx/bvtree/internal/CtvxObbRangePasses.h>
+
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 
@@ -165,6 +169,7 @@ std::vector<std::pair<std::string, Mesh>> shapes()
     meshes.emplace_back("box", makeBox(1.0, 2.0, 3.0));
     meshes.emplace_back("identical", makeIdenticalTriangles(41));
     meshes.emplace_back("collinear", collinear(60));
+    meshes.emplace_back("chain", makeGeometricChain(100, 2.2));
     meshes.emplace_back("torus far", moved(makeTorus(30, 10, 3.0, 1.0), 1.0, {1.0e4, -2.5e4, 7.0e3}));
     meshes.emplace_back("icosphere very far", moved(makeIcosphere(2, 1.0), 1.0, {3.0e6, 1.0e6, -2.0e6}));
     meshes.emplace_back("grid huge", moved(makeGrid(15, 15, 1.0, 1.0), 1.0e5, {0.0, 0.0, 0.0}));
@@ -237,7 +242,6 @@ TEST(TreeBuildIdentity, LargeMeshes)
 
 TEST(TreeBuildIdentity, RandomSoupsMatchReference)
 {
-    FactorySettingsGuard const guard;
     Random rng(31337);
     for (int i = 0; i < runs(60); ++i) {
         int const n = 2 + static_cast<int>(rng.below(400));
@@ -247,7 +251,7 @@ TEST(TreeBuildIdentity, RandomSoupsMatchReference)
         Mesh const mesh = moved(makeSoup(rng, n, extent, edge), 1.0, t);
         std::ostringstream label;
         label << "soup #" << i << " seed 31337 n=" << n << " extent=" << extent << " edge=" << edge;
-        expectIdentical(polyhedronOf(mesh), label.str());
+        forEachSetting([&](std::string const& setting) { expectIdentical(polyhedronOf(mesh), label.str() + setting); });
         if (HasFailure())
             return;
     }
@@ -271,15 +275,6 @@ TEST(TreeBuildIdentity, ReferenceSeesAChangedBox)
 
 namespace {
 
-// Opens the builder's eigen-solvers to the tests.
-class SolverProbe : public CtvxPolyhedronOBBTreeFactory {
-public:
-    using CtvxPolyhedronOBBTreeFactory::jacobi;
-    using CtvxPolyhedronOBBTreeFactory::EigenProblem;
-    using CtvxPolyhedronOBBTreeFactory::jacobiMany;
-    using CtvxPolyhedronOBBTreeFactory::kMaxEigenProblems;
-};
-
 void randomSymmetric(Random& rng, float (*a)[3])
 {
     // Magnitudes from nearly diagonal to large, so that runs stop after
@@ -295,25 +290,27 @@ void randomSymmetric(Random& rng, float (*a)[3])
 
 TEST(TreeBuildIdentity, BatchedSolvesGiveEachSingleSolve)
 {
+    // The builder's solves, up to four in lanes, against the plain Jacobi
+    // method of the reference builder run on each matrix alone.
     Random rng(8086);
     int differentLengths = 0;
     int const n = runs(2000);
     for (int it = 0; it < n; ++it) {
-        int const batch = 1 + it % SolverProbe::kMaxEigenProblems;
-        SolverProbe::EigenProblem many[SolverProbe::kMaxEigenProblems];
-        float single[SolverProbe::kMaxEigenProblems][3][3];
-        int sweeps[SolverProbe::kMaxEigenProblems];
+        int const batch = 1 + it % CtvxObbEigen::kMaxProblems;
+        CtvxEigenProblem many[CtvxObbEigen::kMaxProblems];
+        float single[CtvxObbEigen::kMaxProblems][3][3];
+        int sweeps[CtvxObbEigen::kMaxProblems];
         for (int i = 0; i < batch; ++i) {
             randomSymmetric(rng, many[i].a);
             std::memcpy(single[i], many[i].a, sizeof single[i]);
         }
-        SolverProbe::jacobiMany(many, batch);
+        CtvxObbEigen::solve(many, batch);
         for (int i = 0; i < batch; ++i) {
             float d[3], v[3][3];
-            sweeps[i] = SolverProbe::jacobi(single[i], d, v);
+            sweeps[i] = referenceJacobi(single[i], d, v);
             differentLengths += i > 0 && sweeps[i] != sweeps[0];
             bool const same = std::memcmp(d, many[i].d, sizeof d) == 0 && std::memcmp(v, many[i].v, sizeof v) == 0 &&
-                              std::memcmp(single[i], many[i].a, sizeof single[i]) == 0;
+                              std::memcmp(single[i], many[i].a, sizeof single[i]) == 0 && many[i].sweeps == sweeps[i];
             ASSERT_TRUE(same) << "seed 8086 case " << it << ", solve " << i << " of " << batch << " (" << sweeps[i]
                               << " sweeps)";
         }
@@ -348,32 +345,6 @@ TEST(TreeBuildIdentity, NonFiniteAndHugeCoordinates)
     });
 }
 
-namespace {
-
-// Opens the builder's side-by-side extremes to the tests.
-class ExtremesProbe : public CtvxPolyhedronOBBTreeFactory {
-public:
-    static boost::shared_ptr<ExtremesProbe> create()
-    {
-        return boost::shared_ptr<ExtremesProbe>(new ExtremesProbe());
-    }
-    int bind(boost::shared_ptr<CtvxPoly> poly)
-    {
-        boost::shared_ptr<CtvxProgressDelegate> none;
-        return beginBuild(poly, none);
-    }
-    void unbind() { endBuild(); }
-    bool orderFree() const { return m_orderFree; }
-
-    using CtvxPolyhedronOBBTreeFactory::Bounds;
-    using CtvxPolyhedronOBBTreeFactory::obbComputeDimensions;
-    using CtvxPolyhedronOBBTreeFactory::orderFreeBounds;
-    using CtvxPolyhedronOBBTreeFactory::orderFreeDimensions;
-    using CtvxPolyhedronOBBTreeFactory::rangeBounds;
-};
-
-} // namespace
-
 TEST(TreeBuildIdentity, SideBySideExtremesEqualInOrderOnes)
 {
     // Bounds and extents gathered out of order must be the very floats of
@@ -387,23 +358,20 @@ TEST(TreeBuildIdentity, SideBySideExtremesEqualInOrderOnes)
     meshes.emplace_back("strip", makeStrip(60, 0.5));
     int zeroExtremes = 0;
     for (auto const& [label, mesh] : meshes) {
-        // The probe fills the tree that the polyhedron's own build made.
-        boost::shared_ptr<CtvxPoly> poly = polyhedronOf(mesh);
-        poly->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);
-        auto probe = ExtremesProbe::create();
-        int const n = probe->bind(poly);
+        CtvxObbBuildSet set;
+        set.read(*polyhedronOf(mesh));
+        int const n = static_cast<int>(set.count());
         ASSERT_GE(n, 2) << label;
-        ASSERT_TRUE(probe->orderFree()) << label;
+        ASSERT_TRUE(set.orderFree()) << label;
         for (int it = 0; it < 200; ++it) {
             int const first = static_cast<int>(rng.below(static_cast<std::uint32_t>(n - 1)));
             int const count = 1 + static_cast<int>(rng.below(static_cast<std::uint32_t>(n - first)));
             std::string const where = label + " first " + std::to_string(first) + " count " + std::to_string(count);
-            ExtremesProbe::Bounds side;
-            float lo[3], hi[3];
-            probe->orderFreeBounds(first, count, side);
-            probe->rangeBounds(first, count, lo, hi);
-            EXPECT_EQ(std::memcmp(side.lo, lo, sizeof lo), 0) << where;
-            EXPECT_EQ(std::memcmp(side.hi, hi, sizeof hi), 0) << where;
+            CtvxObbBounds side, inOrder;
+            CtvxObbRangePasses::boundsSideBySide(set, first, count, side);
+            CtvxObbRangePasses::boundsInOrder(set, first, count, inOrder);
+            EXPECT_EQ(std::memcmp(side.lo, inOrder.lo, sizeof side.lo), 0) << where;
+            EXPECT_EQ(std::memcmp(side.hi, inOrder.hi, sizeof side.hi), 0) << where;
 
             // Random rotations, and the identity, whose products with zero
             // coordinates give signed zeros.
@@ -419,15 +387,14 @@ TEST(TreeBuildIdentity, SideBySideExtremesEqualInOrderOnes)
                 std::memcpy(axes, flip, sizeof axes);
             }
             float fast[2][3], ordered[2][3];
-            probe->orderFreeDimensions(first, count, axes, fast);
-            probe->obbComputeDimensions(first, count, axes, ordered);
+            CtvxObbRangePasses::extentsSideBySide(set, first, count, axes, fast);
+            CtvxObbRangePasses::extentsInOrder(set, first, count, axes, ordered);
             for (int k = 0; k < 3; ++k)
                 zeroExtremes += ordered[0][k] == 0.0f || ordered[1][k] == 0.0f;
             EXPECT_EQ(std::memcmp(fast, ordered, sizeof fast), 0)
                 << where << ": " << fast[0][0] << " " << fast[0][1] << " " << fast[0][2] << " / " << ordered[0][0]
                 << " " << ordered[0][1] << " " << ordered[0][2] << " .. " << fast[1][2] << " / " << ordered[1][2];
         }
-        probe->unbind();
     }
     // The sample must reach the zero extremes it is about.
     EXPECT_GT(zeroExtremes, 100);

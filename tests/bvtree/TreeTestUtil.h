@@ -1,9 +1,8 @@
 #pragma once
 
 // Helpers shared by the tree tests of this folder: reaching a poly's tree,
-// walking its shape independently of the library's own validator, and a
-// factory that builds with plain recursion as the reference for the
-// explicit-stack builder.
+// restoring the builder's settings, and walking a tree's shape
+// independently of the library's own validator.
 
 #include <tests/support/Meshes.h>
 #include <tests/support/TestPoly.h>

@@ -128,7 +128,9 @@ void rotatePair(float& x, float& y, float s, float tau)
     y = h + s * (g - h * tau);
 }
 
-void jacobi(float (*a)[3], float* d, float (*v)[3])
+} // namespace
+
+int referenceJacobi(float (*a)[3], float* d, float (*v)[3])
 {
     float b[3], z[3];
     for (int i = 0; i < 3; ++i) {
@@ -140,7 +142,7 @@ void jacobi(float (*a)[3], float* d, float (*v)[3])
     for (int sweep = 0; sweep < 50; ++sweep) {
         float const sm = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
         if (static_cast<double>(sm) < 1e-5)
-            return;
+            return sweep;
         float const threshold = sweep < 3 ? 0.2f * sm * 0.11111111f : 0.0f;
         int const pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
         for (auto const& pq : pairs) {
@@ -187,7 +189,10 @@ void jacobi(float (*a)[3], float* d, float (*v)[3])
             z[i] = 0.0f;
         }
     }
+    return -1;
 }
+
+namespace {
 
 class Builder {
 public:
@@ -361,7 +366,7 @@ private:
             }
         float a[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
         float d[3], v[3][3];
-        jacobi(a, d, v);
+        referenceJacobi(a, d, v);
         int h = d[0] > d[1] ? 0 : 1;
         int const o = 1 - h;
         int l;

@@ -45,4 +45,10 @@ struct ReferenceTree {
 // decodes stored boxes through CtvxOBB as the queries do.
 ReferenceTree buildReferenceTree(CtvxPoly const& poly);
 
+// The cyclic Jacobi method of the reference build on one symmetric 3x3
+// matrix (diagonal and upper off-diagonal entries read, the latter
+// destroyed): eigenvalues to d, eigenvectors to the columns of v. Returns
+// the number of sweeps run before the stop test held, or -1 after 50.
+int referenceJacobi(float (*a)[3], float* d, float (*v)[3]);
+
 } // namespace tvxtest

@@ -41,9 +41,10 @@ public:
     float size() const;
 
 private:
-    // The builder rounds half lengths upwards in place, and the enclosing
-    // box record reads the raw quaternion; both work on the stored patterns.
-    friend class CtvxPolyhedronOBBTreeFactory;
+    // The builder's rounding mend rounds half lengths upwards in place, and
+    // the enclosing box record reads the raw quaternion; both work on the
+    // stored patterns.
+    friend class CtvxObbRoundingMend;
     friend class CtvxObjectOBB;
     friend struct CtvxObbReader;
 

@@ -49,7 +49,7 @@ public:
 private:
     // The builder sizes the array, writes the boxes in place and sets the
     // scale and the depth.
-    friend class CtvxPolyhedronOBBTreeFactory;
+    friend class CtvxObbTreeBuild;
 
     std::vector<CtvxOBB> m_obbs;
     float m_scale;

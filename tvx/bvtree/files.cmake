@@ -10,6 +10,12 @@ set(TVX_SUB_SOURCES
   CtvxPolyhedronOBBTree.cpp
   CtvxTreeFactory.cpp
   CtvxPolyhedronOBBTreeFactory.cpp
+  internal/CtvxObbBuildSet.cpp
+  internal/CtvxObbRangePasses.cpp
+  internal/CtvxObbEigen.cpp
+  internal/CtvxObbFits.cpp
+  internal/CtvxObbRoundingMend.cpp
+  internal/CtvxObbTreeBuild.cpp
   CtvxTreeValidator.cpp)
 set(TVX_SUB_HEADERS
   CtvxBoundingVolume.h
