@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole check, as CI runs it on a fresh machine:
 #   1. install the dependencies (apt-get, skipped when present);
-#   2. build and run the suite in Release;
+#   2. build and run the suite in Release, and the tree tests once more with
+#      the tree build's SIMD lanes off (scripts/build.sh nosimd);
 #   3. build and run the suite under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. install the Release build into a scratch prefix and build the example
 #      consumer against it with find_package(tvx) and with pkg-config, then run it;
@@ -16,6 +17,10 @@ scripts/install-deps.sh
 echo "== Release build and tests"
 scripts/build.sh release
 ctest --test-dir build/release --output-on-failure -j2 -LE long
+
+echo "== Tree build without SIMD lanes: the tree tests"
+scripts/build.sh nosimd
+ctest --test-dir build/nosimd --output-on-failure -j2 -L bvtree -LE long
 
 echo "== Sanitizer build and tests"
 scripts/build.sh sanitize
