@@ -37,12 +37,15 @@ struct ReferenceTree {
     float ownHalfLengths[3] = {0.0f, 0.0f, 0.0f};
 };
 
-// The OBB tree builder kept as it was before its build-speed work: plain
-// recursion, every vertex read through CtvxPoly::getTriangle, one pass per
-// quantity, the binary16 rounding written out bit by bit. The faster
-// library builder must give exactly this tree. It reads the process-wide
-// fit choice and rounding mend switch of CtvxPolyhedronOBBTreeFactory, and
-// decodes stored boxes through CtvxOBB as the queries do.
+// The OBB tree builder written plainly, as the reference for the library's
+// builder, which must give exactly this tree: plain recursion, every vertex
+// read through CtvxPoly::getTriangle, one pass per quantity in range order,
+// a single-matrix Jacobi solve, the fits and the rounding mend spelled out.
+// It shares with the library only pieces that have one plain form there and
+// tests of their own: the binary16 conversion (Binary16Test) and the box of
+// a lone triangle (ObbFitTest). It reads the process-wide fit choice and
+// rounding mend switch of CtvxPolyhedronOBBTreeFactory, and decodes stored
+// boxes through CtvxOBB as the queries do.
 ReferenceTree buildReferenceTree(CtvxPoly const& poly);
 
 // The cyclic Jacobi method of the reference build on one symmetric 3x3
