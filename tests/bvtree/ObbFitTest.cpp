@@ -276,6 +276,37 @@ TEST(ObbFit, JacobiOnDiagonalStopsAtOnce)
             EXPECT_EQ(v[i][j], i == j ? 1.0f : 0.0f);
 }
 
+TEST(ObbFit, AxesOrderedByEigenvalueWithDocumentedTies)
+{
+    // Every order and tie of three eigenvalues, with the unit vectors as
+    // eigenvectors so that the axes show which index each took. Axis 0 is
+    // the largest, ties going to index 1, then 0, then 2; axis 1 the larger
+    // of the other two, ties going to index 2, then 1, then 0.
+    float const v[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (int code = 0; code < 27; ++code) {
+        float const d[3] = {static_cast<float>(code % 3), static_cast<float>(code / 3 % 3),
+                            static_cast<float>(code / 9)};
+        int const firstPriority[3] = {1, 0, 2};
+        int h = firstPriority[0];
+        for (int i : firstPriority)
+            h = d[i] > d[h] ? i : h;
+        int const secondPriority[3] = {2, 1, 0};
+        int l = -1;
+        for (int i : secondPriority)
+            if (i != h && (l < 0 || d[i] > d[l]))
+                l = i;
+        float axes[3][3];
+        CtvxObbEigen::axesFromEigen(d, v, axes);
+        std::string const what = "eigenvalues " + std::to_string(code % 3) + " " + std::to_string(code / 3 % 3) +
+                                 " " + std::to_string(code / 9);
+        expectAxis(axes, 0, h == 0, h == 1, h == 2, what.c_str());
+        expectAxis(axes, 1, l == 0, l == 1, l == 2, what.c_str());
+        int const n = 3 - h - l; // the third index, with the sign of a right-handed frame
+        double const sign = (h + 1) % 3 == l ? 1.0 : -1.0;
+        expectAxis(axes, 2, n == 0 ? sign : 0.0, n == 1 ? sign : 0.0, n == 2 ? sign : 0.0, what.c_str());
+    }
+}
+
 TEST(ObbFit, JacobiAgreesWithReferenceEigenSolver)
 {
     Random rng(3);

@@ -2,6 +2,7 @@
 
 #include <tvx/bvtree/CtvxHalf.h>
 #include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/internal/CtvxObbEigen.h>
 #include <tvx/bvtree/internal/CtvxObbFits.h>
 #include <tvx/geometry/CtvxPoly.h>
 #include <tvx/math/CtvxMat4.h>
@@ -52,13 +53,6 @@ CtvxOBB asObb(ReferenceBox const& b)
     CtvxOBB o;
     std::memcpy(static_cast<void*>(&o), &b, sizeof o);
     return o;
-}
-
-void cross(float const* a, float const* b, float* out)
-{
-    out[0] = a[1] * b[2] - a[2] * b[1];
-    out[1] = a[2] * b[0] - a[0] * b[2];
-    out[2] = a[0] * b[1] - a[1] * b[0];
 }
 
 void rotatePair(float& x, float& y, float s, float tau)
@@ -311,28 +305,9 @@ private:
         float a[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
         float d[3], v[3][3];
         referenceJacobi(a, d, v);
-        int h = d[0] > d[1] ? 0 : 1;
-        int const o = 1 - h;
-        int l;
-        if (d[2] >= d[o]) {
-            if (d[2] > d[h]) {
-                l = h;
-                h = 2;
-            } else {
-                l = 2;
-            }
-        } else {
-            l = o;
-        }
-        float const a0[3] = {v[0][h], v[1][h], v[2][h]};
-        float const a1[3] = {v[0][l], v[1][l], v[2][l]};
-        float a2[3];
-        cross(a0, a1, a2);
-        for (int i = 0; i < 3; ++i) {
-            axes[i][0] = a0[i];
-            axes[i][1] = a1[i];
-            axes[i][2] = a2[i];
-        }
+        // Which eigenvector becomes which axis is the library's rule, which
+        // ObbFitTest checks on every order and tie of three eigenvalues.
+        CtvxObbEigen::axesFromEigen(d, v, axes);
     }
 
     void fitDefault(int node, int first, int count, CqarVect3& axis, double& splitValue)

@@ -42,8 +42,8 @@ struct ReferenceTree {
 // read through CtvxPoly::getTriangle, one pass per quantity in range order,
 // a single-matrix Jacobi solve, the fits and the rounding mend spelled out.
 // It shares with the library only pieces that have one plain form there and
-// tests of their own: the binary16 conversion (Binary16Test) and the box of
-// a lone triangle (ObbFitTest). It reads the process-wide fit choice and
+// tests of their own: the binary16 conversion (Binary16Test), the box of a
+// lone triangle and the choice of axes among eigenvectors (ObbFitTest). It reads the process-wide fit choice and
 // rounding mend switch of CtvxPolyhedronOBBTreeFactory, and decodes stored
 // boxes through CtvxOBB as the queries do.
 ReferenceTree buildReferenceTree(CtvxPoly const& poly);
