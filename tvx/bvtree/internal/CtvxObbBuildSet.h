@@ -40,7 +40,7 @@ public:
     {
         return m_centroidSums.empty() ? nullptr : &m_centroidSums[static_cast<std::size_t>(position) * 3];
     }
-    // Every coordinate is finite, at most kOrderFreeMagnitude in magnitude
+    // Every coordinate is finite, at most 1e18 in magnitude
     // and not -0: minima and maxima may then be gathered in any order with
     // the same result, and projections on axes of components at most 2 stay
     // finite.
