@@ -14,7 +14,7 @@
 #include <typeinfo>
 #include <utility>
 
-unsigned int CtvxAnalysis::s_collisionCount = 0;
+std::atomic<unsigned int> CtvxAnalysis::s_collisionCount{0};
 
 namespace {
 // Every distance query starts from this bound (as single precision).
@@ -95,7 +95,7 @@ void classify(CtvxObject* o, CtvxVirtualPolyhedron*& polyhedron, CtvxAssembly*& 
 void CtvxAnalysis::compute()
 {
     clearResults();
-    ++s_collisionCount;
+    s_collisionCount.fetch_add(1, std::memory_order_relaxed);
     m_boxTests = 0;
     m_triangleTests = 0;
     m_boxFrameOwner = nullptr;

@@ -7,6 +7,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -67,8 +68,10 @@ public:
     void clearResults();
 
     // Number of compute() calls, by all analyses, since the last reset.
-    static unsigned int getCollisionCount() { return s_collisionCount; }
-    static void resetCollisionCount() { s_collisionCount = 0; }
+    // Analyses of separate scenes may run in several threads at once (the
+    // batch engine does), so the one counter they all bump is atomic.
+    static unsigned int getCollisionCount() { return s_collisionCount.load(std::memory_order_relaxed); }
+    static void resetCollisionCount() { s_collisionCount.store(0, std::memory_order_relaxed); }
 
 protected:
     CtvxAnalysis();
@@ -151,5 +154,5 @@ private:
     mutable unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
 
-    static unsigned int s_collisionCount;
+    static std::atomic<unsigned int> s_collisionCount;
 };
