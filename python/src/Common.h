@@ -1,0 +1,60 @@
+#pragma once
+
+// What the binding's source files share: the holder of every library object
+// (the library hands out boost::shared_ptr and refers back weakly, so a
+// Python reference is one more owner and can never dangle), the mesh as
+// Python sees it, and the conversions of poses and query types.
+
+#include <tvx/analysis/CtvxAnalysis.h>
+
+#include <qar/CqarMat4.h>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+#include <vector>
+
+PYBIND11_DECLARE_HOLDER_TYPE(T, boost::shared_ptr<T>)
+
+class CtvxPolyhedron;
+class CtvxPolyhedronData;
+
+namespace tvxpy {
+
+namespace py = pybind11;
+
+// A triangle mesh: the library's shared point and triangle arrays, and the
+// polyhedron that holds their OBB tree once it is built, so that every
+// polyhedron, query and batch over the mesh adopts that one tree.
+struct Mesh {
+    boost::shared_ptr<CtvxPolyhedronData> data;
+    boost::shared_ptr<CtvxPolyhedron> keeper;
+    std::uint64_t keeperRevision = 0;
+    std::string source; // the file it was read from, or empty
+
+    // Builds the tree (without the GIL) unless built at this revision.
+    void ensureTree();
+};
+
+// "first", "all", "exact", "estimated"; ValueError otherwise.
+CtvxAnalysis::EAnalysisType parseType(std::string const& name);
+
+// One rigid placement from a (4, 4) matrix or a (6,) vector tx ty tz rx ry
+// rz (the tool's convention); None gives the identity. TypeError for
+// anything but real numbers, ValueError for other shapes, numbers that are
+// not finite, or a matrix that is not rigid. what names the argument.
+CqarMat4 placementOf(py::handle pose, char const* what);
+
+// Many poses, (N, 4, 4) or (N, 6), as N row-major 4x4 blocks; the same
+// checks, naming the first bad pose.
+std::vector<double> posesOf(py::handle poses, char const* what);
+
+py::array_t<double> matrixArray(CqarMat4 const& m);
+
+void bindScene(py::module_& m);
+void bindBatch(py::module_& m);
+
+} // namespace tvxpy

@@ -1,0 +1,277 @@
+// The extension module tvx._tvx: meshes, the batch engine and the scene
+// graph. The Python package (tvx/__init__.py) puts the friendlier names on
+// top.
+
+#include "Common.h"
+
+#include <batch/CtvxBatchBody.h>
+#include <batch/CtvxBatchQuery.h>
+#include <tools/import/MeshImport.h>
+#include <tools/import/PolyhedronFromMesh.h>
+
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
+
+#include <cmath>
+#include <filesystem>
+#include <algorithm>
+#include <limits>
+#include <thread>
+
+namespace tvxpy {
+
+void Mesh::ensureTree()
+{
+    if (keeper && keeperRevision == data->revision())
+        return;
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(data);
+    {
+        py::gil_scoped_release const release;
+        boost::shared_ptr<CtvxProgressDelegate> none;
+        p->makeCollisionEntity(none);
+    }
+    keeper = p;
+    keeperRevision = data->revision();
+}
+
+namespace {
+
+boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles)
+{
+    py::array const rawP = py::array::ensure(points);
+    py::array const rawT = py::array::ensure(triangles);
+    if (!rawP || (rawP.dtype().kind() != 'f' && rawP.dtype().kind() != 'i' && rawP.dtype().kind() != 'u'))
+        throw py::type_error("points must be an array of real numbers");
+    if (!rawT || (rawT.dtype().kind() != 'i' && rawT.dtype().kind() != 'u'))
+        throw py::type_error("triangles must be an array of integers");
+    if (rawP.ndim() != 2 || rawP.shape(1) != 3)
+        throw py::value_error("points must have shape (n, 3)");
+    if (rawT.ndim() != 2 || rawT.shape(1) != 3)
+        throw py::value_error("triangles must have shape (m, 3)");
+    auto const p = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(rawP);
+    auto const t = py::array_t<long long, py::array::c_style | py::array::forcecast>::ensure(rawT);
+    std::size_t const n = static_cast<std::size_t>(p.shape(0));
+    std::size_t const m = static_cast<std::size_t>(t.shape(0));
+    if (n >= std::numeric_limits<unsigned int>::max() || m >= std::numeric_limits<unsigned int>::max())
+        throw py::value_error("more points or triangles than the library can address");
+    double const* pv = p.data();
+    for (std::size_t i = 0; i < 3 * n; ++i) {
+        // Stored in single precision: what does not fit a float is refused
+        // rather than turned into infinity.
+        if (!std::isfinite(pv[i]) || std::fabs(pv[i]) > std::numeric_limits<float>::max())
+            throw py::value_error("point " + std::to_string(i / 3) + " has a coordinate that is not a finite float");
+    }
+    long long const* tv = t.data();
+    for (std::size_t i = 0; i < 3 * m; ++i)
+        if (tv[i] < 0 || static_cast<unsigned long long>(tv[i]) >= n)
+            throw py::value_error("triangle " + std::to_string(i / 3) + " names point " + std::to_string(tv[i]) +
+                                  ", outside 0.." + std::to_string(n == 0 ? -1 : static_cast<long long>(n) - 1));
+    auto mesh = boost::shared_ptr<Mesh>(new Mesh());
+    mesh->data = CtvxPolyhedronData::create();
+    mesh->data->reserveNPoints(static_cast<unsigned int>(n));
+    mesh->data->reserveNTriangles(static_cast<unsigned int>(m));
+    unsigned int rank = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mesh->data->addPoint(static_cast<float>(pv[3 * i]), static_cast<float>(pv[3 * i + 1]),
+                             static_cast<float>(pv[3 * i + 2]), rank);
+    for (std::size_t i = 0; i < m; ++i)
+        mesh->data->addTriangle(static_cast<unsigned int>(tv[3 * i]), static_cast<unsigned int>(tv[3 * i + 1]),
+                                static_cast<unsigned int>(tv[3 * i + 2]), rank);
+    return mesh;
+}
+
+boost::shared_ptr<Mesh> loadMesh(std::string const& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        PyErr_SetString(PyExc_FileNotFoundError, (path + ": no such file").c_str());
+        throw py::error_already_set();
+    }
+    tvxio::ImportedMesh imported;
+    std::string error;
+    int rc;
+    {
+        // The reader runs in a child process, so a file that crashes or
+        // hangs it costs an exception here, never the interpreter.
+        py::gil_scoped_release const release;
+        rc = tvxio::importMesh(path, tvxio::ImportOptions(), imported, error);
+    }
+    if (rc != 0)
+        throw py::value_error(error);
+    if (imported.countPoints() >= std::numeric_limits<unsigned int>::max() ||
+        imported.countTriangles() >= std::numeric_limits<unsigned int>::max())
+        throw py::value_error(path + ": more points or triangles than the library can address");
+    auto mesh = boost::shared_ptr<Mesh>(new Mesh());
+    mesh->data = tvxio::makePolyhedronData(imported.parts.front());
+    mesh->source = path;
+    return mesh;
+}
+
+py::array_t<float> meshPoints(Mesh const& mesh)
+{
+    std::size_t const n = mesh.data->countPoints();
+    py::array_t<float> out({static_cast<py::ssize_t>(n), py::ssize_t(3)});
+    float* v = out.mutable_data();
+    for (unsigned int i = 0; i < n; ++i)
+        mesh.data->getPoint(i, v[3 * i], v[3 * i + 1], v[3 * i + 2]);
+    return out;
+}
+
+py::array_t<std::uint32_t> meshTriangles(Mesh const& mesh)
+{
+    std::size_t const m = mesh.data->countTriangles();
+    py::array_t<std::uint32_t> out({static_cast<py::ssize_t>(m), py::ssize_t(3)});
+    std::uint32_t* v = out.mutable_data();
+    for (unsigned int i = 0; i < m; ++i) {
+        unsigned int a, b, c;
+        mesh.data->getTriangle(i, a, b, c);
+        v[3 * i] = a;
+        v[3 * i + 1] = b;
+        v[3 * i + 2] = c;
+    }
+    return out;
+}
+
+double checkedTolerance(double t, char const* what)
+{
+    if (!std::isfinite(t) || t < 0.0)
+        throw py::value_error(std::string(what) + " must be a finite number >= 0");
+    return t;
+}
+
+// Runs the batch with the GIL released; the calling thread takes it back
+// only to report progress and to look for a pending KeyboardInterrupt,
+// which cancels the batch.
+py::dict runBatch(Mesh& a, Mesh& b, py::handle posesB, std::string const& typeName, py::object threads,
+                  double tolA, double tolB, py::object progress)
+{
+    CtvxAnalysis::EAnalysisType const type = parseType(typeName);
+    checkedTolerance(tolA, "tolerance_a");
+    checkedTolerance(tolB, "tolerance_b");
+    unsigned int k = 0;
+    if (!threads.is_none()) {
+        long const t = threads.cast<long>();
+        if (t < 1)
+            throw py::value_error("threads must be at least 1 (None uses every core)");
+        k = static_cast<unsigned int>(t);
+    }
+    std::vector<double> const poses = posesOf(posesB, "poses_b");
+    std::size_t const n = poses.size() / 16;
+    a.ensureTree();
+    b.ensureTree();
+    boost::shared_ptr<CtvxBatchBody> bodyA = CtvxBatchBody::create();
+    boost::shared_ptr<CtvxBatchBody> bodyB = CtvxBatchBody::create();
+    bodyA->addPart(a.data, CqarMat4(), tolA);
+    bodyB->addPart(b.data, CqarMat4(), tolB);
+    boost::shared_ptr<CtvxBatchQuery> q = CtvxBatchQuery::create(bodyA, bodyB);
+    q->analysisType(type);
+    q->threads(k);
+    bool interrupted = false;
+    q->progress([&](std::size_t done, std::size_t total) {
+        py::gil_scoped_acquire const gil;
+        if (PyErr_CheckSignals() != 0) {
+            interrupted = true;
+            return false;
+        }
+        if (!progress.is_none())
+            progress(done, total); // an exception from it ends the batch and propagates
+        return true;
+    });
+    std::vector<CtvxBatchResult> out(n);
+    int rc;
+    {
+        py::gil_scoped_release const release;
+        rc = q->run(poses.data(), n, out.data());
+    }
+    if (interrupted)
+        throw py::error_already_set();
+    if (rc != 0)
+        throw std::runtime_error(q->error());
+
+    py::array_t<bool> contact(static_cast<py::ssize_t>(n));
+    py::array_t<bool> exact(static_cast<py::ssize_t>(n));
+    py::array_t<double> clearance(static_cast<py::ssize_t>(n));
+    py::array_t<double> closestA({static_cast<py::ssize_t>(n), py::ssize_t(3)});
+    py::array_t<double> closestB({static_cast<py::ssize_t>(n), py::ssize_t(3)});
+    py::array_t<std::uint32_t> pairCount(static_cast<py::ssize_t>(n));
+    py::array_t<std::int32_t> status(static_cast<py::ssize_t>(n));
+    bool* c = contact.mutable_data();
+    bool* e = exact.mutable_data();
+    double* cl = clearance.mutable_data();
+    double* pa = closestA.mutable_data();
+    double* pb = closestB.mutable_data();
+    std::uint32_t* pc = pairCount.mutable_data();
+    std::int32_t* st = status.mutable_data();
+    for (std::size_t i = 0; i < n; ++i) {
+        CtvxBatchResult const& r = out[i];
+        c[i] = r.contact;
+        e[i] = r.exact;
+        cl[i] = r.clearance;
+        pc[i] = r.pairCount;
+        st[i] = r.status;
+        for (int j = 0; j < 3; ++j) {
+            pa[3 * i + static_cast<std::size_t>(j)] = r.closestA[j];
+            pb[3 * i + static_cast<std::size_t>(j)] = r.closestB[j];
+        }
+    }
+    py::dict d;
+    d["contact"] = contact;
+    d["clearance"] = clearance;
+    d["exact"] = exact;
+    d["closest_a"] = closestA;
+    d["closest_b"] = closestB;
+    d["pair_count"] = pairCount;
+    d["status"] = status;
+    return d;
+}
+
+} // namespace
+
+void bindBatch(py::module_& m)
+{
+    py::class_<Mesh, boost::shared_ptr<Mesh>>(m, "Mesh",
+        "A triangle mesh: single-precision points and triangles naming them by rank.\n\n"
+        "Mesh(points, triangles) copies an (n, 3) array of numbers and an (m, 3) array of\n"
+        "point ranks; Mesh.load(path) reads any file the tvx tool reads. Its OBB tree is\n"
+        "built once, on first use, and shared by every query and batch over the mesh.")
+        .def(py::init(&meshFromArrays), py::arg("points"), py::arg("triangles"))
+        .def_static("load", &loadMesh, py::arg("path"),
+                    "Reads a mesh file (OBJ, STL, PLY, OFF, ..., also gzipped) in a child process;\n"
+                    "the meshes of the file are merged. FileNotFoundError for a missing file,\n"
+                    "ValueError with the reader's one-line message for a damaged one.")
+        .def_property_readonly("points", &meshPoints, "The points, an (n, 3) float32 copy.")
+        .def_property_readonly("triangles", &meshTriangles, "The triangles, an (m, 3) uint32 copy.")
+        .def_property_readonly("n_points", [](Mesh const& s) { return s.data->countPoints(); })
+        .def_property_readonly("n_triangles", [](Mesh const& s) { return s.data->countTriangles(); })
+        .def_property_readonly("source", [](Mesh const& s) { return s.source; })
+        .def("build_tree", &Mesh::ensureTree, "Builds the OBB tree now rather than at first use.")
+        .def("__repr__", [](Mesh const& s) {
+            return "<tvx.Mesh " + std::to_string(s.data->countTriangles()) + " triangles, " +
+                   std::to_string(s.data->countPoints()) + " points" +
+                   (s.source.empty() ? std::string() : " from " + s.source) + ">";
+        });
+
+    m.def("_batch", &runBatch, py::arg("a"), py::arg("b"), py::arg("poses_b"), py::arg("type"),
+          py::arg("threads"), py::arg("tolerance_a"), py::arg("tolerance_b"), py::arg("progress"));
+    m.def("pose_matrix", [](py::handle pose) { return matrixArray(placementOf(pose, "pose")); }, py::arg("pose"),
+          "The (4, 4) placement of a pose given as 6 numbers tx ty tz rx ry rz (radians; Rz*Ry*Rx, then\n"
+          "the translation) or as a rigid (4, 4) matrix, which is checked and returned as is.");
+    m.def("pose_matrices", [](py::handle poses) {
+        std::vector<double> const v = posesOf(poses, "poses");
+        py::ssize_t const n = static_cast<py::ssize_t>(v.size() / 16);
+        py::array_t<double> out({n, py::ssize_t(4), py::ssize_t(4)});
+        std::copy(v.begin(), v.end(), out.mutable_data());
+        return out;
+    }, py::arg("poses"), "pose_matrix over an (N, 6) or (N, 4, 4) array.");
+    m.attr("default_threads") = std::max(1u, std::thread::hardware_concurrency());
+}
+
+} // namespace tvxpy
+
+PYBIND11_MODULE(_tvx, m)
+{
+    m.doc() = "Collision detection and exact minimum distance between rigid triangle meshes.";
+    tvxpy::bindBatch(m);
+    tvxpy::bindScene(m);
+}
