@@ -16,3 +16,10 @@ if(TVX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+if(TVX_SANITIZE_THREAD)
+  # ThreadSanitizer for the threaded code (the batch engine and its tests);
+  # it cannot be combined with AddressSanitizer, hence an option of its own.
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

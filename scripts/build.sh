@@ -4,6 +4,7 @@
 #   scripts/build.sh sanitize   -> build/sanitize  (ASan + UBSan, debug info)
 #   scripts/build.sh nosimd     -> build/nosimd    (optimised, the tree build's
 #                                  lanes as plain arrays; only the tree tests)
+#   scripts/build.sh tsan       -> build/tsan      (ThreadSanitizer; the batch engine's tests only)
 # Extra arguments are passed on to cmake's configure step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,10 @@ case "$flavour" in
   sanitize) opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_SANITIZE=ON -DTVX_BUILD_BENCH=OFF) ;;
   nosimd)   opts=(-DCMAKE_BUILD_TYPE=Release -DTVX_SIMD=OFF -DTVX_BUILD_BENCH=OFF -DTVX_BUILD_TOOLS=OFF)
             targets=(--target tvx_test_bvtree) ;;
-  *) echo "usage: scripts/build.sh release|sanitize|nosimd [cmake options]" >&2; exit 2 ;;
+  tsan)     opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_SANITIZE_THREAD=ON -DTVX_BUILD_BENCH=OFF
+                  -DTVX_BUILD_TOOLS=OFF -DTVX_BUILD_PYTHON=OFF)
+            targets=(--target tvx_test_batch) ;;
+  *) echo "usage: scripts/build.sh release|sanitize|nosimd|tsan [cmake options]" >&2; exit 2 ;;
 esac
 
 generator=()

@@ -12,6 +12,7 @@ packages=(
   libassimp-dev zlib1g-dev assimp-testmodels
   libompl-dev libeigen3-dev
   libfcl-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed
 )
 # Extra packages can be asked for by the caller (e.g. the demo).
 packages+=("$@")

@@ -4,9 +4,11 @@
 #   2. build and run the suite in Release, and the tree tests once more with
 #      the tree build's SIMD lanes off (scripts/build.sh nosimd);
 #   3. build and run the suite under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. install the Release build into a scratch prefix and build the example
-#      consumer against it with find_package(tvx) and with pkg-config, then run it;
-#   5. run the demo of the README's quick start.
+#   4. build the batch engine and its tests under ThreadSanitizer and run them;
+#   5. install the Release build into a scratch prefix and build the example
+#      consumer against it with find_package(tvx) and with pkg-config, then run it,
+#      and import the installed Python package;
+#   6. run the demo of the README's quick start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -27,6 +29,10 @@ scripts/build.sh sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j2 -LE long
 
+echo "== Batch engine under ThreadSanitizer"
+scripts/build.sh tsan
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j2 -L batch
+
 echo "== Installed package: examples/consumer"
 prefix="$root/build/install"
 rm -rf "$prefix" build/consumer
@@ -40,6 +46,15 @@ echo "pkg-config: tvx $(pkg-config --modversion tvx)"
 # shellcheck disable=SC2046
 g++ -std=c++17 examples/consumer/main.cpp $(pkg-config --cflags --libs tvx) -o build/consumer/consumer-pc
 LD_LIBRARY_PATH="$(pkg-config --variable=libdir tvx)" build/consumer/consumer-pc
+# The Python package from the prefix alone: its run path finds the libraries.
+pydir="$prefix/$(sed -n 's/^TVX_PYTHON_INSTALL_DIR:STRING=//p' build/release/CMakeCache.txt)"
+(cd /tmp && PYTHONPATH="$pydir" /usr/bin/python3 -c "
+import numpy as np, tvx
+assert tvx.__file__.startswith('$pydir'), tvx.__file__
+m = tvx.Mesh(np.eye(3), np.array([[0, 1, 2]]))
+r = tvx.batch(m, m, np.array([[0.0] * 6, [0, 0, 1, 0, 0, 0]]), type='exact')
+assert r.contact.tolist() == [True, False] and r.clearance[1] == 1.0, r
+print('python: tvx imported from', tvx.__file__)")
 
 echo "== The README's demo command (smoke run)"
 scripts/demo.sh > build/demo.log
