@@ -51,5 +51,6 @@ int runInfo(std::vector<std::string> const& args);
 int runQuery(std::vector<std::string> const& args);
 int runSweep(std::vector<std::string> const& args);
 int runPlan(std::vector<std::string> const& args);
+int runBatch(std::vector<std::string> const& args);
 
 } // namespace tvxcli

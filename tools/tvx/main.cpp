@@ -20,6 +20,7 @@ Command const kCommands[] = {
     {"info", "read a mesh, build its tree, and report its size and soundness", runInfo},
     {"query", "place two meshes and ask whether they touch and how close they come", runQuery},
     {"sweep", "move the second mesh along a straight motion and follow the clearance", runSweep},
+    {"batch", "answer one query at many poses of the second mesh, on every core", runBatch},
     {"plan", "find a collision-free motion of a mesh robot among mesh obstacles", runPlan},
 };
 
