@@ -84,6 +84,19 @@ py::array_t<std::int32_t> pairRanks(CtvxCollision const& c)
     return out;
 }
 
+// The n results an analysis holds, read by get(i, out), as a Python list.
+template <typename Result, typename Get>
+py::list resultList(unsigned int n, Get const& get)
+{
+    py::list out;
+    for (unsigned int i = 0; i < n; ++i) {
+        boost::shared_ptr<Result> r;
+        get(i, r);
+        out.append(r);
+    }
+    return out;
+}
+
 } // namespace
 
 void bindScene(py::module_& m)
@@ -259,22 +272,10 @@ void bindScene(py::module_& m)
             a.compute();
         })
         .def_property_readonly("collisions", [](CtvxAnalysis const& a) {
-            py::list out;
-            for (unsigned int i = 0; i < a.countCollisions(); ++i) {
-                boost::shared_ptr<CtvxCollision> c;
-                a.getCollision(i, c);
-                out.append(c);
-            }
-            return out;
+            return resultList<CtvxCollision>(a.countCollisions(), [&](unsigned int i, auto& r) { a.getCollision(i, r); });
         })
         .def_property_readonly("distances", [](CtvxAnalysis const& a) {
-            py::list out;
-            for (unsigned int i = 0; i < a.countDistances(); ++i) {
-                boost::shared_ptr<CtvxDistance> d;
-                a.getDistance(i, d);
-                out.append(d);
-            }
-            return out;
+            return resultList<CtvxDistance>(a.countDistances(), [&](unsigned int i, auto& r) { a.getDistance(i, r); });
         }, "Distance results, smallest first.");
 }
 
