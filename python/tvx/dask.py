@@ -61,10 +61,13 @@ def batch(client, a_path, b_path, poses_b, type="exact", chunk_size=5000, thread
     b_path = os.path.abspath(b_path)
     n = len(poses)
     step = int(chunk_size)
+    # The chunks go straight to the workers, not through the scheduler with
+    # the tasks; each task then runs where its chunk is.
+    chunks = client.scatter([poses[i:i + step] for i in range(0, n, step)])
     futures = [
-        client.submit(_run_chunk, a_path, b_path, poses[i:i + step], type, threads_per_task, tolerance_a,
-                      tolerance_b, pure=False)
-        for i in range(0, n, step)
+        client.submit(_run_chunk, a_path, b_path, chunk, type, threads_per_task, tolerance_a, tolerance_b,
+                      pure=False)
+        for chunk in chunks
     ]
     parts = client.gather(futures)
     return _tvx.BatchResult.concatenate(_tvx.BatchResult(**p) for p in parts)
