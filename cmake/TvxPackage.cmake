@@ -1,6 +1,11 @@
 include(CMakePackageConfigHelpers)
 
 set(TVX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tvx)
+set(TVX_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/tvx)
+# SPDX identifier of the licence in LICENSE, written into both package files.
+set(TVX_LICENSE MIT)
+
+install(FILES LICENSE README.md DESTINATION ${TVX_DOC_DIR})
 
 install(EXPORT tvxTargets
         NAMESPACE tvx::
@@ -8,7 +13,8 @@ install(EXPORT tvxTargets
 
 configure_package_config_file(cmake/tvxConfig.cmake.in
         ${CMAKE_CURRENT_BINARY_DIR}/tvxConfig.cmake
-        INSTALL_DESTINATION ${TVX_CMAKE_DIR})
+        INSTALL_DESTINATION ${TVX_CMAKE_DIR}
+        PATH_VARS TVX_DOC_DIR)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/tvxConfigVersion.cmake
         VERSION ${PROJECT_VERSION}
         COMPATIBILITY SameMinorVersion)
