@@ -1,10 +1,19 @@
 #include <qar/CqarLogManager.h>
 
+#include <mutex>
+
 namespace {
 
-std::vector<std::string>& logStore()
+// Threads that each work on their own scene may log at the same time; the
+// lock keeps every message, whole.
+struct LogStore {
+    std::mutex lock;
+    std::vector<std::string> messages;
+};
+
+LogStore& logStore()
 {
-    static std::vector<std::string> store;
+    static LogStore store;
     return store;
 }
 
@@ -12,15 +21,21 @@ std::vector<std::string>& logStore()
 
 void CqarLogManager::addError(std::string const& message)
 {
-    logStore().push_back(message);
+    LogStore& s = logStore();
+    std::lock_guard<std::mutex> const hold(s.lock);
+    s.messages.push_back(message);
 }
 
 std::vector<std::string> CqarLogManager::messages()
 {
-    return logStore();
+    LogStore& s = logStore();
+    std::lock_guard<std::mutex> const hold(s.lock);
+    return s.messages;
 }
 
 void CqarLogManager::clear()
 {
-    logStore().clear();
+    LogStore& s = logStore();
+    std::lock_guard<std::mutex> const hold(s.lock);
+    s.messages.clear();
 }

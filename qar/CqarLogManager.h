@@ -9,8 +9,8 @@
 //
 // Libraries record errors with addError(); the messages are kept in the order
 // they arrive until clear(). messages() returns a copy, so that a host or a
-// test can check what was logged. Like the libraries that write to it, the
-// log is meant to be used from one thread.
+// test can check what was logged. Threads may write and read it at the
+// same time: each call takes a lock.
 class QAR_API CqarLogManager {
 public:
     static void addError(std::string const& message);

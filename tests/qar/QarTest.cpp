@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -264,6 +267,40 @@ TEST(QarLogManager, KeepsMessagesInOrderUntilCleared)
     EXPECT_EQ(m[2], "first");
     CqarLogManager::clear();
     EXPECT_TRUE(CqarLogManager::messages().empty());
+}
+
+// Threads that each use their own scene log to the one process-wide log at
+// the same time: every message kept, each thread's in its own order, and a
+// reader meanwhile sees whole messages only.
+TEST(QarLogManager, KeepsEveryMessageOfConcurrentWriters)
+{
+    CqarLogManager::clear();
+    int const writers = 4, each = tvxtest::runs(20000);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w)
+        threads.emplace_back([w, each] {
+            for (int i = 0; i < each; ++i)
+                CqarLogManager::addError(std::to_string(w) + ":" + std::to_string(i));
+        });
+    std::size_t seen = 0;
+    for (int r = 0; r < 20; ++r) {
+        std::vector<std::string> const partial = CqarLogManager::messages();
+        EXPECT_GE(partial.size(), seen);
+        seen = partial.size();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    std::vector<std::string> const m = CqarLogManager::messages();
+    ASSERT_EQ(m.size(), static_cast<std::size_t>(writers * each));
+    std::vector<int> next(writers, 0);
+    for (std::string const& message : m) {
+        std::size_t const colon = message.find(':');
+        ASSERT_NE(colon, std::string::npos) << message;
+        int const w = std::stoi(message.substr(0, colon));
+        ASSERT_TRUE(w >= 0 && w < writers) << message;
+        ASSERT_EQ(std::stoi(message.substr(colon + 1)), next[w]++) << message;
+    }
+    CqarLogManager::clear();
 }
 
 } // namespace
