@@ -11,6 +11,9 @@
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <qar/CqarLogManager.h>
 
 #include <gtest/gtest.h>
 
@@ -179,6 +182,44 @@ TEST(PolyhedronEntity, BuildsOnceReportsEveryTime)
     EXPECT_EQ(std::vector<std::string>{"made 12"}, rec->events);
     p->removeCollisionEntities();
     EXPECT_FALSE(p->areCollisionEntitiesMade());
+}
+
+// A triangle may name points added after it, but no tree is built while one
+// names a point past the last: the build would read outside the points. The
+// refusal is logged; once the points exist the tree builds. The same holds
+// for a regrouped assembly's group.
+TEST(PolyhedronEntity, NoTreeWhileATriangleNamesAMissingPoint)
+{
+    CqarLogManager::clear();
+    boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    unsigned int rank = 0;
+    p->addTriangle(0, 1, 100000, rank);
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    p->makeCollisionEntity(none);
+    EXPECT_FALSE(p->areCollisionEntitiesMade());
+    CtvxObject::EObbState st = CtvxObject::OBB_COMPUTED;
+    CqarMat4 pos;
+    float x, y, z;
+    p->polyComputeObb(st, pos, x, y, z);
+    EXPECT_EQ(CtvxObject::OBB_NONE, st);
+    std::vector<std::string> const log = CqarLogManager::messages();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(std::string::npos, log[0].find("triangle 12 names point 100000, past the last of 8 points")) << log[0];
+
+    boost::shared_ptr<CtvxPolyhedron> later = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));
+    later->addTriangle(0, 8, 9, rank);
+    boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+    ASSERT_EQ(0, a->attach(later, -1));
+    a->makeCollisionEntity(none);
+    ASSERT_TRUE(a->regroupedPoly());
+    EXPECT_FALSE(a->regroupedPoly()->isBVConstructed());
+    a->removeCollisionEntities();
+    later->addPoint(2.0f, 0.0f, 0.0f, rank);
+    later->addPoint(2.0f, 1.0f, 0.0f, rank);
+    a->makeCollisionEntity(none);
+    ASSERT_TRUE(a->regroupedPoly());
+    EXPECT_TRUE(a->regroupedPoly()->isBVConstructed());
+    CqarLogManager::clear();
 }
 
 TEST(PolyhedronGeometry, ScaleAndTransformNeedATree)

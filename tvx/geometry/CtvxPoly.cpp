@@ -3,7 +3,13 @@
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <qar/CqarLogManager.h>
+
+#include <string>
 
 CtvxPoly::CtvxPoly()
     : m_polyObb(nullptr), m_lastClosestTriangle(-1), m_hasLastClosestPoint(false), m_isBVConstructed(false)
@@ -23,13 +29,50 @@ void CtvxPoly::init(boost::shared_ptr<CtvxPoly>& self)
     m_lastClosestTriangle = -1;
 }
 
+namespace {
+
+// Triangles may name points added after them, so their ranks are checked
+// where they start being read: a tree build over a triangle that names a
+// point past the last one would read outside the point array. Logs the
+// first such triangle and returns false.
+bool trianglesNameTheirPoints(CtvxVirtualPolyhedron const& p)
+{
+    unsigned int const points = p.countPoints();
+    for (unsigned int t = 0, n = p.countTriangles(); t < n; ++t) {
+        unsigned int v[3];
+        p.getTriangle(t, v[0], v[1], v[2]);
+        for (unsigned int k : v)
+            if (k >= points) {
+                CqarLogManager::addError(p.className() + ": triangle " + std::to_string(t) + " names point " +
+                                         std::to_string(k) + ", past the last of " + std::to_string(points) +
+                                         " points: no tree built");
+                return false;
+            }
+    }
+    return true;
+}
+
+bool trianglesNameTheirPoints(CtvxPoly const& poly)
+{
+    if (auto const* p = dynamic_cast<CtvxVirtualPolyhedron const*>(&poly))
+        return trianglesNameTheirPoints(*p);
+    if (auto const* group = dynamic_cast<CtvxPolyhedronGroup const*>(&poly)) {
+        for (unsigned int i = 0; i < group->countPolyhedra(); ++i)
+            if (!trianglesNameTheirPoints(*group->polyhedron(i)))
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType)
 {
     boost::shared_ptr<CtvxPoly> self = m_polyWkPtr.lock();
     // A poly made without its class's create() has no weak pointer to hand
     // to its tree; it stays without one rather than building a tree that
     // cannot find its poly.
-    if (!self || m_isBVConstructed)
+    if (!self || m_isBVConstructed || !trianglesNameTheirPoints(*this))
         return;
     m_isBVConstructed = true;
     try {
