@@ -36,7 +36,8 @@ void CtvxPolyhedronGroup::init(boost::shared_ptr<CtvxPolyhedronGroup>& self, boo
     std::size_t rank = 0;
     m_allPlainPolyhedra = true;
     for (auto const& p : m_polyhedra) {
-        if (typeid(*p) != typeid(CtvxPolyhedron))
+        CtvxVirtualPolyhedron const& member = *p;
+        if (typeid(member) != typeid(CtvxPolyhedron))
             m_allPlainPolyhedra = false;
         unsigned int const n = p->countTriangles();
         for (unsigned int k = 0; k < n; ++k, ++rank) {
