@@ -23,3 +23,14 @@ if(TVX_SANITIZE_THREAD)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+
+if(TVX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TVX_FUZZ needs clang's libFuzzer: configure with CXX=clang++")
+  endif()
+  # Coverage counters in every object, the libraries' included, so that the
+  # fuzzer learns from the paths it opens in them; the fuzz programs link
+  # libFuzzer itself (tests/fuzz).
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
