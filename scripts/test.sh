@@ -10,7 +10,9 @@
 #      it without LD_LIBRARY_PATH, also after moving the prefix, and import the
 #      installed Python package; check that the README quotes the example as
 #      it is;
-#   6. run the demo of the README's quick start.
+#   6. build the fuzz targets with clang under the sanitizers and run each
+#      for a short while;
+#   7. run the demo of the README's quick start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -93,6 +95,13 @@ echo "installed tree moved: libraries, tool, Python package and host still start
 echo "== The README quotes examples/consumer/main.cpp as it is"
 scripts/check-readme-quotes.sh
 # ---- installed package (end) ------------------------------------------------
+
+# ---- fuzzing (begin) ----------------------------------------------------------
+# A short run of each fuzz target under the sanitizers (scripts/fuzz.sh):
+# a finding of ours fails the check.
+echo "== Fuzz targets, 30 s each"
+scripts/fuzz.sh 30
+# ---- fuzzing (end) ------------------------------------------------------------
 
 echo "== The README's demo command (smoke run)"
 scripts/demo.sh > build/demo.log
