@@ -222,6 +222,27 @@ TEST(PolyhedronEntity, NoTreeWhileATriangleNamesAMissingPoint)
     CqarLogManager::clear();
 }
 
+// The tree of an empty set names no triangle: one added after the build,
+// here naming a point that does not exist, is read by no query.
+TEST(PolyhedronEntity, TreeOfAnEmptySetNamesNoTriangle)
+{
+    boost::shared_ptr<CtvxPolyhedron> empty = CtvxPolyhedron::create();
+    unsigned int rank = 0;
+    for (int i = 0; i < 3; ++i)
+        empty->addPoint(0.1f * i, 0.2f * (i % 2), 0.0f, rank);
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    empty->makeCollisionEntity(none);
+    empty->addTriangle(0, 1, 4000000000u, rank);
+    boost::shared_ptr<CtvxPolyhedron> box = tvxtest::makeBoxEntity(1, 1, 1);
+    for (int type = 0; type < 4; ++type) {
+        boost::shared_ptr<CtvxAnalysis> a = tvxtest::analysisOf(
+            tvxtest::listOf({empty}), tvxtest::listOf({box}), static_cast<CtvxAnalysis::EAnalysisType>(type));
+        a->compute();
+        EXPECT_EQ(0u, a->countCollisions()) << type;
+        EXPECT_EQ(0u, a->countDistances()) << type;
+    }
+}
+
 TEST(PolyhedronGeometry, ScaleAndTransformNeedATree)
 {
     boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1));

@@ -111,9 +111,13 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType 
         unsigned int const n1 = m_poly1->countTriangles();
         unsigned int const n2 = m_poly2->countTriangles();
         // A tree names triangles 0 to countObbs(); one built before the mesh
-        // was replaced by a smaller one would read past its end.
-        bool const treesFit = static_cast<unsigned int>(m_tree1->countObbs()) < n1 &&
-                              static_cast<unsigned int>(m_tree2->countObbs()) < n2;
+        // was replaced by a smaller one would read past its end. The tree of
+        // an empty set (no box, and no enclosing box either) names none: the
+        // triangle 0 added since is not in it, and may name missing points.
+        auto const fits = [](CtvxPoly const* poly, CtvxPolyhedronOBBTree const* tree, unsigned int n) {
+            return static_cast<unsigned int>(tree->countObbs()) < n && (tree->countObbs() > 0 || poly->polyObb());
+        };
+        bool const treesFit = fits(m_poly1, m_tree1, n1) && fits(m_poly2, m_tree2, n2);
         if (m_poly1->isActivatedForAnalysis() && m_poly2->isActivatedForAnalysis() && n1 > 0 && n2 > 0 &&
             treesFit) {
             CqarMat4 a1, a2;
