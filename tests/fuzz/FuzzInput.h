@@ -66,6 +66,11 @@ enum SceneOp : std::uint8_t {
     OpCount
 };
 
+inline char const* const kSceneOpNames[OpCount] = {
+    "polyhedron", "shared polyhedron", "grow",     "assembly",   "attach",  "detach", "place",
+    "tolerance",  "activation",        "entity",   "remove entity", "scale", "transform", "unlock",
+    "list",       "complement",        "query",    "cross-check", "drop",   "new analysis"};
+
 // The first byte of an import input: bit 7 keeps the file's parts apart, the
 // rest picks the name the bytes come with, whose extension chooses the reader
 // ("" leaves the choice to the content).

@@ -67,8 +67,13 @@ public:
 
     void run()
     {
-        for (int op = 0; op < kMaxOps && !m_in.exhausted(); ++op)
-            step(static_cast<tvxfuzz::SceneOp>(m_in.below(tvxfuzz::OpCount)));
+        for (int op = 0; op < kMaxOps && !m_in.exhausted(); ++op) {
+            auto const code = static_cast<tvxfuzz::SceneOp>(m_in.below(tvxfuzz::OpCount));
+            if (m_trace)
+                std::fprintf(stderr, "op %d: %s, %zu objects%s\n", op, tvxfuzz::kSceneOpNames[code],
+                             m_objects.size(), m_ordinary ? "" : " (a hostile value used)");
+            step(code);
+        }
     }
 
 private:
@@ -148,7 +153,10 @@ private:
     {
         if (m_objects.empty())
             return ObjectPtr();
-        return m_objects[m_in.below(static_cast<unsigned>(m_objects.size()))];
+        unsigned const pick = m_in.below(static_cast<unsigned>(m_objects.size()));
+        if (m_trace)
+            std::fprintf(stderr, "  object %u\n", pick);
+        return m_objects[pick];
     }
 
     template <typename T>
@@ -201,6 +209,8 @@ private:
             if (count == 0)
                 m_ordinary = false; // a triangle before any point
             p.addTriangle(idx[0], idx[1], idx[2], rank);
+            if (m_trace)
+                std::fprintf(stderr, "  triangle %u: %u %u %u of %u points\n", rank, idx[0], idx[1], idx[2], count);
         }
     }
 
@@ -396,11 +406,18 @@ private:
 
     void crossCheck()
     {
+        // A polyhedron that is not a collision entity gets its tree from the
+        // first query that needs its box, and its answers change from that
+        // query to the next: compared only where every listed object is one.
+        bool entities = true;
+        for (boost::shared_ptr<CtvxCollisionList> const& list : m_lists)
+            for (unsigned i = 0; i < list->countObjects(); ++i)
+                entities = entities && list->object(i)->areCollisionEntitiesMade();
         Answer const first = query(CtvxAnalysis::FIRST_COLLISION);
         Answer const all = query(CtvxAnalysis::ALL_COLLISIONS);
         Answer const exact = query(CtvxAnalysis::EXACT_DISTANCE);
         Answer const estimated = query(CtvxAnalysis::ESTIMATED_DISTANCE);
-        if (!m_ordinary)
+        if (!m_ordinary || !entities)
             return;
         if (first.contact != all.contact)
             broken("the first-contact and all-contacts queries disagree");
@@ -464,6 +481,9 @@ private:
     boost::shared_ptr<CtvxProgressDelegate> m_delegate = boost::shared_ptr<CtvxProgressDelegate>(new CountingDelegate);
     // No hostile value used yet: the answers must agree.
     bool m_ordinary = true;
+    // TVX_FUZZ_TRACE set: each operation is written to standard error, to
+    // read what a finding did.
+    bool const m_trace = std::getenv("TVX_FUZZ_TRACE") != nullptr;
 };
 
 } // namespace
