@@ -54,7 +54,7 @@ status=0
 classify() {
   local bin="$1" input="$2" log
   case "$(basename "$input")" in slow-unit-*) echo gone; return ;; esac
-  log="$(timeout 120 "$bin" -timeout=20 -rss_limit_mb=2048 "$input" 2>&1 || true)"
+  log="$(timeout 60 "$bin" -timeout=10 -rss_limit_mb=2048 "$input" 2>&1 || true)"
   if grep -q "ERROR: libFuzzer: out-of-memory" <<<"$log"; then
     echo oom
     return
@@ -63,13 +63,18 @@ classify() {
     echo gone
     return
   fi
-  # The first frame that is neither the sanitizers', libFuzzer's, the
-  # allocator's nor the C and C++ runtimes' tells whose code was running (a
-  # hang is caught wherever it happens to be, often allocating); a finding
-  # inside the reader library while it reads a file is the reader's.
+  # The first frame that is neither the sanitizers', libFuzzer's (with its
+  # interceptors of the C library, linked into the program without source
+  # lines), the allocator's nor the C and C++ runtimes' tells whose code was
+  # running (a hang is caught wherever it happens to be, often allocating or
+  # comparing); a finding inside the reader library while it reads a file is
+  # the reader's.
   local first
   first="$(grep -E '^ +#[0-9]+ 0x' <<<"$log" \
-    | grep -vE ' in (__asan|__interceptor|__sanitizer|__ubsan|__lsan|__libc|fuzzer::)| in (abort|raise|gsignal|malloc|calloc|realloc|free|operator new|operator delete)[ (]|CappedAllocation\.cpp|/libc\.so|/libstdc\+\+\.so|/libgcc_s\.so|/ld-linux' \
+    | grep -vE ' in (__asan|__interceptor|__sanitizer|__ubsan|__lsan|__libc|__pthread|fuzzer::)' \
+    | grep -vE ' in (abort|raise|gsignal|malloc|calloc|realloc|free|operator new|operator delete)[ (]' \
+    | grep -vE 'CappedAllocation\.cpp|\(/[^)]*/tvx_fuzz_[a-z]+\+0x|(nptl|sysdeps|csu)/' \
+    | grep -vE '/libc\.so|/libstdc\+\+\.so|/libgcc_s\.so|/ld-linux' \
     | head -n 1 || true)"
   if grep -q 'libassimp\.so' <<<"$first" && grep -q 'Assimp::Importer::ReadFile' <<<"$log" \
      && ! grep -q 'LeakSanitizer' <<<"$log"; then
@@ -97,7 +102,7 @@ for target in "${targets[@]}"; do
       ;;
     import)
       nice "$bin" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -max_total_time="$seconds" \
-        -timeout=20 -max_len=65536 -artifact_prefix="$findings/" \
+        -timeout=10 -max_len=65536 -artifact_prefix="$findings/" \
         "$corpus" "$build/seeds/import" >"$log" 2>&1 || true
       # Fork mode prints its progress, not the final statistics.
       grep -E '^#[0-9]+: cov' "$log" | tail -n 1 | sed "s/^/  import last progress: /" || true
