@@ -35,7 +35,7 @@ generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 if command -v ccache >/dev/null 2>&1; then generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTVX_SANITIZE=ON -DTVX_FUZZ=ON -DTVX_WERROR=ON -DTVX_BUILD_TESTS=OFF -DTVX_BUILD_BENCH=OFF >/dev/null
+  -DTVX_SANITIZE=ON -DTVX_FUZZ=ON -DTVX_WERROR=ON -DTVX_BUILD_TESTS=OFF -DTVX_BUILD_BENCH=OFF -DTVX_BUILD_PYTHON=OFF >/dev/null
 cmake --build "$build" -j2 --target tvx_fuzz_scene tvx_fuzz_import tvx_fuzz_seeds
 
 models=()
