@@ -34,6 +34,7 @@ function(tvx_install_run_path target install_dir)
     # Any root does: the path between two folders of one prefix.
     file(RELATIVE_PATH rel "/prefix/${install_dir}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
   endif()
+  string(REGEX REPLACE "/$" "" rel "${rel}")
   if(rel STREQUAL "")
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
   else()
