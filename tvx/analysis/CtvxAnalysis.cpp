@@ -98,6 +98,7 @@ void CtvxAnalysis::compute()
     s_collisionCount.fetch_add(1, std::memory_order_relaxed);
     m_boxTests = 0;
     m_triangleTests = 0;
+    m_unsureTests = 0;
     m_boxFrameOwner = nullptr;
     if (!m_collisionList1 || !m_collisionList2)
         return;
@@ -287,6 +288,7 @@ void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boos
     pair.compute(m_analysisType, pairCollided, *state.collision, pairDistanceFound, *state.distance);
     m_boxTests += pair.boxTests();
     m_triangleTests += pair.triangleTests();
+    m_unsureTests += pair.unsureTests();
     if (pairCollided) {
         if (m_analysisType != ALL_COLLISIONS) {
             state.stop = true;

@@ -148,11 +148,13 @@ private:
     mutable CtvxObject const* m_boxFrameOwner = nullptr;
     mutable CqarMat4 m_boxFrameInverse;
 
-    // Box tests (enclosing boxes and tree boxes) and triangle tests of the
-    // last compute(), read by benchmarks and tests through a probe.
+    // Box tests (enclosing boxes and tree boxes), triangle tests, and the
+    // triangle decisions that single precision could not settle, of the last
+    // compute(), read by benchmarks and tests through a probe.
     friend struct CtvxAnalysisProbe;
     mutable unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
+    unsigned long m_unsureTests = 0;
 
     static std::atomic<unsigned int> s_collisionCount;
 };

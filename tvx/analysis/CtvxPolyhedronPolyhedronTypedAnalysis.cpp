@@ -90,6 +90,7 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType 
 {
     m_boxTests = 0;
     m_triangleTests = 0;
+    m_unsureTests = 0;
     CtvxPolyhedronBVTree* bv1 = nullptr;
     CtvxPolyhedronBVTree* bv2 = nullptr;
     m_poly1->getBoundingVolumes(bv1);
@@ -150,13 +151,13 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::compute(CtvxAnalysis::EAnalysisType 
                 float const h = static_cast<float>(q1.distanceFrom(q2in1)) -
                                 static_cast<float>(m_poly1->toleranceForTriangle(static_cast<unsigned int>(t1))) -
                                 static_cast<float>(m_poly2->toleranceForTriangle(static_cast<unsigned int>(t2)));
-                if (!(h > 0.0f)) {
+                if (!(h > 0.0f) && hintTouches(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2))) {
                     m_isCollisionFound = true;
                     m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, t1),
                                          CtvxPolyhedronTriangle::create(m_poly2ShPtr, t2));
                     m_poly1->setLastClosestInfo(t1, q1);
                     m_poly2->setLastClosestInfo(t2, q2);
-                } else if (h < m_distance->distance()) {
+                } else if (h > 0.0f && h < m_distance->distance()) {
                     m_distance->setDistance(h);
                     m_isDistanceFound = true;
                     m_poly1->setLastClosestInfo(t1, q1);
@@ -1099,27 +1100,6 @@ float CtvxPolyhedronPolyhedronTypedAnalysis::pairTolerance(unsigned int t1, unsi
     return tol1 + tol2;
 }
 
-bool CtvxPolyhedronPolyhedronTypedAnalysis::isDegenerate(float const (&tri)[3][3]) const
-{
-    // A triangle whose edges are parallel to float precision has no usable
-    // normal: the axes built from it are zero or noise, so the axis test
-    // cannot separate it from anything.
-    float e1[3], e2[3];
-    for (int k = 0; k < 3; ++k) {
-        e1[k] = tri[1][k] - tri[0][k];
-        e2[k] = tri[2][k] - tri[0][k];
-    }
-    double const nx = double(e1[1]) * e2[2] - double(e1[2]) * e2[1];
-    double const ny = double(e1[2]) * e2[0] - double(e1[0]) * e2[2];
-    double const nz = double(e1[0]) * e2[1] - double(e1[1]) * e2[0];
-    double const n2 = nx * nx + ny * ny + nz * nz;
-    double const l1 = double(e1[0]) * e1[0] + double(e1[1]) * e1[1] + double(e1[2]) * e1[2];
-    double const l2 = double(e2[0]) * e2[0] + double(e2[1]) * e2[1] + double(e2[2]) * e2[2];
-    // sin^2 of the angle between the edges below 1e-10: float rounding of
-    // the vertices alone can turn such a normal by more than a degree.
-    return !(n2 > 1.0e-10 * l1 * l2);
-}
-
 void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleTriangle(unsigned int t1, float (&tri1)[3][3],
                                                                     unsigned int t2, float (&tri2)[3][3])
 {
@@ -1137,18 +1117,11 @@ void CtvxPolyhedronPolyhedronTypedAnalysis::computeTriangleTriangle(unsigned int
         d = TriDist(p, q, tri1, b) - m_triangleTolerance;
         contact = !(d > 0.0f);
     } else {
-        contact = triContact(b, tri1, d);
-        // The axis test only bounds the distance from below: with tolerances
-        // it accepts pairs whose closest features are vertices or edges
-        // farther apart than the tolerances, and it cannot separate a
-        // degenerate triangle at all. Contact is decided by the distance.
-        if (contact && (m_triangleTolerance > 0.0f || isDegenerate(tri1) || isDegenerate(b))) {
-            float const exact = TriDist(p, q, tri1, b) - m_triangleTolerance;
-            if (exact > 0.0f) {
-                contact = false;
-                d = exact;
-            }
-        }
+        // The kernels' one decision, which the distance above agrees with.
+        CtvxProximityKernels k;
+        k.triangleTolerance(m_triangleTolerance);
+        contact = k.contact(tri1, b, d);
+        m_unsureTests += k.unsureDecisions();
     }
 
     if (contact) {
@@ -1197,7 +1170,26 @@ float CtvxPolyhedronPolyhedronTypedAnalysis::TriDist(float* const p, float* cons
 {
     CtvxProximityKernels k;
     k.triangleTolerance(m_triangleTolerance);
-    return k.TriDist(p, q, s, t);
+    float const d = k.TriDist(p, q, s, t);
+    m_unsureTests += k.unsureDecisions();
+    return d;
+}
+
+bool CtvxPolyhedronPolyhedronTypedAnalysis::hintTouches(unsigned int t1, unsigned int t2)
+{
+    // The hint's points meet, but only the triangle decision reports a
+    // contact: the points were rounded into frame 1 in double precision.
+    float tri1[3][3], tri2[3][3], b[3][3];
+    readTriangle(m_poly1, DirectMesh(), t1, tri1);
+    readTriangle(m_poly2, DirectMesh(), t2, tri2);
+    for (int k = 0; k < 3; ++k)
+        PmM(b[k], tri2[k], m_poly2ToPoly1);
+    CtvxProximityKernels k;
+    k.triangleTolerance(pairTolerance(t1, t2));
+    float separation;
+    bool const touches = k.contact(tri1, b, separation);
+    m_unsureTests += k.unsureDecisions();
+    return touches;
 }
 
 void CtvxPolyhedronPolyhedronTypedAnalysis::SegPoints(float* const vec, float* const x, float* const y,

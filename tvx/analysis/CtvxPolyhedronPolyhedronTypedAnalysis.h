@@ -45,6 +45,8 @@ public:
     // Counters of the last compute(), for benchmarks and tests.
     unsigned long boxTests() const { return m_boxTests; }
     unsigned long triangleTests() const { return m_triangleTests; }
+    // Triangle decisions that single precision could not settle.
+    unsigned long unsureTests() const { return m_unsureTests; }
 
 private:
     // A pending step of the descent: a box or a triangle of each set. The
@@ -96,7 +98,8 @@ private:
     };
     static DirectMesh directMeshOf(CtvxPoly* poly);
     void readTriangle(CtvxPoly* poly, DirectMesh const& direct, unsigned int rank, float (&tri)[3][3]) const;
-    bool isDegenerate(float const (&tri)[3][3]) const;
+    // Whether triangles t1 and t2 touch, for the hint's shortcut.
+    bool hintTouches(unsigned int t1, unsigned int t2);
     // The summed tolerances of two triangles, each rounded to single first.
     float pairTolerance(unsigned int t1, unsigned int t2) const;
     // The triangle of a box-triangle step in the frame of the box: box 1
@@ -152,4 +155,5 @@ private:
     unsigned long long m_bestRank[2] = {0, 0};
     unsigned long m_boxTests = 0;
     unsigned long m_triangleTests = 0;
+    mutable unsigned long m_unsureTests = 0;
 };

@@ -1,5 +1,8 @@
 #include <tvx/analysis/CtvxProximityKernels.h>
 
+#include <tvx/analysis/internal/CtvxExactPredicates.h>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -114,6 +117,107 @@ inline bool insideFace(float const* v, float const (*f)[3], float const (*fv)[3]
     return true;
 }
 
+
+// Double-precision helpers of the checks and of the fallback distance.
+struct Wide {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+inline Wide wide(float const* a)
+{
+    return {a[0], a[1], a[2]};
+}
+
+inline Wide operator-(Wide const& a, Wide const& b)
+{
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
+inline Wide operator+(Wide const& a, Wide const& b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+
+inline Wide operator*(Wide const& a, double s)
+{
+    return {a.x * s, a.y * s, a.z * s};
+}
+
+inline double dot(Wide const& a, Wide const& b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+inline Wide cross(Wide const& a, Wide const& b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+inline double clamp01(double x)
+{
+    return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x);
+}
+
+// Largest coordinate magnitude of a pair of triangles; NaN when one is not
+// a number (fmax would drop it).
+inline float largestCoordinate(float const (*s)[3], float const (*t)[3])
+{
+    float m = 0.0f;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 3; ++i) {
+            float const a = std::fabs(s[k][i]);
+            float const b = std::fabs(t[k][i]);
+            m = a > m ? a : m;
+            m = b > m ? b : m;
+            if (!(a == a) || !(b == b))
+                return std::numeric_limits<float>::quiet_NaN();
+        }
+    return m;
+}
+
+// Closest points of segments a0..a1 and b0..b1, in double precision: the
+// clamped common perpendicular, then each parameter re-clamped against the
+// other, which copes with parallel and zero-length segments.
+inline double segmentPair(Wide const& a0, Wide const& a1, Wide const& b0, Wide const& b1, Wide& x, Wide& y)
+{
+    Wide const d1 = a1 - a0;
+    Wide const d2 = b1 - b0;
+    Wide const r = a0 - b0;
+    double const A = dot(d1, d1);
+    double const E = dot(d2, d2);
+    double const F = dot(d2, r);
+    double sp = 0.0;
+    double tp = 0.0;
+    if (A == 0.0 && E == 0.0) {
+        sp = tp = 0.0;
+    } else if (A == 0.0) {
+        tp = clamp01(F / E);
+    } else {
+        double const C = dot(d1, r);
+        if (E == 0.0) {
+            sp = clamp01(-C / A);
+        } else {
+            double const B = dot(d1, d2);
+            double const denom = A * E - B * B;
+            sp = denom > 0.0 ? clamp01((B * F - C * E) / denom) : 0.0;
+            tp = (B * sp + F) / E;
+            if (tp < 0.0) {
+                tp = 0.0;
+                sp = clamp01(-C / A);
+            } else if (tp > 1.0) {
+                tp = 1.0;
+                sp = clamp01((B - C) / A);
+            }
+        }
+    }
+    x = a0 + d1 * sp;
+    y = b0 + d2 * tp;
+    Wide const v = y - x;
+    return dot(v, v);
+}
+
 } // namespace
 
 void CtvxProximityKernels::SegPoints(float* const vec, float* const x, float* const y, float const* const p,
@@ -214,9 +318,10 @@ void CtvxProximityKernels::SegPoints(float* const vec, float* const x, float* co
 // triangles lies beyond them along vec, that pair is the answer. An edge pair
 // can also prove the triangles disjoint without being the closest one, which
 // the face tests below rely on when no vertex projects into a face.
-float CtvxProximityKernels::TriDist(float* const p, float* const q, float const (*const s)[3],
-                                    float const (*const t)[3]) const
+float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float const (*const s)[3],
+                                           float const (*const t)[3], bool& outFoot) const
 {
+    outFoot = false;
     float sv[3][3];
     float tv[3][3];
     vSub(sv[0], s[1], s[0]);
@@ -278,6 +383,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
             // t lies on one side of the plane of s. If its nearest vertex
             // projects inside s, that vertex and its foot are the answer.
             if (insideFace(t[k], s, sv, sn)) {
+                outFoot = true;
                 vAddScaled(p, t[k], tp[k] / snl, sn);
                 vCopy(q, t[k]);
                 vSub(z, p, q);
@@ -320,6 +426,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
                     mindd = dd;
                     vCopy(minP, foot);
                     vCopy(minQ, t[k]);
+                    outFoot = true;
                 }
             }
         }
@@ -334,6 +441,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
                     mindd = dd;
                     vCopy(minP, s[k]);
                     vCopy(minQ, foot);
+                    outFoot = true;
                 }
             }
         }
@@ -356,6 +464,7 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
             return 0.0f;
         }
         if (insideFace(s[k], t, tv, tn)) {
+            outFoot = true;
             vCopy(p, s[k]);
             vAddScaled(q, s[k], sp[k] / tnl, tn);
             vSub(z, p, q);
@@ -373,6 +482,13 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
 
 int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3, float* q1, float* q2, float* q3,
                                    float& outSeparation) const
+{
+    float len;
+    return project6(axis, p1, p2, p3, q1, q2, q3, outSeparation, len);
+}
+
+int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3, float* q1, float* q2, float* q3,
+                                   float& outSeparation, float& outAxisLength) const
 {
     float const P1 = vDot(axis, p1);
     float const P2 = vDot(axis, p2);
@@ -416,6 +532,7 @@ int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3,
         double const zz = axis[2];
         len = static_cast<float>(std::sqrt(x * x + y * y + zz * zz));
     }
+    outAxisLength = len;
     float const tl = len * m_triangleTolerance;
     if (mn1 > mx2 + tl) {
         outSeparation = (mn1 - mx2 - tl) / len;
@@ -434,6 +551,48 @@ int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3,
 // are taken relative to p0 to keep the products small.
 bool CtvxProximityKernels::triContact(float const (*const p)[3], float const (*const q)[3],
                                       float& outSeparation) const
+{
+    float len;
+    if (scanAxes(p, q, outSeparation, len) != 0)
+        return false;
+
+    // The axes are complete only when both triangles have a normal. A
+    // triangle with repeated or exactly collinear vertices is a segment or
+    // a point, and then the separating direction can be one they never
+    // form: the in-plane normal of a segment lying in the other triangle's
+    // plane, the common normal of two parallel segments, the line between
+    // two points. Such pairs would all be reported in contact whatever
+    // their distance. Their distance settles them.
+    // The distance is taken with the origin moved to p0, as the axes were.
+    float pt[3][3] = {{0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}};
+    float qt[3][3];
+    vSub(pt[1], p[1], p[0]);
+    vSub(pt[2], p[2], p[0]);
+    for (int k = 0; k < 3; ++k)
+        vSub(qt[k], q[k], p[0]);
+    float e[3], f[3], np[3], nq[3];
+    vSub(e, pt[1], pt[0]);
+    vSub(f, pt[2], pt[1]);
+    vCross(np, e, f);
+    vSub(e, qt[1], qt[0]);
+    vSub(f, qt[2], qt[1]);
+    vCross(nq, e, f);
+    bool const pFlat = np[0] == 0.0f && np[1] == 0.0f && np[2] == 0.0f;
+    bool const qFlat = nq[0] == 0.0f && nq[1] == 0.0f && nq[2] == 0.0f;
+    if (pFlat || qFlat) {
+        float cp[3];
+        float cq[3];
+        float const d = TriDist(cp, cq, pt, qt) - m_triangleTolerance;
+        if (d > 0.0f) {
+            outSeparation = d;
+            return false;
+        }
+    }
+    return true;
+}
+
+int CtvxProximityKernels::scanAxes(float const (*const p)[3], float const (*const q)[3], float& outSeparation,
+                                   float& outAxisLength) const
 {
     float p1[3] = {0.0f, 0.0f, 0.0f};
     float p2[3];
@@ -462,49 +621,228 @@ bool CtvxProximityKernels::triContact(float const (*const p)[3], float const (*c
     vCross(nq, f[0], f[1]);
 
     float axis[3];
-    if (project6(np, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
-        return false;
-    if (project6(nq, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
-        return false;
+    if (project6(np, p1, p2, p3, q1, q2, q3, outSeparation, outAxisLength) == 0)
+        return 1;
+    if (project6(nq, p1, p2, p3, q1, q2, q3, outSeparation, outAxisLength) == 0)
+        return 1;
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             vCross(axis, e[i], f[j]);
-            if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
-                return false;
+            if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation, outAxisLength) == 0)
+                return 1;
         }
     }
     for (int i = 0; i < 3; ++i) {
         vCross(axis, e[i], np);
-        if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
-            return false;
+        if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation, outAxisLength) == 0)
+            return 1;
     }
     for (int j = 0; j < 3; ++j) {
         vCross(axis, f[j], nq);
-        if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation) == 0)
-            return false;
+        if (project6(axis, p1, p2, p3, q1, q2, q3, outSeparation, outAxisLength) == 0)
+            return 1;
     }
 
-    // The axes above are complete only when both triangles have a normal.
-    // A triangle with repeated or exactly collinear vertices is a segment or
-    // a point, and then the separating direction can be one they never
-    // form: the in-plane normal of a segment lying in the other triangle's
-    // plane, the common normal of two parallel segments, the line between
-    // two points. Such pairs would all be reported in contact whatever
-    // their distance. Their exact distance through the edges settles them.
-    bool const pFlat = np[0] == 0.0f && np[1] == 0.0f && np[2] == 0.0f;
-    bool const qFlat = nq[0] == 0.0f && nq[1] == 0.0f && nq[2] == 0.0f;
-    if (pFlat || qFlat) {
-        float const pt[3][3] = {{p1[0], p1[1], p1[2]}, {p2[0], p2[1], p2[2]}, {p3[0], p3[1], p3[2]}};
-        float const qt[3][3] = {{q1[0], q1[1], q1[2]}, {q2[0], q2[1], q2[2]}, {q3[0], q3[1], q3[2]}};
-        float cp[3];
-        float cq[3];
-        float const d = TriDist(cp, cq, pt, qt) - m_triangleTolerance;
+    return 0;
+}
+
+float CtvxProximityKernels::TriDist(float* const p, float* const q, float const (*const s)[3],
+                                    float const (*const t)[3]) const
+{
+    bool foot;
+    float const d = searchFeatures(p, q, s, t, foot);
+    if (d > 0.0f && certified(d, p, q, s, t, foot))
+        return d;
+    // Non-finite coordinates (a placement that overflowed single precision)
+    // prove no contact, and none is reported.
+    if (!(largestCoordinate(s, t) <= std::numeric_limits<float>::max()))
+        return std::numeric_limits<float>::infinity();
+    ++m_unsure;
+    if (CtvxExactPredicates::trianglesIntersect(s, t, m_expansions))
+        return 0.0f;
+    return closestPairWide(p, q, s, t);
+}
+
+// Any direction v gives a lower bound of the distance: the gap between the
+// projections of the two triangles on it, divided by |v|. Along v = q - p,
+// for the true closest points, that gap is exactly |v|^2 (s lies behind the
+// plane through p, t beyond the plane through q); an answer whose points
+// are not the closest ones shows a smaller gap, or none at all.
+bool CtvxProximityKernels::certified(float d, float const* p, float const* q, float const (*s)[3],
+                                     float const (*t)[3], bool foot) const
+{
+    float const m = largestCoordinate(s, t);
+    if (!(m <= std::numeric_limits<float>::max()) || !(d <= std::numeric_limits<float>::max()))
+        return false;
+    Wide const v = wide(q) - wide(p);
+    double hiS = -std::numeric_limits<double>::infinity();
+    double loT = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < 3; ++k) {
+        hiS = std::max(hiS, dot(v, wide(s[k])));
+        loT = std::min(loT, dot(v, wide(t[k])));
+    }
+    // Rounding of the six dot products: v is the exact difference of two
+    // floats rounded once (relative 2^-53), each product of a double and a
+    // float is rounded once and each sum once, so every projection is off
+    // by less than 4 * 2^-53 * |v|_1 * m, and the gap by twice that.
+    double const v1 = std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z);
+    double const err = 8.0 * 1.1102230246251565e-16 * v1 * m;
+    double const gap = loT - hiS - err;
+    if (!(gap > 0.0))
+        return false;
+    double const slack = DistanceSlack * m;
+    // gap / |v| <= distance, checked without the division: the search's
+    // distance may exceed the proven lower bound by the slack at most.
+    double const vv = dot(v, v);
+    double const over = double(d) - slack;
+    if (over > 0.0 && gap * gap < over * over * vv)
+        return false;
+    if (!foot)
+        return true;
+    // A foot of a vertex on the other face lies on that face only as well
+    // as the face's single-precision normal points: rounding turns that
+    // normal by up to about 3 * 2^-24 / sin(angle of the two edges crossed),
+    // which moves the foot off the face by that angle times its distance
+    // from the face's first vertex (at most the longest edge) and along the
+    // face by the angle times the vertex's distance d. The answer stands
+    // when both stay within the slack; slivers, whose normal is rounding
+    // noise, fail here and are measured in double precision.
+    for (int side = 0; side < 2; ++side) {
+        float const (*f)[3] = side == 0 ? s : t;
+        Wide const e0 = wide(f[1]) - wide(f[0]);
+        Wide const e1 = wide(f[2]) - wide(f[1]);
+        Wide const e2 = wide(f[0]) - wide(f[2]);
+        Wide const n = cross(e0, e1);
+        double const l0 = dot(e0, e0), l1 = dot(e1, e1);
+        double const reach = std::sqrt(std::max({l0, l1, dot(e2, e2)})) + double(d);
+        double const k = 3.0 * 5.9604644775390625e-8 * reach;
+        if (!(k * k * l0 * l1 <= slack * slack * dot(n, n)))
+            return false;
+    }
+    return true;
+}
+
+float CtvxProximityKernels::closestPairWide(float* p, float* q, float const (*s)[3], float const (*t)[3]) const
+{
+    Wide a[3] = {wide(s[0]), wide(s[1]), wide(s[2])};
+    Wide b[3] = {wide(t[0]), wide(t[1]), wide(t[2])};
+    double best = std::numeric_limits<double>::infinity();
+    Wide bp, bq;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            Wide x, y;
+            double const dd = segmentPair(a[i], a[(i + 1) % 3], b[j], b[(j + 1) % 3], x, y);
+            if (dd < best) {
+                best = dd;
+                bp = x;
+                bq = y;
+            }
+        }
+    // A vertex facing the interior of the other triangle. The face's normal
+    // in double is off by about 2^-53 / sin(angle of its edges); faces with
+    // edges within 2^-25 of parallel are left to their edges, which are
+    // then within 2^-25 of their longest edge's length of every point of the
+    // face, below a float rounding of the coordinates.
+    for (int side = 0; side < 2; ++side) {
+        Wide const* f = side == 0 ? a : b;
+        Wide const* o = side == 0 ? b : a;
+        Wide const e0 = f[1] - f[0];
+        Wide const e1 = f[2] - f[0];
+        Wide const n = cross(e0, e1);
+        double const nn = dot(n, n);
+        if (!(nn > 2.842170943040401e-14 * dot(e0, e0) * dot(e1, e1))) // 2^-45: sin^2 > 2^-45
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            double const h = dot(o[k] - f[0], n);
+            Wide const foot = o[k] - n * (h / nn);
+            bool inside = true;
+            for (int m = 0; m < 3 && inside; ++m)
+                inside = dot(cross(f[(m + 1) % 3] - f[m], foot - f[m]), n) >= 0.0;
+            if (!inside)
+                continue;
+            double const dd = h * h / nn;
+            if (dd < best) {
+                best = dd;
+                bp = side == 0 ? foot : o[k];
+                bq = side == 0 ? o[k] : foot;
+            }
+        }
+    }
+    p[0] = static_cast<float>(bp.x);
+    p[1] = static_cast<float>(bp.y);
+    p[2] = static_cast<float>(bp.z);
+    q[0] = static_cast<float>(bq.x);
+    q[1] = static_cast<float>(bq.y);
+    q[2] = static_cast<float>(bq.z);
+    // The triangles are apart, so the distance is positive, however small.
+    float const d = static_cast<float>(std::sqrt(best));
+    return d > 0.0f ? d : std::numeric_limits<float>::denorm_min();
+}
+
+bool CtvxProximityKernels::contact(float const (*const s)[3], float const (*const t)[3], float& outSeparation) const
+{
+    float len = 0.0f;
+    float sep = 0.0f;
+    bool const separated = scanAxes(t, s, sep, len) != 0;
+    if (separated && sep <= std::numeric_limits<float>::max() && len <= std::numeric_limits<float>::max()) {
+        // Error of the separation along a float axis a: the coordinates are
+        // taken relative to t0 (each rounded once, relative 2^-24), and each
+        // projection is a three-term dot product (three roundings), so a
+        // projection is off by at most 4.01 * 2^-24 * sqrt(3) |a| M' for the
+        // largest relative coordinate M'; the gap of two projections by
+        // twice that, and the tolerance term, the subtraction, the axis
+        // length and the division add a few roundings of the separation and
+        // of the tolerance. 32 * 2^-24 (M' + tol) covers all of it; the last
+        // term covers products that underflow (2^-150 each), which matter
+        // only for axes far shorter than any coordinate.
+        float m = 0.0f;
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i) {
+                m = std::max(m, std::fabs(t[k][i] - t[0][i]));
+                m = std::max(m, std::fabs(s[k][i] - t[0][i]));
+            }
+        double bound = 32.0 * 5.9604644775390625e-8 * (double(m) + m_triangleTolerance) +
+                       8.4077907859e-45 / double(len); // 2^-146 / |a|
+        if (m_triangleTolerance > 0.0f) {
+            // The decision with a tolerance compares TriDist to it, so a
+            // separation settles the pair only when TriDist, with its slack
+            // and the rounding of its closest points, cannot fall below the
+            // tolerance.
+            bound += (DistanceSlack + 8.0 * 5.9604644775390625e-8) * double(largestCoordinate(s, t));
+        }
+        if (double(sep) > bound) {
+            outSeparation = sep;
+            return false;
+        }
+    }
+    if (m_triangleTolerance > 0.0f) {
+        float p[3], q[3];
+        float const d = TriDist(p, q, s, t) - m_triangleTolerance;
         if (d > 0.0f) {
             outSeparation = d;
             return false;
         }
+        return true;
     }
-    return true;
+    if (!(largestCoordinate(s, t) <= std::numeric_limits<float>::max())) {
+        // Coordinates that overflowed in the query's frame: no contact can
+        // be proven, and none is reported.
+        outSeparation = std::numeric_limits<float>::infinity();
+        return false;
+    }
+    ++m_unsure;
+    if (CtvxExactPredicates::trianglesIntersect(s, t, m_expansions))
+        return true;
+    if (separated && sep > 0.0f) {
+        outSeparation = sep;
+        return false;
+    }
+    // Apart, and no axis showed it: the distance is the lower bound.
+    float p[3], q[3];
+    bool foot;
+    float const d = searchFeatures(p, q, s, t, foot);
+    outSeparation = d > 0.0f && certified(d, p, q, s, t, foot) ? d : closestPairWide(p, q, s, t);
+    return false;
 }
 
 void CtvxProximityKernels::PmM(float* const out, float const* const in, CtvxMat4 const& m) const

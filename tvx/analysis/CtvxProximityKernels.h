@@ -41,8 +41,36 @@ public:
 
     // Distance between triangles s and t (rows are vertices). Writes a closest
     // point p on s and q on t; they are meaningful only when the result is
-    // positive (0 means the triangles intersect or touch).
+    // positive. The result is 0 exactly when the two float triangles share a
+    // point (decided exactly, see contact()); otherwise it is positive and
+    // within DistanceSlack times the largest coordinate of the pair of the
+    // true distance, and p and q lie on their triangles within the rounding
+    // of their coordinates.
+    //
+    // The answer comes from a search of edge pairs and vertex-face pairs in
+    // single precision, which is then checked: the slab between the planes
+    // through p and q perpendicular to q - p must hold s on one side and t
+    // on the other, and its width (computed in double precision from the
+    // floats, with its rounding bounded) must come within DistanceSlack of
+    // |p - q|. That proves the triangles apart and the distance right. A
+    // search result that fails the check (about one pair in a few thousand
+    // among adversarial ones, far fewer on meshes) is replaced: the exact
+    // decision says whether they meet, and when they do not, every edge pair
+    // and vertex-face pair is measured in double precision.
     float TriDist(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3]) const;
+
+    // The contact decision of the pair analysis, shared by all four query
+    // types: true when the distance of triangles s and t is at most
+    // m_triangleTolerance. With a zero tolerance it is exact: the triangles
+    // touch exactly when the float triangles share a point. With a positive
+    // one it is `TriDist(s, t) - tolerance <= 0`, the very comparison an
+    // exact distance query makes. The 17-axis test (triContact(t, s))
+    // settles the pairs that an axis separates by more than its error
+    // bound; all other pairs go through the exact predicates (zero
+    // tolerance) or TriDist. When false, outSeparation is a positive lower
+    // bound of the clearance up to rounding: the separating axis's, or the
+    // distance minus the tolerance.
+    bool contact(float const (*const s)[3], float const (*const t)[3], float& outSeparation) const;
 
     // Closest points between segment p .. p + a and segment q .. q + b: x on
     // the first, y on the second; vec is a direction along which the two
@@ -108,11 +136,48 @@ public:
     // spread beyond 32 float roundings means the normal is not one.
     static constexpr float PlaneSpread = 32.0f * 1.1920929e-7f;
 
+    // Accuracy of TriDist, relative to the largest coordinate magnitude M of
+    // the pair: its search answers are accepted only when the slab check
+    // shows them within 2^-18 M (64 float roundings of M) of the true
+    // distance, and its double-precision fallback is far more accurate. The
+    // search's own error is a few roundings of M (coordinates rounded into
+    // the query's frame, closest points rounded onto their segments), so
+    // right answers pass with a wide margin.
+    static constexpr double DistanceSlack = 1.0 / 262144.0;
+
+    // Triangle decisions that single precision could not settle since this
+    // object was made (the exact predicates or the double-precision
+    // distance were consulted), and exact expansions evaluated by the
+    // predicates (the rest were settled by their double-precision filters).
+    unsigned long unsureDecisions() const { return m_unsure; }
+    unsigned long exactExpansions() const { return m_expansions; }
+
 protected:
     // Sum of the tolerances of the two triangles under test.
     float m_triangleTolerance = 0.0f;
 
 private:
+    // The single-precision search behind TriDist (edge pairs, then the two
+    // faces). outFoot tells that p or q is the foot of a vertex on the
+    // other triangle's plane, which is only as good as that plane's normal.
+    float searchFeatures(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3],
+                         bool& outFoot) const;
+    // The slab check of a search answer (see TriDist).
+    bool certified(float d, float const* p, float const* q, float const (*s)[3], float const (*t)[3],
+                   bool foot) const;
+    // The distance of two triangles known to be apart, as the minimum over
+    // all edge pairs and vertex-face pairs in double precision.
+    float closestPairWide(float* p, float* q, float const (*s)[3], float const (*t)[3]) const;
+    // The 17-axis scan of triContact: 0 when no axis separates, otherwise 1
+    // with the separation and the length of the (unnormalised) axis.
+    int scanAxes(float const (*const p)[3], float const (*const q)[3], float& outSeparation,
+                 float& outAxisLength) const;
+    int project6(float* axis, float* p1, float* p2, float* p3, float* q1, float* q2, float* q3, float& outSeparation,
+                 float& outAxisLength) const;
+
+    mutable unsigned long m_unsure = 0;
+    mutable unsigned long m_expansions = 0;
+
     // Scan state shared by the box tests.
     struct Scan {
         bool distanceMode;

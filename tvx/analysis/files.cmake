@@ -1,6 +1,6 @@
 # Sources of this subsystem, relative to this folder, and the headers that
 # are installed (everything else here is internal).
-set(TVX_SUB_SOURCES CtvxProximityKernels.cpp
+set(TVX_SUB_SOURCES CtvxProximityKernels.cpp internal/CtvxExactPredicates.cpp
   CtvxGeometrySubElement.cpp CtvxPolyhedronTriangle.cpp CtvxGeometryPoint.cpp
   CtvxCollision.cpp CtvxDistance.cpp
   CtvxTypedAnalysis.cpp CtvxPolyhedronPolyhedronTypedAnalysis.cpp CtvxAnalysis.cpp)
