@@ -14,6 +14,7 @@ packages=(
   libfcl-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed
   clang libclang-rt-14-dev
+  libgmp-dev
 )
 # Extra packages can be asked for by the caller (e.g. the demo).
 packages+=("$@")

@@ -77,6 +77,9 @@ char const* familyName(PairFamily f)
     case PairFamily::Degenerate: return "degenerate";
     case PairFamily::Large: return "large";
     case PairFamily::Tiny: return "tiny";
+    case PairFamily::Sliver: return "sliver";
+    case PairFamily::NearVertex: return "near-vertex";
+    case PairFamily::Scaled: return "scaled";
     }
     return "?";
 }
@@ -253,6 +256,53 @@ void makeTrianglePair(Random& rng, PairFamily f, float (&s)[3][3], float (&t)[3]
     case PairFamily::Tiny: {
         double const scale = std::pow(10.0, -rng.uniform(3.0, 7.0));
         makeGeneral(rng, s, t, scale, randomIn(rng, -2.0 * scale, 2.0 * scale));
+        return;
+    }
+    case PairFamily::Sliver: {
+        // t nearly collinear (its third vertex 1e-7 to 1e-2 of its length
+        // off the line of the other two, or on it), long or short, passing
+        // through a point of s, near it, or through a vertex or edge of s.
+        Tri const a = randomTri(rng, Vec3(), 1.0);
+        Vec3 const x = pointOn(rng, a, rng.chance(0.3)) + randomIn(rng, -1, 1) * (rng.chance(0.5) ? 0.0 : 1e-3);
+        Vec3 dir = randomIn(rng, -1, 1);
+        double const len = std::pow(10.0, rng.uniform(-1.0, 3.0));
+        dir = dir * (len / norm(dir));
+        double const u = rng.uniform(0.0, 1.0);
+        Vec3 const off = randomIn(rng, -1, 1) * (len * (rng.chance(0.2) ? 0.0 : std::pow(10.0, -rng.uniform(2.0, 7.0))));
+        Tri const b = {x - dir * u, x + dir * (1.0 - u), x + dir * rng.uniform(-0.5, 1.5) + off};
+        store(s, a);
+        store(t, b);
+        return;
+    }
+    case PairFamily::NearVertex: {
+        // A vertex of t at a vertex of s or on an edge of s, moved by 0 to
+        // a few float roundings, the rest of t anywhere.
+        Tri const a = randomTri(rng, Vec3(), 1.0);
+        store(s, a);
+        int const k = static_cast<int>(rng.below(3));
+        Vec3 x = a[k];
+        if (rng.chance(0.5)) {
+            double const w = rng.unit();
+            x = a[k] * (1.0 - w) + a[(k + 1) % 3] * w;
+        }
+        Tri const b = {x + randomIn(rng, -1, 1) * (rng.chance(0.3) ? 0.0 : 1e-7 * rng.unit()), x + randomIn(rng, -1, 1),
+                       x + randomIn(rng, -1, 1)};
+        store(t, b);
+        if (rng.chance(0.3))
+            for (int i = 0; i < 3; ++i)
+                t[0][i] = s[k][i];
+        return;
+    }
+    case PairFamily::Scaled: {
+        PairFamily const inner = static_cast<PairFamily>(rng.below(static_cast<std::uint32_t>(PairFamily::Sliver) + 2));
+        makeTrianglePair(rng, inner == PairFamily::Scaled ? PairFamily::Crossing : inner, s, t);
+        double const scale = std::pow(10.0, rng.uniform(-4.0, 4.0));
+        Vec3 const offset = rng.chance(0.5) ? Vec3() : randomIn(rng, -1.0e5, 1.0e5);
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i) {
+                s[k][i] = static_cast<float>(s[k][i] * scale + offset[i]);
+                t[k][i] = static_cast<float>(t[k][i] * scale + offset[i]);
+            }
         return;
     }
     }

@@ -13,7 +13,11 @@ namespace tvxtest {
 // vertex-on-face touching (within the rounding of the touching point),
 // crossing, shared vertex, shared edge, degenerate triangles (repeated,
 // collinear or nearly collinear vertices, single points), large coordinates
-// far from the origin, and tiny triangles near the origin.
+// far from the origin, and tiny triangles near the origin. The last three
+// aim at the contact decision: slivers and needles crossing or grazing a
+// triangle, vertices brought within rounding of another triangle's vertex or
+// edge, and any of the others scaled by 1e-4 to 1e4 and moved up to 1e5 from
+// the origin.
 enum class PairFamily {
     General,
     NearParallel,
@@ -25,9 +29,12 @@ enum class PairFamily {
     Degenerate,
     Large,
     Tiny,
+    Sliver,
+    NearVertex,
+    Scaled,
 };
 
-constexpr int PairFamilyCount = 10;
+constexpr int PairFamilyCount = 13;
 
 char const* familyName(PairFamily f);
 

@@ -136,6 +136,11 @@ public:
     // spread beyond 32 float roundings means the normal is not one.
     static constexpr float PlaneSpread = 32.0f * 1.1920929e-7f;
 
+    // Rounding allowance of the box-triangle separations relative to the
+    // largest vertex coordinate in the box's frame: 8 roundings for mapping
+    // the vertex there (a 3x4 float product) and 8 for the projections.
+    static constexpr float FarVertexRounding = 16.0f * 5.9604645e-8f;
+
     // Accuracy of TriDist, relative to the largest coordinate magnitude M of
     // the pair: its search answers are accepted only when the slab check
     // shows them within 2^-18 M (64 float roundings of M) of the true
@@ -352,7 +357,19 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
                                                        float& ioBound)
 {
     Scan scan{inDistanceMode, ioBound, 0.0f, 0};
-    float const t = inTolerance;
+    // Every projection below is off by a few roundings of the largest
+    // vertex coordinate m (the vertex's own mapping into the box frame, then
+    // the projection). The tree's boxes keep a margin for the rounding of
+    // coordinates near them; a vertex far beyond the box (a long sliver
+    // reaching across the scene) brings an error of its own size, which the
+    // separations must exceed before they prune.
+    float m = 0.0f;
+    for (int i = 0; i < 3; ++i) {
+        m = std::fmax(m, std::fabs(inP0[i]));
+        m = std::fmax(m, std::fabs(inP1[i]));
+        m = std::fmax(m, std::fabs(inP2[i]));
+    }
+    float const t = inTolerance + FarVertexRounding * m;
 
     for (int k = 0; k < 3; ++k) {
         float mn = inP0[k];
@@ -434,12 +451,6 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
     // whole projected interval is used instead.
     float const P1 = w[0] * inP1[0] + w[1] * inP1[1] + w[2] * inP1[2];
     float const P2 = w[0] * inP2[0] + w[1] * inP2[1] + w[2] * inP2[2];
-    float m = std::fabs(inP0[0]);
-    for (int i = 0; i < 3; ++i) {
-        m = std::fmax(m, std::fabs(inP0[i]));
-        m = std::fmax(m, std::fabs(inP1[i]));
-        m = std::fmax(m, std::fabs(inP2[i]));
-    }
     if (std::fabs(P1 - P0) > PlaneSpread * m || std::fabs(P2 - P0) > PlaneSpread * m) {
         float const pmin = std::fmin(P0, std::fmin(P1, P2));
         float const pmax = std::fmax(P0, std::fmax(P1, P2));
