@@ -50,30 +50,24 @@ mpq_class pointSegment(QPoint const& p, QPoint const& a, QPoint const& b)
     return squared(p, along(a, clamped(mpq_class(dot(sub(p, a), d) / dd)), d));
 }
 
-// Least |a0 + s d1 - b0 - t d2|^2 over [0, 1]^2: on the square's border
-// (an endpoint against the other segment), or at the interior stationary
-// point when the segments are not parallel.
-mpq_class segmentSegment(QPoint const& a0, QPoint const& a1, QPoint const& b0, QPoint const& b1)
+// The squared distance of two segments at their common perpendicular, when
+// its feet are interior to both; false when the segments are parallel or
+// the feet fall outside.
+bool interiorPair(QPoint const& a0, QPoint const& a1, QPoint const& b0, QPoint const& b1, mpq_class& out)
 {
-    mpq_class best = pointSegment(a0, b0, b1);
-    for (mpq_class const& c : {pointSegment(a1, b0, b1), pointSegment(b0, a0, a1), pointSegment(b1, a0, a1)})
-        if (c < best)
-            best = c;
     QPoint const d1 = sub(a1, a0);
     QPoint const d2 = sub(b1, b0);
     QPoint const r = sub(a0, b0);
     mpq_class const A = dot(d1, d1), B = dot(d1, d2), E = dot(d2, d2), C = dot(d1, r), F = dot(d2, r);
     mpq_class const den = A * E - B * B;
-    if (den > 0) {
-        mpq_class const s = (B * F - C * E) / den;
-        mpq_class const t = (A * F - B * C) / den;
-        if (s > 0 && s < 1 && t > 0 && t < 1) {
-            mpq_class const c = squared(along(a0, s, d1), along(b0, t, d2));
-            if (c < best)
-                best = c;
-        }
-    }
-    return best;
+    if (den == 0)
+        return false;
+    mpq_class const s = (B * F - C * E) / den;
+    mpq_class const t = (A * F - B * C) / den;
+    if (!(s > 0 && s < 1 && t > 0 && t < 1))
+        return false;
+    out = squared(along(a0, s, d1), along(b0, t, d2));
+    return true;
 }
 
 // Barycentric coordinates (u, v) of the point of t's plane nearest to p,
@@ -97,30 +91,20 @@ bool insideBarycentric(mpq_class const& u, mpq_class const& v)
     return u >= 0 && v >= 0 && u + v <= 1;
 }
 
-mpq_class segmentTriangle(QPoint const& a, QPoint const& b, QTri const& t)
+// True when segment a b meets the plane of t at a single point that lies in
+// t (a segment lying in the plane is left to the distances).
+bool crosses(QPoint const& a, QPoint const& b, QTri const& t)
 {
     QPoint const n = cross(sub(t[1], t[0]), sub(t[2], t[0]));
-    if (dot(n, n) != 0) {
-        mpq_class const da = dot(n, sub(a, t[0]));
-        mpq_class const db = dot(n, sub(b, t[0]));
-        if (da != db && ((da <= 0 && db >= 0) || (da >= 0 && db <= 0))) {
-            // The one point where the segment meets the plane.
-            QPoint const x = along(a, mpq_class(da / (da - db)), sub(b, a));
-            mpq_class u, v;
-            if (barycentric(x, t, u, v) && insideBarycentric(u, v))
-                return 0;
-        }
-    }
-    mpq_class best = squaredDistance(a, t);
-    mpq_class const cb = squaredDistance(b, t);
-    if (cb < best)
-        best = cb;
-    for (int i = 0; i < 3 && best > 0; ++i) {
-        mpq_class const c = segmentSegment(a, b, t[i], t[(i + 1) % 3]);
-        if (c < best)
-            best = c;
-    }
-    return best;
+    if (dot(n, n) == 0)
+        return false;
+    mpq_class const da = dot(n, sub(a, t[0]));
+    mpq_class const db = dot(n, sub(b, t[0]));
+    if (da == db || (da > 0 && db > 0) || (da < 0 && db < 0))
+        return false;
+    QPoint const x = along(a, mpq_class(da / (da - db)), sub(b, a));
+    mpq_class u, v;
+    return barycentric(x, t, u, v) && insideBarycentric(u, v);
 }
 
 } // namespace
@@ -168,18 +152,31 @@ mpq_class squaredDistance(QPoint const& p, QTri const& t)
 
 mpq_class squaredDistance(QTri const& a, QTri const& b)
 {
-    // Two triangles come closest (or meet) at a point of an edge of one of
-    // them, so the least edge-to-triangle distance is theirs.
-    mpq_class best = segmentTriangle(a[0], a[1], b);
-    for (int side = 0; side < 2 && best > 0; ++side) {
+    // An edge of one crossing the other: they meet.
+    for (int side = 0; side < 2; ++side) {
         QTri const& e = side == 0 ? a : b;
         QTri const& f = side == 0 ? b : a;
-        for (int i = side == 0 ? 1 : 0; i < 3 && best > 0; ++i) {
-            mpq_class const c = segmentTriangle(e[i], e[(i + 1) % 3], f);
+        for (int i = 0; i < 3; ++i)
+            if (crosses(e[i], e[(i + 1) % 3], f))
+                return 0;
+    }
+    // Otherwise the closest pair is a vertex against the other triangle, or
+    // the interior stationary point of two edges (where an edge pair comes
+    // closest at an endpoint, that endpoint's vertex-triangle distance is no
+    // larger); a coplanar overlap shows as a zero among these.
+    mpq_class best = squaredDistance(a[0], b);
+    for (int side = 0; side < 2; ++side)
+        for (int k = side == 0 ? 1 : 0; k < 3 && best > 0; ++k) {
+            mpq_class const c = squaredDistance((side == 0 ? a : b)[k], side == 0 ? b : a);
             if (c < best)
                 best = c;
         }
-    }
+    for (int i = 0; i < 3 && best > 0; ++i)
+        for (int j = 0; j < 3 && best > 0; ++j) {
+            mpq_class c;
+            if (interiorPair(a[i], a[(i + 1) % 3], b[j], b[(j + 1) % 3], c) && c < best)
+                best = c;
+        }
     return best;
 }
 
