@@ -83,6 +83,12 @@
 #include <utility>
 #include <vector>
 
+// Reads the query counters that the analysis keeps for benchmarks and tests.
+struct CtvxAnalysisProbe {
+    static unsigned long triangleTests(CtvxAnalysis const& a) { return a.m_triangleTests; }
+    static unsigned long unsureTests(CtvxAnalysis const& a) { return a.m_unsureTests; }
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -446,6 +452,11 @@ struct Stats {
     // separated poses: [0] from triangle 0 of each mesh as the hint, [1] from
     // the answer as the hint (the best case for the descent).
     std::vector<double> exactBoxTests[2], exactTriTests[2];
+    // Triangle tests of our four query types over all poses, and those that
+    // single precision left unsure (settled by the exact predicates or the
+    // double-precision distance).
+    double triangleTests[4] = {0, 0, 0, 0};
+    double unsureTests[4] = {0, 0, 0, 0};
 };
 
 void printPose(Rigid const& p)
@@ -477,6 +488,8 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
         ours.an[k]->compute();
         t[k] = microsecondsSince(t0);
         flag[k] = ours.an[k]->countCollisions() > 0;
+        st.triangleTests[k] += double(CtvxAnalysisProbe::triangleTests(*ours.an[k]));
+        st.unsureTests[k] += double(CtvxAnalysisProbe::unsureTests(*ours.an[k]));
     }
     if (flag[OUR_ALL]) {
         boost::shared_ptr<CtvxCollision> c;
@@ -641,6 +654,11 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
                 "from the answer %.0f boxes %.0f triangles\n",
                 median(st.exactBoxTests[0]), median(st.exactTriTests[0]), median(st.exactBoxTests[1]),
                 median(st.exactTriTests[1]));
+    std::printf("ours triangle tests left unsure by single precision (exact path): first %.0f of %.0f, all %.0f "
+                "of %.0f, exact %.0f of %.0f, estimated %.0f of %.0f\n",
+                st.unsureTests[OUR_FIRST], st.triangleTests[OUR_FIRST], st.unsureTests[OUR_ALL],
+                st.triangleTests[OUR_ALL], st.unsureTests[OUR_EXACT], st.triangleTests[OUR_EXACT],
+                st.unsureTests[OUR_ESTIMATED], st.triangleTests[OUR_ESTIMATED]);
     std::printf("agreement: contact flags %d/%d poses agree; pair counts %d/%d; distances %d/%d; estimated <= exact "
                 "%d/%d\n",
                 st.poses[0] + st.poses[1] - st.flagDisagree, st.poses[0] + st.poses[1],

@@ -14,6 +14,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxExactPredicates.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
@@ -302,6 +303,64 @@ TEST(ContactVerdict, ExtremeScalesOfCubes)
             EXPECT_GT(got.distance[CtvxAnalysis::ESTIMATED_DISTANCE], 0.0) << side;
         }
     }
+}
+
+// The orientation predicates against the rational determinant, on points
+// made to be nearly or exactly coplanar (collinear), at magnitudes from
+// 2^-100 to 2^100 and with coordinates of very different exponents in one
+// determinant, where the double-precision filter cannot decide alone.
+TEST(ContactVerdict, OrientationSignsAreExact)
+{
+    Random rng(77);
+    unsigned long expansions = 0;
+    int const n = runs(20000);
+    for (int it = 0; it < n; ++it) {
+        float pts[4][3];
+        double const scale = std::ldexp(1.0, static_cast<int>(rng.below(201)) - 100);
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                pts[k][i] = static_cast<float>(rng.uniform(-1, 1) * scale * (rng.chance(0.1) ? 1e-20 : 1.0));
+        // The fourth point on the plane (or line) of the first three, rounded.
+        double const u = rng.uniform(-2, 2), v = it % 3 == 0 ? 0.0 : rng.uniform(-2, 2);
+        for (int i = 0; i < 3; ++i)
+            pts[3][i] = static_cast<float>(pts[0][i] + u * (double(pts[1][i]) - pts[0][i]) +
+                                           v * (double(pts[2][i]) - pts[0][i]));
+        if (it % 7 == 0)
+            std::copy(pts[1], pts[1] + 3, pts[3]);
+        if (it % 5 == 1) {
+            // Lattice points, the fourth completing a parallelogram (or, in
+            // one plane, a line) exactly: zero determinants with nonzero
+            // terms, which only the exact stage can call zero.
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 3; ++i)
+                    pts[k][i] = static_cast<float>(std::ldexp(double(static_cast<int>(rng.below(2001)) - 1000),
+                                                              static_cast<int>(rng.below(21)) - 20) *
+                                                   scale);
+            for (int i = 0; i < 3; ++i)
+                pts[3][i] = it % 2 ? pts[0][i] + pts[1][i] - pts[2][i] : 2.0f * pts[0][i] - pts[1][i];
+        }
+        mpq_class e[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                e[r][c] = mpq_class(double(pts[r][c])) - mpq_class(double(pts[3][c]));
+        mpq_class const det = e[0][0] * (e[1][1] * e[2][2] - e[1][2] * e[2][1]) -
+                              e[0][1] * (e[1][0] * e[2][2] - e[1][2] * e[2][0]) +
+                              e[0][2] * (e[1][0] * e[2][1] - e[1][1] * e[2][0]);
+        ASSERT_EQ(CtvxExactPredicates::orient3d(pts[0], pts[1], pts[2], pts[3], expansions), sgn(det))
+            << "iteration " << it;
+        // In each coordinate plane: is point 3 on the line of points 0, 1?
+        for (int pl = 0; pl < 3; ++pl) {
+            int const i = pl, j = (pl + 1) % 3;
+            mpq_class const d2 = (mpq_class(double(pts[0][i])) - double(pts[3][i])) *
+                                     (mpq_class(double(pts[1][j])) - double(pts[3][j])) -
+                                 (mpq_class(double(pts[0][j])) - double(pts[3][j])) *
+                                     (mpq_class(double(pts[1][i])) - double(pts[3][i]));
+            ASSERT_EQ(CtvxExactPredicates::orient2d(pts[0], pts[1], pts[3], i, j, expansions), sgn(d2))
+                << "iteration " << it << ", plane " << pl;
+        }
+    }
+    // The exact stage was reached, not only the filters.
+    EXPECT_GT(expansions, static_cast<unsigned long>(n / 20));
 }
 
 // --- Randomized differential over the pair families ----------------------

@@ -161,20 +161,20 @@ inline double clamp01(double x)
 }
 
 // Largest coordinate magnitude of a pair of triangles; NaN when one is not
-// a number (fmax would drop it).
+// a number (x - x is NaN for infinities and NaNs alone).
 inline float largestCoordinate(float const (*s)[3], float const (*t)[3])
 {
     float m = 0.0f;
+    float nan = 0.0f;
     for (int k = 0; k < 3; ++k)
         for (int i = 0; i < 3; ++i) {
             float const a = std::fabs(s[k][i]);
             float const b = std::fabs(t[k][i]);
             m = a > m ? a : m;
             m = b > m ? b : m;
-            if (!(a == a) || !(b == b))
-                return std::numeric_limits<float>::quiet_NaN();
+            nan += (a - a) + (b - b);
         }
-    return m;
+    return m + nan;
 }
 
 // Closest points of segments a0..a1 and b0..b1, in double precision: the
@@ -319,9 +319,10 @@ void CtvxProximityKernels::SegPoints(float* const vec, float* const x, float* co
 // can also prove the triangles disjoint without being the closest one, which
 // the face tests below rely on when no vertex projects into a face.
 float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float const (*const s)[3],
-                                           float const (*const t)[3], bool& outFoot) const
+                                           float const (*const t)[3], int& outFeature) const
 {
-    outFoot = false;
+    outFeature = 0;
+    int minFeature = 0;
     float sv[3][3];
     float tv[3][3];
     vSub(sv[0], s[1], s[0]);
@@ -349,13 +350,16 @@ float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float
                 vCopy(minP, p);
                 vCopy(minQ, q);
                 mindd = dd;
+                minFeature = 3 * i + j;
 
                 vSub(z, s[(i + 2) % 3], p);
                 float alpha = vDot(z, vec);
                 vSub(z, t[(j + 2) % 3], q);
                 float beta = vDot(z, vec);
-                if (!(alpha > 0.0f) && beta >= 0.0f)
+                if (!(alpha > 0.0f) && beta >= 0.0f) {
+                    outFeature = 3 * i + j;
                     return std::sqrt(dd);
+                }
 
                 if (!(alpha > 0.0f))
                     alpha = 0.0f;
@@ -383,7 +387,7 @@ float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float
             // t lies on one side of the plane of s. If its nearest vertex
             // projects inside s, that vertex and its foot are the answer.
             if (insideFace(t[k], s, sv, sn)) {
-                outFoot = true;
+                outFeature = FaceOfS + k;
                 vAddScaled(p, t[k], tp[k] / snl, sn);
                 vCopy(q, t[k]);
                 vSub(z, p, q);
@@ -426,7 +430,7 @@ float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float
                     mindd = dd;
                     vCopy(minP, foot);
                     vCopy(minQ, t[k]);
-                    outFoot = true;
+                    minFeature = FaceOfS + k;
                 }
             }
         }
@@ -441,12 +445,13 @@ float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float
                     mindd = dd;
                     vCopy(minP, s[k]);
                     vCopy(minQ, foot);
-                    outFoot = true;
+                    minFeature = FaceOfT + k;
                 }
             }
         }
         vCopy(p, minP);
         vCopy(q, minQ);
+        outFeature = minFeature;
         return std::sqrt(mindd);
     };
 
@@ -464,7 +469,7 @@ float CtvxProximityKernels::searchFeatures(float* const p, float* const q, float
             return 0.0f;
         }
         if (insideFace(s[k], t, tv, tn)) {
-            outFoot = true;
+            outFeature = FaceOfT + k;
             vCopy(p, s[k]);
             vAddScaled(q, s[k], sp[k] / tnl, tn);
             vSub(z, p, q);
@@ -649,9 +654,9 @@ int CtvxProximityKernels::scanAxes(float const (*const p)[3], float const (*cons
 float CtvxProximityKernels::TriDist(float* const p, float* const q, float const (*const s)[3],
                                     float const (*const t)[3]) const
 {
-    bool foot;
-    float const d = searchFeatures(p, q, s, t, foot);
-    if (d > 0.0f && certified(d, p, q, s, t, foot))
+    int feature;
+    float const d = searchFeatures(p, q, s, t, feature);
+    if (d > 0.0f && certified(d, p, q, s, t, feature))
         return d;
     // Non-finite coordinates (a placement that overflowed single precision)
     // prove no contact, and none is reported.
@@ -663,63 +668,114 @@ float CtvxProximityKernels::TriDist(float* const p, float* const q, float const 
     return closestPairWide(p, q, s, t);
 }
 
-// Any direction v gives a lower bound of the distance: the gap between the
-// projections of the two triangles on it, divided by |v|. Along v = q - p,
-// for the true closest points, that gap is exactly |v|^2 (s lies behind the
-// plane through p, t beyond the plane through q); an answer whose points
-// are not the closest ones shows a smaller gap, or none at all.
+// Any direction gives a lower bound of the distance: the gap between the
+// projections of the two triangles on it, divided by its length. Along the
+// direction of the true closest points that gap is the distance itself (s
+// lies behind the plane through p, t beyond the plane through q); an answer
+// whose points are not the closest ones shows a smaller gap, or none at all.
+// The direction q - p is known only as well as the rounded points, which
+// tilts it by their rounding over d; over the triangles' extent that tilt
+// can cost more than the slack when d is small beside the triangles. The
+// features the answer came from then give the exact direction in double
+// precision: the common perpendicular of two edges, the normal of a face,
+// or q - p with its component along an edge removed.
 bool CtvxProximityKernels::certified(float d, float const* p, float const* q, float const (*s)[3],
-                                     float const (*t)[3], bool foot) const
+                                     float const (*t)[3], int feature) const
 {
-    float const m = largestCoordinate(s, t);
+    float m = 0.0f;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 3; ++i) {
+            float const a = std::fabs(s[k][i]), b = std::fabs(t[k][i]);
+            m = a > m ? a : m;
+            m = b > m ? b : m;
+        }
+    // Infinite coordinates, or a NaN distance (NaN coordinates, dropped by
+    // the maximum, make NaN projections below).
     if (!(m <= std::numeric_limits<float>::max()) || !(d <= std::numeric_limits<float>::max()))
         return false;
-    Wide const v = wide(q) - wide(p);
-    double hiS = -std::numeric_limits<double>::infinity();
-    double loT = std::numeric_limits<double>::infinity();
-    for (int k = 0; k < 3; ++k) {
-        hiS = std::max(hiS, dot(v, wide(s[k])));
-        loT = std::min(loT, dot(v, wide(t[k])));
-    }
-    // Rounding of the six dot products: v is the exact difference of two
-    // floats rounded once (relative 2^-53), each product of a double and a
-    // float is rounded once and each sum once, so every projection is off
-    // by less than 4 * 2^-53 * |v|_1 * m, and the gap by twice that.
-    double const v1 = std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z);
-    double const err = 8.0 * 1.1102230246251565e-16 * v1 * m;
-    double const gap = loT - hiS - err;
-    if (!(gap > 0.0))
-        return false;
     double const slack = DistanceSlack * m;
-    // gap / |v| <= distance, checked without the division: the search's
-    // distance may exceed the proven lower bound by the slack at most.
-    double const vv = dot(v, v);
     double const over = double(d) - slack;
-    if (over > 0.0 && gap * gap < over * over * vv)
-        return false;
-    if (!foot)
-        return true;
-    // A foot of a vertex on the other face lies on that face only as well
-    // as the face's single-precision normal points: rounding turns that
-    // normal by up to about 3 * 2^-24 / sin(angle of the two edges crossed),
-    // which moves the foot off the face by that angle times its distance
-    // from the face's first vertex (at most the longest edge) and along the
-    // face by the angle times the vertex's distance d. The answer stands
-    // when both stay within the slack; slivers, whose normal is rounding
-    // noise, fail here and are measured in double precision.
-    for (int side = 0; side < 2; ++side) {
-        float const (*f)[3] = side == 0 ? s : t;
-        Wide const e0 = wide(f[1]) - wide(f[0]);
-        Wide const e1 = wide(f[2]) - wide(f[1]);
-        Wide const e2 = wide(f[0]) - wide(f[2]);
-        Wide const n = cross(e0, e1);
-        double const l0 = dot(e0, e0), l1 = dot(e1, e1);
-        double const reach = std::sqrt(std::max({l0, l1, dot(e2, e2)})) + double(d);
-        double const k = 3.0 * 5.9604644775390625e-8 * reach;
-        if (!(k * k * l0 * l1 <= slack * slack * dot(n, n)))
-            return false;
+
+    // First along v = q - p in single precision. The gap of the projections
+    // is off by at most 2 * 4 * 2^-24 * |v|_1 * m (v rounded once, three
+    // products and two sums for each projection), plus 2^-146 for products
+    // that underflow; it proves the pair apart when it exceeds that, and
+    // the distance right when it reaches (d - slack) |v|.
+    float v[3];
+    vSub(v, q, p);
+    float hiS = vDot(v, s[0]);
+    float loT = vDot(v, t[0]);
+    for (int k = 1; k < 3; ++k) {
+        float const a = vDot(v, s[k]);
+        float const b = vDot(v, t[k]);
+        hiS = a > hiS ? a : hiS;
+        loT = b < loT ? b : loT;
     }
-    return true;
+    double const v1 = double(std::fabs(v[0])) + std::fabs(v[1]) + std::fabs(v[2]);
+    double const gapF = double(loT) - hiS - (8.0 * 5.9604644775390625e-8 * v1 * m + 8.4077907859e-45);
+    if (gapF > 0.0 && feature < FaceOfS &&
+        !(over > 0.0 && gapF * gapF < over * over * (double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2])))
+        return true;
+
+    Wide S[3], T[3];
+    for (int k = 0; k < 3; ++k) {
+        S[k] = wide(s[k]);
+        T[k] = wide(t[k]);
+    }
+    Wide const vw = wide(q) - wide(p);
+    // True when direction n (any length, pointing from s towards t) proves
+    // the triangles apart by at least d - slack, in double precision.
+    auto proves = [&](Wide const& n) {
+        double hi = dot(n, S[0]);
+        double lo = dot(n, T[0]);
+        for (int k = 1; k < 3; ++k) {
+            double const a = dot(n, S[k]);
+            double const b = dot(n, T[k]);
+            hi = a > hi ? a : hi;
+            lo = b < lo ? b : lo;
+        }
+        // Rounding of the six dot products: each product of two doubles (n
+        // itself rounded once from exact float differences) and each sum is
+        // rounded once, so every projection is off by less than
+        // 4 * 2^-53 * |n|_1 * m, and the gap by twice that.
+        double const n1 = std::fabs(n.x) + std::fabs(n.y) + std::fabs(n.z);
+        double const gap = lo - hi - 8.0 * 1.1102230246251565e-16 * n1 * m;
+        if (!(gap > 0.0))
+            return false;
+        // gap / |n| >= d - slack, without the division.
+        return !(over > 0.0 && gap * gap < over * over * dot(n, n));
+    };
+    auto along = [&](Wide const& n) { return dot(n, vw) < 0.0 ? n * -1.0 : n; };
+    auto without = [&](Wide const& e) {
+        double const ee = dot(e, e);
+        return ee > 0.0 ? vw - e * (dot(vw, e) / ee) : vw;
+    };
+    if (feature < FaceOfS) {
+        int const i = feature / 3, j = feature % 3;
+        Wide const a = S[(i + 1) % 3] - S[i];
+        Wide const b = T[(j + 1) % 3] - T[j];
+        return proves(along(cross(a, b))) || proves(without(a)) || proves(without(b));
+    }
+    // A vertex against a face: the face's normal in double precision. The
+    // foot itself is only as good as the face's single-precision normal,
+    // which rounding turns by up to about 3 * 2^-24 / sin(angle of the two
+    // edges crossed): that moves the foot off the face by the angle times
+    // its distance from the face's first vertex (at most the longest edge)
+    // and along the face by the angle times d. Slivers, whose normal is
+    // rounding noise, fail here and are measured in double precision.
+    Wide const* f = feature < FaceOfT ? S : T;
+    Wide const e0 = f[1] - f[0];
+    Wide const e1 = f[2] - f[1];
+    Wide const e2 = f[0] - f[2];
+    Wide const n = cross(e0, e1);
+    double const l0 = dot(e0, e0), l1 = dot(e1, e1);
+    double const reach = std::sqrt(std::max({l0, l1, dot(e2, e2)})) + double(d);
+    double const k = 3.0 * 5.9604644775390625e-8 * reach;
+    if (!(k * k * l0 * l1 <= slack * slack * dot(n, n)))
+        return false;
+    return (gapF > 0.0 && !(over > 0.0 && gapF * gapF < over * over * (double(v[0]) * v[0] + double(v[1]) * v[1] +
+                                                                       double(v[2]) * v[2]))) ||
+           proves(along(n));
 }
 
 float CtvxProximityKernels::closestPairWide(float* p, float* q, float const (*s)[3], float const (*t)[3]) const
@@ -839,9 +895,9 @@ bool CtvxProximityKernels::contact(float const (*const s)[3], float const (*cons
     }
     // Apart, and no axis showed it: the distance is the lower bound.
     float p[3], q[3];
-    bool foot;
-    float const d = searchFeatures(p, q, s, t, foot);
-    outSeparation = d > 0.0f && certified(d, p, q, s, t, foot) ? d : closestPairWide(p, q, s, t);
+    int feature;
+    float const d = searchFeatures(p, q, s, t, feature);
+    outSeparation = d > 0.0f && certified(d, p, q, s, t, feature) ? d : closestPairWide(p, q, s, t);
     return false;
 }
 

@@ -163,13 +163,16 @@ protected:
 
 private:
     // The single-precision search behind TriDist (edge pairs, then the two
-    // faces). outFoot tells that p or q is the foot of a vertex on the
-    // other triangle's plane, which is only as good as that plane's normal.
+    // faces). outFeature names where p and q came from: edge i of s and
+    // edge j of t as 3 i + j, or the face of s and vertex k of t as
+    // FaceOfS + k, or the face of t and vertex k of s as FaceOfT + k.
     float searchFeatures(float* const p, float* const q, float const (*const s)[3], float const (*const t)[3],
-                         bool& outFoot) const;
+                         int& outFeature) const;
+    static constexpr int FaceOfS = 9;
+    static constexpr int FaceOfT = 12;
     // The slab check of a search answer (see TriDist).
     bool certified(float d, float const* p, float const* q, float const (*s)[3], float const (*t)[3],
-                   bool foot) const;
+                   int feature) const;
     // The distance of two triangles known to be apart, as the minimum over
     // all edge pairs and vertex-face pairs in double precision.
     float closestPairWide(float* p, float* q, float const (*s)[3], float const (*t)[3]) const;
@@ -365,9 +368,10 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
     // separations must exceed before they prune.
     float m = 0.0f;
     for (int i = 0; i < 3; ++i) {
-        m = std::fmax(m, std::fabs(inP0[i]));
-        m = std::fmax(m, std::fabs(inP1[i]));
-        m = std::fmax(m, std::fabs(inP2[i]));
+        float const a = std::fabs(inP0[i]), b = std::fabs(inP1[i]), c = std::fabs(inP2[i]);
+        m = a > m ? a : m;
+        m = b > m ? b : m;
+        m = c > m ? c : m;
     }
     float const t = inTolerance + FarVertexRounding * m;
 

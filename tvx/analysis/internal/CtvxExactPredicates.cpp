@@ -15,6 +15,15 @@ constexpr double Eps = 1.1102230246251565e-16; // 2^-53
 constexpr double Orient3dBound = (7.0 + 56.0 * Eps) * Eps;
 constexpr double Orient2dBound = (3.0 + 16.0 * Eps) * Eps;
 
+// The same determinant as a triple product x . (y cross z) of rounded
+// differences, for several determinants sharing y cross z: the differences
+// (one rounding each), the two products and the difference of each cross
+// component (three), then the three products and two sums of the dot
+// product (three) perturb each term by at most 8 roundings relative to the
+// sum of the magnitudes of the terms; 12 leaves room for the rounding of
+// that sum itself.
+constexpr double TripleBound = 12.0 * Eps;
+
 // x + y == a + b exactly, x the rounded sum.
 inline void twoSum(double a, double b, double& x, double& y)
 {
@@ -121,12 +130,10 @@ public:
     bool intersect(float const (*p)[3], float const (*q)[3])
     {
         int sq[3], sp[3];
-        for (int k = 0; k < 3; ++k)
-            sq[k] = o3(p[0], p[1], p[2], q[k]);
+        sides(p, q, sq);
         if (sameSide(sq))
             return false;
-        for (int k = 0; k < 3; ++k)
-            sp[k] = o3(q[0], q[1], q[2], p[k]);
+        sides(q, p, sp);
         if (sameSide(sp))
             return false;
         // Two closed convex sets that meet share an extreme point of their
@@ -161,6 +168,50 @@ private:
     int o2(float const* a, float const* b, float const* c, int i, int j)
     {
         return CtvxExactPredicates::orient2d(a, b, c, i, j, m_expansions);
+    }
+
+    // A triple product x . y with the magnitudes |x_i| ya_i bounding its
+    // terms: its sign when the filter is sure of it, otherwise 2.
+    static int filtered(double const* x, double const* y, double const* ya)
+    {
+        double const det = x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
+        double const bound =
+            TripleBound * (std::fabs(x[0]) * ya[0] + std::fabs(x[1]) * ya[1] + std::fabs(x[2]) * ya[2]);
+        if (det > bound)
+            return 1;
+        if (-det > bound)
+            return -1;
+        return 2;
+    }
+
+    // y = a cross b and the magnitudes of its terms.
+    static void crossTerms(double const* a, double const* b, double* y, double* ya)
+    {
+        for (int i = 0; i < 3; ++i) {
+            int const j = (i + 1) % 3, k = (i + 2) % 3;
+            double const l = a[j] * b[k], r = a[k] * b[j];
+            y[i] = l - r;
+            ya[i] = std::fabs(l) + std::fabs(r);
+        }
+    }
+
+    // Orientations of q's vertices against t's plane: orient3d(t0, t1, t2,
+    // q_k) is (t0 - q_k) . ((t1 - t0) x (t2 - t0)), one cross product for
+    // all three.
+    void sides(float const (*t)[3], float const (*q)[3], int (&out)[3])
+    {
+        double e1[3], e2[3], n[3], na[3];
+        for (int i = 0; i < 3; ++i) {
+            e1[i] = double(t[1][i]) - t[0][i];
+            e2[i] = double(t[2][i]) - t[0][i];
+        }
+        crossTerms(e1, e2, n, na);
+        for (int k = 0; k < 3; ++k) {
+            double const w[3] = {double(t[0][0]) - q[k][0], double(t[0][1]) - q[k][1], double(t[0][2]) - q[k][2]};
+            out[k] = filtered(w, n, na);
+            if (out[k] == 2)
+                out[k] = o3(t[0], t[1], t[2], q[k]);
+        }
     }
 
     static bool sameSide(int const (&s)[3])
@@ -247,11 +298,23 @@ private:
         // The segment reaches the plane at one point (t has a plane: a
         // degenerate t gives every orientation 0). That point is in t when
         // the line a b passes on the same side of all three edges, or on one.
-        int const s1 = o3(a, b, t[0], t[1]);
-        int const s2 = o3(a, b, t[1], t[2]);
-        int const s3 = o3(a, b, t[2], t[0]);
-        bool const pos = s1 > 0 || s2 > 0 || s3 > 0;
-        bool const neg = s1 < 0 || s2 < 0 || s3 < 0;
+        // orient3d(a, b, c, d) is (b - a) . ((d - a) x (c - a)).
+        double u[3], r[3][3];
+        for (int i = 0; i < 3; ++i) {
+            u[i] = double(b[i]) - a[i];
+            for (int m = 0; m < 3; ++m)
+                r[m][i] = double(t[m][i]) - a[i];
+        }
+        bool pos = false, neg = false;
+        for (int m = 0; m < 3 && !(pos && neg); ++m) {
+            double y[3], ya[3];
+            crossTerms(r[(m + 1) % 3], r[m], y, ya);
+            int sgn = filtered(u, y, ya);
+            if (sgn == 2)
+                sgn = o3(a, b, t[m], t[(m + 1) % 3]);
+            pos = pos || sgn > 0;
+            neg = neg || sgn < 0;
+        }
         return !(pos && neg);
     }
 
