@@ -206,6 +206,22 @@ private:
             }
             return false;
         }
+        // The same for a separation known only to within `allow`: it must
+        // exceed the allowance to prune, and the bound by it to stop a
+        // distance test; it is kept as it came (a lower bound up to
+        // rounding, like every separation here).
+        bool stopsAtWithin(float s, int code, float allow)
+        {
+            if (!(s > allow))
+                return false;
+            if (!distanceMode || s - allow > bound)
+                return true;
+            if (s > best) {
+                best = s;
+                result = code;
+            }
+            return false;
+        }
         int finish(float& ioBound) const
         {
             if (result != 0 && distanceMode)
@@ -364,8 +380,8 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
     // vertex coordinate m (the vertex's own mapping into the box frame, then
     // the projection). The tree's boxes keep a margin for the rounding of
     // coordinates near them; a vertex far beyond the box (a long sliver
-    // reaching across the scene) brings an error of its own size, which the
-    // separations must exceed before they prune.
+    // reaching across the scene) brings an error of its own size, which a
+    // separation must exceed before it prunes.
     float m = 0.0f;
     for (int i = 0; i < 3; ++i) {
         float const a = std::fabs(inP0[i]), b = std::fabs(inP1[i]), c = std::fabs(inP2[i]);
@@ -373,7 +389,8 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
         m = b > m ? b : m;
         m = c > m ? c : m;
     }
-    float const t = inTolerance + FarVertexRounding * m;
+    float const allow = FarVertexRounding * m;
+    float const t = inTolerance;
 
     for (int k = 0; k < 3; ++k) {
         float mn = inP0[k];
@@ -389,7 +406,7 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
         float s = mn - inH[k] - t;
         if (!(s > 0.0f))
             s = -inH[k] - mx - t;
-        if (scan.stopsAt(s, 10 + k))
+        if (scan.stopsAtWithin(s, 10 + k, allow))
             return 10 + k;
     }
 
@@ -428,7 +445,7 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
             if (!(s > 0.0f))
                 s = -r - pmax - t;
             int const code = 3 * c + k + 1;
-            if (scan.stopsAt(s, code))
+            if (scan.stopsAtWithin(s, code, allow))
                 return code;
         }
     }
@@ -462,7 +479,7 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
         if (!(s > 0.0f))
             s = -r - pmax - t;
     }
-    if (scan.stopsAt(s, 13))
+    if (scan.stopsAtWithin(s, 13, allow))
         return 13;
 
     return scan.finish(ioBound);
