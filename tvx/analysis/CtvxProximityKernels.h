@@ -20,6 +20,18 @@
 // answers are reproducible bit for bit between builds; the places where double
 // precision is used are named where they happen.
 //
+// Contact of two triangles is one decision (contact(), and TriDist's zero),
+// exact for the float triangles it is given: single precision settles the
+// pairs its error bounds allow (an axis separation above 32 * 2^-24 of the
+// coordinates, a distance proven by a slab to within DistanceSlack), and the
+// orientation predicates of internal/CtvxExactPredicates, exact for every
+// finite float, settle the rest. The pair analysis hands it the second
+// set's triangles rounded into the first set's frame; under a relative
+// rotation that rounding moves a vertex by at most 2^-20 (2 M + |T|) (M its
+// largest coordinate, T the relative translation), so a verdict differs
+// from the exact one of the placed geometry only for pairs whose clearance
+// or depth of contact is within that much.
+//
 // Conventions shared by the box tests. A separation is how far apart the two
 // projections on an axis are, minus the tolerance t; positive means apart. In
 // overlap mode a test returns the code of the first axis whose separation is
