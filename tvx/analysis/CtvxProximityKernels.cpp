@@ -64,15 +64,25 @@ constexpr double DegenerateNormal2 = 1.0e-15;
 // would call every triangle with edges near 1e-4 degenerate, skip its face
 // test, and then report a separated pair as touching. Triangles with an edge
 // of length 1 or more compare against DegenerateNormal2 unchanged.
+//
+// Either way the normal must also stand out from its own rounding: the cross
+// product of edges e0 and e1 is off by about 3 * 2^-24 |e0| |e1|, so a normal
+// shorter than 2^-18 |e0| |e1| (edges within 4e-6 rad of parallel) points
+// anywhere within a twentieth of a radian or worse, and the side and foot
+// tests read noise from it. Such slivers are left to their edges (and to the
+// check of TriDist's answer).
+constexpr double NoiseNormal2 = 1.4551915228366852e-11; // (2^-18)^2
+
 inline bool hasFaceNormal(float nl, float const* e0, float const* e1, float const* e2)
 {
     double const n2 = nl;
+    double const l0 = vDot(e0, e0);
+    double const l1 = vDot(e1, e1);
+    if (!(n2 > NoiseNormal2 * l0 * l1))
+        return false;
     if (n2 > DegenerateNormal2)
         return true;
-    if (!(n2 > 0.0))
-        return false;
-    double l = vDot(e0, e0);
-    double const l1 = vDot(e1, e1);
+    double l = l0;
     double const l2 = vDot(e2, e2);
     if (l1 > l)
         l = l1;
