@@ -339,10 +339,11 @@ TEST(ContactVerdict, OrientationSignsAreExact)
             for (int i = 0; i < 3; ++i)
                 pts[3][i] = it % 2 ? pts[0][i] + pts[1][i] - pts[2][i] : 2.0f * pts[0][i] - pts[1][i];
         }
+        auto Q = [](float x) { return mpq_class(static_cast<double>(x)); };
         mpq_class e[3][3];
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c)
-                e[r][c] = mpq_class(double(pts[r][c])) - mpq_class(double(pts[3][c]));
+                e[r][c] = Q(pts[r][c]) - Q(pts[3][c]);
         mpq_class const det = e[0][0] * (e[1][1] * e[2][2] - e[1][2] * e[2][1]) -
                               e[0][1] * (e[1][0] * e[2][2] - e[1][2] * e[2][0]) +
                               e[0][2] * (e[1][0] * e[2][1] - e[1][1] * e[2][0]);
@@ -351,10 +352,8 @@ TEST(ContactVerdict, OrientationSignsAreExact)
         // In each coordinate plane: is point 3 on the line of points 0, 1?
         for (int pl = 0; pl < 3; ++pl) {
             int const i = pl, j = (pl + 1) % 3;
-            mpq_class const d2 = (mpq_class(double(pts[0][i])) - double(pts[3][i])) *
-                                     (mpq_class(double(pts[1][j])) - double(pts[3][j])) -
-                                 (mpq_class(double(pts[0][j])) - double(pts[3][j])) *
-                                     (mpq_class(double(pts[1][i])) - double(pts[3][i]));
+            mpq_class const d2 = (Q(pts[0][i]) - Q(pts[3][i])) * (Q(pts[1][j]) - Q(pts[3][j])) -
+                                 (Q(pts[0][j]) - Q(pts[3][j])) * (Q(pts[1][i]) - Q(pts[3][i]));
             ASSERT_EQ(CtvxExactPredicates::orient2d(pts[0], pts[1], pts[3], i, j, expansions), sgn(d2))
                 << "iteration " << it << ", plane " << pl;
         }

@@ -187,6 +187,21 @@ inline float largestCoordinate(float const (*s)[3], float const (*t)[3])
     return m + nan;
 }
 
+// The largest projection of s's vertices and the least of t's, from the
+// projection of vertex k of each.
+template <typename ProjectS, typename ProjectT, typename Real>
+inline void facing(ProjectS ps, ProjectT pt, Real& outHiS, Real& outLoT)
+{
+    outHiS = ps(0);
+    outLoT = pt(0);
+    for (int k = 1; k < 3; ++k) {
+        Real const a = ps(k);
+        Real const b = pt(k);
+        outHiS = a > outHiS ? a : outHiS;
+        outLoT = b < outLoT ? b : outLoT;
+    }
+}
+
 // Closest points of segments a0..a1 and b0..b1, in double precision: the
 // clamped common perpendicular, then each parameter re-clamped against the
 // other, which copes with parallel and zero-length segments.
@@ -713,14 +728,8 @@ bool CtvxProximityKernels::certified(float d, float const* p, float const* q, fl
     // the distance right when it reaches (d - slack) |v|.
     float v[3];
     vSub(v, q, p);
-    float hiS = vDot(v, s[0]);
-    float loT = vDot(v, t[0]);
-    for (int k = 1; k < 3; ++k) {
-        float const a = vDot(v, s[k]);
-        float const b = vDot(v, t[k]);
-        hiS = a > hiS ? a : hiS;
-        loT = b < loT ? b : loT;
-    }
+    float hiS, loT;
+    facing([&](int k) { return vDot(v, s[k]); }, [&](int k) { return vDot(v, t[k]); }, hiS, loT);
     double const v1 = double(std::fabs(v[0])) + std::fabs(v[1]) + std::fabs(v[2]);
     double const gapF = double(loT) - hiS - (8.0 * 5.9604644775390625e-8 * v1 * m + 8.4077907859e-45);
     if (gapF > 0.0 && feature < FaceOfS &&
@@ -736,14 +745,8 @@ bool CtvxProximityKernels::certified(float d, float const* p, float const* q, fl
     // True when direction n (any length, pointing from s towards t) proves
     // the triangles apart by at least d - slack, in double precision.
     auto proves = [&](Wide const& n) {
-        double hi = dot(n, S[0]);
-        double lo = dot(n, T[0]);
-        for (int k = 1; k < 3; ++k) {
-            double const a = dot(n, S[k]);
-            double const b = dot(n, T[k]);
-            hi = a > hi ? a : hi;
-            lo = b < lo ? b : lo;
-        }
+        double hi, lo;
+        facing([&](int k) { return dot(n, S[k]); }, [&](int k) { return dot(n, T[k]); }, hi, lo);
         // Rounding of the six dot products: each product of two doubles (n
         // itself rounded once from exact float differences) and each sum is
         // rounded once, so every projection is off by less than
