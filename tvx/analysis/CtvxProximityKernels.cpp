@@ -784,7 +784,14 @@ bool CtvxProximityKernels::certified(float d, float const* p, float const* q, fl
     double const l0 = dot(e0, e0), l1 = dot(e1, e1);
     double const reach = std::sqrt(std::max({l0, l1, dot(e2, e2)})) + double(d);
     double const k = 3.0 * 5.9604644775390625e-8 * reach;
-    if (!(k * k * l0 * l1 <= slack * slack * dot(n, n)))
+    double const nn = dot(n, n);
+    if (!(k * k * l0 * l1 <= slack * slack * nn))
+        return false;
+    // The search divided by the normal's squared length in single
+    // precision; below 2^-100 (edges around 1e-8 and shorter) that length
+    // is close enough to the subnormal range to have lost digits, and the
+    // foot with it.
+    if (!(nn > 7.8886090522101181e-31)) // 2^-100
         return false;
     return (gapF > 0.0 && !(over > 0.0 && gapF * gapF < over * over * (double(v[0]) * v[0] + double(v[1]) * v[1] +
                                                                        double(v[2]) * v[2]))) ||
