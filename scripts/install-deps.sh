@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev
   libassimp-dev zlib1g-dev assimp-testmodels
+  libcli11-dev nlohmann-json3-dev
   libompl-dev libeigen3-dev
   libfcl-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed

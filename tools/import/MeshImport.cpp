@@ -10,6 +10,8 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -387,8 +389,8 @@ std::string readerReason(Assimp::Importer const& importer)
 }
 
 // Some readers mend a bad index on their own (clamping it to the last point)
-// and only log it; a file with a bad index is refused all the same, so the
-// reader's error log is listened to while it reads.
+// and only log it; such a file is refused all the same, with the reader's
+// own logged words, so the reader's error log is listened to while it reads.
 class ReaderErrorLog {
 public:
     ReaderErrorLog()
@@ -400,12 +402,15 @@ public:
     ReaderErrorLog(ReaderErrorLog const&) = delete;
     ReaderErrorLog& operator=(ReaderErrorLog const&) = delete;
 
-    // The first logged error that reports an index out of range, or "".
-    std::string badIndex() const
+    // The first logged error that reports something out of range, without
+    // the logger's "Error, T0: " prefix, or "".
+    std::string rangeError() const
     {
         for (std::string const& m : m_messages)
-            if (lower(m).find("out of range") != std::string::npos)
-                return m;
+            if (lower(m).find("out of range") != std::string::npos) {
+                std::size_t const colon = m.find(": ");
+                return colon == std::string::npos ? m : m.substr(colon + 2);
+            }
         return std::string();
     }
 
@@ -432,19 +437,15 @@ private:
 int finishImport(Assimp::Importer& importer, aiScene const* scene, ReaderErrorLog const& log,
                  ImportOptions const& options, ImportedMesh& out, std::string& reason)
 {
+    // A reader's refusal is reported in its own words: only the index check
+    // below speaks of point indices in this importer's words.
     if (scene == nullptr) {
         reason = readerReason(importer);
-        // Bad indices read the same whichever reader found them.
-        if (lower(reason).find("out of range") != std::string::npos)
-            reason = "out-of-range point index (" + reason + ")";
         return -1;
     }
-    std::string const badIndex = log.badIndex();
-    if (!badIndex.empty()) {
-        std::size_t const colon = badIndex.find(": ");
-        reason = "out-of-range point index (" + (colon == std::string::npos ? badIndex : badIndex.substr(colon + 2)) + ")";
+    reason = log.rangeError();
+    if (!reason.empty())
         return -1;
-    }
     if (checkIndices(scene, reason) != 0)
         return -1;
     // The triangulation trusts each mesh's summary of its face sizes and
@@ -783,13 +784,112 @@ void writeAll(int fd, std::string const& buf)
     }
 }
 
+// What the reading child may use. The limits are set in the child itself, so
+// that they hold whatever becomes of the parent.
+struct ReaderLimits {
+    // Processor seconds; the parent also gives up on a child that has not
+    // answered after kWallFactor times as long in real time (a reader
+    // blocked on something other than the processor).
+    double seconds = 0.0;
+    // Address space on top of what the process maps when it forks; 0 sets
+    // no limit.
+    std::size_t memoryBytes = 0;
+};
+
+// Real time a child gets per second of processor time before the parent
+// kills it: the machine may be shared, and a loaded machine gives the child
+// a fraction of a processor.
+constexpr double kWallFactor = 4.0;
+constexpr double kWallSlackSeconds = 10.0;
+
+std::string byteText(std::size_t bytes)
+{
+    char text[32];
+    double const mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    if (mib >= 1024.0)
+        std::snprintf(text, sizeof text, "%.3g GiB", mib / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.3g MiB", mib);
+    return text;
+}
+
+std::string secondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g s", seconds);
+    return text;
+}
+
+// Address space the process maps now (the first field of /proc/self/statm,
+// in pages), or 0 when it cannot be read.
+std::size_t mappedBytes()
+{
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr)
+        return 0;
+    unsigned long pages = 0;
+    int const got = std::fscanf(f, "%lu", &pages);
+    std::fclose(f);
+    long const pageSize = ::sysconf(_SC_PAGESIZE);
+    return got == 1 && pageSize > 0 ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) : 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer reserves terabytes of address space for its shadow
+// memory: no address-space limit can be set under it.
+constexpr bool kCanLimitAddressSpace = false;
+#else
+constexpr bool kCanLimitAddressSpace = true;
+#endif
+
+// In the child, before it reads: die with the parent, and stay within the
+// limits. Returns false when the parent is already gone.
+bool enterChild(pid_t parent, ReaderLimits const& limits)
+{
+    // A parent killed while the reader loops would otherwise leave it
+    // spinning for good. The signal is armed only now, so a parent that
+    // died before this line is caught by the check after it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        return false;
+    rlimit cpu{};
+    cpu.rlim_cur = static_cast<rlim_t>(std::ceil(limits.seconds));
+    // SIGXCPU at the soft limit ends the child; the hard limit's SIGKILL
+    // one second later ends a child that survived it.
+    cpu.rlim_max = cpu.rlim_cur + 1;
+    ::setrlimit(RLIMIT_CPU, &cpu);
+    if (kCanLimitAddressSpace && limits.memoryBytes > 0) {
+        rlimit as{};
+        as.rlim_cur = as.rlim_max = static_cast<rlim_t>(mappedBytes() + limits.memoryBytes);
+        ::setrlimit(RLIMIT_AS, &as);
+    }
+    return true;
+}
+
+// A refusal of the reader for want of memory, told as the limit it met.
+void explainMemoryFailure(std::string const& name, ReaderLimits const& limits, std::string& error)
+{
+    if (!kCanLimitAddressSpace || limits.memoryBytes == 0)
+        return;
+    std::string const prefix = name + ": ";
+    std::string const reason = error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error;
+    if (reason.find("bad_alloc") == std::string::npos && reason != "out of memory")
+        return;
+    error = prefix + "out of memory: the reader needed more than the " + byteText(limits.memoryBytes) +
+            " allowed to it";
+    if (reason != "out of memory")
+        error += " (" + reason + ")";
+}
+
 template <typename Job>
-int runIsolated(Job const& job, std::string const& name, double seconds, ImportedMesh& out, std::string& error)
+int runIsolated(Job const& job, std::string const& name, ReaderLimits const& limits, ImportedMesh& out,
+                std::string& error)
 {
     int fds[2];
     if (::pipe(fds) != 0)
         return job(out, error); // no pipe, no isolation: read in-process
     std::fflush(nullptr);
+    pid_t const parent = ::getpid();
     pid_t const pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
@@ -798,9 +898,13 @@ int runIsolated(Job const& job, std::string const& name, double seconds, Importe
     }
     if (pid == 0) {
         ::close(fds[0]);
+        if (!enterChild(parent, limits))
+            ::_exit(1);
         ImportedMesh mesh;
         std::string err;
         int const rc = job(mesh, err);
+        if (rc != 0)
+            explainMemoryFailure(name, limits, err);
         writeAll(fds[1], serialise(rc, err, mesh));
         ::close(fds[1]);
         // Straight out: no destructors or exit handlers of the parent's state.
@@ -809,7 +913,8 @@ int runIsolated(Job const& job, std::string const& name, double seconds, Importe
     ::close(fds[1]);
     std::string buf;
     bool timedOut = false;
-    auto const deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    double const wallSeconds = kWallFactor * limits.seconds + kWallSlackSeconds;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wallSeconds);
     char chunk[1 << 16];
     for (;;) {
         double const left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
@@ -834,14 +939,22 @@ int runIsolated(Job const& job, std::string const& name, double seconds, Importe
     if (timedOut)
         ::kill(pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     out = ImportedMesh();
-    if (timedOut) {
-        char text[64];
-        std::snprintf(text, sizeof text, "the reader did not finish within %.0f s", seconds);
-        return fail(name, text, out, error);
-    }
+    double const cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                              1.0e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    // SIGXCPU is the soft processor limit; SIGKILL past the limit its hard
+    // one (a SIGKILL before it is someone else's, reported as a crash).
+    bool const overTime =
+        WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU ||
+                                (WTERMSIG(status) == SIGKILL && cpuSeconds >= std::ceil(limits.seconds)));
+    if (overTime)
+        return fail(name, "the reader did not finish within " + secondsText(limits.seconds) + " of processor time",
+                    out, error);
+    if (timedOut)
+        return fail(name, "the reader did not answer within " + secondsText(wallSeconds), out, error);
     if (WIFSIGNALED(status))
         return fail(name, std::string("the reader crashed on this file (") + strsignal(WTERMSIG(status)) + ")", out,
                     error);
@@ -858,12 +971,29 @@ int runIsolated(Job const& job, std::string const& name, double seconds, Importe
     return 0;
 }
 
-double timeLimit(ImportOptions const& options, std::size_t bytes)
+ReaderLimits limitsFor(ImportOptions const& options, std::size_t bytes, bool gzipped)
 {
-    if (options.readerSeconds > 0.0)
-        return options.readerSeconds;
-    // Generous: the largest meshes at hand read at tens of megabytes a second.
-    return 120.0 + 4.0 * static_cast<double>(bytes) / 1.0e6;
+    ReaderLimits limits;
+    if (options.readerSeconds > 0.0) {
+        limits.seconds = options.readerSeconds;
+    } else {
+        // The slowest format at hand (OBJ text) reads at about 30 MB a second
+        // on one core; a second per megabyte leaves a factor 30 for slower
+        // readers and machines. Gzipped meshes inflate about fourfold: their
+        // bytes count eight times.
+        double const megabytes = static_cast<double>(bytes) / 1.0e6 * (gzipped ? 8.0 : 1.0);
+        limits.seconds = kBaseReaderSeconds + megabytes;
+    }
+    limits.memoryBytes = options.readerMemoryBytes > 0 ? options.readerMemoryBytes : defaultReaderMemory();
+    return limits;
+}
+
+bool fileLooksGzipped(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char magic[2] = {0, 0};
+    in.read(reinterpret_cast<char*>(magic), 2);
+    return isGzip(magic, static_cast<std::size_t>(in.gcount()));
 }
 
 } // namespace
@@ -874,7 +1004,8 @@ int importMeshFromMemory(void const* data, std::size_t size, std::string const& 
     auto const job = [&](ImportedMesh& m, std::string& e) { return readFromMemory(data, size, name, options, m, e); };
     if (!options.isolate || data == nullptr || size == 0)
         return job(out, error);
-    return runIsolated(job, name, timeLimit(options, size), out, error);
+    return runIsolated(job, name, limitsFor(options, size, isGzip(static_cast<unsigned char const*>(data), size)), out,
+                       error);
 }
 
 int importMesh(std::string const& path, ImportOptions const& options, ImportedMesh& out, std::string& error)
@@ -884,7 +1015,17 @@ int importMesh(std::string const& path, ImportOptions const& options, ImportedMe
         return job(out, error);
     std::error_code ec;
     std::uintmax_t const size = std::filesystem::file_size(path, ec);
-    return runIsolated(job, path, timeLimit(options, ec ? 0 : static_cast<std::size_t>(size)), out, error);
+    return runIsolated(job, path, limitsFor(options, ec ? 0 : static_cast<std::size_t>(size), fileLooksGzipped(path)),
+                       out, error);
+}
+
+std::size_t defaultReaderMemory()
+{
+    long const pages = ::sysconf(_SC_PHYS_PAGES);
+    long const pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return std::size_t(4) << 30;
+    return static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize);
 }
 
 } // namespace tvxio

@@ -51,13 +51,27 @@ struct ImportOptions {
     bool keepParts = false;
     // Gunzipped data larger than this is refused rather than exhausting memory.
     std::size_t maxInflatedBytes = std::size_t(4) << 30;
-    // Read in a child process, so that a reader that aborts or loops on a
-    // damaged file costs an error message, not the caller's process.
+    // Read in a child process, so that a reader that aborts, loops or
+    // swallows memory on a damaged file costs an error message, not the
+    // caller's process. The child dies with its parent.
     bool isolate = true;
-    // Time allowed to the reader in the child; 0 scales with the file's size
-    // (two minutes and more).
+    // Processor time allowed to the reader in the child, in seconds; 0
+    // scales with the file's size: kBaseReaderSeconds and one more a
+    // megabyte (eight a megabyte of gzipped data).
     double readerSeconds = 0.0;
+    // Address space allowed to the reader in the child on top of what the
+    // process already maps, in bytes; 0 is defaultReaderMemory(). A reader
+    // that needs more fails with an "out of memory" message. Not enforced
+    // under AddressSanitizer, whose shadow memory needs terabytes of
+    // address space.
+    std::size_t readerMemoryBytes = 0;
 };
+
+// Processor seconds a reading child gets for any file, before its size adds.
+constexpr double kBaseReaderSeconds = 2.0;
+
+// A quarter of the machine's physical memory.
+std::size_t defaultReaderMemory();
 
 // Reads a mesh file: anything the underlying reader understands (OBJ, STL in
 // ASCII and binary, PLY, OFF, ...), also gzipped (the content is recognised by
@@ -66,8 +80,9 @@ struct ImportOptions {
 // into one point (within each part), and points and lines dropped.
 //
 // Returns 0 on success. On failure returns -1, leaves out empty and sets
-// error to one line "<path>: <reason>". Nothing the file holds may crash or
-// hang the caller: the reading runs in a child process (see isolate).
+// error to one line "<path>: <reason>", the reason in the reader's own words
+// when the reader refused the file. Nothing the file holds may crash, hang or
+// exhaust the caller: the reading runs in a child process (see isolate).
 [[nodiscard]] int importMesh(std::string const& path, ImportOptions const& options, ImportedMesh& out,
                              std::string& error);
 

@@ -1,11 +1,9 @@
 // tvx batch A B --poses FILE: one query type at many poses of B, on every
 // core, through the batch engine.
 
-#include "Args.h"
 #include "Bodies.h"
-#include "Cli.h"
-#include "JsonWriter.h"
-#include "Pose.h"
+#include "Command.h"
+#include "JsonOutput.h"
 #include "ProgressBar.h"
 
 #include <batch/CtvxBatchBody.h>
@@ -15,20 +13,22 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <unistd.h>
 
 namespace tvxcli {
 
 namespace {
 
-char const kBatchHelp[] =
-    "usage: tvx batch A B --poses FILE [options]\n"
-    "\n"
+CommandText const kText = {
+    "batch",
+    "answer one query at many poses of the second mesh, on every core",
+    "batch A B --poses FILE [options]",
     "Runs one query between meshes A and B at every pose of B in FILE, on a pool\n"
     "of threads, and writes one row per pose in input order. Each pose is answered\n"
     "as 'tvx query' answers it, whatever the thread count.\n"
@@ -40,24 +40,15 @@ char const kBatchHelp[] =
     "  JSON Lines: [tx, ty, tz, rx, ry, rz], or [12 or 16 numbers] of a row-major\n"
     "       rigid matrix, or {\"pose\": [...]} / {\"matrix\": [...]} of the same\n"
     "  (the form is told by the first character of the first pose line)\n"
+    "B is placed at each pose times its own --pose-b (identity by default).\n"
     "\n"
-    "options:\n"
-    "  --poses FILE                   the poses of B (- reads standard input)\n"
-    "  --type first|all|exact|estimated   the query (default exact)\n"
-    "  --threads K                    worker threads (default: one per core)\n"
-    "  --out FILE                     where the rows go (default: standard output)\n"
-    "  --format csv|jsonl             of the rows (default: jsonl when --out ends\n"
-    "                                 in .jsonl or .ndjson, else csv)\n"
-    "  --pose-a \"tx ty tz rx ry rz\", --matrix-a \"16 numbers\"   placement of A\n"
-    "  --tolerance-a T, --tolerance-b T   tolerances (>= 0, default 0)\n"
-    "\n"
-    "Rows: index, contact, clearance (0 in contact for the distance types, empty\n"
+    "Rows: index, contact, clearance (0 in contact for the distance types, none\n"
     "for the contact types), exact, the closest points on A and on B (when exact)\n"
-    "and the number of triangle pairs in contact. CSV writes nan where JSON writes\n"
-    "null. A progress bar is drawn on standard error when it is a terminal.\n"
-    "\n"
-    "exit status: 0 answered, 1 a distance query found no distance at some pose,\n"
-    "2 bad usage or input.\n";
+    "and the number of triangle pairs in contact; numbers as --json prints them.\n"
+    "CSV writes nan where JSON Lines writes null. --json writes JSON Lines. A\n"
+    "progress bar is drawn on standard error when it is a terminal.\n",
+    "a distance query found no distance at some pose",
+};
 
 struct PoseSource {
     std::string name;
@@ -73,50 +64,32 @@ struct PoseSource {
 // value of "pose" or "matrix" in an object. Returns whether it was "pose".
 bool jsonNumbers(std::string const& text, PoseSource const& src, std::vector<double>& out)
 {
-    std::size_t open = text.find('[');
-    std::size_t const close = text.rfind(']');
-    if (open == std::string::npos || close == std::string::npos || close < open)
-        badLine(src, "expected an array of numbers");
-    std::string head = text.substr(0, open);
-    std::string tail = text.substr(close + 1);
-    bool asPose = false;
-    auto const blank = [](std::string const& s) {
-        for (char c : s)
-            if (!std::isspace(static_cast<unsigned char>(c)))
-                return false;
-        return true;
-    };
-    if (!blank(head) || !blank(tail)) {
-        // {"pose": [...]} or {"matrix": [...]}
-        std::string key;
-        std::size_t const q1 = head.find('"'), q2 = q1 == std::string::npos ? q1 : head.find('"', q1 + 1);
-        if (q2 != std::string::npos)
-            key = head.substr(q1 + 1, q2 - q1 - 1);
-        std::string const brace = head.substr(0, q1 == std::string::npos ? 0 : q1);
-        std::string const colon = q2 == std::string::npos ? "" : head.substr(q2 + 1);
-        bool const shaped = brace.find('{') != std::string::npos && blank(brace.substr(brace.find('{') + 1)) &&
-                            colon.find(':') != std::string::npos && blank(colon.substr(colon.find(':') + 1)) &&
-                            tail.find('}') != std::string::npos && blank(tail.substr(tail.find('}') + 1)) &&
-                            blank(tail.substr(0, tail.find('}')));
-        if (!shaped || (key != "pose" && key != "matrix"))
-            badLine(src, "expected [numbers], {\"pose\": [...]} or {\"matrix\": [...]}");
-        asPose = key == "pose";
+    Json line;
+    try {
+        line = Json::parse(text);
+    } catch (Json::parse_error const& e) {
+        badLine(src, std::string("not JSON (") + e.what() + ")");
     }
-    std::string const inner = text.substr(open + 1, close - open - 1);
-    std::string item;
-    std::stringstream ss(inner);
-    while (std::getline(ss, item, ',')) {
-        double v;
-        std::size_t a = item.find_first_not_of(" \t\r"), b = item.find_last_not_of(" \t\r");
-        if (a == std::string::npos || !parseNumber(item.substr(a, b - a + 1), v))
-            badLine(src, "'" + item + "' is not a finite number");
-        out.push_back(v);
+    bool asPose = false;
+    Json const* numbers = &line;
+    if (line.is_object()) {
+        if (line.size() != 1 || !(line.contains("pose") || line.contains("matrix")))
+            badLine(src, "expected [numbers], {\"pose\": [...]} or {\"matrix\": [...]}");
+        asPose = line.contains("pose");
+        numbers = &line.begin().value();
+    }
+    if (!numbers->is_array())
+        badLine(src, "expected [numbers], {\"pose\": [...]} or {\"matrix\": [...]}");
+    for (Json const& item : *numbers) {
+        if (!item.is_number() || !std::isfinite(item.get<double>()))
+            badLine(src, "'" + item.dump() + "' is not a finite number");
+        out.push_back(item.get<double>());
     }
     return asPose;
 }
 
-// Reads every pose of B as a row-major 4x4.
-std::vector<double> readPoses(std::string const& path)
+// Reads every pose of B as a row-major 4x4, each times inFrame.
+std::vector<double> readPoses(std::string const& path, CqarMat4 const& inFrame)
 {
     std::ifstream file;
     std::istream* in = &std::cin;
@@ -156,64 +129,63 @@ std::vector<double> readPoses(std::string const& path)
             }
         }
         firstPoseLine = false;
-        double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        CqarMat4 m;
         if (v.size() == 6) {
             Pose p;
-            for (int k = 0; k < 3; ++k) {
-                p.translation[k] = v[static_cast<std::size_t>(k)];
-                p.angles[k] = v[static_cast<std::size_t>(k) + 3];
+            for (std::size_t k = 0; k < 3; ++k) {
+                p.translation[k] = v[k];
+                p.angles[k] = v[k + 3];
             }
-            CqarMat4 const pm = poseMatrix(p);
-            for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c)
-                    m[4 * r + c] = pm(r, c);
+            m = poseMatrix(p);
         } else if ((v.size() == 12 || v.size() == 16) && !asPose) {
-            for (std::size_t k = 0; k < v.size(); ++k)
-                m[k] = v[k];
-            if (!CtvxBatchBody::isRigid(m))
+            double rows[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+            std::copy(v.begin(), v.end(), rows);
+            if (!CtvxBatchBody::isRigid(rows))
                 badLine(src, "not a rigid placement (rotation orthonormal within 1e-6 with determinant +1" +
                                  std::string(v.size() == 16 ? ", bottom row 0 0 0 1)" : ")"));
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c)
+                    m(r, c) = rows[4 * r + c];
         } else {
             badLine(src, "expected 6 numbers tx ty tz rx ry rz or 12 of a 3x4 matrix, got " +
                              std::to_string(v.size()));
         }
-        poses.insert(poses.end(), m, m + 16);
+        CqarMat4 const placed = m * inFrame;
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                poses.push_back(placed(r, c));
     }
     return poses;
 }
 
+// A number of a CSV row as the JSON prints it; nan where JSON has null.
 std::string csvNumber(double v)
 {
-    return std::isfinite(v) ? JsonWriter::shortest(v) : std::string("nan");
+    return std::isfinite(v) ? Json(v).dump() : std::string("nan");
 }
 
-void writeRow(std::FILE* out, bool jsonl, std::size_t index, CtvxBatchResult const& r, bool distanceType)
+std::string row(bool jsonl, std::size_t index, CtvxBatchResult const& r, bool distanceType)
 {
-    // The clearance is a float of the library: 9 digits read it back.
     bool const hasClearance = distanceType && r.status == CtvxBatchResult::ANSWERED;
-    std::string const clearance = !hasClearance ? "" : r.contact ? "0" : fmt(r.clearance, 9);
+    double const clearance = !hasClearance ? std::nan("") : r.contact ? 0.0 : shortestFloat(static_cast<float>(r.clearance));
     if (jsonl) {
-        std::string line = "{\"index\":" + std::to_string(index) + ",\"contact\":" + (r.contact ? "true" : "false") +
-                           ",\"clearance\":" + (clearance.empty() ? "null" : clearance) +
-                           ",\"exact\":" + (r.exact ? "true" : "false") + ",\"closest\":";
-        if (r.exact) {
-            line += "{\"a\":[" + JsonWriter::shortest(r.closestA[0]) + "," + JsonWriter::shortest(r.closestA[1]) +
-                    "," + JsonWriter::shortest(r.closestA[2]) + "],\"b\":[" + JsonWriter::shortest(r.closestB[0]) +
-                    "," + JsonWriter::shortest(r.closestB[1]) + "," + JsonWriter::shortest(r.closestB[2]) + "]}";
-        } else {
-            line += "null";
-        }
-        line += ",\"pair_count\":" + std::to_string(r.pairCount) + "}\n";
-        std::fputs(line.c_str(), out);
-        return;
+        Json j;
+        j["index"] = index;
+        j["contact"] = r.contact;
+        j["clearance"] = hasClearance ? Json(clearance) : Json(nullptr);
+        j["exact"] = r.exact;
+        j["closest"] = r.exact ? Json{{"a", {r.closestA[0], r.closestA[1], r.closestA[2]}},
+                                      {"b", {r.closestB[0], r.closestB[1], r.closestB[2]}}}
+                               : Json(nullptr);
+        j["pair_count"] = r.pairCount;
+        return j.dump() + "\n";
     }
-    std::string line = std::to_string(index) + "," + (r.contact ? "1" : "0") + "," +
-                       (clearance.empty() ? "nan" : clearance) + "," + (r.exact ? "1" : "0");
+    std::string line = std::to_string(index) + "," + (r.contact ? "1" : "0") + "," + csvNumber(clearance) + "," +
+                       (r.exact ? "1" : "0");
     for (double const* p : {r.closestA, r.closestB})
         for (int k = 0; k < 3; ++k)
             line += "," + csvNumber(p[k]);
-    line += "," + std::to_string(r.pairCount) + "\n";
-    std::fputs(line.c_str(), out);
+    return line + "," + std::to_string(r.pairCount) + "\n";
 }
 
 bool endsWith(std::string const& s, std::string const& tail)
@@ -221,104 +193,120 @@ bool endsWith(std::string const& s, std::string const& tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-} // namespace
+class BatchCommand : public Command {
+public:
+    CommandText const& text() const override { return kText; }
 
-int runBatch(std::vector<std::string> const& argv)
-{
-    Args const args(argv, {{"poses", true},
-                           {"type", true},
-                           {"threads", true},
-                           {"out", true},
-                           {"format", true},
-                           {"pose-a", true},
-                           {"matrix-a", true},
-                           {"tolerance-a", true},
-                           {"tolerance-b", true}});
-    if (args.helpAsked()) {
-        std::fputs(kBatchHelp, stdout);
+    void addOptions(CLI::App& app) override
+    {
+        app.add_option("A", m_fileA, "the fixed mesh file")->required()->type_name("FILE");
+        app.add_option("B", m_fileB, "the mesh placed at each pose")->required()->type_name("FILE");
+        m_a.add(app, "A");
+        m_b.add(app, "B", " in the frame of each pose");
+        app.footer(kPoseHelp);
+        addText(app, "--poses", m_poses, "the poses of B (- reads standard input)", "FILE")->required();
+        addText(app, "--type", m_type, "the query (default exact)", "first|all|exact|estimated");
+        addText(app, "--threads", m_threads, "worker threads (default: one per core)", "K");
+        addText(app, "--out", m_out, "where the rows go (default: standard output)", "FILE")->group("Output");
+        addText(app, "--format", m_format,
+                "of the rows (default: jsonl with --json or when --out ends in .jsonl or .ndjson, else csv)",
+                "csv|jsonl")
+            ->group("Output");
+    }
+
+    int run(ToolOptions const& tool) override
+    {
+        CtvxAnalysis::EAnalysisType type = CtvxAnalysis::EXACT_DISTANCE;
+        if (m_type.given() && !parseType(m_type.value, type))
+            throw UsageError("--type: '" + m_type.value + "' is not one of first, all, exact, estimated");
+        unsigned int const threads = static_cast<unsigned int>(wholeOf(m_threads, 0, 1, 4096));
+        std::string const outPath = m_out.given() ? m_out.value : "-";
+        bool const jsonByName = endsWith(outPath, ".jsonl") || endsWith(outPath, ".ndjson");
+        std::string const format = m_format.given() ? m_format.value : tool.json || jsonByName ? "jsonl" : "csv";
+        if (format != "csv" && format != "jsonl")
+            throw UsageError("--format: '" + format + "' is not csv or jsonl");
+        if (tool.json && format != "jsonl")
+            throw UsageError("--json writes JSON Lines, not --format " + format);
+        Pose const placeA = m_a.placement();
+        Pose const inFrameB = m_b.placement();
+        double const tolA = m_a.toleranceValue();
+        double const tolB = m_b.toleranceValue();
+        tvxio::ImportOptions const import = tool.importOptions(false);
+
+        std::vector<double> const poses = readPoses(m_poses.value, poseMatrix(inFrameB));
+        std::size_t const n = poses.size() / 16;
+        // The trees are built here, once, with the tool's progress bar; the
+        // batch's workers adopt them.
+        Body const a = loadBody(m_fileA, import);
+        Body const b = loadBody(m_fileB, import);
+        boost::shared_ptr<CtvxBatchBody> bodyA = CtvxBatchBody::create();
+        boost::shared_ptr<CtvxBatchBody> bodyB = CtvxBatchBody::create();
+        bodyA->addPart(a.polyhedra.front()->polyData(), CqarMat4(), tolA);
+        bodyB->addPart(b.polyhedra.front()->polyData(), CqarMat4(), tolB);
+        boost::shared_ptr<CtvxBatchQuery> query = CtvxBatchQuery::create(bodyA, bodyB);
+        query->analysisType(type);
+        query->threads(threads);
+        query->placementA(poseMatrix(placeA));
+
+        bool const bar = ::isatty(2) != 0 && n > 0;
+        ProgressBar progress("poses", static_cast<unsigned int>(std::min<std::size_t>(n + 1, 0xffffffffu)), bar);
+        std::size_t shown = 0;
+        query->progress([&](std::size_t done, std::size_t) {
+            for (; shown < done; ++shown)
+                progress.didBuildNode(0);
+            return true;
+        });
+        std::vector<CtvxBatchResult> results(n);
+        int const rc = query->run(poses.data(), n, results.data());
+        progress.finish();
+        if (rc != 0)
+            throw QueryError(query->error());
+
+        std::FILE* out = stdout;
+        if (outPath != "-") {
+            out = std::fopen(outPath.c_str(), "w");
+            if (!out)
+                throw InputError(outPath + ": cannot be written (" + std::strerror(errno) + ")");
+        }
+        bool const jsonl = format == "jsonl";
+        bool const distanceType = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
+        if (!jsonl)
+            std::fputs("index,contact,clearance,exact,closest_a_x,closest_a_y,closest_a_z,closest_b_x,closest_b_y,"
+                       "closest_b_z,pair_count\n",
+                       out);
+        std::size_t unanswered = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            std::fputs(row(jsonl, i, results[i], distanceType).c_str(), out);
+            unanswered += results[i].status == CtvxBatchResult::NO_ANSWER;
+        }
+        // A full disk shows at the latest when the file is closed.
+        bool written = std::ferror(out) == 0;
+        int error = written ? 0 : errno;
+        if (out != stdout && std::fclose(out) != 0 && written) {
+            written = false;
+            error = errno;
+        }
+        // Standard output is checked by the tool, once, for every command.
+        if (!written && out != stdout)
+            throw InputError(outPath + ": cannot be written (" + std::strerror(error) + ")");
+        if (unanswered > 0) {
+            std::fprintf(stderr, "tvx: a distance query found no distance at %zu of %zu poses\n", unanswered, n);
+            return kExitQueryFailed;
+        }
         return kExitOk;
     }
-    if (args.positional().size() != 2)
-        throw UsageError("expected two mesh files, got " + std::to_string(args.positional().size()) + " arguments");
-    if (!args.has("poses"))
-        throw UsageError("--poses FILE is required");
-    CtvxAnalysis::EAnalysisType type = CtvxAnalysis::EXACT_DISTANCE;
-    if (args.has("type") && !parseType(args.value("type"), type))
-        throw UsageError("--type: '" + args.value("type") + "' is not one of first, all, exact, estimated");
-    unsigned int const threads = static_cast<unsigned int>(args.integer("threads", 0, 1, 4096));
-    std::string const outPath = args.value("out", "-");
-    std::string format = args.value("format", endsWith(outPath, ".jsonl") || endsWith(outPath, ".ndjson") ? "jsonl"
-                                                                                                          : "csv");
-    if (format != "csv" && format != "jsonl")
-        throw UsageError("--format: '" + format + "' is not csv or jsonl");
-    if (args.has("pose-a") && args.has("matrix-a"))
-        throw UsageError("--pose-a and --matrix-a both place a; give one");
-    CqarMat4 placeA;
-    if (args.has("matrix-a"))
-        placeA = parseRigidMatrix(args.value("matrix-a"), "--matrix-a");
-    else if (args.has("pose-a"))
-        placeA = poseMatrix(parsePose(args.value("pose-a"), "--pose-a"));
-    double const tolA = args.number("tolerance-a", 0.0);
-    double const tolB = args.number("tolerance-b", 0.0);
-    if (tolA < 0.0 || tolB < 0.0)
-        throw UsageError("tolerances must not be negative");
 
-    std::vector<double> const poses = readPoses(args.value("poses"));
-    std::size_t const n = poses.size() / 16;
-    // The trees are built here, once, with the tool's progress bar; the
-    // batch's workers adopt them.
-    Body const a = loadBody(args.positional()[0], false);
-    Body const b = loadBody(args.positional()[1], false);
-    boost::shared_ptr<CtvxBatchBody> bodyA = CtvxBatchBody::create();
-    boost::shared_ptr<CtvxBatchBody> bodyB = CtvxBatchBody::create();
-    bodyA->addPart(a.polyhedra.front()->polyData(), CqarMat4(), tolA);
-    bodyB->addPart(b.polyhedra.front()->polyData(), CqarMat4(), tolB);
-    boost::shared_ptr<CtvxBatchQuery> query = CtvxBatchQuery::create(bodyA, bodyB);
-    query->analysisType(type);
-    query->threads(threads);
-    query->placementA(placeA);
+private:
+    std::string m_fileA, m_fileB;
+    SideOptions m_a{'a'}, m_b{'b'};
+    TextOption m_poses, m_type, m_threads, m_out, m_format;
+};
 
-    bool const bar = ::isatty(2) != 0 && n > 0;
-    ProgressBar progress("poses", static_cast<unsigned int>(std::min<std::size_t>(n + 1, 0xffffffffu)), bar);
-    std::size_t shown = 0;
-    query->progress([&](std::size_t done, std::size_t) {
-        for (; shown < done; ++shown)
-            progress.didBuildNode(0);
-        return true;
-    });
-    std::vector<CtvxBatchResult> results(n);
-    int const rc = query->run(poses.data(), n, results.data());
-    progress.finish();
-    if (rc != 0)
-        throw QueryError(query->error());
+} // namespace
 
-    std::FILE* out = stdout;
-    if (outPath != "-") {
-        out = std::fopen(outPath.c_str(), "w");
-        if (!out)
-            throw InputError(outPath + ": cannot write the results");
-    }
-    bool const jsonl = format == "jsonl";
-    bool const distanceType = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
-    if (!jsonl)
-        std::fputs("index,contact,clearance,exact,closest_a_x,closest_a_y,closest_a_z,closest_b_x,closest_b_y,"
-                   "closest_b_z,pair_count\n",
-                   out);
-    std::size_t unanswered = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        writeRow(out, jsonl, i, results[i], distanceType);
-        unanswered += results[i].status == CtvxBatchResult::NO_ANSWER;
-    }
-    bool const written = std::ferror(out) == 0;
-    if (out != stdout && std::fclose(out) != 0)
-        throw InputError(outPath + ": cannot write the results");
-    if (!written)
-        throw InputError(outPath + ": cannot write the results");
-    if (unanswered > 0) {
-        std::fprintf(stderr, "tvx: a distance query found no distance at %zu of %zu poses\n", unanswered, n);
-        return kExitQueryFailed;
-    }
-    return kExitOk;
+std::unique_ptr<Command> makeBatchCommand()
+{
+    return std::make_unique<BatchCommand>();
 }
 
 } // namespace tvxcli

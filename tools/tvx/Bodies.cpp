@@ -18,6 +18,7 @@
 #include <boost/pointer_cast.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -42,12 +43,11 @@ boost::shared_ptr<CtvxPoly> Body::treeOwner() const
     return boost::dynamic_pointer_cast<CtvxPoly>(object);
 }
 
-Body loadBody(std::string const& path, bool keepParts)
+Body loadBody(std::string const& path, tvxio::ImportOptions const& options)
 {
+    bool const keepParts = options.keepParts;
     Body body;
     body.path = path;
-    tvxio::ImportOptions options;
-    options.keepParts = keepParts;
     tvxio::ImportedMesh mesh;
     std::string error;
     auto const t0 = std::chrono::steady_clock::now();
@@ -101,6 +101,66 @@ Body loadBody(std::string const& path, bool keepParts)
     return body;
 }
 
+Body boxBody(double const lo[3], double const hi[3])
+{
+    tvxio::MeshPart part;
+    part.name = "box";
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 3; ++k)
+            part.points.push_back(static_cast<float>(i & (1 << k) ? hi[k] : lo[k]));
+    // Outward normals, corners numbered by their x, y, z bits.
+    static std::uint32_t const faces[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                                               {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+    for (auto const& f : faces)
+        part.triangles.insert(part.triangles.end(), f, f + 3);
+    Body body;
+    body.format = "box";
+    body.points = 8;
+    body.fileVertices = 8;
+    body.triangles = 12;
+    for (int k = 0; k < 3; ++k) {
+        body.lo[k] = static_cast<float>(lo[k]);
+        body.hi[k] = static_cast<float>(hi[k]);
+    }
+    body.polyhedra.push_back(tvxio::makePolyhedron(part));
+    body.partNames.push_back(part.name);
+    body.object = body.polyhedra.front();
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    auto const t0 = std::chrono::steady_clock::now();
+    body.object->makeCollisionEntity(none);
+    body.buildSeconds = secondsSince(t0);
+    return body;
+}
+
+Json meshJson(Body const& body)
+{
+    Json j;
+    j["file"] = body.path.empty() ? Json(nullptr) : Json(body.path);
+    j["format"] = body.format;
+    j["triangles"] = body.triangles;
+    j["points"] = body.points;
+    j["parts"] = body.polyhedra.size();
+    j["import_ms"] = milliseconds(body.importSeconds);
+    j["build_ms"] = milliseconds(body.buildSeconds);
+    return j;
+}
+
+Json sideJson(Body const& body, Pose const& pose, double tolerance)
+{
+    return {{"mesh", meshJson(body)}, {"pose", poseJson(pose)}, {"tolerance", tolerance}};
+}
+
+void printSideText(char const* side, Body const& body, double tolerance)
+{
+    std::printf("%s: %s  %s, %s", side, body.path.c_str(), plural(body.triangles, "triangle").c_str(),
+                plural(body.points, "point").c_str());
+    if (body.polyhedra.size() > 1)
+        std::printf(", %zu parts", body.polyhedra.size());
+    if (tolerance > 0.0)
+        std::printf(", tolerance %s", fmt(tolerance).c_str());
+    std::printf("  (tree %s)\n", msText(body.buildSeconds).c_str());
+}
+
 void place(Body const& body, CqarMat4 const& placement)
 {
     if (body.object->absolutePosition(placement) != 0)
@@ -146,7 +206,7 @@ QueryOutcome runQuery(CtvxAnalysis& analysis, CtvxAnalysis::EAnalysisType type, 
     analysis.setAnalysisType(type);
     auto const t0 = std::chrono::steady_clock::now();
     analysis.compute();
-    out.microseconds = secondsSince(t0) * 1.0e6;
+    out.seconds = secondsSince(t0);
 
     if (analysis.countCollisions() > 0) {
         boost::shared_ptr<CtvxCollision> c;
@@ -230,6 +290,18 @@ std::string fmt(double v, int digits)
 {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    return buf;
+}
+
+std::string msText(double seconds)
+{
+    double const ms = seconds * 1.0e3;
+    char buf[48];
+    // Three significant digits, but never fewer than whole milliseconds.
+    if (ms >= 100.0)
+        std::snprintf(buf, sizeof buf, "%.0f ms", ms);
+    else
+        std::snprintf(buf, sizeof buf, "%.3g ms", ms);
     return buf;
 }
 

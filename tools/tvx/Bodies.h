@@ -4,6 +4,8 @@
 // entity, and one query run and summed up in plain values that the commands
 // print as text or JSON.
 
+#include "JsonOutput.h"
+
 #include <tools/import/MeshImport.h>
 
 #include <tvx/analysis/CtvxAnalysis.h>
@@ -52,7 +54,24 @@ struct Body {
 // Reads the file, builds the object and makes it a collision entity (its
 // tree is built then, with a progress bar on a terminal for big meshes).
 // Throws InputError with the importer's one-line message.
-Body loadBody(std::string const& path, bool keepParts);
+Body loadBody(std::string const& path, tvxio::ImportOptions const& options);
+
+// A box [lo, hi] made in place of a file (format "box", no path), a
+// collision entity placed at the identity.
+Body boxBody(double const lo[3], double const hi[3]);
+
+// The shape of a mesh in every command's JSON: {"file", "format",
+// "triangles", "points", "parts", "import_ms", "build_ms"}; "file" is null
+// for a mesh made in place of a file.
+Json meshJson(Body const& body);
+
+// A mesh placed in a scene, in every command's JSON: {"mesh": MESH,
+// "pose": POSE, "tolerance": t}.
+Json sideJson(Body const& body, Pose const& pose, double tolerance);
+
+// The same as a line of text: "A: file  3732 triangles, 2117 points,
+// tolerance 0.1  (tree 12.2 ms)".
+void printSideText(char const* side, Body const& body, double tolerance);
 
 // One contacting triangle pair, named by part and triangle rank in the part.
 struct TrianglePairInfo {
@@ -72,7 +91,7 @@ struct QueryOutcome {
     bool exact = false;
     double closestA[3] = {0, 0, 0};
     double closestB[3] = {0, 0, 0};
-    double microseconds = 0.0;
+    double seconds = 0.0;
 };
 
 // The lists of an analysis over two bodies, list 1 holding A and list 2 B.
@@ -93,5 +112,8 @@ void place(Body const& body, CqarMat4 const& placement);
 
 // A number for text output: up to 9 significant digits, no trailing noise.
 std::string fmt(double v, int digits = 9);
+
+// Seconds as milliseconds for text output: "0.123 ms", "9.3 ms", "2030 ms".
+std::string msText(double seconds);
 
 } // namespace tvxcli

@@ -1,48 +1,43 @@
 #include "Pose.h"
 
-#include "Args.h"
 #include "Cli.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tvxcli {
 
-Pose parsePose(std::string const& text, std::string const& option)
+namespace {
+
+void multiply3(double const a[3][3], double const b[3][3], double out[3][3])
+{
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            out[r][c] = a[r][0] * b[0][c] + a[r][1] * b[1][c] + a[r][2] * b[2][c];
+}
+
+std::vector<double> numbersOf(std::string const& text, std::string const& option)
 {
     std::vector<std::string> const parts = splitList(text);
-    if (parts.size() != 3 && parts.size() != 6)
-        throw UsageError(option + ": expected \"tx ty tz rx ry rz\" (or \"tx ty tz\"), got " +
-                         std::to_string(parts.size()) + " numbers in '" + text + "'");
-    double v[6] = {0, 0, 0, 0, 0, 0};
+    std::vector<double> v(parts.size());
     for (std::size_t i = 0; i < parts.size(); ++i)
         if (!parseNumber(parts[i], v[i]))
             throw UsageError(option + ": '" + parts[i] + "' is not a finite number");
-    Pose p;
-    for (int i = 0; i < 3; ++i) {
-        p.translation[i] = v[i];
-        p.angles[i] = v[i + 3];
-    }
-    return p;
+    return v;
 }
 
-CqarMat4 parseRigidMatrix(std::string const& text, std::string const& option)
+Pose matrixPose(std::vector<double> const& v, std::string const& option)
 {
-    std::vector<std::string> const parts = splitList(text);
-    if (parts.size() != 16)
-        throw UsageError(option + ": expected 16 numbers (a row-major 4x4 matrix), got " +
-                         std::to_string(parts.size()));
-    double v[16];
-    for (int i = 0; i < 16; ++i)
-        if (!parseNumber(parts[static_cast<std::size_t>(i)], v[i]))
-            throw UsageError(option + ": '" + parts[static_cast<std::size_t>(i)] + "' is not a finite number");
     if (v[12] != 0.0 || v[13] != 0.0 || v[14] != 0.0 || v[15] != 1.0)
         throw UsageError(option + ": the bottom row must be 0 0 0 1");
     for (int a = 0; a < 3; ++a) {
         for (int b = 0; b < 3; ++b) {
             double dot = 0.0;
             for (int r = 0; r < 3; ++r)
-                dot += v[r * 4 + a] * v[r * 4 + b];
+                dot += v[static_cast<std::size_t>(r * 4 + a)] * v[static_cast<std::size_t>(r * 4 + b)];
             if (std::fabs(dot - (a == b ? 1.0 : 0.0)) > kRigidTolerance)
                 throw UsageError(option + ": not a rigid transform (the rotation part is not orthonormal)");
         }
@@ -54,31 +49,41 @@ CqarMat4 parseRigidMatrix(std::string const& text, std::string const& option)
     CqarMat4 m;
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
-            m(r, c) = v[r * 4 + c];
-    return m;
-}
-
-namespace {
-
-void multiply3(double const a[3][3], double const b[3][3], double out[3][3])
-{
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            out[r][c] = a[r][0] * b[0][c] + a[r][1] * b[1][c] + a[r][2] * b[2][c];
-}
-
-void quatMultiply(double const a[4], double const b[4], double out[4])
-{
-    out[0] = a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3];
-    out[1] = a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2];
-    out[2] = a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1];
-    out[3] = a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0];
+            m(r, c) = v[static_cast<std::size_t>(r * 4 + c)];
+    return poseOfMatrix(m);
 }
 
 } // namespace
 
+Pose parsePose(std::string const& text, std::string const& option)
+{
+    std::vector<double> const v = numbersOf(text, option);
+    if (v.size() == 16)
+        return matrixPose(v, option);
+    if (v.size() != 3 && v.size() != 6)
+        throw UsageError(option + ": expected \"tx ty tz\", \"tx ty tz rx ry rz\" or 16 matrix numbers, got " +
+                         plural(v.size(), "number") + " in '" + text + "'");
+    Pose p;
+    for (std::size_t i = 0; i < 3; ++i) {
+        p.translation[i] = v[i];
+        p.angles[i] = v.size() == 6 ? v[i + 3] : 0.0;
+    }
+    return p;
+}
+
+Pose parseMatrixPose(std::string const& text, std::string const& option)
+{
+    std::vector<double> const v = numbersOf(text, option);
+    if (v.size() != 16)
+        throw UsageError(option + ": expected 16 numbers (a row-major 4x4 matrix), got " +
+                         std::to_string(v.size()));
+    return matrixPose(v, option);
+}
+
 CqarMat4 poseMatrix(Pose const& pose)
 {
+    if (pose.hasMatrix)
+        return pose.matrix;
     double const cx = std::cos(pose.angles[0]), sx = std::sin(pose.angles[0]);
     double const cy = std::cos(pose.angles[1]), sy = std::sin(pose.angles[1]);
     double const cz = std::cos(pose.angles[2]), sz = std::sin(pose.angles[2]);
@@ -97,69 +102,83 @@ CqarMat4 poseMatrix(Pose const& pose)
     return m;
 }
 
-RigidMotion poseMotion(Pose const& pose)
+Pose poseOfMatrix(CqarMat4 const& m)
 {
-    double const hx = 0.5 * pose.angles[0], hy = 0.5 * pose.angles[1], hz = 0.5 * pose.angles[2];
-    double const qx[4] = {std::cos(hx), std::sin(hx), 0, 0};
-    double const qy[4] = {std::cos(hy), 0, std::sin(hy), 0};
-    double const qz[4] = {std::cos(hz), 0, 0, std::sin(hz)};
-    double zy[4];
-    RigidMotion m;
-    quatMultiply(qz, qy, zy);
-    quatMultiply(zy, qx, m.q);
-    for (int i = 0; i < 3; ++i)
-        m.t[i] = pose.translation[i];
-    return m;
+    Pose p;
+    for (int k = 0; k < 3; ++k)
+        p.translation[k] = m(k, 3);
+    // R = Rz Ry Rx has -sin(ry) in row 2, column 0; the clamp absorbs the
+    // rounding that can carry a rigid matrix's entry just past 1.
+    double const s = std::max(-1.0, std::min(1.0, -m(2, 0)));
+    p.angles[1] = std::asin(s);
+    p.angles[0] = std::atan2(m(2, 1), m(2, 2));
+    p.angles[2] = std::atan2(m(1, 0), m(0, 0));
+    p.hasMatrix = true;
+    p.matrix = m;
+    return p;
 }
 
-CqarMat4 motionMatrix(RigidMotion const& motion)
+Pose interpolate(Pose const& from, Pose const& to, double t)
 {
-    double const w = motion.q[0], x = motion.q[1], y = motion.q[2], z = motion.q[3];
-    double const n = w * w + x * x + y * y + z * z;
-    double const s = n > 0.0 ? 2.0 / n : 0.0;
-    CqarMat4 m;
-    m(0, 0) = 1.0 - s * (y * y + z * z);
-    m(0, 1) = s * (x * y - w * z);
-    m(0, 2) = s * (x * z + w * y);
-    m(1, 0) = s * (x * y + w * z);
-    m(1, 1) = 1.0 - s * (x * x + z * z);
-    m(1, 2) = s * (y * z - w * x);
-    m(2, 0) = s * (x * z - w * y);
-    m(2, 1) = s * (y * z + w * x);
-    m(2, 2) = 1.0 - s * (x * x + y * y);
-    for (int i = 0; i < 3; ++i)
-        m(i, 3) = motion.t[i];
-    return m;
-}
-
-RigidMotion interpolate(RigidMotion const& from, RigidMotion const& to, double t)
-{
-    RigidMotion out;
-    for (int i = 0; i < 3; ++i)
-        out.t[i] = from.t[i] + (to.t[i] - from.t[i]) * t;
-    double b[4] = {to.q[0], to.q[1], to.q[2], to.q[3]};
-    double dot = from.q[0] * b[0] + from.q[1] * b[1] + from.q[2] * b[2] + from.q[3] * b[3];
-    // q and -q are one rotation: take the sign that makes the arc the shorter.
-    if (dot < 0.0) {
-        for (double& v : b)
-            v = -v;
-        dot = -dot;
+    if (t <= 0.0)
+        return from;
+    if (t >= 1.0)
+        return to;
+    Pose out;
+    for (int i = 0; i < 3; ++i) {
+        out.translation[i] = from.translation[i] + (to.translation[i] - from.translation[i]) * t;
+        out.angles[i] = from.angles[i] + (to.angles[i] - from.angles[i]) * t;
     }
-    double wa, wb;
-    if (dot > 0.9995) {
-        // Nearly equal rotations: sin(theta) is too small to divide by, and
-        // the straight blend (renormalised by motionMatrix) is as accurate.
-        wa = 1.0 - t;
-        wb = t;
-    } else {
-        double const theta = std::acos(dot);
-        double const sinTheta = std::sin(theta);
-        wa = std::sin((1.0 - t) * theta) / sinTheta;
-        wb = std::sin(t * theta) / sinTheta;
-    }
-    for (int i = 0; i < 4; ++i)
-        out.q[i] = wa * from.q[i] + wb * b[i];
     return out;
+}
+
+std::vector<std::string> angleWarnings(Pose const& pose, std::string const& option)
+{
+    static char const* const names[3] = {"rx", "ry", "rz"};
+    std::vector<std::string> out;
+    for (int i = 0; i < 3; ++i) {
+        // A full turn itself, written as 6.2832, is no sign of degrees: the
+        // margin lets the printed value of 2 pi through.
+        if (std::fabs(pose.angles[i]) > 2.0 * M_PI + 1.0e-6) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "%s: %s = %.9g is more than a full turn; angles are in radians (%.9g degrees would be %.9g)",
+                          option.c_str(), names[i], pose.angles[i], pose.angles[i], pose.angles[i] * M_PI / 180.0);
+            out.emplace_back(text);
+        }
+    }
+    return out;
+}
+
+bool parseNumber(std::string const& text, double& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    double const v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+std::vector<std::string> splitList(std::string const& text)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == ',' || c == '\n') {
+            if (!cur.empty())
+                parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        parts.push_back(cur);
+    return parts;
 }
 
 } // namespace tvxcli

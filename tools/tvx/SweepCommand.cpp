@@ -1,46 +1,42 @@
-// tvx sweep A B: the clearance along a straight motion of B, one query per
-// step with one analysis kept across steps, so that each query starts from
-// the closest pair of the step before.
+// tvx sweep A B: the clearance along a motion of B, one query per step with
+// one analysis kept across steps, so that each query starts from the closest
+// pair of the step before.
 
-#include "Args.h"
 #include "Bodies.h"
-#include "Cli.h"
-#include "JsonWriter.h"
-#include "Pose.h"
+#include "Command.h"
+#include "JsonOutput.h"
 #include "SvgPlot.h"
 
 #include <tvx/analysis/CtvxAnalysis.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 namespace tvxcli {
 
 namespace {
 
-char const kSweepHelp[] =
-    "usage: tvx sweep A B --from POSE --to POSE [--steps N] [options]\n"
-    "\n"
+CommandText const kText = {
+    "sweep",
+    "move the second mesh along a motion and follow the clearance",
+    "sweep A B --from POSE --to POSE [options]",
     "Moves B from one pose to another and answers a distance query at each of\n"
-    "the N + 1 poses t = 0, 1/N, ..., 1. The translation moves in a straight\n"
-    "line and the rotation turns at constant speed about one axis (spherical\n"
-    "interpolation, the shorter way round). One analysis serves every step, so\n"
-    "each query tries the closest triangles of the step before first.\n"
-    "Prints a table (step, t, clearance, contact, microseconds).\n"
-    "\n"
-    "options:\n"
-    "  --from \"tx ty tz rx ry rz\"   pose of B at t = 0 (radians, Rz*Ry*Rx)\n"
-    "  --to \"tx ty tz rx ry rz\"     pose of B at t = 1\n"
-    "  --steps N                    number of steps (default 50, at most 1000000)\n"
-    "  --pose-a \"tx ty tz rx ry rz\" placement of A (default: identity)\n"
-    "  --tolerance-a T, --tolerance-b T   tolerances (>= 0, default 0)\n"
-    "  --type exact|estimated       distance query (default exact)\n"
-    "  --plot FILE.svg              write an SVG plot of the clearance\n"
-    "  --keep-parts                 keep the meshes of a file as separate parts\n"
-    "  --json                       print the table as JSON\n"
-    "\n"
-    "exit status: 0 answered, 1 a step gave no answer, 2 bad usage or input.\n";
+    "the N + 1 poses t = 0, 1/N, ..., 1. The pose at t has the translation and\n"
+    "each of the three angles interpolated linearly, from + t * (to - from): a\n"
+    "turn given as 6 radians turns six radians the way it is given, not the\n"
+    "shorter way round; a turn about one axis is at constant speed, and several\n"
+    "angles changing at once turn about an axis that moves along the way. A pose\n"
+    "given as a matrix moves by the angles read from it (each within half a\n"
+    "turn). B is placed at the pose of t times its own --pose-b, so --pose-b\n"
+    "places B in the moving frame (to turn it about its centre, for instance).\n"
+    "One analysis serves every step, so each query tries the closest triangles\n"
+    "of the step before first.\n"
+    "After the table of steps it reports contact first (the first and the last\n"
+    "step in contact), then the smallest clearance over the steps apart.\n",
+    "a step gave no answer",
+};
 
 struct Step {
     int index;
@@ -48,161 +44,194 @@ struct Step {
     QueryOutcome outcome;
 };
 
-} // namespace
-
-int runSweep(std::vector<std::string> const& argv)
-{
-    Args const args(argv, {{"from", true},
-                           {"to", true},
-                           {"steps", true},
-                           {"pose-a", true},
-                           {"tolerance-a", true},
-                           {"tolerance-b", true},
-                           {"type", true},
-                           {"plot", true},
-                           {"keep-parts", false},
-                           {"json", false}});
-    if (args.helpAsked()) {
-        std::fputs(kSweepHelp, stdout);
-        return kExitOk;
-    }
-    if (args.positional().size() != 2)
-        throw UsageError("expected two mesh files, got " + std::to_string(args.positional().size()) + " arguments");
-    if (!args.has("from") || !args.has("to"))
-        throw UsageError("--from and --to are required");
-    RigidMotion const from = poseMotion(parsePose(args.value("from"), "--from"));
-    RigidMotion const to = poseMotion(parsePose(args.value("to"), "--to"));
-    int const steps = static_cast<int>(args.integer("steps", 50, 1, 1000000));
-    CqarMat4 const placeA = args.has("pose-a") ? poseMatrix(parsePose(args.value("pose-a"), "--pose-a")) : CqarMat4();
-    double const tolA = args.number("tolerance-a", 0.0);
-    double const tolB = args.number("tolerance-b", 0.0);
-    if (tolA < 0.0 || tolB < 0.0)
-        throw UsageError("tolerances must not be negative");
-    CtvxAnalysis::EAnalysisType type = CtvxAnalysis::EXACT_DISTANCE;
-    if (args.has("type")) {
-        if (!parseType(args.value("type"), type) ||
-            (type != CtvxAnalysis::EXACT_DISTANCE && type != CtvxAnalysis::ESTIMATED_DISTANCE))
-            throw UsageError("--type: '" + args.value("type") + "' is not one of exact, estimated");
-    }
-    std::string const plotPath = args.value("plot");
-    if (args.has("plot") && plotPath.empty())
-        throw UsageError("--plot needs a file name");
-    bool const keepParts = args.has("keep-parts");
-
-    Body const a = loadBody(args.positional()[0], keepParts);
-    Body const b = loadBody(args.positional()[1], keepParts);
-    place(a, placeA);
-    a.object->setTolerance(tolA);
-    b.object->setTolerance(tolB);
-
-    boost::shared_ptr<CtvxAnalysis> analysis = CtvxAnalysis::create();
-    setLists(*analysis, a, b);
-    analysis->setAnalysisType(type);
-
-    std::vector<Step> table;
-    table.reserve(static_cast<std::size_t>(steps) + 1);
-    bool unanswered = false;
-    for (int i = 0; i <= steps; ++i) {
-        double const t = static_cast<double>(i) / steps;
-        place(b, motionMatrix(interpolate(from, to, t)));
-        table.push_back(Step{i, t, runQuery(*analysis, type, a, b, 0)});
-        if (!table.back().outcome.hasClearance)
-            unanswered = true;
-    }
-
-    // Summary figures.
-    Step const* closest = nullptr;
+struct Summary {
     int contacts = 0;
     int firstContact = -1;
-    double totalMicros = 0.0;
-    for (Step const& s : table) {
-        totalMicros += s.outcome.microseconds;
-        if (s.outcome.contact) {
-            ++contacts;
-            if (firstContact < 0)
-                firstContact = s.index;
-        } else if (s.outcome.hasClearance && (closest == nullptr || s.outcome.clearance < closest->outcome.clearance)) {
-            closest = &s;
+    int lastContact = -1;
+    // The smallest clearance of the steps not in contact.
+    Step const* closestApart = nullptr;
+    double totalSeconds = 0.0;
+};
+
+Summary summarise(std::vector<Step> const& table)
+{
+    Summary s;
+    for (Step const& step : table) {
+        s.totalSeconds += step.outcome.seconds;
+        if (step.outcome.contact) {
+            ++s.contacts;
+            if (s.firstContact < 0)
+                s.firstContact = step.index;
+            s.lastContact = step.index;
+        } else if (step.outcome.hasClearance &&
+                   (s.closestApart == nullptr || step.outcome.clearance < s.closestApart->outcome.clearance)) {
+            s.closestApart = &step;
         }
     }
+    return s;
+}
 
-    if (!plotPath.empty()) {
-        std::vector<PlotSample> samples;
-        for (Step const& s : table)
-            if (s.outcome.hasClearance)
-                samples.push_back(PlotSample{s.t, s.outcome.clearance, s.outcome.contact});
-        if (samples.empty())
-            throw QueryError("no step has an answer to plot");
-        PlotText text;
-        text.title = "Clearance of " + std::filesystem::path(b.path).filename().string() + " moving past " +
-                     std::filesystem::path(a.path).filename().string();
-        text.xLabel = "position along the motion t (" + std::to_string(steps) + " steps)";
-        text.yLabel = type == CtvxAnalysis::EXACT_DISTANCE ? "clearance" : "clearance (lower bound)";
-        std::ofstream out(plotPath, std::ios::binary | std::ios::trunc);
-        if (!out)
-            throw InputError(plotPath + ": cannot be written");
-        out << renderClearancePlot(samples, text);
-        out.close();
-        if (!out)
-            throw InputError(plotPath + ": cannot be written");
+bool endsInSvg(std::string const& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".svg";
+}
+
+void writePlot(std::string const& path, std::vector<Step> const& table, Body const& a, Body const& b, int steps,
+               CtvxAnalysis::EAnalysisType type)
+{
+    std::vector<PlotSample> samples;
+    for (Step const& s : table)
+        if (s.outcome.hasClearance)
+            samples.push_back(PlotSample{s.t, s.outcome.clearance, s.outcome.contact});
+    if (samples.empty())
+        throw QueryError("no step has an answer to plot");
+    PlotText text;
+    text.title = "Clearance of " + std::filesystem::path(b.path).filename().string() + " moving past " +
+                 std::filesystem::path(a.path).filename().string();
+    text.xLabel = "position along the motion t (" + plural(static_cast<std::size_t>(steps), "step") + ")";
+    text.yLabel = type == CtvxAnalysis::EXACT_DISTANCE ? "clearance" : "clearance (lower bound)";
+    writeFile(path, renderClearancePlot(samples, text));
+}
+
+class SweepCommand : public Command {
+public:
+    CommandText const& text() const override { return kText; }
+
+    void addOptions(CLI::App& app) override
+    {
+        app.add_option("A", m_fileA, "the fixed mesh file")->required()->type_name("FILE");
+        app.add_option("B", m_fileB, "the moving mesh file")->required()->type_name("FILE");
+        addText(app, "--from", m_from, "pose of the motion at t = 0", "POSE")->required()->group("Motion");
+        addText(app, "--to", m_to, "pose of the motion at t = 1", "POSE")->required()->group("Motion");
+        addText(app, "--steps", m_steps, "number of steps (default 50, at most 1000000)", "N")->group("Motion");
+        m_a.add(app, "A");
+        m_b.add(app, "B", " in the moving frame");
+        addText(app, "--type", m_type, "distance query (default exact)", "exact|estimated");
+        addText(app, "--plot", m_plot, "write an SVG plot of the clearance", "FILE.svg")->group("Output");
+        app.add_flag("--keep-parts", m_keepParts, "keep the meshes of a file as separate parts");
+        app.footer(kPoseHelp);
     }
 
-    if (args.has("json")) {
-        JsonWriter j;
-        j.beginObject()
-            .field("a", a.path)
-            .field("b", b.path)
-            .field("type", typeName(type))
-            .field("steps", steps)
-            .key("table")
-            .beginArray();
-        for (Step const& s : table) {
-            j.beginObject().field("step", s.index).field("t", s.t).field("contact", s.outcome.contact).key("clearance");
-            if (s.outcome.hasClearance)
-                j.value(s.outcome.clearance);
+    int run(ToolOptions const& tool) override
+    {
+        Pose const from = poseOf(m_from);
+        Pose const to = poseOf(m_to);
+        int const steps = static_cast<int>(wholeOf(m_steps, 50, 1, 1000000));
+        Pose const placeA = m_a.placement();
+        Pose const placeB = m_b.placement();
+        double const tolA = m_a.toleranceValue();
+        double const tolB = m_b.toleranceValue();
+        CtvxAnalysis::EAnalysisType type = CtvxAnalysis::EXACT_DISTANCE;
+        if (m_type.given() && (!parseType(m_type.value, type) ||
+                               (type != CtvxAnalysis::EXACT_DISTANCE && type != CtvxAnalysis::ESTIMATED_DISTANCE)))
+            throw UsageError("--type: '" + m_type.value + "' is not one of exact, estimated");
+        std::string const plotPath = m_plot.given() ? m_plot.value : std::string();
+        if (m_plot.given() && !endsInSvg(plotPath))
+            throw UsageError("--plot: '" + plotPath + "' does not end in .svg (the plot is written as SVG)");
+        tvxio::ImportOptions const import = tool.importOptions(m_keepParts);
+
+        Body const a = loadBody(m_fileA, import);
+        Body const b = loadBody(m_fileB, import);
+        place(a, poseMatrix(placeA));
+        a.object->setTolerance(tolA);
+        b.object->setTolerance(tolB);
+        CqarMat4 const inMovingFrame = poseMatrix(placeB);
+
+        boost::shared_ptr<CtvxAnalysis> analysis = CtvxAnalysis::create();
+        setLists(*analysis, a, b);
+        std::vector<Step> table;
+        table.reserve(static_cast<std::size_t>(steps) + 1);
+        bool unanswered = false;
+        for (int i = 0; i <= steps; ++i) {
+            double const t = static_cast<double>(i) / steps;
+            place(b, poseMatrix(interpolate(from, to, t)) * inMovingFrame);
+            table.push_back(Step{i, t, runQuery(*analysis, type, a, b, 0)});
+            unanswered = unanswered || !table.back().outcome.hasClearance;
+        }
+        Summary const s = summarise(table);
+        if (!plotPath.empty())
+            writePlot(plotPath, table, a, b, steps, type);
+
+        if (tool.json) {
+            Json j;
+            j["a"] = sideJson(a, placeA, tolA);
+            j["b"] = sideJson(b, placeB, tolB);
+            j["motion"] = {{"from", poseJson(from)}, {"to", poseJson(to)}, {"steps", steps}};
+            j["type"] = typeName(type);
+            j["contact"] = s.contacts == 0 ? Json(nullptr)
+                                           : Json{{"steps", s.contacts},
+                                                  {"first_step", s.firstContact},
+                                                  {"last_step", s.lastContact}};
+            j["smallest_clearance_apart"] = s.closestApart == nullptr
+                                                ? Json(nullptr)
+                                                : Json{{"clearance", shortestFloat(s.closestApart->outcome.clearance)},
+                                                       {"step", s.closestApart->index},
+                                                       {"t", s.closestApart->t}};
+            Json rows = Json::array();
+            for (Step const& step : table) {
+                QueryOutcome const& q = step.outcome;
+                rows.push_back({{"step", step.index},
+                                {"t", step.t},
+                                {"contact", q.contact},
+                                {"clearance", q.hasClearance ? Json(shortestFloat(q.clearance)) : Json(nullptr)},
+                                {"exact", q.exact},
+                                {"query_ms", milliseconds(q.seconds)}});
+            }
+            j["table"] = std::move(rows);
+            j["total_query_ms"] = milliseconds(s.totalSeconds);
+            j["plot"] = plotPath.empty() ? Json(nullptr) : Json(plotPath);
+            printJson(j);
+        } else {
+            printSideText("A", a, tolA);
+            printSideText("B", b, tolB);
+            std::printf("%6s %8s %15s %8s %10s\n", "step", "t", "clearance", "contact", "ms");
+            for (Step const& step : table) {
+                QueryOutcome const& q = step.outcome;
+                std::string const c = q.contact ? "0" : q.hasClearance ? fmt(q.clearance, 8) : "-";
+                std::printf("%6d %8.4f %15s %8s %10.3f\n", step.index, step.t, c.c_str(), q.contact ? "yes" : "no",
+                            q.seconds * 1.0e3);
+            }
+            if (s.contacts == 0)
+                std::printf("no contact along the motion\n");
+            else if (s.contacts == 1)
+                std::printf("contact at step %d (1 of %d steps)\n", s.firstContact, steps + 1);
+            else if (s.lastContact - s.firstContact + 1 == s.contacts)
+                std::printf("contact at steps %d to %d (%d of %d steps)\n", s.firstContact, s.lastContact, s.contacts,
+                            steps + 1);
             else
-                j.null();
-            j.field("exact", s.outcome.exact).field("microseconds", s.outcome.microseconds).endObject();
+                std::printf("contact at %d of %d steps, the first at step %d, the last at step %d\n", s.contacts,
+                            steps + 1, s.firstContact, s.lastContact);
+            if (s.closestApart != nullptr)
+                std::printf("smallest clearance apart %s at step %d (t = %.4f)\n",
+                            fmt(s.closestApart->outcome.clearance).c_str(), s.closestApart->index, s.closestApart->t);
+            else
+                std::printf("no step apart\n");
+            std::printf("query time %s in all, %s a step\n", msText(s.totalSeconds).c_str(),
+                        msText(s.totalSeconds / (steps + 1)).c_str());
+            if (!plotPath.empty())
+                std::printf("plot written to %s\n", plotPath.c_str());
         }
-        j.endArray();
-        j.key("min_clearance");
-        if (closest != nullptr)
-            j.value(closest->outcome.clearance);
-        else
-            j.null();
-        j.field("min_step", closest != nullptr ? closest->index : -1)
-            .field("contact_steps", contacts)
-            .field("first_contact_step", firstContact)
-            .field("total_microseconds", totalMicros);
-        if (!plotPath.empty())
-            j.field("plot", plotPath);
-        j.endObject();
-        std::printf("%s\n", j.str().c_str());
-    } else {
-        std::printf("A: %s  %zu triangles   B: %s  %zu triangles   (trees %.1f ms)\n", a.path.c_str(), a.triangles,
-                    b.path.c_str(), b.triangles, (a.buildSeconds + b.buildSeconds) * 1e3);
-        std::printf("%6s %8s %15s %8s %9s\n", "step", "t", "clearance", "contact", "us");
-        for (Step const& s : table) {
-            std::string const c = s.outcome.contact ? "0" : s.outcome.hasClearance ? fmt(s.outcome.clearance, 8) : "-";
-            std::printf("%6d %8.4f %15s %8s %9.0f\n", s.index, s.t, c.c_str(), s.outcome.contact ? "yes" : "no",
-                        s.outcome.microseconds);
+        if (unanswered) {
+            std::fprintf(stderr, "tvx: some steps found no distance\n");
+            return kExitQueryFailed;
         }
-        if (closest != nullptr)
-            std::printf("smallest clearance %s at step %d (t = %.4f)\n", fmt(closest->outcome.clearance).c_str(),
-                        closest->index, closest->t);
-        if (contacts > 0)
-            std::printf("contact at %d of %d steps, first at step %d\n", contacts, steps + 1, firstContact);
-        else
-            std::printf("no contact along the motion\n");
-        std::printf("query time %.0f us in all, %.1f us a step\n", totalMicros, totalMicros / (steps + 1));
-        if (!plotPath.empty())
-            std::printf("plot written to %s\n", plotPath.c_str());
+        return kExitOk;
     }
-    if (unanswered) {
-        std::fprintf(stderr, "tvx: some steps found no distance\n");
-        return kExitQueryFailed;
-    }
-    return kExitOk;
+
+private:
+    std::string m_fileA, m_fileB;
+    TextOption m_from, m_to, m_steps, m_type, m_plot;
+    SideOptions m_a{'a'}, m_b{'b'};
+    bool m_keepParts = false;
+};
+
+} // namespace
+
+std::unique_ptr<Command> makeSweepCommand()
+{
+    return std::make_unique<SweepCommand>();
 }
 
 } // namespace tvxcli
