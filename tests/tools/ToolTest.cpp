@@ -597,7 +597,7 @@ TEST(Tool, SweepFollowsTheHandComputedClearance)
     ASSERT_EQ(table.size(), static_cast<std::size_t>(steps + 1));
     int contacts = 0;
     for (int i = 0; i <= steps; ++i) {
-        Json const& row = table[static_cast<std::size_t>(i)];
+        Json const& row = table.at(static_cast<std::size_t>(i));
         double const x = 3.0 - 6.0 * i / steps;
         EXPECT_EQ(row.at("step").get<double>(), i);
         EXPECT_NEAR(row.at("t").get<double>(), static_cast<double>(i) / steps, 1e-15);
