@@ -429,21 +429,37 @@ TEST(Tool, MatrixAndPosePlaceAlike)
     std::string const a = write(dir, "a.obj", tvxtest::objText(tvxtest::makeBox(0.5, 0.5, 0.5)));
     std::string const b = write(dir, "b.obj", tvxtest::objText(tvxtest::makeBox(1.5, 0.25, 0.25)));
     // B's long side along x, turned a quarter about z and moved 3 along x:
-    // its long side now runs along y and its near face is at x = 2.75.
-    ToolRun const byPose =
-        tvx(dir, {"query", a, b, "--pose-b", "3 0 0 0 0 1.5707963267948966", "--type", "exact", "--json"});
-    ToolRun const byMatrix = tvx(dir, {"query", a, b, "--matrix-b", "0 -1 0 3  1 0 0 0  0 0 1 0  0 0 0 1", "--type",
-                                   "exact", "--json"});
-    ASSERT_EQ(byPose.status, 0) << describe(byPose);
-    ASSERT_EQ(byMatrix.status, 0) << describe(byMatrix);
-    double const c1 = parseJson(byPose).at("queries").at(0).at("clearance").get<double>();
-    double const c2 = parseJson(byMatrix).at("queries").at(0).at("clearance").get<double>();
-    EXPECT_NEAR(c1, 2.25, 1e-6);
-    EXPECT_NEAR(c2, 2.25, 1e-6);
-    // --pose-a moves A the same way.
-    ToolRun const movedA = tvx(dir, {"query", a, b, "--pose-a", "-1 0 0", "--pose-b", "3 0 0 0 0 1.5707963267948966",
-                                 "--type", "exact", "--json"});
-    EXPECT_NEAR(parseJson(movedA).at("queries").at(0).at("clearance").get<double>(), 3.25, 1e-6);
+    // its long side now runs along y and its near face is at x = 2.75, so
+    // 2.25 from A's; with A moved by -1 along x, 3.25. Every spelling of the
+    // placements, in query and in sweep (whose B placement is in the moving
+    // frame, here moved 3 along x and not turned), must agree.
+    std::string const quarter = "0 -1 0 0  1 0 0 0  0 0 1 0  0 0 0 1";
+    std::string const quarterThere = "0 -1 0 3  1 0 0 0  0 0 1 0  0 0 0 1";
+    std::string const backOne = "1 0 0 -1  0 1 0 0  0 0 1 0  0 0 0 1";
+    struct Case {
+        std::vector<std::string> args;
+        double clearance;
+    };
+    std::vector<Case> const cases = {
+        {{"query", a, b, "--pose-b", "3 0 0 0 0 1.5707963267948966"}, 2.25},
+        {{"query", a, b, "--matrix-b", quarterThere}, 2.25},
+        {{"query", a, b, "--pose-b", quarterThere}, 2.25},
+        {{"query", a, b, "--pose-a", "-1 0 0", "--pose-b", "3 0 0 0 0 1.5707963267948966"}, 3.25},
+        {{"query", a, b, "--matrix-a", backOne, "--matrix-b", quarterThere}, 3.25},
+        {{"sweep", a, b, "--from", "3 0 0", "--to", "3 0 0", "--steps", "1", "--matrix-b", quarter}, 2.25},
+        {{"sweep", a, b, "--from", "0 0 0", "--to", "0 0 0", "--steps", "1", "--pose-b", quarterThere}, 2.25},
+        {{"sweep", a, b, "--from", quarterThere, "--to", quarterThere, "--steps", "1", "--matrix-a", backOne}, 3.25},
+        {{"sweep", a, b, "--from", "3 0 0", "--to", "3 0 0", "--steps", "1"}, 1.0}, // not turned
+    };
+    for (Case const& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--type", "exact", "--json"});
+        ToolRun const r = tvx(dir, args);
+        ASSERT_EQ(r.status, 0) << describe(r);
+        Json const doc = parseJson(r);
+        Json const& answer = args[0] == "query" ? doc.at("queries").at(0) : doc.at("table").at(1);
+        EXPECT_NEAR(answer.at("clearance").get<double>(), c.clearance, 1e-6) << describe(r);
+    }
 }
 
 TEST(Tool, QueryTextNamesContactsAndClosestPoints)

@@ -80,6 +80,17 @@ double SideOptions::toleranceValue() const
     return numberOf(tolerance, 0.0, true);
 }
 
+void MeshPairOptions::add(CLI::App& app, std::string const& roleA, std::string const& roleB,
+                          std::string const& frameB)
+{
+    app.add_option("A", fileA, roleA)->required()->type_name("FILE");
+    app.add_option("B", fileB, roleB)->required()->type_name("FILE");
+    a.add(app, "A");
+    b.add(app, "B", frameB);
+    app.add_flag("--keep-parts", keepParts, "keep the meshes of a file as separate parts");
+    app.footer(kPoseHelp);
+}
+
 tvxio::ImportOptions ToolOptions::importOptions(bool keepParts) const
 {
     tvxio::ImportOptions options;

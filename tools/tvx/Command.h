@@ -101,6 +101,19 @@ struct SideOptions {
     double toleranceValue() const;
 };
 
+// Two mesh files A and B with their placements and tolerances, and
+// --keep-parts: the arguments that query and sweep share.
+struct MeshPairOptions {
+    std::string fileA, fileB;
+    SideOptions a{'a'}, b{'b'};
+    bool keepParts = false;
+
+    // roleA, roleB: what each file is, for the help ("the fixed mesh
+    // file"); frameB as for SideOptions::add.
+    void add(CLI::App& app, std::string const& roleA, std::string const& roleB,
+             std::string const& frameB = std::string());
+};
+
 // The registration of a command: its factory, defined in its own file.
 using CommandFactory = std::unique_ptr<Command> (*)();
 

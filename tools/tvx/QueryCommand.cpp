@@ -94,22 +94,18 @@ public:
 
     void addOptions(CLI::App& app) override
     {
-        app.add_option("A", m_fileA, "the first mesh file")->required()->type_name("FILE");
-        app.add_option("B", m_fileB, "the second mesh file")->required()->type_name("FILE");
-        m_a.add(app, "A");
-        m_b.add(app, "B");
+        m_meshes.add(app, "the first mesh file", "the second mesh file");
         addText(app, "--type", m_type, "run this query only", "first|all|exact|estimated");
         addText(app, "--max-pairs", m_maxPairs, "contacting triangle pairs listed (default 5)", "N");
-        app.add_flag("--keep-parts", m_keepParts, "keep the meshes of a file as separate parts");
-        app.footer(kPoseHelp);
     }
 
     int run(ToolOptions const& tool) override
     {
-        Pose const placeA = m_a.placement();
-        Pose const placeB = m_b.placement();
-        double const tolA = m_a.toleranceValue();
-        double const tolB = m_b.toleranceValue();
+        Pose const placeA = m_meshes.a.placement();
+        Pose const placeB = m_meshes.b.placement();
+        double const tolA = m_meshes.a.toleranceValue();
+        double const tolB = m_meshes.b.toleranceValue();
+        bool const keepParts = m_meshes.keepParts;
         std::vector<CtvxAnalysis::EAnalysisType> types = {CtvxAnalysis::FIRST_COLLISION, CtvxAnalysis::ALL_COLLISIONS,
                                                           CtvxAnalysis::EXACT_DISTANCE,
                                                           CtvxAnalysis::ESTIMATED_DISTANCE};
@@ -120,10 +116,10 @@ public:
             types = {t};
         }
         std::size_t const maxPairs = static_cast<std::size_t>(wholeOf(m_maxPairs, 5, 0, 1000000000L));
-        tvxio::ImportOptions const import = tool.importOptions(m_keepParts);
+        tvxio::ImportOptions const import = tool.importOptions(keepParts);
 
-        Body const a = loadBody(m_fileA, import);
-        Body const b = loadBody(m_fileB, import);
+        Body const a = loadBody(m_meshes.fileA, import);
+        Body const b = loadBody(m_meshes.fileB, import);
         place(a, poseMatrix(placeA));
         place(b, poseMatrix(placeB));
         a.object->setTolerance(tolA);
@@ -146,13 +142,13 @@ public:
             j["b"] = sideJson(b, placeB, tolB);
             j["queries"] = Json::array();
             for (QueryOutcome const& q : outcomes)
-                j["queries"].push_back(outcomeJson(q, m_keepParts));
+                j["queries"].push_back(outcomeJson(q, keepParts));
             printJson(j);
         } else {
             printSideText("A", a, tolA);
             printSideText("B", b, tolB);
             for (QueryOutcome const& q : outcomes)
-                printOutcomeText(q, m_keepParts);
+                printOutcomeText(q, keepParts);
         }
         if (unanswered) {
             std::fprintf(stderr, "tvx: a distance query found no distance (are the meshes farther apart than 1e13?)\n");
@@ -162,10 +158,8 @@ public:
     }
 
 private:
-    std::string m_fileA, m_fileB;
-    SideOptions m_a{'a'}, m_b{'b'};
+    MeshPairOptions m_meshes;
     TextOption m_type, m_maxPairs;
-    bool m_keepParts = false;
 };
 
 } // namespace

@@ -101,17 +101,12 @@ public:
 
     void addOptions(CLI::App& app) override
     {
-        app.add_option("A", m_fileA, "the fixed mesh file")->required()->type_name("FILE");
-        app.add_option("B", m_fileB, "the moving mesh file")->required()->type_name("FILE");
+        m_meshes.add(app, "the fixed mesh file", "the moving mesh file", " in the moving frame");
         addText(app, "--from", m_from, "pose of the motion at t = 0", "POSE")->required()->group("Motion");
         addText(app, "--to", m_to, "pose of the motion at t = 1", "POSE")->required()->group("Motion");
         addText(app, "--steps", m_steps, "number of steps (default 50, at most 1000000)", "N")->group("Motion");
-        m_a.add(app, "A");
-        m_b.add(app, "B", " in the moving frame");
         addText(app, "--type", m_type, "distance query (default exact)", "exact|estimated");
         addText(app, "--plot", m_plot, "write an SVG plot of the clearance", "FILE.svg")->group("Output");
-        app.add_flag("--keep-parts", m_keepParts, "keep the meshes of a file as separate parts");
-        app.footer(kPoseHelp);
     }
 
     int run(ToolOptions const& tool) override
@@ -119,10 +114,10 @@ public:
         Pose const from = poseOf(m_from);
         Pose const to = poseOf(m_to);
         int const steps = static_cast<int>(wholeOf(m_steps, 50, 1, 1000000));
-        Pose const placeA = m_a.placement();
-        Pose const placeB = m_b.placement();
-        double const tolA = m_a.toleranceValue();
-        double const tolB = m_b.toleranceValue();
+        Pose const placeA = m_meshes.a.placement();
+        Pose const placeB = m_meshes.b.placement();
+        double const tolA = m_meshes.a.toleranceValue();
+        double const tolB = m_meshes.b.toleranceValue();
         CtvxAnalysis::EAnalysisType type = CtvxAnalysis::EXACT_DISTANCE;
         if (m_type.given() && (!parseType(m_type.value, type) ||
                                (type != CtvxAnalysis::EXACT_DISTANCE && type != CtvxAnalysis::ESTIMATED_DISTANCE)))
@@ -130,10 +125,10 @@ public:
         std::string const plotPath = m_plot.given() ? m_plot.value : std::string();
         if (m_plot.given() && !endsInSvg(plotPath))
             throw UsageError("--plot: '" + plotPath + "' does not end in .svg (the plot is written as SVG)");
-        tvxio::ImportOptions const import = tool.importOptions(m_keepParts);
+        tvxio::ImportOptions const import = tool.importOptions(m_meshes.keepParts);
 
-        Body const a = loadBody(m_fileA, import);
-        Body const b = loadBody(m_fileB, import);
+        Body const a = loadBody(m_meshes.fileA, import);
+        Body const b = loadBody(m_meshes.fileB, import);
         place(a, poseMatrix(placeA));
         a.object->setTolerance(tolA);
         b.object->setTolerance(tolB);
@@ -221,10 +216,8 @@ public:
     }
 
 private:
-    std::string m_fileA, m_fileB;
+    MeshPairOptions m_meshes;
     TextOption m_from, m_to, m_steps, m_type, m_plot;
-    SideOptions m_a{'a'}, m_b{'b'};
-    bool m_keepParts = false;
 };
 
 } // namespace
