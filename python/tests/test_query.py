@@ -31,7 +31,7 @@ def check_against_tool(tool, a_path, b_path, poses, tolerance_b=0.0):
                 assert sorted(map(tuple, ours.pairs.tolist())) == pairs_of(want), where
             seen.add((kind, ours.contact))
             if kind in ("exact", "estimated") and not ours.contact:
-                # The tool prints 9 digits: enough to read the float back bit for bit.
+                # The tool prints the shortest text that reads the float back bit for bit.
                 assert np.float32(ours.clearance) == np.float32(want["clearance"]), where
                 assert ours.exact == want["exact"], where
             if ours.exact:

@@ -146,7 +146,7 @@ void expectSameAsLibrary(Json const& doc, Scene const& scene)
             ASSERT_GT(analysis->countDistances(), 0u);
             boost::shared_ptr<CtvxDistance> d;
             analysis->getDistance(0, d);
-            // Printed with 9 digits: the float comes back bit for bit.
+            // Printed as the shortest text of the float: it comes back bit for bit.
             EXPECT_EQ(static_cast<float>(q.at("clearance").get<double>()), d->distance());
             EXPECT_EQ(q.at("exact").get<bool>(), d->isExactDistance());
             if (d->isExactDistance()) {
@@ -172,7 +172,7 @@ TEST(Tool, HelpForTheToolAndEveryCommand)
     TempDir dir;
     ToolRun const top = tvx(dir, {"--help"});
     EXPECT_EQ(top.status, 0) << describe(top);
-    std::vector<std::string> const commands = {"info", "query", "sweep", "plan"};
+    std::vector<std::string> const commands = {"info", "query", "sweep", "batch", "plan"};
     for (std::string const& c : commands)
         EXPECT_NE(top.out.find("\n  " + c + " "), std::string::npos) << c << "\n" << top.out;
     EXPECT_TRUE(top.err.empty());
@@ -189,7 +189,7 @@ TEST(Tool, HelpForTheToolAndEveryCommand)
                 EXPECT_NE(r.out.find(piece), std::string::npos) << c << ": " << piece << "\n" << r.out;
         }
     }
-    for (char const* c : {"query", "sweep"})
+    for (char const* c : {"query", "sweep", "batch"})
         for (char const* piece : {"--matrix-a", "--matrix-b", "--pose-a", "--pose-b", "A POSE is"})
             EXPECT_NE(tvx(dir, {c, "--help"}).out.find(piece), std::string::npos) << c << ": " << piece;
     // Help wins over missing arguments and over values checked later.

@@ -199,11 +199,7 @@ public:
 
     void addOptions(CLI::App& app) override
     {
-        app.add_option("A", m_fileA, "the fixed mesh file")->required()->type_name("FILE");
-        app.add_option("B", m_fileB, "the mesh placed at each pose")->required()->type_name("FILE");
-        m_a.add(app, "A");
-        m_b.add(app, "B", " in the frame of each pose");
-        app.footer(kPoseHelp);
+        m_meshes.add(app, "the fixed mesh file", "the mesh placed at each pose", " in the frame of each pose", false);
         addText(app, "--poses", m_poses, "the poses of B (- reads standard input)", "FILE")->required();
         addText(app, "--type", m_type, "the query (default exact)", "first|all|exact|estimated");
         addText(app, "--threads", m_threads, "worker threads (default: one per core)", "K");
@@ -227,18 +223,18 @@ public:
             throw UsageError("--format: '" + format + "' is not csv or jsonl");
         if (tool.json && format != "jsonl")
             throw UsageError("--json writes JSON Lines, not --format " + format);
-        Pose const placeA = m_a.placement();
-        Pose const inFrameB = m_b.placement();
-        double const tolA = m_a.toleranceValue();
-        double const tolB = m_b.toleranceValue();
+        Pose const placeA = m_meshes.a.placement();
+        Pose const inFrameB = m_meshes.b.placement();
+        double const tolA = m_meshes.a.toleranceValue();
+        double const tolB = m_meshes.b.toleranceValue();
         tvxio::ImportOptions const import = tool.importOptions(false);
 
         std::vector<double> const poses = readPoses(m_poses.value, poseMatrix(inFrameB));
         std::size_t const n = poses.size() / 16;
         // The trees are built here, once, with the tool's progress bar; the
         // batch's workers adopt them.
-        Body const a = loadBody(m_fileA, import);
-        Body const b = loadBody(m_fileB, import);
+        Body const a = loadBody(m_meshes.fileA, import);
+        Body const b = loadBody(m_meshes.fileB, import);
         boost::shared_ptr<CtvxBatchBody> bodyA = CtvxBatchBody::create();
         boost::shared_ptr<CtvxBatchBody> bodyB = CtvxBatchBody::create();
         bodyA->addPart(a.polyhedra.front()->polyData(), CqarMat4(), tolA);
@@ -297,8 +293,7 @@ public:
     }
 
 private:
-    std::string m_fileA, m_fileB;
-    SideOptions m_a{'a'}, m_b{'b'};
+    MeshPairOptions m_meshes;
     TextOption m_poses, m_type, m_threads, m_out, m_format;
 };
 

@@ -81,13 +81,14 @@ double SideOptions::toleranceValue() const
 }
 
 void MeshPairOptions::add(CLI::App& app, std::string const& roleA, std::string const& roleB,
-                          std::string const& frameB)
+                          std::string const& frameB, bool withKeepParts)
 {
     app.add_option("A", fileA, roleA)->required()->type_name("FILE");
     app.add_option("B", fileB, roleB)->required()->type_name("FILE");
     a.add(app, "A");
     b.add(app, "B", frameB);
-    app.add_flag("--keep-parts", keepParts, "keep the meshes of a file as separate parts");
+    if (withKeepParts)
+        app.add_flag("--keep-parts", keepParts, "keep the meshes of a file as separate parts");
     app.footer(kPoseHelp);
 }
 

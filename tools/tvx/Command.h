@@ -109,9 +109,10 @@ struct MeshPairOptions {
     bool keepParts = false;
 
     // roleA, roleB: what each file is, for the help ("the fixed mesh
-    // file"); frameB as for SideOptions::add.
+    // file"); frameB as for SideOptions::add; withKeepParts: whether the
+    // command can keep the meshes of a file apart.
     void add(CLI::App& app, std::string const& roleA, std::string const& roleB,
-             std::string const& frameB = std::string());
+             std::string const& frameB = std::string(), bool withKeepParts = true);
 };
 
 // The registration of a command: its factory, defined in its own file.
