@@ -285,10 +285,9 @@ public:
         // Standard output is checked by the tool, once, for every command.
         if (!written && out != stdout)
             throw InputError(outPath + ": cannot be written (" + std::strerror(error) + ")");
-        if (unanswered > 0) {
-            std::fprintf(stderr, "tvx: a distance query found no distance at %zu of %zu poses\n", unanswered, n);
-            return kExitQueryFailed;
-        }
+        if (unanswered > 0)
+            throw QueryError("a distance query found no distance at " + std::to_string(unanswered) + " of " +
+                             plural(n, "pose"));
         return kExitOk;
     }
 

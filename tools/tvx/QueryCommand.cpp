@@ -150,10 +150,8 @@ public:
             for (QueryOutcome const& q : outcomes)
                 printOutcomeText(q, keepParts);
         }
-        if (unanswered) {
-            std::fprintf(stderr, "tvx: a distance query found no distance (are the meshes farther apart than 1e13?)\n");
-            return kExitQueryFailed;
-        }
+        if (unanswered)
+            throw QueryError("a distance query found no distance (are the meshes farther apart than 1e13?)");
         return kExitOk;
     }
 

@@ -208,10 +208,9 @@ public:
             if (!plotPath.empty())
                 std::printf("plot written to %s\n", plotPath.c_str());
         }
-        if (unanswered) {
-            std::fprintf(stderr, "tvx: some steps found no distance\n");
-            return kExitQueryFailed;
-        }
+        // After the answers, which stand for the steps that have one.
+        if (unanswered)
+            throw QueryError("some steps found no distance");
         return kExitOk;
     }
 
