@@ -834,9 +834,17 @@ std::size_t mappedBytes()
     return got == 1 && pageSize > 0 ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) : 0;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer reserves terabytes of address space for its shadow
-// memory: no address-space limit can be set under it.
+// memory: no address-space limit can be set under it. GCC says so by a
+// macro, clang by a feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define TVX_IMPORT_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TVX_IMPORT_UNDER_ASAN 1
+#endif
+#endif
+#ifdef TVX_IMPORT_UNDER_ASAN
 constexpr bool kCanLimitAddressSpace = false;
 #else
 constexpr bool kCanLimitAddressSpace = true;
