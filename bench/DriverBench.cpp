@@ -17,6 +17,7 @@
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
 
@@ -24,12 +25,6 @@
 
 #include <string>
 #include <vector>
-
-// Reads the query counters that the analysis keeps for benchmarks.
-struct CtvxAnalysisProbe {
-    static unsigned long boxTests(CtvxAnalysis const& a) { return a.m_boxTests; }
-    static unsigned long triangleTests(CtvxAnalysis const& a) { return a.m_triangleTests; }
-};
 
 namespace {
 
@@ -39,13 +34,6 @@ typedef boost::shared_ptr<CtvxObject> ObjectPtr;
 enum Kind { PLAIN = 0, ASSEMBLY = 1, REGROUPED = 2, LISTS = 3 };
 char const* const kKindNames[] = {"plain", "assembly", "regrouped", "lists"};
 char const* const kTypeNames[] = {"first", "all", "exact", "estimated"};
-
-CqarMat4 translation(double x, double y, double z)
-{
-    CqarMat4 m;
-    m.setColumn(4, x, y, z, 1);
-    return m;
-}
 
 struct DriverScene {
     ObjectPtr side1, side2;
@@ -71,7 +59,7 @@ struct DriverScene {
             // Eight spheres per list along y, 2.5 apart; list 2 moves as one.
             for (int k = 0; k < 8; ++k) {
                 boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(sphere), b = makePolyhedron(sphere);
-                a->relativePosition(translation(0, 2.5 * k, 0));
+                a->relativePosition(translationMat(0, 2.5 * k, 0));
                 a->makeCollisionEntity(none);
                 b->makeCollisionEntity(none);
                 l1->add(a);
@@ -98,7 +86,7 @@ struct DriverScene {
         boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
         for (int k = 0; k < 4; ++k) {
             boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(sphere);
-            p->relativePosition(translation(0, 2.5 * k, 0));
+            p->relativePosition(translationMat(0, 2.5 * k, 0));
             a->attach(p, -1);
             if (!regroup)
                 p->makeCollisionEntity(none);
@@ -114,9 +102,9 @@ struct DriverScene {
     {
         double const x = touching ? 1.98 : 50.0;
         if (side2)
-            side2->absolutePosition(translation(x, 0, 0));
+            side2->absolutePosition(translationMat(x, 0, 0));
         for (std::size_t k = 0; k < list2Objects.size(); ++k)
-            list2Objects[k]->absolutePosition(translation(x, 2.5 * static_cast<double>(k), 0));
+            list2Objects[k]->absolutePosition(translationMat(x, 2.5 * static_cast<double>(k), 0));
     }
 };
 
@@ -160,8 +148,8 @@ void BM_Driver(benchmark::State& state)
         benchmark::DoNotOptimize(an.countCollisions());
     }
     an.compute();
-    state.counters["boxTests"] = static_cast<double>(CtvxAnalysisProbe::boxTests(an));
-    state.counters["triTests"] = static_cast<double>(CtvxAnalysisProbe::triangleTests(an));
+    state.counters["boxTests"] = static_cast<double>(AnalysisProbe::boxTests(an));
+    state.counters["triTests"] = static_cast<double>(AnalysisProbe::triangleTests(an));
     state.SetLabel(std::string(kKindNames[kind]) + " " + kTypeNames[type] + (touching ? " touching" : " far"));
 }
 

@@ -2,10 +2,10 @@
 // (a mix of separated and overlapping pairs). The inputs are checked once
 // against the double-precision reference before timing.
 
-#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 #include <tvx/bvtree/CtvxHalf.h>
 #include <tvx/bvtree/CtvxOBB.h>
-#include <tvx/bvtree/CtvxObbReader.h>
+#include <tvx/bvtree/internal/CtvxObbReader.h>
 
 #include <qar/CqarQuatF.h>
 

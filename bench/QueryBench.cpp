@@ -4,12 +4,11 @@
 // for our walks and for the plain recursive walk.
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/analysis/CtvxCollision.h>
-#include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
-#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
 
@@ -73,10 +72,10 @@ void BM_Query(benchmark::State& state)
     bool const colliding = state.range(1) != 0;
     // The plain recursive walk, for what the faster walks gain.
     bool const plainWalk = state.range(2) != 0;
-    CtvxDescentSwitch::straightforward(plainWalk);
     Scene& s = scene();
     s.place(colliding);
     CtvxAnalysis& an = *s.analysis[type];
+    AnalysisProbe::plainWalk(an, plainWalk);
     an.compute();
     // The answer, checked once before timing.
     if ((an.countCollisions() > 0) != colliding) {
@@ -88,17 +87,15 @@ void BM_Query(benchmark::State& state)
         benchmark::DoNotOptimize(an.countCollisions());
     }
     // A fresh pair analysis (no hint from the driver's bound) for the counts.
-    CtvxPolyhedronPolyhedronTypedAnalysis pair(s.a, s.b);
-    bool collided = false, found = false;
     boost::shared_ptr<CtvxCollision> c = CtvxCollision::create();
     boost::shared_ptr<CtvxDistance> d = CtvxDistance::create();
-    pair.compute(CtvxAnalysis::EAnalysisType(type), collided, c, found, d);
-    state.counters["boxTests"] = static_cast<double>(pair.boxTests());
-    state.counters["triTests"] = static_cast<double>(pair.triangleTests());
+    PairRun const run = runPair(s.a, s.b, CtvxAnalysis::EAnalysisType(type),
+                                plainWalk ? CtvxWalk::Plain : CtvxWalk::Ordered, c, d);
+    state.counters["boxTests"] = static_cast<double>(run.boxTests);
+    state.counters["triTests"] = static_cast<double>(run.triangleTests);
     static char const* const names[] = {"first", "all", "exact", "estimated"};
     state.SetLabel(std::string(names[type]) + (colliding ? " colliding" : " separated") +
                    (plainWalk ? ", plain walk" : ""));
-    CtvxDescentSwitch::straightforward(false);
 }
 
 BENCHMARK(BM_Query)->ArgsProduct({{0, 1, 2, 3}, {1, 0}, {0, 1}})->Unit(benchmark::kMicrosecond);

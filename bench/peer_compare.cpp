@@ -51,16 +51,15 @@
 // vertices (3 doubles) and triangles (3 ints) FCL keeps in the model.
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/analysis/CtvxCollision.h>
-#include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
-#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 #include <tvx/bvtree/CtvxOBB.h>
 #include <tvx/bvtree/CtvxPolyhedronBVTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tools/import/MeshImport.h>
 #include <tools/import/PolyhedronFromMesh.h>
@@ -83,12 +82,6 @@
 #include <utility>
 #include <vector>
 
-// Reads the query counters that the analysis keeps for benchmarks and tests.
-struct CtvxAnalysisProbe {
-    static unsigned long triangleTests(CtvxAnalysis const& a) { return a.m_triangleTests; }
-    static unsigned long unsureTests(CtvxAnalysis const& a) { return a.m_unsureTests; }
-};
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,6 +92,10 @@ using Clock = std::chrono::steady_clock;
 // queries share models, some of them just used to place the pose). --cold
 // times the first run instead.
 bool warmContacts = true;
+
+// The order our pairs walk their trees in: --plain-walk for the plain
+// recursive one.
+CtvxWalk ourWalk = CtvxWalk::Ordered;
 
 double microsecondsSince(Clock::time_point t0)
 {
@@ -242,6 +239,7 @@ struct Ours {
             an[k]->setCollisionList1(l1);
             an[k]->setCollisionList2(l2);
             an[k]->setAnalysisType(CtvxAnalysis::EAnalysisType(k));
+            tvxtest::AnalysisProbe::plainWalk(*an[k], ourWalk == CtvxWalk::Plain);
         }
     }
 
@@ -488,8 +486,8 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
         ours.an[k]->compute();
         t[k] = microsecondsSince(t0);
         flag[k] = ours.an[k]->countCollisions() > 0;
-        st.triangleTests[k] += double(CtvxAnalysisProbe::triangleTests(*ours.an[k]));
-        st.unsureTests[k] += double(CtvxAnalysisProbe::unsureTests(*ours.an[k]));
+        st.triangleTests[k] += double(tvxtest::AnalysisProbe::triangleTests(*ours.an[k]));
+        st.unsureTests[k] += double(tvxtest::AnalysisProbe::unsureTests(*ours.an[k]));
     }
     if (flag[OUR_ALL]) {
         boost::shared_ptr<CtvxCollision> c;
@@ -583,13 +581,12 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
                     pa1->setLastClosestInfo(0);
                     pb1->setLastClosestInfo(0);
                 }
-                CtvxPolyhedronPolyhedronTypedAnalysis pair(pa1, pb1);
-                bool collided = false, found = false;
                 boost::shared_ptr<CtvxCollision> pc = CtvxCollision::create();
                 boost::shared_ptr<CtvxDistance> pd = CtvxDistance::create();
-                pair.compute(CtvxAnalysis::EXACT_DISTANCE, collided, pc, found, pd);
-                st.exactBoxTests[warm].push_back(double(pair.boxTests()));
-                st.exactTriTests[warm].push_back(double(pair.triangleTests()));
+                tvxtest::PairRun const run =
+                    tvxtest::runPair(pa1, pb1, CtvxAnalysis::EXACT_DISTANCE, ourWalk, pc, pd);
+                st.exactBoxTests[warm].push_back(double(run.boxTests));
+                st.exactTriTests[warm].push_back(double(run.triangleTests));
             }
             if (ours.an[OUR_ESTIMATED]->countDistances() > 0) {
                 boost::shared_ptr<CtvxDistance> e;
@@ -766,7 +763,7 @@ int main(int argc, char** argv)
         else if (a == "--cold")
             warmContacts = false;
         else if (a == "--plain-walk")
-            CtvxDescentSwitch::straightforward(true);
+            ourWalk = CtvxWalk::Plain;
         else if (a == "--shared" && hasValue)
             shared = argv[++i];
         else if (a == "--procedural" && hasValue)

@@ -15,6 +15,9 @@ if(TVX_SANITIZE)
   # not scroll past in the log of a passing run.
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+  # The library's debug assertions (tvx/internal/CtvxDebugAssert.h) run
+  # where the sanitizers do.
+  add_compile_definitions(TVX_DEBUG_ASSERTS)
 endif()
 
 if(TVX_SANITIZE_THREAD)

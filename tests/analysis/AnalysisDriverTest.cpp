@@ -26,18 +26,11 @@ typedef boost::shared_ptr<CtvxObject> ObjectPtr;
 
 boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
-CqarMat4 translation(double x, double y, double z)
-{
-    CqarMat4 m;
-    m.setColumn(4, x, y, z, 1);
-    return m;
-}
-
 boost::shared_ptr<CtvxPolyhedron> boxAt(double x, double y, double z, double half = 0.5)
 {
     boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(makeBox(half, half, half));
     p->makeCollisionEntity(noDelegate);
-    p->absolutePosition(translation(x, y, z));
+    p->absolutePosition(translationMat(x, y, z));
     return p;
 }
 
@@ -91,7 +84,7 @@ TEST(AnalysisDriver, FirstContactHasOnePairAllContactsHasEveryPair)
     boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(sphere), b = makePolyhedron(sphere);
     a->makeCollisionEntity(noDelegate);
     b->makeCollisionEntity(noDelegate);
-    b->absolutePosition(translation(1.2, 0.3, 0.1));
+    b->absolutePosition(translationMat(1.2, 0.3, 0.1));
     boost::shared_ptr<CtvxCollisionList> l1 = listOf({a}), l2 = listOf({b});
     boost::shared_ptr<CtvxAnalysis> first = analysisOf(l1, l2, CtvxAnalysis::FIRST_COLLISION);
     first->compute();
@@ -164,7 +157,7 @@ TEST(AnalysisDriver, DistancesAreSortedAndBoundTheLaterPairs)
 TEST(AnalysisDriver, AContactEndsADistanceQuery)
 {
     ThreeBoxes s;
-    s.c->absolutePosition(translation(0, 0.8, 0));
+    s.c->absolutePosition(translationMat(0, 0.8, 0));
     boost::shared_ptr<CtvxPolyhedron> d = boxAt(0, -3, 0);
     boost::shared_ptr<CtvxAnalysis> an =
         analysisOf(listOf({s.a}), listOf({s.b, s.c, d}), CtvxAnalysis::EXACT_DISTANCE);
@@ -224,9 +217,9 @@ TEST(AnalysisDriver, PrioritaryChildrenFollowTheClosestBranch)
     outer->attach(inner, -1);
     inner->attach(x, -1);
     inner->attach(y, -1);
-    far->relativePosition(translation(-10, 0, 0));
-    x->relativePosition(translation(0, 5, 0));
-    y->relativePosition(translation(0, -5, 0));
+    far->relativePosition(translationMat(-10, 0, 0));
+    x->relativePosition(translationMat(0, 5, 0));
+    y->relativePosition(translationMat(0, -5, 0));
     for (auto const& p : {far, x, y})
         p->makeCollisionEntity(noDelegate);
     boost::shared_ptr<CtvxPolyhedron> probe = boxAt(0, -7, 0);
@@ -250,7 +243,7 @@ TEST(AnalysisDriver, PrioritaryChildrenFollowTheClosestBranch)
     EXPECT_EQ(pc, ObjectPtr(y));
 
     // Moving the probe near x: the answer follows, and so do the branches.
-    probe->absolutePosition(translation(0, 7.5, 0));
+    probe->absolutePosition(translationMat(0, 7.5, 0));
     exact->compute();
     exact->getDistance(0, d);
     EXPECT_NEAR(d->distance(), 1.5, 1e-5);
@@ -277,7 +270,7 @@ struct TrianglePair {
         t->setTolerance(tolerance);
         s->makeCollisionEntity(noDelegate);
         t->makeCollisionEntity(noDelegate);
-        t->absolutePosition(translation(0.25, 0.25, 0.3));
+        t->absolutePosition(translationMat(0.25, 0.25, 0.3));
     }
 };
 
@@ -351,7 +344,7 @@ TEST(PairAnalysis, ContactWithTolerancesIsDecidedByTheDistance)
 TEST(PairAnalysis, DeactivatedPolyhedronAddsNothing)
 {
     ThreeBoxes s;
-    s.c->absolutePosition(translation(0.3, 0, 0));
+    s.c->absolutePosition(translationMat(0.3, 0, 0));
     s.c->activation(false);
     for (int type = 0; type < 4; ++type) {
         boost::shared_ptr<CtvxAnalysis> a = analysisOf(listOf({s.a}), listOf({s.c}), CtvxAnalysis::EAnalysisType(type));
@@ -367,7 +360,7 @@ TEST(PairAnalysis, RepeatedExactQueryStartsFromTheHint)
     boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(sphere), b = makePolyhedron(sphere);
     a->makeCollisionEntity(noDelegate);
     b->makeCollisionEntity(noDelegate);
-    b->absolutePosition(translation(2.5, 0.4, -0.2));
+    b->absolutePosition(translationMat(2.5, 0.4, -0.2));
     boost::shared_ptr<CtvxAnalysis> an = analysisOf(listOf({a}), listOf({b}), CtvxAnalysis::EXACT_DISTANCE);
     an->compute();
     boost::shared_ptr<CtvxDistance> d1, d2;

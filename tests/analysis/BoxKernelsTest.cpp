@@ -4,7 +4,7 @@
 // from the double-precision reference and that overlapping pairs are never
 // pruned.
 
-#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 
 #include <tests/support/Random.h>
 #include <tests/support/ReferenceGeometry.h>

@@ -13,8 +13,8 @@
 #include <tvx/analysis/CtvxCollision.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
-#include <tvx/analysis/CtvxProximityKernels.h>
 #include <tvx/analysis/internal/CtvxExactPredicates.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>

@@ -8,10 +8,8 @@
 // plain walk, with analyses kept across poses so that hints carry over.
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/analysis/CtvxCollision.h>
-#include <tvx/analysis/CtvxDescentSwitch.h>
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
-#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -19,6 +17,7 @@
 #include <tvx/scene/CtvxPolyhedronGroup.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/Random.h>
 #include <tests/support/SceneFixtures.h>
@@ -193,11 +192,9 @@ void queryBoth(Scene& fast, Scene& plain, Affine const& poseB, Tally& tally, std
     plain.top[1]->absolutePosition(toQar(poseB));
     ++tally.poses;
     for (int t = 0; t < 4; ++t) {
-        CtvxDescentSwitch::straightforward(false);
         fast.analyses[t]->compute();
-        CtvxDescentSwitch::straightforward(true);
+        tvxtest::AnalysisProbe::plainWalk(*plain.analyses[t], true);
         plain.analyses[t]->compute();
-        CtvxDescentSwitch::straightforward(false);
         std::string const a = describe(*fast.analyses[t], fast.polys, fast.hinted);
         std::string const b = describe(*plain.analyses[t], plain.polys, plain.hinted);
         if (t == 0)
@@ -419,16 +416,14 @@ TEST(DescentOrder, FarApartSurfacesArePrunedEarly)
             // Each walk starts from the same, unrelated hint.
             a->setLastClosestInfo(0);
             b->setLastClosestInfo(0);
-            CtvxDescentSwitch::straightforward(plainWalk == 1);
-            CtvxPolyhedronPolyhedronTypedAnalysis pair(a, b);
             boost::shared_ptr<CtvxCollision> collision = CtvxCollision::create();
             boost::shared_ptr<CtvxDistance> result = CtvxDistance::create();
-            bool collided = false, found = false;
-            pair.compute(CtvxAnalysis::EXACT_DISTANCE, collided, collision, found, result);
-            CtvxDescentSwitch::straightforward(false);
-            EXPECT_FALSE(collided);
-            EXPECT_TRUE(found);
-            tests[plainWalk] = pair.boxTests() + pair.triangleTests();
+            tvxtest::PairRun const run = tvxtest::runPair(a, b, CtvxAnalysis::EXACT_DISTANCE,
+                                                          plainWalk == 1 ? CtvxWalk::Plain : CtvxWalk::Ordered,
+                                                          collision, result);
+            EXPECT_FALSE(run.collided);
+            EXPECT_TRUE(run.distanceFound);
+            tests[plainWalk] = run.boxTests + run.triangleTests;
             distance[plainWalk] = result->distance();
         }
         EXPECT_EQ(distance[0], distance[1]) << "clearance " << clearance;

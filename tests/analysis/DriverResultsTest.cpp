@@ -12,6 +12,7 @@
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/BruteForce.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/Random.h>
@@ -24,12 +25,6 @@
 #include <string>
 #include <vector>
 
-// Reads the query counters that the analysis keeps for benchmarks and tests.
-struct CtvxAnalysisProbe {
-    static unsigned long boxTests(CtvxAnalysis const& a) { return a.m_boxTests; }
-    static unsigned long triangleTests(CtvxAnalysis const& a) { return a.m_triangleTests; }
-};
-
 namespace {
 
 using namespace tvxtest;
@@ -37,18 +32,11 @@ typedef boost::shared_ptr<CtvxObject> ObjectPtr;
 
 boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
-CqarMat4 translation(double x, double y, double z)
-{
-    CqarMat4 m;
-    m.setColumn(4, x, y, z, 1);
-    return m;
-}
-
 boost::shared_ptr<CtvxPolyhedron> cubeAt(double x, double y, double z)
 {
     boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(makeBox(0.5, 0.5, 0.5));
     p->makeCollisionEntity(noDelegate);
-    p->absolutePosition(translation(x, y, z));
+    p->absolutePosition(translationMat(x, y, z));
     return p;
 }
 
@@ -133,7 +121,7 @@ TEST(DriverResults, APairAfterOneWithoutResultNamesItsOwnObjects)
 
     // The same in a contact query: the far pair finds nothing, then the
     // near cube, moved into A, is the only contact.
-    s.near->absolutePosition(translation(0, 0.9, 0));
+    s.near->absolutePosition(translationMat(0, 0.9, 0));
     boost::shared_ptr<CtvxCollisionList> l2 = listOf({s.far, s.near});
     boost::shared_ptr<CtvxAnalysis> all = analysisOf(s.l1, l2, CtvxAnalysis::ALL_COLLISIONS);
     all->compute();
@@ -186,7 +174,7 @@ TEST(DriverResults, HeldResultsDoNotChangeWithLaterQueries)
     Row s;
     for (int t = CtvxAnalysis::EXACT_DISTANCE; t <= CtvxAnalysis::ESTIMATED_DISTANCE; ++t) {
         SCOPED_TRACE(t);
-        s.near->absolutePosition(translation(0, 2.5, 0));
+        s.near->absolutePosition(translationMat(0, 2.5, 0));
         boost::shared_ptr<CtvxAnalysis> an = analysisOf(s.l1, s.l2, CtvxAnalysis::EAnalysisType(t));
         an->compute();
         ASSERT_GE(an->countDistances(), 1u);
@@ -200,7 +188,7 @@ TEST(DriverResults, HeldResultsDoNotChangeWithLaterQueries)
         // creates or reuses results, none of them the held one.
         double const ys[] = {2.0, 0.9, 30.0};
         for (double y : ys) {
-            s.near->absolutePosition(translation(0, y, 0));
+            s.near->absolutePosition(translationMat(0, y, 0));
             an->compute();
             for (unsigned int i = 0; i < an->countDistances(); ++i) {
                 boost::shared_ptr<CtvxDistance> d;
@@ -217,7 +205,7 @@ TEST(DriverResults, HeldResultsDoNotChangeWithLaterQueries)
     }
 
     // A held contact keeps its triangle pairs after queries that find none.
-    s.near->absolutePosition(translation(0, 0.9, 0));
+    s.near->absolutePosition(translationMat(0, 0.9, 0));
     boost::shared_ptr<CtvxAnalysis> all = analysisOf(s.l1, s.l2, CtvxAnalysis::ALL_COLLISIONS);
     all->compute();
     ASSERT_EQ(all->countCollisions(), 1u);
@@ -225,7 +213,7 @@ TEST(DriverResults, HeldResultsDoNotChangeWithLaterQueries)
     all->getCollision(0, held);
     unsigned int const pairs = held->countPairs();
     ASSERT_GT(pairs, 0u);
-    s.near->absolutePosition(translation(0, 30, 0));
+    s.near->absolutePosition(translationMat(0, 30, 0));
     all->compute();
     all->compute();
     EXPECT_EQ(all->countCollisions(), 0u);
@@ -244,7 +232,7 @@ TEST(DriverResults, ACopiedAnalysisFillsItsOwnResults)
     CtvxAnalysis copy(*original);
     ASSERT_EQ(copy.countDistances(), original->countDistances());
 
-    s.near->absolutePosition(translation(0, 2.2, 0));
+    s.near->absolutePosition(translationMat(0, 2.2, 0));
     copy.compute();
     ASSERT_GE(copy.countDistances(), 1u);
     boost::shared_ptr<CtvxDistance> fromCopy;
@@ -252,7 +240,7 @@ TEST(DriverResults, ACopiedAnalysisFillsItsOwnResults)
     unsigned const copyBits = bitsOf(fromCopy->distance());
     EXPECT_FLOAT_EQ(fromCopy->distance(), 1.2f);
 
-    s.near->absolutePosition(translation(0, 3.0, 0));
+    s.near->absolutePosition(translationMat(0, 3.0, 0));
     original->compute();
     boost::shared_ptr<CtvxDistance> fromOriginal;
     original->getDistance(0, fromOriginal);
@@ -265,7 +253,7 @@ TEST(DriverResults, ACopiedAnalysisFillsItsOwnResults)
     // And the other way round, by assignment.
     CtvxAnalysis assigned(*original);
     assigned = *original;
-    s.near->absolutePosition(translation(0, 2.6, 0));
+    s.near->absolutePosition(translationMat(0, 2.6, 0));
     assigned.compute();
     boost::shared_ptr<CtvxDistance> fromAssigned;
     assigned.getDistance(0, fromAssigned);
@@ -351,7 +339,7 @@ TEST(DriverResults, AHostPolyhedronClassIsAnalysedLikeTheLibrarysOwn)
                     p = HostPolyhedron::create(data);
                 else
                     p = CtvxPolyhedron::create(data);
-                p->relativePosition(translation(x, y, z));
+                p->relativePosition(translationMat(x, y, z));
                 p->makeCollisionEntity(noDelegate);
                 return p;
             };
@@ -393,7 +381,7 @@ boost::shared_ptr<CtvxAssembly> rowOfCubes()
     boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
     for (int k = 0; k < 4; ++k) {
         boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(makeBox(0.5, 0.5, 0.5));
-        p->relativePosition(translation(0, 3.0 * k, 0));
+        p->relativePosition(translationMat(0, 3.0 * k, 0));
         a->attach(p, -1);
         p->makeCollisionEntity(noDelegate);
     }
@@ -403,7 +391,7 @@ boost::shared_ptr<CtvxAssembly> rowOfCubes()
 TEST(DriverResults, BoxTestsAboveTheTrees)
 {
     boost::shared_ptr<CtvxAssembly> a = rowOfCubes(), b = rowOfCubes();
-    b->absolutePosition(translation(100, 0, 0));
+    b->absolutePosition(translationMat(100, 0, 0));
     boost::shared_ptr<CtvxCollisionList> l1 = listOf({a}), l2 = listOf({b});
     for (int t = 0; t < 4; ++t) {
         SCOPED_TRACE(t);
@@ -418,12 +406,12 @@ TEST(DriverResults, BoxTestsAboveTheTrees)
             an->getDistance(0, d);
             EXPECT_FLOAT_EQ(d->distance(), 99.0f);
             EXPECT_TRUE(d->isExactDistance());
-            EXPECT_GT(CtvxAnalysisProbe::boxTests(*an), 1u);
+            EXPECT_GT(AnalysisProbe::boxTests(*an), 1u);
             continue;
         }
         // Far apart: the two assembly boxes, one test, and nothing below.
-        EXPECT_EQ(CtvxAnalysisProbe::boxTests(*an), 1u);
-        EXPECT_EQ(CtvxAnalysisProbe::triangleTests(*an), 0u);
+        EXPECT_EQ(AnalysisProbe::boxTests(*an), 1u);
+        EXPECT_EQ(AnalysisProbe::triangleTests(*an), 0u);
         if (t == CtvxAnalysis::ESTIMATED_DISTANCE) {
             // The box separation is the estimate: a lower bound of the
             // exact 99, short of it by how far the assembly boxes reach
@@ -447,21 +435,21 @@ TEST(DriverResults, BoxTestsAboveTheTrees)
     boost::shared_ptr<CtvxPolyhedron> lone = cubeAt(50, 0, 0);
     boost::shared_ptr<CtvxAnalysis> an = analysisOf(listOf({single}), listOf({lone}), CtvxAnalysis::FIRST_COLLISION);
     an->compute();
-    EXPECT_EQ(CtvxAnalysisProbe::boxTests(*an), 1u);
+    EXPECT_EQ(AnalysisProbe::boxTests(*an), 1u);
     EXPECT_EQ(an->countCollisions(), 0u);
 
     // Counts are per query: a touching pair costs more, the next far query
     // counts from zero again.
-    b->absolutePosition(translation(0.9, 0, 0));
+    b->absolutePosition(translationMat(0.9, 0, 0));
     boost::shared_ptr<CtvxAnalysis> first = analysisOf(l1, l2, CtvxAnalysis::FIRST_COLLISION);
     first->compute();
     EXPECT_EQ(first->countCollisions(), 1u);
-    EXPECT_GT(CtvxAnalysisProbe::boxTests(*first), 1u);
-    EXPECT_GT(CtvxAnalysisProbe::triangleTests(*first), 0u);
-    b->absolutePosition(translation(100, 0, 0));
+    EXPECT_GT(AnalysisProbe::boxTests(*first), 1u);
+    EXPECT_GT(AnalysisProbe::triangleTests(*first), 0u);
+    b->absolutePosition(translationMat(100, 0, 0));
     first->compute();
-    EXPECT_EQ(CtvxAnalysisProbe::boxTests(*first), 1u);
-    EXPECT_EQ(CtvxAnalysisProbe::triangleTests(*first), 0u);
+    EXPECT_EQ(AnalysisProbe::boxTests(*first), 1u);
+    EXPECT_EQ(AnalysisProbe::triangleTests(*first), 0u);
 }
 
 // The driver keeps the placement of the box it tests first while it runs
@@ -475,7 +463,7 @@ TEST(DriverResults, EachQuerySeesTheCurrentPlacements)
     boost::shared_ptr<CtvxAssembly> outer = CtvxAssembly::create();
     outer->attach(b, -1);
     outer->attach(rowOfCubes(), -1);
-    outer->child(1)->relativePosition(translation(0, 0, 40));
+    outer->child(1)->relativePosition(translationMat(0, 0, 40));
     boost::shared_ptr<CtvxCollisionList> l1 = listOf({a}), l2 = listOf({outer});
     boost::shared_ptr<CtvxAnalysis> first = analysisOf(l1, l2, CtvxAnalysis::FIRST_COLLISION);
     boost::shared_ptr<CtvxAnalysis> estimate = analysisOf(l1, l2, CtvxAnalysis::ESTIMATED_DISTANCE);
@@ -484,7 +472,7 @@ TEST(DriverResults, EachQuerySeesTheCurrentPlacements)
     double const xs[] = {10, 6, 2, 0.1, 2, 10};
     for (double x : xs) {
         SCOPED_TRACE(x);
-        a->absolutePosition(translation(x, 0, 0));
+        a->absolutePosition(translationMat(x, 0, 0));
         first->compute();
         estimate->compute();
         bool const touching = x < 1.0;

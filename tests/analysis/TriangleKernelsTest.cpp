@@ -3,7 +3,7 @@
 // hand-computed values and against the double-precision reference over
 // random families of pairs.
 
-#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 
 #include <tests/support/Random.h>
 #include <tests/support/ReferenceGeometry.h>

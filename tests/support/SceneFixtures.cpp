@@ -192,4 +192,23 @@ void RecordingDelegate::resetProgress(unsigned int value)
     events.push_back("reset " + std::to_string(value));
 }
 
+CqarMat4 translationMat(double x, double y, double z)
+{
+    CqarMat4 m;
+    m(0, 3) = x;
+    m(1, 3) = y;
+    m(2, 3) = z;
+    return m;
+}
+
+CqarMat4 rotationZMat(double a)
+{
+    CqarMat4 m;
+    m(0, 0) = std::cos(a);
+    m(0, 1) = -std::sin(a);
+    m(1, 0) = std::sin(a);
+    m(1, 1) = std::cos(a);
+    return m;
+}
+
 } // namespace tvxtest

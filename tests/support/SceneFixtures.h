@@ -60,6 +60,10 @@ boost::shared_ptr<CtvxAnalysis> analysisOf(boost::shared_ptr<CtvxCollisionList> 
 
 // The transform as the utility library's matrix (bottom row 0 0 0 1).
 CqarMat4 toQar(Affine const& a);
+// A translation, and a rotation by angle a about z, as the utility library's
+// matrices.
+CqarMat4 translationMat(double x, double y, double z);
+CqarMat4 rotationZMat(double a);
 
 // Records every notification, in order, as text ("build 3", "made 12", ...).
 class RecordingDelegate : public CtvxProgressDelegate {

@@ -6,14 +6,14 @@
 // arithmetic can be checked with exact numbers, independently of how the
 // tree builder fits boxes.
 
+#include <tests/support/SceneFixtures.h>
+
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 
 #include <boost/shared_ptr.hpp>
-
-#include <cmath>
 
 namespace tvxtest {
 
@@ -94,24 +94,5 @@ private:
     CqarMat4 m_box;
     float m_h[3] = {0, 0, 0};
 };
-
-inline CqarMat4 translationMat(double x, double y, double z)
-{
-    CqarMat4 m;
-    m(0, 3) = x;
-    m(1, 3) = y;
-    m(2, 3) = z;
-    return m;
-}
-
-inline CqarMat4 rotationZMat(double a)
-{
-    CqarMat4 m;
-    m(0, 0) = std::cos(a);
-    m(0, 1) = -std::sin(a);
-    m(1, 0) = std::sin(a);
-    m(1, 1) = std::cos(a);
-    return m;
-}
 
 } // namespace tvxtest

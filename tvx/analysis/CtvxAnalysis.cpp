@@ -1,9 +1,10 @@
 #include <tvx/analysis/CtvxAnalysis.h>
 
-#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 #include <tvx/analysis/CtvxCollision.h>
 #include <tvx/analysis/CtvxDistance.h>
-#include <tvx/analysis/CtvxPolyhedronPolyhedronTypedAnalysis.h>
+#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxQueryScratch.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
@@ -62,6 +63,13 @@ int CtvxAnalysis::getCollisionList2(boost::shared_ptr<CtvxCollisionList>& out) c
     return out ? 0 : -1;
 }
 
+CtvxQueryScratch& CtvxAnalysis::queryScratch() const
+{
+    if (!m_scratch.scratch)
+        m_scratch.scratch.reset(new CtvxQueryScratch());
+    return *m_scratch.scratch;
+}
+
 void CtvxAnalysis::clearResults()
 {
     m_collisions.clear();
@@ -96,9 +104,10 @@ void CtvxAnalysis::compute()
 {
     clearResults();
     s_collisionCount.fetch_add(1, std::memory_order_relaxed);
-    m_boxTests = 0;
-    m_triangleTests = 0;
-    m_unsureTests = 0;
+    CtvxQueryScratch& scratch = queryScratch();
+    scratch.boxTests = 0;
+    scratch.triangleTests = 0;
+    scratch.unsureTests = 0;
     m_boxFrameOwner = nullptr;
     if (!m_collisionList1 || !m_collisionList2)
         return;
@@ -283,12 +292,13 @@ void CtvxAnalysis::computeObjVSAssemblyChildren(ObjectPtr const& o1, CtvxAssembl
 void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
                                      PairState& state)
 {
-    CtvxPolyhedronPolyhedronTypedAnalysis pair(p1, p2);
+    CtvxQueryScratch& scratch = *m_scratch.scratch;
+    CtvxPairContext pair(p1, p2, scratch);
     bool pairCollided = false, pairDistanceFound = false;
-    pair.compute(m_analysisType, pairCollided, *state.collision, pairDistanceFound, *state.distance);
-    m_boxTests += pair.boxTests();
-    m_triangleTests += pair.triangleTests();
-    m_unsureTests += pair.unsureTests();
+    pair.compute(m_analysisType, scratch.walk, pairCollided, *state.collision, pairDistanceFound, *state.distance);
+    scratch.boxTests += pair.boxTests();
+    scratch.triangleTests += pair.triangleTests();
+    scratch.unsureTests += pair.unsureTests();
     if (pairCollided) {
         if (m_analysisType != ALL_COLLISIONS) {
             state.stop = true;
@@ -310,7 +320,7 @@ bool CtvxAnalysis::boxesNeedDescent(CtvxObject* o1, CtvxObject* o2, bool& distan
     float b = current;
     bool const distanceMode = m_analysisType == EXACT_DISTANCE || m_analysisType == ESTIMATED_DISTANCE;
     int const r = obbOverlapp(o1, o2, distanceMode, b);
-    ++m_boxTests;
+    ++m_scratch.scratch->boxTests;
     if (r == 0 || (m_analysisType == EXACT_DISTANCE && d.distance() > b))
         return true;
     if (m_analysisType == ESTIMATED_DISTANCE && current > b) {

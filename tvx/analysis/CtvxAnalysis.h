@@ -18,6 +18,7 @@ class CtvxDistance;
 class CtvxGeometry;
 class CtvxObject;
 class CtvxPoly;
+class CtvxQueryScratch;
 
 // A proximity query between two collision lists.
 //
@@ -72,6 +73,15 @@ public:
     // batch engine does), so the one counter they all bump is atomic.
     static unsigned int getCollisionCount() { return s_collisionCount.load(std::memory_order_relaxed); }
     static void resetCollisionCount() { s_collisionCount.store(0, std::memory_order_relaxed); }
+
+    // The working memory of this analysis's queries: the step stacks and box
+    // placement caches of its tree descents (kept between queries, so that a
+    // query allocates nothing once its deepest pair of trees has been seen),
+    // the order its descents take, and the box and triangle test counts of
+    // its last compute(). The type is internal to the library (benchmarks
+    // and tests reach it through its internal headers); to a host it is an
+    // opaque handle. Made on first use, never shared with a copy.
+    CtvxQueryScratch& queryScratch() const;
 
 protected:
     CtvxAnalysis();
@@ -140,6 +150,14 @@ private:
     CtvxPoly* m_lastPoly2 = nullptr;
     std::vector<std::pair<boost::weak_ptr<CtvxObject>, boost::weak_ptr<CtvxObject>>> m_prioritaryPairs;
     SpareResults m_spare;
+    // The scratch: each analysis has its own, so a copy starts without one.
+    struct ScratchHolder {
+        boost::shared_ptr<CtvxQueryScratch> scratch;
+        ScratchHolder() = default;
+        ScratchHolder(ScratchHolder const&) {}
+        ScratchHolder& operator=(ScratchHolder const&) { return *this; }
+    };
+    mutable ScratchHolder m_scratch;
     // Box 1's frame seen from the world, E1^-1 * A1^-1, of the object last
     // passed first to obbOverlapp. A descent tests one object against each
     // child of the other in turn, and that object comes first, so it is
@@ -147,14 +165,6 @@ private:
     // and a box recomputed during it drops the entry.
     mutable CtvxObject const* m_boxFrameOwner = nullptr;
     mutable CqarMat4 m_boxFrameInverse;
-
-    // Box tests (enclosing boxes and tree boxes), triangle tests, and the
-    // triangle decisions that single precision could not settle, of the last
-    // compute(), read by benchmarks and tests through a probe.
-    friend struct CtvxAnalysisProbe;
-    mutable unsigned long m_boxTests = 0;
-    unsigned long m_triangleTests = 0;
-    unsigned long m_unsureTests = 0;
 
     static std::atomic<unsigned int> s_collisionCount;
 };

@@ -10,7 +10,7 @@
 class CtvxAnalysis;
 class CtvxGeometrySubElement;
 class CtvxObject;
-class CtvxPolyhedronPolyhedronTypedAnalysis;
+class CtvxPairContext;
 
 // The answer of a contact query for one pair of objects: the pairs of
 // triangles found in contact.
@@ -43,7 +43,7 @@ protected:
 
 private:
     friend class CtvxAnalysis;
-    friend class CtvxPolyhedronPolyhedronTypedAnalysis;
+    friend class CtvxPairContext;
 
     struct Pair {
         boost::shared_ptr<CtvxGeometrySubElement> first;

@@ -8,7 +8,7 @@
 class CtvxAnalysis;
 class CtvxGeometryPoint;
 class CtvxObject;
-class CtvxPolyhedronPolyhedronTypedAnalysis;
+class CtvxPairContext;
 
 // The answer of a distance query for one pair of objects.
 //
@@ -41,7 +41,7 @@ protected:
 
 private:
     friend class CtvxAnalysis;
-    friend class CtvxPolyhedronPolyhedronTypedAnalysis;
+    friend class CtvxPairContext;
 
     // Replaces the distance and clears both points: the value is no longer
     // backed by closest points.

@@ -1,4 +1,4 @@
-#include <tvx/analysis/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
 
 #include <tvx/analysis/internal/CtvxExactPredicates.h>
 

@@ -1,7 +1,7 @@
 #include <tvx/bvtree/CtvxOBB.h>
 
 #include <tvx/bvtree/CtvxHalf.h>
-#include <tvx/bvtree/CtvxObbReader.h>
+#include <tvx/bvtree/internal/CtvxObbReader.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <qar/CqarQuatF.h>

@@ -1,6 +1,7 @@
 #include <tvx/geometry/CtvxPolyhedron.h>
 
 #include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/geometry/internal/CtvxDirectMesh.h>
 #include <tvx/geometry/internal/CtvxTreeShelf.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 
@@ -11,23 +12,6 @@
 std::string const CtvxPolyhedron::m_className = "CtvxPolyhedron";
 
 namespace {
-
-// True when the product with a point adds only zeros to each coordinate:
-// a unit diagonal, zero (of either sign) elsewhere in the rotation block, and
-// a translation of +0, the last term summed, which decides the sign of a
-// zero result. The bottom row does not take part in a point product.
-bool actsAsIdentityOnPoints(CqarMat4 const& m)
-{
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            if (m(r, c) != (r == c ? 1.0 : 0.0))
-                return false;
-        }
-        if (m(r, 3) != 0.0 || std::signbit(m(r, 3)))
-            return false;
-    }
-    return true;
-}
 
 // What the identity's product gives for a stored float: each coordinate
 // plus zeros, the last of them the +0 translation, which turns a -0 into +0.
@@ -170,7 +154,7 @@ void CtvxPolyhedron::setPointsTransform(CqarMat4 const& m)
 {
     m_pointsTransform = m;
     m_inversePointsTransform = m.inverse();
-    m_pointsTransformIsIdentity = actsAsIdentityOnPoints(m_pointsTransform);
+    m_pointsTransformIsIdentity = CtvxDirectMesh::actsAsIdentityOnPoints(m_pointsTransform);
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 4; ++c)
             m_rows[r][c] = m_pointsTransform(r, c);

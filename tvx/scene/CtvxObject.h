@@ -14,7 +14,6 @@ class CtvxObjectOBB;
 class CtvxProgressDelegate;
 class CtvxAnalysis;
 class CtvxTypedAnalysis;
-class CtvxPolyhedronPolyhedronTypedAnalysis;
 
 // A node of the scene graph: a polyhedron leaf or an assembly of nodes.
 //
@@ -132,7 +131,6 @@ private:
     friend class CtvxAssembly;
     friend class CtvxAnalysis;
     friend class CtvxTypedAnalysis;
-    friend class CtvxPolyhedronPolyhedronTypedAnalysis;
 
     void invariant() const {}
 

@@ -1,16 +1,12 @@
 #include <tvx/bvtree/internal/CtvxObbBuildSet.h>
 
 #include <tvx/geometry/CtvxPoly.h>
-#include <tvx/geometry/CtvxPolyhedron.h>
-#include <tvx/geometry/CtvxPolyhedronData.h>
-#include <tvx/math/CtvxPoint.h>
-#include <tvx/math/CtvxTriangle.h>
+#include <tvx/geometry/internal/CtvxDirectMesh.h>
 
 #include <qar/CqarMat4.h>
 #include <qar/CqarVect3.h>
 
 #include <cmath>
-#include <typeinfo>
 
 namespace {
 
@@ -79,37 +75,13 @@ void CtvxObbBuildSet::release()
 
 bool CtvxObbBuildSet::readDirect(CtvxPoly const& poly, unsigned int n)
 {
-    // The library's own polyhedron under an identity points transform hands
-    // out each stored float widened to double plus a "+ 0" translation, which
-    // narrows back to the float with -0 turned into +0: adding 0.0f does the
-    // same, without a virtual call and two conversions per coordinate.
-    if (typeid(poly) != typeid(CtvxPolyhedron))
+    // The library's own polyhedron under an identity points transform: its
+    // stored floats as getTriangle() would hand them out, read in place.
+    CtvxDirectMesh const direct = CtvxDirectMesh::of(poly);
+    if (!direct.valid() || direct.countTriangles() != n)
         return false;
-    CtvxPolyhedron const* const p = static_cast<CtvxPolyhedron const*>(&poly);
-    CqarMat4 m;
-    p->getPointsTransform(m);
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c)
-            if (m(r, c) != (r == c ? 1.0 : 0.0))
-                return false;
-        if (m(r, 3) != 0.0 || std::signbit(m(r, 3)))
-            return false;
-    }
-    boost::shared_ptr<CtvxPolyhedronData> const data = p->polyData();
-    if (!data || data->countTriangles() != n)
-        return false;
-    CtvxPoint const* const points = data->points();
-    CtvxTriangle const* const triangles = data->triangles();
     float* v = m_vertices.data();
-    for (unsigned int t = 0; t < n; ++t, v += 9) {
-        unsigned int idx[3];
-        triangles[t].getPoints(idx[0], idx[1], idx[2]);
-        for (int j = 0; j < 3; ++j) {
-            CtvxPoint const& q = points[idx[j]];
-            v[3 * j] = q.X() + 0.0f;
-            v[3 * j + 1] = q.Y() + 0.0f;
-            v[3 * j + 2] = q.Z() + 0.0f;
-        }
-    }
+    for (unsigned int t = 0; t < n; ++t, v += 9)
+        direct.vertices(t, v);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <tvx/bvtree/CtvxHalf.h>
 #include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/math/CtvxMat4.h>
 
 // Inline reads of a box's stored values. The tree descent decodes a box for
@@ -9,6 +10,28 @@
 // the descent is; the box's own getters call the same code, so the two can
 // never differ.
 struct CtvxObbReader {
+    // The box's placement in its set's frame: the rotation of its quaternion
+    // and its centre in true lengths (the stored values through the tree's
+    // scale, as convertFromScaledFloat reads them), bottom row (0, 0, 0, 1).
+    // It maps the box's own frame, where the box is centred at the origin
+    // with its edges along the axes, into the set's frame.
+    static void placement(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, CtvxMat4& out)
+    {
+        rotation(box, out);
+        float x, y, z;
+        translation(box, x, y, z);
+        out.setColumn(4, tree.convertFromScaledFloat(x), tree.convertFromScaledFloat(y),
+                      tree.convertFromScaledFloat(z), 1.0f);
+    }
+
+    // The box's half lengths in true lengths.
+    static void trueHalfLengths(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, float (&half)[3])
+    {
+        halfLengths(box, half[0], half[1], half[2]);
+        for (float& h : half)
+            h = tree.convertFromScaledFloat(h);
+    }
+
     static void rotation(CtvxOBB const& box, CtvxMat4& m)
     {
         float const x = CtvxHalf::toFloat(box.m_rotation[0]);

@@ -1,0 +1,106 @@
+// The in-order walk: depth first, first child first, each pair tested when
+// it is reached, with box placements carried along and kept by rank.
+#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/internal/CtvxDebugAssert.h>
+
+#include <vector>
+
+namespace {
+
+template <CtvxVisit how>
+void walk(CtvxPairContext& pair)
+{
+    CtvxQueryScratch& scratch = pair.scratch();
+    std::vector<CtvxOrderedStep>& steps = scratch.orderedSteps;
+    std::size_t const bound = pair.stackBound();
+    steps.clear();
+    steps.reserve(bound + 1);
+    {
+        CtvxOrderedStep root;
+        root.first = pair.root1();
+        root.second = pair.root2();
+        root.known1 = false;
+        root.known2 = false;
+        root.toBox1.identity();
+        root.place2.identity();
+        steps.push_back(root);
+    }
+    CtvxPlacementCache& cache1 = scratch.toBox1Cache;
+    CtvxPlacementCache& cache2 = scratch.place2Cache;
+    cache1.reset();
+    cache2.reset();
+
+    // The step in hand stays in its slot: a pruned one is dropped, a split
+    // one becomes its second child and its first child is pushed above it,
+    // so that no step is copied more than once. The side that was split
+    // forgets its placement; the other keeps it.
+    auto split = [&steps, bound](bool firstSide, int const (&refs)[2]) {
+        std::size_t const at = steps.size() - 1;
+        steps.push_back(steps[at]);
+        TVX_DEBUG_ASSERT(steps.size() <= bound);
+        CtvxOrderedStep& second = steps[at];
+        CtvxOrderedStep& first = steps[at + 1];
+        if (firstSide) {
+            second.first = refs[1];
+            second.known1 = false;
+            first.first = refs[0];
+            first.known1 = false;
+        } else {
+            second.second = refs[1];
+            second.known2 = false;
+            first.second = refs[0];
+            first.known2 = false;
+        }
+    };
+    int refs[2];
+    while (!steps.empty()) {
+        if (pair.done<how>())
+            break;
+        CtvxOrderedStep& s = steps.back();
+        TVX_DEBUG_ASSERT(pair.names(s.first, s.second));
+        bool const box1 = CtvxNodeRef::isBox(s.first);
+        bool const box2 = CtvxNodeRef::isBox(s.second);
+        if (box1 && !s.known1) {
+            pair.toBox1(cache1, s.first, s.toBox1);
+            s.known1 = true;
+        }
+        if (box2 && !s.known2) {
+            pair.place2(cache2, s.second, s.place2);
+            s.known2 = true;
+        }
+        if (box1 && box2) {
+            if (!pair.visitBoxes<how>(s.first, s.second, s.toBox1, s.place2)) {
+                steps.pop_back();
+                continue;
+            }
+            bool const splitFirst = pair.splitsFirst(s.first, s.second);
+            pair.children(splitFirst, splitFirst ? s.first : s.second, refs);
+            split(splitFirst, refs);
+            continue;
+        }
+        if (box1 || box2) {
+            if (!pair.visitBoxTriangle<how>(s.first, s.second, s.toBox1, s.place2)) {
+                steps.pop_back();
+                continue;
+            }
+            pair.children(box1, box1 ? s.first : s.second, refs);
+            split(box1, refs);
+            continue;
+        }
+        int const first = s.first;
+        int const second = s.second;
+        steps.pop_back();
+        pair.visitTriangles<how>(first, second);
+    }
+    steps.clear();
+}
+
+} // namespace
+
+void CtvxPairWalks::inOrder(CtvxPairContext& pair, CtvxVisit how)
+{
+    if (how == CtvxVisit::Overlap)
+        walk<CtvxVisit::Overlap>(pair);
+    else
+        walk<CtvxVisit::Query>(pair);
+}

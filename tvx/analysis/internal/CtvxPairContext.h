@@ -1,0 +1,566 @@
+#pragma once
+
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/CtvxCollision.h>
+#include <tvx/analysis/CtvxDistance.h>
+#include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/analysis/internal/CtvxProximityKernels.h>
+#include <tvx/analysis/internal/CtvxQueryScratch.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/internal/CtvxNodeRef.h>
+#include <tvx/bvtree/internal/CtvxObbReader.h>
+#include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/internal/CtvxDirectMesh.h>
+#include <tvx/math/CtvxMat4.h>
+
+#include <qar/CqarMat4.h>
+#include <qar/CqarVect3.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+// What a walk asks of a visit.
+enum class CtvxVisit {
+    // The query's own test and its outcome: a pair is pruned or descended,
+    // an estimated distance takes a box pair's bound, a triangle pair is
+    // settled as the query type says.
+    Query,
+    // Overlap only, a contact the one finding: the contact search that
+    // settles which contact an exact distance query reports.
+    Overlap,
+    // The pair's lower bound, for the nearest-first walk of the exact
+    // distance: the box test's, or the gaps along the line of centres and
+    // along the best pair's direction where those say more.
+    Nearest
+};
+
+// The direction of the best pair so far, in frame 1 and in frame 2, along
+// which the nearest-first walk bounds pairs besides the box test's axes.
+struct CtvxNearestAxis {
+    bool set = false;
+    float inFrame1[3] = {0.0f, 0.0f, 0.0f};
+    float inFrame2[3] = {0.0f, 0.0f, 0.0f};
+};
+
+// What a visit of a triangle pair found.
+enum class CtvxLeaf { Nothing, Contact, Closer };
+
+// One query between two triangle sets: everything the walks share.
+//
+// It holds the pair's frames (frame 2 into frame 1, computed once in double
+// precision), its tolerances, the trees, the counters, the findings (contact,
+// distance, the closest pair) and the hints to leave in the two sets, and it
+// says what a node of the descent means: one box-box visit, one box-triangle
+// visit, one visit of a triangle pair, one way to record a contact and one a
+// closer pair. The walks (CtvxPairWalks) only decide the order in which
+// pairs are visited. compute() runs the whole query through the walk asked
+// for; the hints are written to the sets once, at its end. All tests run in
+// frame 1 or in a box's frame, in single precision.
+//
+// Frames. Frame 1 and frame 2 are the sets' own frames. P(b) places box b of
+// either tree in its set's frame (CtvxObbReader::placement). A walk hands a
+// box pair over as toBox1 = P(box 1)^-1 * (frame 2 into frame 1), which maps
+// frame 2 into box 1's frame, and place2 = P(box 2).
+class CtvxPairContext {
+public:
+    // The sets are held by the caller for the whole query; so is the scratch.
+    CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2,
+                    CtvxQueryScratch& scratch);
+    CtvxPairContext(CtvxPairContext const&) = delete;
+    CtvxPairContext& operator=(CtvxPairContext const&) = delete;
+
+    // The query, as CtvxPolyhedronPolyhedronTypedAnalysis::compute describes
+    // it, through the given walk.
+    void compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, bool& collided,
+                 boost::shared_ptr<CtvxCollision>& collision, bool& distanceFound,
+                 boost::shared_ptr<CtvxDistance>& distance);
+
+    unsigned long boxTests() const { return m_boxTests; }
+    unsigned long triangleTests() const { return m_triangleTests; }
+    // Triangle decisions that single precision could not settle.
+    unsigned long unsureTests() const { return m_unsureTests; }
+
+    // --- For the walks --------------------------------------------------------
+
+    CtvxQueryScratch& scratch() const { return m_scratch; }
+    // The first step: both roots, or triangle 0 for a tree without boxes.
+    int root1() const { return m_obbs1 ? 0 : CtvxNodeRef::ofTriangle(0); }
+    int root2() const { return m_obbs2 ? 0 : CtvxNodeRef::ofTriangle(0); }
+    int sumOfDepths() const { return m_tree1->depth() + m_tree2->depth(); }
+    // The most steps a depth-first walk over these trees holds: one pending
+    // sibling for each box split on the way down, and the pair in hand.
+    std::size_t stackBound() const { return static_cast<std::size_t>(sumOfDepths()) + 1; }
+    // True when both refs name a box or a triangle of their set.
+    bool names(int first, int second) const;
+    // True when the walk is over: a contact was found and the visits do not
+    // gather every contact.
+    template <CtvxVisit how>
+    bool done() const
+    {
+        return m_collisionFound && !(how == CtvxVisit::Query && m_type == CtvxAnalysis::ALL_COLLISIONS);
+    }
+
+    // Placements, decoded afresh or through one of the scratch's caches.
+    void toBox1(int box, CtvxMat4& out) const
+    {
+        CtvxMat4 p;
+        CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
+        out = p.inverse() * m_poly2ToPoly1;
+    }
+    void place2(int box, CtvxMat4& out) const { CtvxObbReader::placement(m_obbs2[box], *m_tree2, out); }
+    void toBox1(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
+    {
+        if (CtvxMat4 const* known = cache.find(box)) {
+            out = *known;
+            return;
+        }
+        toBox1(box, out);
+        cache.put(box, out);
+    }
+    void place2(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
+    {
+        if (CtvxMat4 const* known = cache.find(box)) {
+            out = *known;
+            return;
+        }
+        place2(box, out);
+        cache.put(box, out);
+    }
+
+    // Of two boxes in hand the larger is split, sizes compared as stored.
+    bool splitsFirst(int box1, int box2) const
+    {
+        return CtvxObbReader::size(m_obbs1[box1]) > CtvxObbReader::size(m_obbs2[box2]);
+    }
+    // The refs of the two children of a box of tree 1 (ofFirst) or tree 2.
+    void children(bool ofFirst, int box, int (&refs)[2]) const
+    {
+        CtvxOBB const& b = ofFirst ? m_obbs1[box] : m_obbs2[box];
+        refs[0] = CtvxNodeRef::fromChildCode(b.getChild1Rank());
+        refs[1] = CtvxNodeRef::fromChildCode(b.getChild2Rank());
+    }
+
+    // The visits. True when the pair must be descended. In Nearest, `axis`
+    // is the walk's direction of the best pair and `outBound` receives the
+    // pair's lower bound; a pair at exactly the best distance is kept (the
+    // in-order walk may reach one of its triangle pairs first, and that one
+    // is reported).
+    template <CtvxVisit how>
+    bool visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                    CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
+    // One side a box, the other a triangle.
+    template <CtvxVisit how>
+    bool visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                          CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
+    // A triangle of each set. In Nearest, a contact is only reported (the
+    // contact search then finds the one to record) and `rank` is the pair's
+    // rank in the in-order walk, which settles ties.
+    template <CtvxVisit how>
+    CtvxLeaf visitTriangles(int first, int second, CtvxNearestAxis const* axis = nullptr,
+                            std::uint64_t const* rank = nullptr);
+
+    // The closest pair so far, in frame 1, when there is one.
+    bool hasClosestPair() const { return m_found.closestTriangle1 >= 0 && m_found.closestTriangle2 >= 0; }
+    CqarPoint3 const& closestPoint1() const { return m_found.closestPoint1; }
+    CqarPoint3 const& closestPoint2() const { return m_found.closestPoint2; }
+    CtvxMat4 const& poly2ToPoly1() const { return m_poly2ToPoly1; }
+    // The best distance so far.
+    float distance() const { return m_distance->distance(); }
+
+private:
+    // The hint to leave in a set at the end of the query: a triangle, and a
+    // point on it when one is known.
+    struct Hint {
+        bool set = false;
+        int triangle = -1;
+        bool withPoint = false;
+        CqarPoint3 point;
+    };
+    // What the query has found so far; saved and restored whole when an
+    // exact distance query starts again the plain way.
+    struct Findings {
+        bool distanceFound = false;
+        int closestTriangle1 = -1;
+        CqarPoint3 closestPoint1;
+        int closestTriangle2 = -1;
+        // In frame 1 during the walk.
+        CqarPoint3 closestPoint2;
+        // The rank of the closest pair in the in-order walk (nearest first).
+        bool bestRanked = false;
+        std::uint64_t bestRank[2] = {0, 0};
+        Hint hint1;
+        Hint hint2;
+    };
+
+    void descend(CtvxWalk walk);
+    // A sound margin for lower bounds that are not the box test's own: far
+    // above the rounding of any distance this pair can produce.
+    float boundMargin() const;
+    // Whether triangles t1 and t2 touch, for the hint's shortcut.
+    bool hintTouches(unsigned int t1, unsigned int t2);
+
+    // The outcome of a box test in the query's own mode: true to descend.
+    bool boxOutcome(int result, float d0, float bound)
+    {
+        if (result == 0)
+            return true;
+        switch (m_type) {
+        case CtvxAnalysis::EXACT_DISTANCE:
+            return m_distance->distance() > bound;
+        case CtvxAnalysis::ESTIMATED_DISTANCE:
+            if (bound < d0) {
+                m_distance->setDistance(bound);
+                m_found.distanceFound = true;
+            }
+            return false;
+        default:
+            return false;
+        }
+    }
+    // The nearest-first outcome: the pair's bound is the box test's, or the
+    // gap's when that says more; kept unless the bound is above the best.
+    static bool settle(float current, float gap, int result, float bound, float& outBound)
+    {
+        outBound = result == 0 ? -std::numeric_limits<float>::infinity() : bound;
+        if (gap > outBound)
+            outBound = gap;
+        return !(current < outBound);
+    }
+
+    void readTriangle1(unsigned int rank, float (&tri)[3][3]) const
+    {
+        if (m_direct1.valid()) {
+            m_direct1.triangle(rank, tri);
+            return;
+        }
+        CqarPoint3 v[3];
+        m_poly1->getTriangle(rank, v);
+        m_kernels.TcT(tri, v);
+    }
+    void readTriangle2(unsigned int rank, float (&tri)[3][3]) const
+    {
+        if (m_direct2.valid()) {
+            m_direct2.triangle(rank, tri);
+            return;
+        }
+        CqarPoint3 v[3];
+        m_poly2->getTriangle(rank, v);
+        m_kernels.TcT(tri, v);
+    }
+    // The summed tolerances of two triangles, each rounded to single first.
+    float pairTolerance(unsigned int t1, unsigned int t2) const
+    {
+        float const tol1 =
+            m_uniformTolerance1 ? m_tolerance1 : static_cast<float>(m_poly1->toleranceForTriangle(t1));
+        float const tol2 =
+            m_uniformTolerance2 ? m_tolerance2 : static_cast<float>(m_poly2->toleranceForTriangle(t2));
+        return tol1 + tol2;
+    }
+    // The triangle of a box-triangle pair in the box's frame: a triangle of
+    // set 2 against box 1 (through toBox1), or of set 1 against box 2, in
+    // which case toBox2 receives the map of frame 1 into box 2's frame.
+    void triangleInBoxFrame(bool boxOfFirst, int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                            float (&v)[3][3], CtvxMat4& toBox2) const
+    {
+        float tri[3][3];
+        if (boxOfFirst) {
+            readTriangle2(CtvxNodeRef::triangle(second), tri);
+            for (int k = 0; k < 3; ++k)
+                m_kernels.PmM(v[k], tri[k], toBox1);
+        } else {
+            readTriangle1(CtvxNodeRef::triangle(first), tri);
+            toBox2 = (m_poly2ToPoly1 * place2).inverse();
+            for (int k = 0; k < 3; ++k)
+                m_kernels.PmM(v[k], tri[k], toBox2);
+        }
+    }
+    float triangleDistance(float* p, float* q, float const (&a)[3][3], float const (&b)[3][3], float tolerance) const
+    {
+        CtvxProximityKernels k;
+        k.triangleTolerance(tolerance);
+        float const d = k.TriDist(p, q, a, b);
+        m_unsureTests += k.unsureDecisions();
+        return d;
+    }
+
+    // The hints become the two triangles, without points.
+    void hint(unsigned int t1, unsigned int t2)
+    {
+        m_found.hint1.set = true;
+        m_found.hint1.triangle = static_cast<int>(t1);
+        m_found.hint1.withPoint = false;
+        m_found.hint2.set = true;
+        m_found.hint2.triangle = static_cast<int>(t2);
+        m_found.hint2.withPoint = false;
+    }
+    // A contact between triangle t1 of set 1 and t2 of set 2: a pair of the
+    // collision result, the end of the distance, the hints.
+    void recordContact(unsigned int t1, unsigned int t2)
+    {
+        m_found.distanceFound = false;
+        m_collisionFound = true;
+        m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, static_cast<int>(t1)),
+                             CtvxPolyhedronTriangle::create(m_poly2ShPtr, static_cast<int>(t2)));
+        hint(t1, t2);
+    }
+    // A triangle pair at clearance d, below the best so far (lower) or, for
+    // the nearest-first walk, tied with it and met first by the in-order
+    // walk: the distance result takes d when lower, an exact distance keeps
+    // the closest points (p on t1, q on t2, frame 1; null for an estimated
+    // distance), the hints the triangles.
+    void recordCloser(unsigned int t1, float const* p, unsigned int t2, float const* q, float d, bool lower)
+    {
+        if (p) {
+            m_found.closestTriangle1 = static_cast<int>(t1);
+            m_found.closestPoint1.setValue(p[0], p[1], p[2]);
+            m_found.closestTriangle2 = static_cast<int>(t2);
+            m_found.closestPoint2.setValue(q[0], q[1], q[2]);
+        }
+        if (lower)
+            m_distance->setDistance(d);
+        m_found.distanceFound = true;
+        hint(t1, t2);
+    }
+    void writeHints();
+
+    CtvxPoly* m_poly1;
+    CtvxPoly* m_poly2;
+    boost::shared_ptr<CtvxPoly> const& m_poly1ShPtr;
+    boost::shared_ptr<CtvxPoly> const& m_poly2ShPtr;
+    CtvxQueryScratch& m_scratch;
+    CtvxProximityKernels m_kernels;
+
+    CtvxAnalysis::EAnalysisType m_type = CtvxAnalysis::FIRST_COLLISION;
+    bool m_distanceMode = false;
+    // The results being filled, held by the caller.
+    CtvxCollision* m_collision = nullptr;
+    CtvxDistance* m_distance = nullptr;
+    bool m_collisionFound = false;
+    Findings m_found;
+
+    CtvxPolyhedronOBBTree const* m_tree1 = nullptr;
+    CtvxPolyhedronOBBTree const* m_tree2 = nullptr;
+    // The box arrays, null for a tree without boxes.
+    CtvxOBB const* m_obbs1 = nullptr;
+    CtvxOBB const* m_obbs2 = nullptr;
+
+    CqarMat4 m_abs1;
+    CqarMat4 m_abs2;
+    CtvxMat4 m_poly2ToPoly1;
+    // maxTolerance() of both sets, summed in double and rounded: what the
+    // box tests subtract.
+    float m_polyTolerance;
+    float m_margin = 0.0f;
+    // The library's own polyhedron has one tolerance for all its triangles.
+    bool m_uniformTolerance1 = false;
+    bool m_uniformTolerance2 = false;
+    float m_tolerance1 = 0.0f;
+    float m_tolerance2 = 0.0f;
+    CtvxDirectMesh m_direct1;
+    CtvxDirectMesh m_direct2;
+
+    unsigned long m_boxTests = 0;
+    unsigned long m_triangleTests = 0;
+    mutable unsigned long m_unsureTests = 0;
+};
+
+// The walks; each in its own unit, each visiting through the context.
+namespace CtvxPairWalks {
+// Depth first, first child first, each pair tested when it is reached, box
+// placements kept by rank in the scratch's caches. The walk of every type
+// but the exact distance (Query), and the exact distance's contact search
+// (Overlap).
+void inOrder(CtvxPairContext& pair, CtvxVisit how);
+// Exact distance only: both children of a split are bounded at once and the
+// nearer is descended first, so the best distance falls fast and prunes the
+// rest. Returns false when it meets a contact, which it leaves to the
+// contact search to record.
+bool nearestFirst(CtvxPairContext& pair);
+// The plain recursive order, placements decoded afresh for every pair: for
+// trees too deep to rank ties, and the reference the other walks are
+// checked against.
+void plain(CtvxPairContext& pair);
+} // namespace CtvxPairWalks
+
+// --- The visits -------------------------------------------------------------
+
+inline bool CtvxPairContext::names(int first, int second) const
+{
+    auto holds = [](int ref, CtvxPolyhedronOBBTree const* tree, CtvxPoly const* poly) {
+        return CtvxNodeRef::isBox(ref) ? ref < tree->countObbs()
+                                       : CtvxNodeRef::triangle(ref) < poly->countTriangles();
+    };
+    return holds(first, m_tree1, m_poly1) && holds(second, m_tree2, m_poly2);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                                        CtvxNearestAxis const* axis, float* outBound)
+{
+    float h1[3], h2[3];
+    CtvxObbReader::trueHalfLengths(m_obbs1[box1], *m_tree1, h1);
+    CtvxObbReader::trueHalfLengths(m_obbs2[box2], *m_tree2, h2);
+    CtvxMat4 const r = toBox1 * place2;
+    ++m_boxTests;
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        float gap = CtvxProximityKernels::centreLineGap(h1, h2, r);
+        if (axis->set) {
+            float u[3];
+            for (int i = 0; i < 3; ++i)
+                u[i] = toBox1(i, 0) * axis->inFrame2[0] + toBox1(i, 1) * axis->inFrame2[1] +
+                       toBox1(i, 2) * axis->inFrame2[2];
+            float const g = CtvxProximityKernels::axisGap(h1, h2, r, u);
+            gap = g > gap ? g : gap;
+        }
+        gap = gap - m_polyTolerance - m_margin;
+        if (current < gap)
+            return false;
+        float bound = CtvxProximityKernels::justAbove(current);
+        int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
+        return settle(current, gap, result, bound, *outBound);
+    }
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    int const result = CtvxProximityKernels::boxBoxSeparation(
+        h1, h2, r, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1,
+                                              CtvxMat4 const& place2, CtvxNearestAxis const* axis,
+                                              float* outBound)
+{
+    bool const box1 = CtvxNodeRef::isBox(first);
+    float h[3];
+    if (box1)
+        CtvxObbReader::trueHalfLengths(m_obbs1[first], *m_tree1, h);
+    else
+        CtvxObbReader::trueHalfLengths(m_obbs2[second], *m_tree2, h);
+    float v[3][3];
+    CtvxMat4 toBox2;
+    triangleInBoxFrame(box1, first, second, toBox1, place2, v, toBox2);
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        float u[3];
+        if (axis->set) {
+            // The axis in the box's frame: from frame 2 into box 1's, or
+            // from frame 1 into box 2's.
+            CtvxMat4 const& m = box1 ? toBox1 : toBox2;
+            float const* a = box1 ? axis->inFrame2 : axis->inFrame1;
+            for (int i = 0; i < 3; ++i)
+                u[i] = m(i, 0) * a[0] + m(i, 1) * a[1] + m(i, 2) * a[2];
+        }
+        ++m_boxTests;
+        float gap = CtvxProximityKernels::centroidLineGap(h, v);
+        if (axis->set) {
+            // A triangle of set 2 lies ahead of a box of set 1 along the
+            // axis, a triangle of set 1 behind a box of set 2.
+            float const g = CtvxProximityKernels::axisGap(h, v, u, !box1);
+            gap = g > gap ? g : gap;
+        }
+        gap = gap - m_polyTolerance - m_margin;
+        if (current < gap)
+            return false;
+        float bound = CtvxProximityKernels::justAbove(current);
+        int const result =
+            CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
+        return settle(current, gap, result, bound, *outBound);
+    }
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxTriangleSeparation(
+        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNearestAxis const* axis,
+                                                std::uint64_t const* rank)
+{
+    unsigned int const t1 = CtvxNodeRef::triangle(first);
+    unsigned int const t2 = CtvxNodeRef::triangle(second);
+    float tri1[3][3], tri2[3][3];
+    readTriangle1(t1, tri1);
+    readTriangle2(t2, tri2);
+    ++m_triangleTests;
+    float const tolerance = pairTolerance(t1, t2);
+    // Both triangles in frame 1.
+    float b[3][3];
+    for (int k = 0; k < 3; ++k)
+        m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+    float p[3] = {0.0f, 0.0f, 0.0f}, q[3] = {0.0f, 0.0f, 0.0f};
+
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        // The exact distance costs as much as a few dozen box tests; two
+        // projections first settle most pairs that cannot even tie.
+        if (CtvxProximityKernels::trianglesApart(tri1, b, axis->set ? axis->inFrame1 : nullptr,
+                                                 current + tolerance + m_margin))
+            return CtvxLeaf::Nothing;
+        float const d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
+        if (!(d > 0.0f))
+            return CtvxLeaf::Contact;
+        bool const lower = d < current;
+        bool const tiedEarlier = d == current && m_found.bestRanked &&
+                                 (rank[0] < m_found.bestRank[0] ||
+                                  (rank[0] == m_found.bestRank[0] && rank[1] < m_found.bestRank[1]));
+        if (!lower && !tiedEarlier)
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, p, t2, q, d, lower);
+        m_found.bestRanked = true;
+        m_found.bestRank[0] = rank[0];
+        m_found.bestRank[1] = rank[1];
+        return lower ? CtvxLeaf::Closer : CtvxLeaf::Nothing;
+    }
+    if (how == CtvxVisit::Overlap) {
+        if (triangleDistance(p, q, tri1, b, tolerance) - tolerance > 0.0f)
+            return CtvxLeaf::Nothing;
+        recordContact(t1, t2);
+        return CtvxLeaf::Contact;
+    }
+
+    float d = 0.0f;
+    bool contact;
+    if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
+        d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
+        contact = !(d > 0.0f);
+    } else {
+        // The kernels' one decision, which the distance above agrees with.
+        CtvxProximityKernels k;
+        k.triangleTolerance(tolerance);
+        contact = k.contact(tri1, b, d);
+        m_unsureTests += k.unsureDecisions();
+    }
+    if (contact) {
+        recordContact(t1, t2);
+        return CtvxLeaf::Contact;
+    }
+    switch (m_type) {
+    case CtvxAnalysis::FIRST_COLLISION:
+    case CtvxAnalysis::ALL_COLLISIONS:
+        hint(t1, t2);
+        return CtvxLeaf::Nothing;
+    case CtvxAnalysis::EXACT_DISTANCE:
+        if (!(d < m_distance->distance()))
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, p, t2, q, d, true);
+        return CtvxLeaf::Closer;
+    case CtvxAnalysis::ESTIMATED_DISTANCE:
+        if (!(d < m_distance->distance()))
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, nullptr, t2, nullptr, d, true);
+        return CtvxLeaf::Closer;
+    }
+    return CtvxLeaf::Nothing;
+}

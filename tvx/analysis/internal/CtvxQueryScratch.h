@@ -1,0 +1,115 @@
+#pragma once
+
+#include <tvx/math/CtvxMat4.h>
+
+#include <cstdint>
+#include <vector>
+
+// Which order the pair analysis walks its two trees in. Ordered: contact
+// queries and the estimated distance depth first, first child first, with
+// box placements kept by rank; the exact distance nearest first. Plain: the
+// plain recursive order without kept placements, for every type; slower,
+// and the reference the ordered walks are checked against (they must give
+// its answers, bit for bit).
+enum class CtvxWalk { Ordered, Plain };
+
+// The placements of recently decoded boxes, by rank. A box takes part in
+// several pairs, one for each box of the other tree it meets, and every such
+// pair would decode it again: a walk keeps the last few hundred for the
+// duration of one walk (placements in frame 1 depend on the pose), and
+// reset() forgets them all at once by moving to a new stamp.
+class CtvxPlacementCache {
+public:
+    void reset()
+    {
+        if (++m_stamp == 0) {
+            for (Entry& e : m_entries)
+                e.stamp = 0;
+            m_stamp = 1;
+        }
+    }
+    CtvxMat4 const* find(int rank) const
+    {
+        Entry const& e = m_entries[static_cast<unsigned int>(rank) % Size];
+        return e.stamp == m_stamp && e.rank == rank ? &e.m : nullptr;
+    }
+    void put(int rank, CtvxMat4 const& m)
+    {
+        Entry& e = m_entries[static_cast<unsigned int>(rank) % Size];
+        e.rank = rank;
+        e.stamp = m_stamp;
+        e.m = m;
+    }
+
+private:
+    static constexpr unsigned int Size = 512;
+    struct Entry {
+        int rank = -1;
+        unsigned int stamp = 0;
+        CtvxMat4 m;
+    };
+    Entry m_entries[Size];
+    unsigned int m_stamp = 0;
+};
+
+// Pending steps of the walks. Each names a box or a triangle of each tree
+// (CtvxNodeRef); a walk keeps them on an explicit stack, because degenerate
+// meshes make trees as deep as they have triangles, and popping in last-in-
+// first-out order visits pairs in the order a recursive descent would.
+
+// The plain walk: the two refs only.
+struct CtvxPlainStep {
+    int first;
+    int second;
+};
+
+// The in-order walk, with the placements already known: the side that was
+// not split keeps its parent's, so a step decodes one box at most.
+struct CtvxOrderedStep {
+    int first;
+    int second;
+    bool known1; // toBox1 holds P(box 1) inverted, times frame 2 into frame 1
+    bool known2; // place2 holds P(box 2)
+    CtvxMat4 toBox1;
+    CtvxMat4 place2;
+};
+
+// The nearest-first walk: a pair already tested, with the lower bound of its
+// clearance that the test gave (minus infinity when the boxes overlap), its
+// depth and its rank in the in-order walk (child choices as bits, first
+// split highest, one bit a level, up to 128 levels).
+struct CtvxNearStep {
+    int first;
+    int second;
+    float bound;
+    int level;
+    std::uint64_t rank[2];
+    CtvxMat4 toBox1;
+    CtvxMat4 place2;
+};
+
+// What the queries of one analysis work in, owned by that analysis and
+// handed down to each of its pair analyses: the step stacks and placement
+// caches (kept between queries, so that a query allocates nothing once the
+// deepest pair of trees has been seen), the walk its pairs take and the
+// counters of its last compute(). Nothing here is shared between analyses,
+// so a query that runs inside another on the same thread (a host's
+// getTriangle that asks a question of its own) works in its own scratch and
+// leaves the outer query's steps and placements alone.
+struct CtvxQueryScratch {
+    CtvxWalk walk = CtvxWalk::Ordered;
+    // Box tests (enclosing boxes and tree boxes), triangle tests, and the
+    // triangle decisions that single precision could not settle, of the last
+    // compute(), for benchmarks and tests.
+    unsigned long boxTests = 0;
+    unsigned long triangleTests = 0;
+    unsigned long unsureTests = 0;
+
+    std::vector<CtvxPlainStep> plainSteps;
+    std::vector<CtvxOrderedStep> orderedSteps;
+    std::vector<CtvxNearStep> nearSteps;
+    // Box 1 as the map of frame 2 into its frame, box 2 as its own
+    // placement in frame 2.
+    CtvxPlacementCache toBox1Cache;
+    CtvxPlacementCache place2Cache;
+};

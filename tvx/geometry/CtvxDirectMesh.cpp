@@ -1,0 +1,39 @@
+#include <tvx/geometry/internal/CtvxDirectMesh.h>
+
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+
+#include <cmath>
+#include <typeinfo>
+
+CtvxDirectMesh CtvxDirectMesh::of(CtvxPoly const& poly)
+{
+    CtvxDirectMesh direct;
+    if (typeid(poly) != typeid(CtvxPolyhedron))
+        return direct;
+    CtvxPolyhedron const& p = static_cast<CtvxPolyhedron const&>(poly);
+    CqarMat4 m;
+    p.getPointsTransform(m);
+    if (!actsAsIdentityOnPoints(m))
+        return direct;
+    boost::shared_ptr<CtvxPolyhedronData> const data = p.polyData();
+    if (!data || data->countTriangles() == 0)
+        return direct;
+    direct.m_points = data->points();
+    direct.m_triangles = data->triangles();
+    direct.m_count = data->countTriangles();
+    return direct;
+}
+
+bool CtvxDirectMesh::actsAsIdentityOnPoints(CqarMat4 const& m)
+{
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            if (m(r, c) != (r == c ? 1.0 : 0.0))
+                return false;
+        }
+        if (m(r, 3) != 0.0 || std::signbit(m(r, 3)))
+            return false;
+    }
+    return true;
+}
