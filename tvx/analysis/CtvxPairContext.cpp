@@ -23,6 +23,22 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
                               boost::shared_ptr<CtvxCollision>& collision, bool& distanceFound,
                               boost::shared_ptr<CtvxDistance>& distance)
 {
+    if (start(type, collision, distance)) {
+        if (m_distanceMode)
+            startFromHint();
+        if (!m_collisionFound)
+            descend(walk);
+    }
+    distanceFound = m_found.distanceFound;
+    collided = m_collisionFound;
+    if (m_found.distanceFound && type == CtvxAnalysis::EXACT_DISTANCE)
+        makeClosestPoints();
+    writeHints();
+}
+
+bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
+                            boost::shared_ptr<CtvxDistance>& distance)
+{
     m_boxTests = 0;
     m_triangleTests = 0;
     m_unsureTests = 0;
@@ -32,118 +48,108 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
     m_poly2->getBoundingVolumes(bv2);
     m_tree1 = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv1);
     m_tree2 = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv2);
-    bool const distanceQuery = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
+    if (!m_tree1 || !m_tree2)
+        return false;
+    m_type = type;
+    m_distanceMode = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
+    m_distance = distance.get();
+    m_collision = collision.get();
+    m_collisionFound = false;
+    m_found = Findings();
+    m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->obbs() : nullptr;
+    m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->obbs() : nullptr;
 
-    if (m_tree1 && m_tree2) {
-        m_type = type;
-        m_distanceMode = distanceQuery;
-        m_distance = distance.get();
-        m_collision = collision.get();
-        m_found.distanceFound = false;
-        m_collisionFound = false;
-        m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->obbs() : nullptr;
-        m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->obbs() : nullptr;
+    unsigned int const n1 = m_poly1->countTriangles();
+    unsigned int const n2 = m_poly2->countTriangles();
+    // A tree names triangles 0 to countObbs(); one built before the mesh
+    // was replaced by a smaller one would read past its end. The tree of an
+    // empty set (no box, and no enclosing box either) names none: the
+    // triangle 0 added since is not in it, and may name missing points.
+    auto const fits = [](CtvxPoly const* poly, CtvxPolyhedronOBBTree const* tree, unsigned int n) {
+        return static_cast<unsigned int>(tree->countObbs()) < n && (tree->countObbs() > 0 || poly->polyObb());
+    };
+    bool const treesFit = fits(m_poly1, m_tree1, n1) && fits(m_poly2, m_tree2, n2);
+    if (!m_poly1->isActivatedForAnalysis() || !m_poly2->isActivatedForAnalysis() || n1 == 0 || n2 == 0 ||
+        !treesFit)
+        return false;
+    m_poly1->getAbsPos(m_abs1);
+    m_poly2->getAbsPos(m_abs2);
+    m_poly2ToPoly1 = CtvxMat4(m_abs1.inverse() * m_abs2);
+    // The library's own polyhedron: one tolerance for all its triangles
+    // and, under an identity points transform, its floats read in place.
+    m_uniformTolerance1 = typeid(*m_poly1) == typeid(CtvxPolyhedron);
+    m_uniformTolerance2 = typeid(*m_poly2) == typeid(CtvxPolyhedron);
+    if (m_uniformTolerance1)
+        m_tolerance1 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly1)->tolerance());
+    if (m_uniformTolerance2)
+        m_tolerance2 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly2)->tolerance());
+    m_direct1 = CtvxDirectMesh::of(*m_poly1);
+    m_direct2 = CtvxDirectMesh::of(*m_poly2);
+    return true;
+}
 
-        unsigned int const n1 = m_poly1->countTriangles();
-        unsigned int const n2 = m_poly2->countTriangles();
-        // A tree names triangles 0 to countObbs(); one built before the mesh
-        // was replaced by a smaller one would read past its end. The tree of
-        // an empty set (no box, and no enclosing box either) names none: the
-        // triangle 0 added since is not in it, and may name missing points.
-        auto const fits = [](CtvxPoly const* poly, CtvxPolyhedronOBBTree const* tree, unsigned int n) {
-            return static_cast<unsigned int>(tree->countObbs()) < n && (tree->countObbs() > 0 || poly->polyObb());
-        };
-        bool const treesFit = fits(m_poly1, m_tree1, n1) && fits(m_poly2, m_tree2, n2);
-        if (m_poly1->isActivatedForAnalysis() && m_poly2->isActivatedForAnalysis() && n1 > 0 && n2 > 0 &&
-            treesFit) {
-            m_poly1->getAbsPos(m_abs1);
-            m_poly2->getAbsPos(m_abs2);
-            m_poly2ToPoly1 = CtvxMat4(m_abs1.inverse() * m_abs2);
-            // The library's own polyhedron: one tolerance for all its
-            // triangles and, under an identity points transform, its floats
-            // read in place.
-            m_uniformTolerance1 = typeid(*m_poly1) == typeid(CtvxPolyhedron);
-            m_uniformTolerance2 = typeid(*m_poly2) == typeid(CtvxPolyhedron);
-            if (m_uniformTolerance1)
-                m_tolerance1 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly1)->tolerance());
-            if (m_uniformTolerance2)
-                m_tolerance2 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly2)->tolerance());
-            m_direct1 = CtvxDirectMesh::of(*m_poly1);
-            m_direct2 = CtvxDirectMesh::of(*m_poly2);
-
-            if (distanceQuery) {
-                CqarPoint3 q1, q2;
-                int t1 = -1, t2 = -1;
-                m_poly1->getLastClosestPoint(q1, t1);
-                m_poly2->getLastClosestPoint(q2, t2);
-                // A hint left by geometry that has since lost triangles
-                // (replaced mesh data) must not index past the end. It is
-                // mended at once: the point of the mended hint is the set's
-                // to say.
-                if (t1 < 0 || static_cast<unsigned int>(t1) >= n1) {
-                    m_poly1->setLastClosestInfo(0);
-                    m_poly1->getLastClosestPoint(q1, t1);
-                }
-                if (t2 < 0 || static_cast<unsigned int>(t2) >= n2) {
-                    m_poly2->setLastClosestInfo(0);
-                    m_poly2->getLastClosestPoint(q2, t2);
-                }
-                CqarPoint3 const q2in1 = m_poly2ToPoly1 * q2;
-                if (type == CtvxAnalysis::EXACT_DISTANCE) {
-                    m_found.closestTriangle1 = t1;
-                    m_found.closestPoint1 = q1;
-                    m_found.closestTriangle2 = t2;
-                    m_found.closestPoint2 = q2in1;
-                }
-                float const h = static_cast<float>(q1.distanceFrom(q2in1)) -
-                                static_cast<float>(m_poly1->toleranceForTriangle(static_cast<unsigned int>(t1))) -
-                                static_cast<float>(m_poly2->toleranceForTriangle(static_cast<unsigned int>(t2)));
-                bool hinted = false;
-                if (!(h > 0.0f) && hintTouches(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2))) {
-                    recordContact(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2));
-                    hinted = true;
-                } else if (h > 0.0f && h < m_distance->distance()) {
-                    m_distance->setDistance(h);
-                    m_found.distanceFound = true;
-                    hinted = true;
-                }
-                if (hinted) {
-                    m_found.hint1 = Hint{true, t1, true, q1};
-                    m_found.hint2 = Hint{true, t2, true, q2};
-                }
-            }
-            if (!m_collisionFound)
-                descend(walk);
-        }
+void CtvxPairContext::startFromHint()
+{
+    unsigned int const n1 = m_poly1->countTriangles();
+    unsigned int const n2 = m_poly2->countTriangles();
+    CqarPoint3 q1, q2;
+    int t1 = -1, t2 = -1;
+    m_poly1->getLastClosestPoint(q1, t1);
+    m_poly2->getLastClosestPoint(q2, t2);
+    // A hint left by geometry that has since lost triangles (replaced mesh
+    // data) must not index past the end. It is mended at once: the point of
+    // the mended hint is the set's to say.
+    if (t1 < 0 || static_cast<unsigned int>(t1) >= n1) {
+        m_poly1->setLastClosestInfo(0);
+        m_poly1->getLastClosestPoint(q1, t1);
     }
-
-    distanceFound = m_found.distanceFound;
-    collided = m_collisionFound;
-
-    if (m_found.distanceFound && type == CtvxAnalysis::EXACT_DISTANCE) {
-        boost::shared_ptr<CtvxVirtualPolyhedron> g1, g2;
-        m_poly1->getTriangleInfo(static_cast<unsigned int>(m_found.closestTriangle1), g1);
-        m_poly2->getTriangleInfo(static_cast<unsigned int>(m_found.closestTriangle2), g2);
-        CqarMat4 G1, G2;
-        if (g1)
-            g1->getAbsolutePosition(G1);
-        if (g2)
-            g2->getAbsolutePosition(G2);
-        CqarPoint3 const abs2 = m_abs1 * m_found.closestPoint2;
-        CqarPoint3 const s2 = m_abs2.inverse() * abs2;
-        CqarPoint3 const abs1 = m_abs1 * m_found.closestPoint1;
-        // The relative points are in the owning polyhedron's placement frame,
-        // where its mesh coordinates live, also for a member of a regrouped
-        // assembly (whose triangles this query saw in the assembly's frame).
-        CqarPoint3 const rel1 = G1.inverse() * abs1;
-        CqarPoint3 const rel2 = G2.inverse() * abs2;
-        boost::shared_ptr<CtvxGeometryPoint> const point1 = CtvxGeometryPoint::create(g1, abs1, rel1);
-        boost::shared_ptr<CtvxGeometryPoint> const point2 = CtvxGeometryPoint::create(g2, abs2, rel2);
-        m_found.hint1 = Hint{true, m_found.closestTriangle1, true, m_found.closestPoint1};
-        m_found.hint2 = Hint{true, m_found.closestTriangle2, true, s2};
-        m_distance->setDistance(m_distance->distance(), point1, point2);
+    if (t2 < 0 || static_cast<unsigned int>(t2) >= n2) {
+        m_poly2->setLastClosestInfo(0);
+        m_poly2->getLastClosestPoint(q2, t2);
     }
-    writeHints();
+    CqarPoint3 const q2in1 = m_poly2ToPoly1 * q2;
+    if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
+        m_found.closestTriangle1 = t1;
+        m_found.closestPoint1 = q1;
+        m_found.closestTriangle2 = t2;
+        m_found.closestPoint2 = q2in1;
+    }
+    float const h = static_cast<float>(q1.distanceFrom(q2in1)) -
+                    static_cast<float>(m_poly1->toleranceForTriangle(static_cast<unsigned int>(t1))) -
+                    static_cast<float>(m_poly2->toleranceForTriangle(static_cast<unsigned int>(t2)));
+    if (!(h > 0.0f) && hintTouches(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2)))
+        recordContact(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2));
+    else if (h > 0.0f && h < m_distance->distance())
+        lowerDistance(h);
+    else
+        return;
+    m_found.hint1 = Hint{true, t1, true, q1};
+    m_found.hint2 = Hint{true, t2, true, q2};
+}
+
+void CtvxPairContext::makeClosestPoints()
+{
+    boost::shared_ptr<CtvxVirtualPolyhedron> g1, g2;
+    m_poly1->getTriangleInfo(static_cast<unsigned int>(m_found.closestTriangle1), g1);
+    m_poly2->getTriangleInfo(static_cast<unsigned int>(m_found.closestTriangle2), g2);
+    CqarMat4 G1, G2;
+    if (g1)
+        g1->getAbsolutePosition(G1);
+    if (g2)
+        g2->getAbsolutePosition(G2);
+    CqarPoint3 const abs2 = m_abs1 * m_found.closestPoint2;
+    CqarPoint3 const s2 = m_abs2.inverse() * abs2;
+    CqarPoint3 const abs1 = m_abs1 * m_found.closestPoint1;
+    // The relative points are in the owning polyhedron's placement frame,
+    // where its mesh coordinates live, also for a member of a regrouped
+    // assembly (whose triangles this query saw in the assembly's frame).
+    CqarPoint3 const rel1 = G1.inverse() * abs1;
+    CqarPoint3 const rel2 = G2.inverse() * abs2;
+    boost::shared_ptr<CtvxGeometryPoint> const point1 = CtvxGeometryPoint::create(g1, abs1, rel1);
+    boost::shared_ptr<CtvxGeometryPoint> const point2 = CtvxGeometryPoint::create(g2, abs2, rel2);
+    m_found.hint1 = Hint{true, m_found.closestTriangle1, true, m_found.closestPoint1};
+    m_found.hint2 = Hint{true, m_found.closestTriangle2, true, s2};
+    m_distance->setDistance(m_distance->distance(), point1, point2);
 }
 
 void CtvxPairContext::descend(CtvxWalk walk)
@@ -168,8 +174,7 @@ void CtvxPairContext::descend(CtvxWalk walk)
     m_distance->getClosestPoint2(startPoint2);
     Findings const start = m_found;
 
-    m_margin = boundMargin();
-    m_found.bestRanked = false;
+    prepareNearest();
     if (CtvxPairWalks::nearestFirst(*this))
         return;
     // A contact ends an exact distance query, and the one reported is the
@@ -188,6 +193,12 @@ void CtvxPairContext::descend(CtvxWalk walk)
         m_distance->setDistance(startDistance);
     m_found = start;
     CtvxPairWalks::plain(*this);
+}
+
+void CtvxPairContext::prepareNearest()
+{
+    m_margin = boundMargin();
+    m_found.bestRanked = false;
 }
 
 float CtvxPairContext::boundMargin() const

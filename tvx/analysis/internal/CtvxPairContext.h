@@ -84,6 +84,22 @@ public:
     // Triangle decisions that single precision could not settle.
     unsigned long unsureTests() const { return m_unsureTests; }
 
+    // The steps of compute(), apart for tests of the visits. start() sets
+    // the pair up for a query of that type into these results (trees,
+    // frames, tolerances, the reading of triangles, no findings); false when
+    // there is nothing to walk (a set without tree, deactivated or without
+    // triangles, or a tree that does not fit its set). prepareNearest()
+    // readies the nearest-first walk's visits. lowerDistance() records a
+    // clearance below the best so far: the one way a distance is lowered.
+    bool start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
+               boost::shared_ptr<CtvxDistance>& distance);
+    void prepareNearest();
+    void lowerDistance(float d)
+    {
+        m_distance->setDistance(d);
+        m_found.distanceFound = true;
+    }
+
     // --- For the walks --------------------------------------------------------
 
     CtvxQueryScratch& scratch() const { return m_scratch; }
@@ -196,7 +212,11 @@ private:
         Hint hint2;
     };
 
+    // A distance query tries the closest pair of the last query first.
+    void startFromHint();
     void descend(CtvxWalk walk);
+    // The closest points of an exact distance, and the hints from them.
+    void makeClosestPoints();
     // A sound margin for lower bounds that are not the box test's own: far
     // above the rounding of any distance this pair can produce.
     float boundMargin() const;
@@ -212,10 +232,8 @@ private:
         case CtvxAnalysis::EXACT_DISTANCE:
             return m_distance->distance() > bound;
         case CtvxAnalysis::ESTIMATED_DISTANCE:
-            if (bound < d0) {
-                m_distance->setDistance(bound);
-                m_found.distanceFound = true;
-            }
+            if (bound < d0)
+                lowerDistance(bound);
             return false;
         default:
             return false;
@@ -321,7 +339,7 @@ private:
             m_found.closestPoint2.setValue(q[0], q[1], q[2]);
         }
         if (lower)
-            m_distance->setDistance(d);
+            lowerDistance(d);
         m_found.distanceFound = true;
         hint(t1, t2);
     }
