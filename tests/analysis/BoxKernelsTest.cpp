@@ -2,7 +2,8 @@
 // triangle): hand-computed cases of the scan rule, and randomized checks
 // that every separation reported is a lower bound of the exact clearance
 // from the double-precision reference and that overlapping pairs are never
-// pruned.
+// pruned. The nearest-first walk's other lower bounds (the gaps along the
+// line of centres and along any unit axis) ride along on the same pairs.
 
 #include <tvx/analysis/internal/CtvxProximityKernels.h>
 
@@ -14,8 +15,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using tvxtest::Box;
 using tvxtest::Tri;
@@ -329,11 +335,24 @@ struct BoxStats {
     int deep = 0;
     int deepReportedApart = 0;
     int separated = 0;
+    int centreGapPositive = 0;
     int failures = 0;
 };
 
-// Runs one box pair through the tree variant in both modes and checks it.
-void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0, BoxStats& st)
+void randomUnit(tvxtest::Random& rng, float (&u)[3])
+{
+    Vec3 v;
+    do
+        v = Vec3(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1));
+    while (!(tvxtest::norm(v) > 0.1));
+    v = v * (1.0 / tvxtest::norm(v));
+    for (int i = 0; i < 3; ++i)
+        u[i] = static_cast<float>(v[i]);
+}
+
+// Runs one box pair through the tree variant in both modes and checks it,
+// and its gaps along the line of centres and along the unit axis u.
+void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0, float const (&u)[3], BoxStats& st)
 {
     float const a[3] = {float(p.a[0]), float(p.a[1]), float(p.a[2])};
     float const b[3] = {float(p.b[0]), float(p.b[1]), float(p.b[2])};
@@ -370,6 +389,14 @@ void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0,
         why = "bound raised";
     else if (distCode != 0 && !(ref - tol >= double(bound) - err))
         why = "separation exceeds the clearance";
+    float const centreGap = CtvxProximityKernels::centreLineGap(a, b, m);
+    float const axisGap = CtvxProximityKernels::axisGap(a, b, m, u);
+    if (why.empty() && !(ref >= double(centreGap) - err))
+        why = "gap along the centre line exceeds the distance";
+    else if (why.empty() && !(ref >= double(axisGap) - err))
+        why = "gap along the axis {" + std::to_string(u[0]) + ", " + std::to_string(u[1]) + ", " +
+              std::to_string(u[2]) + "} exceeds the distance";
+    st.centreGapPositive += centreGap > 0.0f;
     st.separated += overlapCode != 0;
     if (!why.empty() && ++st.failures <= 10)
         ADD_FAILURE() << why << ": codes " << overlapCode << "/" << distCode << ", bound " << bound0 << " -> " << bound
@@ -388,13 +415,18 @@ TEST(BoxBoxSeparation, TreeVariantIsALowerBound)
         generalPair(rng, p, m);
         float const tol = rng.chance(0.5) ? 0.0f : rng.uniformf(0.0f, 0.5f);
         float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
-        checkTreePair(p, m, tol, bound0, st);
+        float u[3];
+        randomUnit(rng, u);
+        checkTreePair(p, m, tol, bound0, u, st);
     }
-    std::printf("[ boxes    ] general: %d pairs, %.1f%% reported apart, %.1f%% deeply overlapping\n", st.pairs,
-                100.0 * st.separated / st.pairs, 100.0 * st.deep / st.pairs);
+    std::printf("[ boxes    ] general: %d pairs, %.1f%% reported apart, %.1f%% deeply overlapping, %.1f%% apart "
+                "along the centre line\n",
+                st.pairs, 100.0 * st.separated / st.pairs, 100.0 * st.deep / st.pairs,
+                100.0 * st.centreGapPositive / st.pairs);
     if (n >= 1000) {
         EXPECT_GT(st.separated, n / 5);
         EXPECT_GT(st.deep, n / 10);
+        EXPECT_GT(st.centreGapPositive, n / 20);
     }
     EXPECT_EQ(st.failures, 0);
 }
@@ -413,7 +445,14 @@ TEST(BoxBoxSeparation, TreeVariantNeverPrunesOverlapOfParallelBoxes)
         nearParallelPair(rng, p, m);
         float const tol = rng.chance(0.75) ? 0.0f : rng.uniformf(0.0f, 0.1f);
         float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
-        checkTreePair(p, m, tol, bound0, st);
+        // Along one of box 1's own axes half the time: the nearly parallel
+        // faces then project almost exactly onto each other.
+        float u[3] = {0.0f, 0.0f, 0.0f};
+        if (rng.chance(0.5))
+            u[rng.below(3)] = rng.chance(0.5) ? 1.0f : -1.0f;
+        else
+            randomUnit(rng, u);
+        checkTreePair(p, m, tol, bound0, u, st);
     }
     std::printf("[ boxes    ] near-parallel: %d pairs, %.1f%% deeply overlapping, %d of them reported apart\n",
                 st.pairs, 100.0 * st.deep / st.pairs, st.deepReportedApart);
@@ -529,6 +568,7 @@ TEST(BoxTriangleSeparation, IsALowerBound)
     int failures = 0;
     int separated[4] = {0, 0, 0, 0};
     int deepCount[4] = {0, 0, 0, 0};
+    int centroidGapPositive = 0;
     for (int it = 0; it < n; ++it) {
         int const kind = it % 4;
         float h[3];
@@ -563,6 +603,19 @@ TEST(BoxTriangleSeparation, IsALowerBound)
             why = "separation exceeds the clearance";
         else if (distCode == 0 && bound != bound0)
             why = "bound changed without a separating axis";
+        // The nearest-first walk's gaps: along the line to the centroid, and
+        // along a unit axis with the triangle ahead of the box or behind it.
+        float u[3];
+        randomUnit(rng, u);
+        bool const behind = rng.chance(0.5);
+        float const centroidGap = CtvxProximityKernels::centroidLineGap(h, tri);
+        float const axisGap = CtvxProximityKernels::axisGap(h, tri, u, behind);
+        centroidGapPositive += centroidGap > 0.0f;
+        if (why.empty() && !(ref >= double(centroidGap) - err))
+            why = "gap along the centroid line exceeds the distance";
+        else if (why.empty() && !(ref >= double(axisGap) - err))
+            why = std::string("gap along the axis exceeds the distance (triangle ") + (behind ? "behind" : "ahead") +
+                  ")";
         if (!why.empty() && ++failures <= 10) {
             std::ostringstream os;
             os.precision(9);
@@ -577,6 +630,37 @@ TEST(BoxTriangleSeparation, IsALowerBound)
     for (int kind = 0; kind < 4; ++kind)
         std::printf("[ box-tri  ] %-18s %.1f%% reported apart, %.1f%% through the box\n", names[kind],
                     400.0 * separated[kind] / n, 400.0 * deepCount[kind] / n);
+    if (n >= 1000) {
+        EXPECT_GT(centroidGapPositive, n / 20);
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+// The bound a nearest-first box test starts from: the next float above the
+// best distance, so that a test stopping at an axis proves the pair cannot
+// even tie. Against the standard library's next float, on the values the
+// walk meets (zero, subnormal, ordinary, huge) and on random patterns.
+TEST(SeparationBounds, JustAboveIsTheNextFloat)
+{
+    float const inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values = {0.0f, -0.0f, std::numeric_limits<float>::denorm_min(),
+                                 std::numeric_limits<float>::min(), 1.0f, 1.0e13f,
+                                 std::numeric_limits<float>::max(), -1.0f, -std::numeric_limits<float>::max(), inf};
+    tvxtest::Random rng(35);
+    for (int i = 0; i < tvxtest::runs(100000); ++i) {
+        std::uint32_t const bits = rng.below(0xFFFFFFFFu);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (f == f)
+            values.push_back(f);
+    }
+    int failures = 0;
+    for (float x : values) {
+        float const got = CtvxProximityKernels::justAbove(x);
+        float const want = std::nextafter(x, inf);
+        if (std::memcmp(&got, &want, sizeof got) != 0 && ++failures <= 10)
+            ADD_FAILURE() << "justAbove(" << x << ") = " << got << ", the next float is " << want;
+    }
     EXPECT_EQ(failures, 0);
 }
 
