@@ -5,10 +5,11 @@
 #include <tests/support/SceneFixtures.h>
 #include <tests/support/SceneProbes.h>
 
-#include <tvx/geometry/CtvxPolyhedron.h>
-#include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/geometry/internal/CtvxDirectMesh.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
@@ -93,7 +94,9 @@ TEST(Polyhedron, PointsTransformOnReadAndWrite)
 }
 
 // Reading through the identity skips the matrix product; the answer must be
-// the product's to the bit, signed zeros included.
+// the product's to the bit, signed zeros included. So must the direct float
+// read that the tree builder and the tree descent use (CtvxDirectMesh), which
+// only exists under a points transform that acts as the identity.
 TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
 {
     tvxtest::Random rng(5);
@@ -103,15 +106,30 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
     for (float a : awkward)
         for (float b : awkward)
             p->addPoint(a, b, -a, rank);
+    // A stored -0 (added to the data as is: through the polyhedron it would
+    // pass the identity's +0 translation and lose its sign).
+    p->polyData()->addPoint(-0.0f, -1.0f, -1.0f, rank);
     for (int i = 0; i < 200; ++i)
         p->addPoint(rng.uniformf(-100, 100), rng.uniformf(-1e-3f, 1e-3f), rng.uniformf(-1e6f, 1e6f), rank);
     for (unsigned int i = 0; i + 2 < p->countPoints(); i += 3)
         p->addTriangle(i, i + 1, i + 2, rank);
     CqarMat4 m;
     auto check = [&](char const* when) {
+        CtvxDirectMesh const direct = CtvxDirectMesh::of(*p);
+        EXPECT_EQ(direct.valid(), CtvxDirectMesh::actsAsIdentityOnPoints(m)) << when;
         for (unsigned int t = 0; t < p->countTriangles(); ++t) {
             CqarPoint3 got[3];
             p->getTriangle(t, got);
+            float read[3][3];
+            if (direct.valid())
+                direct.triangle(t, read);
+            for (int k = 0; k < 3; ++k)
+                for (int j = 0; j < 3; ++j) {
+                    float const narrowed = static_cast<float>(got[k][j]);
+                    ASSERT_TRUE(!direct.valid() || std::memcmp(&narrowed, &read[k][j], sizeof(float)) == 0)
+                        << when << ": direct read of triangle " << t << " corner " << k << " coordinate " << j
+                        << ": " << read[k][j] << " vs " << narrowed;
+                }
             unsigned int a, b, c;
             p->getTriangle(t, a, b, c);
             unsigned int const idx[3] = {a, b, c};
@@ -148,6 +166,47 @@ TEST(Polyhedron, IdentityReadsAreBitIdenticalToTheProduct)
         m = pt; // the library's own accumulation, to compare reads only
         check("moved, same matrix");
     }
+}
+
+// The direct read exists when the points transform acts as the identity on
+// points: when its product gives every coordinate of every point exactly as
+// the direct read does (the stored float plus +0). Checked against the
+// utility library's own point product on awkward coordinates, for matrices
+// that do and do not qualify. A -0 translation does not: the product keeps
+// the sign of a zero that all other terms leave negative.
+TEST(Polyhedron, DirectReadExactlyWhereTheProductIsTheIdentity)
+{
+    float const awkward[] = {0.0f, -0.0f, 1e-30f, -1e-38f, 3.0e38f, -7.5f, -1.0f};
+    auto leavesPointsAlone = [&](CqarMat4 const& m) {
+        for (float x : awkward)
+            for (float y : awkward)
+                for (float z : awkward) {
+                    CqarPoint3 const got = m * CqarPoint3(x, y, z);
+                    double const want[3] = {double(x) + 0.0, double(y) + 0.0, double(z) + 0.0};
+                    for (int j = 0; j < 3; ++j)
+                        if (std::memcmp(&got[j], &want[j], sizeof(double)) != 0)
+                            return false;
+                }
+        return true;
+    };
+    struct Case {
+        char const* name;
+        int row, column;
+        double value;
+    };
+    Case const cases[] = {{"identity", 0, 0, 1.0},          {"-0 translation", 1, 3, -0.0},
+                          {"-0 off the diagonal", 2, 0, -0.0}, {"tiny translation", 0, 3, 1e-300},
+                          {"diagonal off 1", 2, 2, 1.0 + 1e-15}, {"tiny shear", 0, 1, 1e-300},
+                          {"bottom row", 3, 0, 5.0}};
+    int qualifying = 0;
+    for (Case const& c : cases) {
+        CqarMat4 m;
+        m(c.row, c.column) = c.value;
+        bool const alone = leavesPointsAlone(m);
+        qualifying += alone;
+        EXPECT_EQ(CtvxDirectMesh::actsAsIdentityOnPoints(m), alone) << c.name;
+    }
+    EXPECT_EQ(qualifying, 3); // the identity, a -0 off the diagonal, the bottom row
 }
 
 TEST(Polyhedron, TriangleInfoAndClassNames)
