@@ -14,8 +14,7 @@ CtvxPairContext::CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost
       m_poly2(poly2.get()),
       m_poly1ShPtr(poly1),
       m_poly2ShPtr(poly2),
-      m_scratch(scratch),
-      m_polyTolerance(static_cast<float>(poly2->maxTolerance() + poly1->maxTolerance()))
+      m_scratch(scratch)
 {
 }
 
@@ -75,6 +74,7 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     m_poly1->getAbsPos(m_abs1);
     m_poly2->getAbsPos(m_abs2);
     m_poly2ToPoly1 = CtvxMat4(m_abs1.inverse() * m_abs2);
+    m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
     // The library's own polyhedron: one tolerance for all its triangles
     // and, under an identity points transform, its floats read in place.
     m_uniformTolerance1 = typeid(*m_poly1) == typeid(CtvxPolyhedron);

@@ -371,7 +371,7 @@ private:
     CtvxMat4 m_poly2ToPoly1;
     // maxTolerance() of both sets, summed in double and rounded: what the
     // box tests subtract.
-    float m_polyTolerance;
+    float m_polyTolerance = 0.0f;
     float m_margin = 0.0f;
     // The library's own polyhedron has one tolerance for all its triangles.
     bool m_uniformTolerance1 = false;

@@ -1,0 +1,264 @@
+// The pair context's visits against a double-precision brute force over the
+// triangles each node holds. A walk trusts a visit in two ways: that a pair
+// it prunes holds no triangle pair that could beat the best distance so far
+// (for contact, none within the tolerances), and that the lower bound it
+// gives a pair it keeps (nearest first) is not above the clearance of
+// anything the pair holds. Every box-box and box-triangle pair of two small
+// trees is visited in every mode, at random poses and tolerances, with the
+// best distance set around the pair's true clearance; triangle pairs are
+// visited as the exact distance and the contact queries take them.
+#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+
+#include <tests/support/Meshes.h>
+#include <tests/support/Random.h>
+#include <tests/support/ReferenceGeometry.h>
+#include <tests/support/SceneFixtures.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tvxtest::Affine;
+using tvxtest::Tri;
+using tvxtest::Vec3;
+
+constexpr double kFloatEps = 1.1920928955078125e-7;
+// Rounding allowed, in float roundings of the largest coordinate in frame 1:
+// the frame of set 2 is rounded to float once, each box placement is a
+// product of two float matrices, and each test a short sum of products.
+constexpr double kErrorUlps = 64.0;
+
+// One set: a built polyhedron, its tree, and the triangles each box holds.
+struct Side {
+    boost::shared_ptr<CtvxPolyhedron> poly;
+    CtvxPolyhedronOBBTree const* tree = nullptr;
+    std::vector<std::vector<unsigned int>> under;
+
+    explicit Side(tvxtest::Mesh const& mesh) : poly(tvxtest::makePolyhedron(mesh))
+    {
+        boost::shared_ptr<CtvxProgressDelegate> none;
+        poly->makeCollisionEntity(none);
+        CtvxPolyhedronBVTree* bv = nullptr;
+        poly->getBoundingVolumes(bv);
+        tree = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv);
+        under.resize(static_cast<std::size_t>(tree->countObbs()));
+        for (int b = tree->countObbs() - 1; b >= 0; --b)
+            for (int code : {tree->getObb(b)->getChild1Rank(), tree->getObb(b)->getChild2Rank()}) {
+                std::vector<unsigned int>& here = under[static_cast<std::size_t>(b)];
+                if (code > 0)
+                    here.insert(here.end(), under[static_cast<std::size_t>(code)].begin(),
+                                under[static_cast<std::size_t>(code)].end());
+                else
+                    here.push_back(static_cast<unsigned int>(-code));
+            }
+    }
+    // The triangles a ref holds.
+    std::vector<unsigned int> held(int ref) const
+    {
+        return CtvxNodeRef::isBox(ref) ? under[static_cast<std::size_t>(ref)]
+                                       : std::vector<unsigned int>{CtvxNodeRef::triangle(ref)};
+    }
+    std::vector<int> refs() const
+    {
+        std::vector<int> r;
+        for (int b = 0; b < tree->countObbs(); ++b)
+            r.push_back(b);
+        for (unsigned int t = 0; t < poly->countTriangles(); ++t)
+            r.push_back(CtvxNodeRef::ofTriangle(t));
+        return r;
+    }
+};
+
+Tri triangleIn(tvxtest::Mesh const& mesh, unsigned int t, Affine const& frame)
+{
+    Tri out;
+    for (int k = 0; k < 3; ++k) {
+        std::array<double, 3> p = mesh.points[mesh.triangles[t][static_cast<std::size_t>(k)]];
+        for (double& c : p)
+            c = static_cast<float>(c); // as stored
+        std::array<double, 3> const q = frame.apply(p);
+        out[static_cast<std::size_t>(k)] = Vec3(q[0], q[1], q[2]);
+    }
+    return out;
+}
+
+struct Tally {
+    int visits = 0;
+    int pruned = 0;
+    int failures = 0;
+};
+
+void fail(Tally& tally, std::string const& what)
+{
+    if (++tally.failures <= 10)
+        ADD_FAILURE() << what;
+}
+
+TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
+{
+    tvxtest::Random rng(41);
+    tvxtest::Mesh const meshA = tvxtest::makeSoup(rng, 16, 1.0, 0.6);
+    tvxtest::Mesh const meshB = tvxtest::makeSoup(rng, 16, 1.0, 0.6);
+    Side a(meshA), b(meshB);
+    ASSERT_GT(a.tree->countObbs(), 2);
+    ASSERT_GT(b.tree->countObbs(), 2);
+    boost::shared_ptr<CtvxPoly> const p1 = a.poly, p2 = b.poly;
+    std::unique_ptr<CtvxQueryScratch> const scratch(new CtvxQueryScratch());
+    CtvxPairContext pair(p1, p2, *scratch);
+    boost::shared_ptr<CtvxCollision> collision = CtvxCollision::create();
+    boost::shared_ptr<CtvxDistance> distance = CtvxDistance::create();
+
+    Tally boxes[4], leaves;
+    char const* const modes[4] = {"query, first contact", "query, estimated", "query, exact / overlap", "nearest"};
+    int const poses = tvxtest::runs(60);
+    for (int pose = 0; pose < poses; ++pose) {
+        Affine const placeA = tvxtest::randomRigid(rng, 5.0);
+        Affine const placeB =
+            placeA * Affine::translation(rng.uniform(-2.5, 2.5), rng.uniform(-1, 1), rng.uniform(-1, 1)) *
+            Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(0, 3.1));
+        a.poly->absolutePosition(tvxtest::toQar(placeA));
+        b.poly->absolutePosition(tvxtest::toQar(placeB));
+        double const tol1 = rng.chance(0.5) ? 0.0 : static_cast<float>(rng.uniform(0.0, 0.2));
+        double const tol2 = rng.chance(0.5) ? 0.0 : static_cast<float>(rng.uniform(0.0, 0.2));
+        a.poly->setTolerance(tol1);
+        b.poly->setTolerance(tol2);
+        double const tolerance = float(tol1) + float(tol2);
+
+        // Every triangle pair's distance, in frame 1.
+        Affine const toFrame1 = placeA.inverse() * placeB;
+        double scale = 0.0;
+        std::vector<Tri> t1, t2;
+        for (unsigned int t = 0; t < a.poly->countTriangles(); ++t)
+            t1.push_back(triangleIn(meshA, t, Affine()));
+        for (unsigned int t = 0; t < b.poly->countTriangles(); ++t)
+            t2.push_back(triangleIn(meshB, t, toFrame1));
+        for (auto const* set : {&t1, &t2})
+            for (Tri const& t : *set)
+                for (Vec3 const& v : t)
+                    scale = std::max({scale, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+        double const err = kErrorUlps * kFloatEps * scale;
+        std::vector<double> d(t1.size() * t2.size());
+        for (std::size_t i = 0; i < t1.size(); ++i)
+            for (std::size_t j = 0; j < t2.size(); ++j)
+                d[i * t2.size() + j] = tvxtest::triangleDistance(t1[i], t2[j]);
+
+        for (int first : a.refs())
+            for (int second : b.refs()) {
+                double clearance = 1e300;
+                for (unsigned int i : a.held(first))
+                    for (unsigned int j : b.held(second))
+                        clearance = std::min(clearance, d[i * t2.size() + j] - tolerance);
+                std::string const where = "pose " + std::to_string(pose) + ", refs " + std::to_string(first) + "/" +
+                                          std::to_string(second) + ", clearance " + std::to_string(clearance);
+                bool const boxPair = CtvxNodeRef::isBox(first) && CtvxNodeRef::isBox(second);
+                if (!CtvxNodeRef::isBox(first) && !CtvxNodeRef::isBox(second)) {
+                    // The leaf as the exact distance takes it, then as a
+                    // contact query does: contact exactly when the reference
+                    // says so (outside the rounding band), a lowered
+                    // distance equal to the clearance.
+                    ++leaves.visits;
+                    for (auto type : {CtvxAnalysis::EXACT_DISTANCE, CtvxAnalysis::FIRST_COLLISION}) {
+                        collision = CtvxCollision::create();
+                        distance = CtvxDistance::create();
+                        ASSERT_TRUE(pair.start(type, collision, distance));
+                        CtvxLeaf const found = pair.visitTriangles<CtvxVisit::Query>(first, second);
+                        if (found == CtvxLeaf::Contact ? clearance > err : clearance < -err)
+                            fail(leaves, where + ": contact decided wrongly");
+                        else if (found == CtvxLeaf::Closer && !(std::fabs(pair.distance() - clearance) <= err))
+                            fail(leaves, where + ": distance " + std::to_string(pair.distance()));
+                    }
+                    continue;
+                }
+                // The best distance so far, around the pair's clearance.
+                float const best = static_cast<float>(
+                    std::max(1e-6, std::max(clearance, 0.0) + rng.uniform(-0.3, 0.3) * (clearance > 0 ? clearance : 0.1)));
+                for (int mode = 0; mode < 4; ++mode) {
+                    CtvxAnalysis::EAnalysisType const type =
+                        mode == 0 ? CtvxAnalysis::FIRST_COLLISION
+                                  : (mode == 1 ? CtvxAnalysis::ESTIMATED_DISTANCE : CtvxAnalysis::EXACT_DISTANCE);
+                    collision = CtvxCollision::create();
+                    distance = CtvxDistance::create();
+                    ASSERT_TRUE(pair.start(type, collision, distance));
+                    pair.lowerDistance(best);
+                    CtvxMat4 toBox1, place2;
+                    toBox1.identity();
+                    place2.identity();
+                    if (CtvxNodeRef::isBox(first))
+                        pair.toBox1(first, toBox1);
+                    if (CtvxNodeRef::isBox(second))
+                        pair.place2(second, place2);
+                    bool kept;
+                    float bound = 0.0f;
+                    // The nearest-first walk measures along the direction of
+                    // its best pair; any unit axis must do.
+                    CtvxNearestAxis axis;
+                    if (mode == 3) {
+                        pair.prepareNearest();
+                        axis.set = rng.chance(0.75);
+                        Vec3 u(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1) + 0.01);
+                        u = u * (1.0 / tvxtest::norm(u));
+                        for (int i = 0; i < 3; ++i)
+                            axis.inFrame1[i] = static_cast<float>(u[i]);
+                        // The same axis in frame 2.
+                        Affine const back = toFrame1.inverse();
+                        for (int j = 0; j < 3; ++j)
+                            axis.inFrame2[j] =
+                                static_cast<float>(back.r[j][0] * u.x + back.r[j][1] * u.y + back.r[j][2] * u.z);
+                    }
+                    if (boxPair)
+                        kept = mode == 0   ? pair.visitBoxes<CtvxVisit::Query>(first, second, toBox1, place2)
+                               : mode == 3 ? pair.visitBoxes<CtvxVisit::Nearest>(first, second, toBox1, place2,
+                                                                                  &axis, &bound)
+                                           : pair.visitBoxes<CtvxVisit::Query>(first, second, toBox1, place2);
+                    else
+                        kept = mode == 3 ? pair.visitBoxTriangle<CtvxVisit::Nearest>(first, second, toBox1, place2,
+                                                                                      &axis, &bound)
+                                         : pair.visitBoxTriangle<CtvxVisit::Query>(first, second, toBox1, place2);
+                    bool overlapKept = true;
+                    if (mode == 2)
+                        overlapKept = boxPair ? pair.visitBoxes<CtvxVisit::Overlap>(first, second, toBox1, place2)
+                                              : pair.visitBoxTriangle<CtvxVisit::Overlap>(first, second, toBox1,
+                                                                                          place2);
+                    Tally& t = boxes[mode];
+                    ++t.visits;
+                    t.pruned += !kept;
+                    std::string const what = where + ", best " + std::to_string(best) + ", " + modes[mode];
+                    // A contact query may prune only what holds no contact,
+                    // a distance query only what cannot beat the best.
+                    double const floor = mode <= 1 ? 0.0 : double(best);
+                    if (!kept && !(clearance >= floor - err))
+                        fail(t, what + ": pruned");
+                    else if (!overlapKept && !(clearance >= -err))
+                        fail(t, what + ": pruned in the contact search");
+                    else if (mode == 3 && kept && !(double(bound) <= clearance + err))
+                        fail(t, what + ": bound " + std::to_string(bound) + " above the clearance");
+                    else if (mode == 1 && !kept && !(double(pair.distance()) <= clearance + err))
+                        fail(t, what + ": estimated distance " + std::to_string(pair.distance()));
+                }
+            }
+    }
+    for (int mode = 0; mode < 4; ++mode) {
+        std::printf("[ visits   ] %-24s %d visits, %.1f%% pruned\n", modes[mode], boxes[mode].visits,
+                    100.0 * boxes[mode].pruned / boxes[mode].visits);
+        // Poses from overlapping to well apart and bests around the
+        // clearance: a visit that never pruned, or always did, would not be
+        // tested here.
+        if (poses >= 20) {
+            EXPECT_GT(boxes[mode].pruned, boxes[mode].visits / 20) << modes[mode];
+            EXPECT_LT(boxes[mode].pruned, boxes[mode].visits * 19 / 20) << modes[mode];
+        }
+        EXPECT_EQ(boxes[mode].failures, 0) << modes[mode];
+    }
+    EXPECT_EQ(leaves.failures, 0);
+}
+
+} // namespace
