@@ -21,8 +21,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -266,7 +268,8 @@ TEST(DriverResults, ACopiedAnalysisFillsItsOwnResults)
 }
 
 // A host's own polyhedron class: the driver cannot tell it by its exact type
-// and must still treat it as a polyhedron.
+// and must still treat it as a polyhedron, reading its triangles through
+// getTriangle. A host's getTriangle may run code of its own, here `onRead`.
 class HostPolyhedron : public CtvxPolyhedron {
 public:
     static boost::shared_ptr<HostPolyhedron> create(boost::shared_ptr<CtvxPolyhedronData> const& data)
@@ -276,6 +279,14 @@ public:
         p->init(base, data);
         return p;
     }
+    using CtvxPolyhedron::getTriangle;
+    void getTriangle(unsigned int rank, CqarPoint3* const points) const override
+    {
+        if (onRead)
+            onRead();
+        CtvxPolyhedron::getTriangle(rank, points);
+    }
+    std::function<void()> onRead;
 
 protected:
     HostPolyhedron() = default;
@@ -320,27 +331,68 @@ std::string describe(CtvxAnalysis& an, std::vector<CtvxObject const*> const& ord
     return s.str();
 }
 
+// A question the host asks on the side: two cubes and an analysis of each
+// type, with the answers they give when asked alone.
+struct SideQuestion {
+    boost::shared_ptr<CtvxPolyhedron> a = cubeAt(0, 0, 0);
+    boost::shared_ptr<CtvxPolyhedron> b = cubeAt(0.7, 0.6, 0.2);
+    boost::shared_ptr<CtvxAnalysis> analyses[4];
+    std::string expected[4];
+    int asked = 0;
+    int wrong = 0;
+
+    SideQuestion()
+    {
+        b->absolutePosition(translationMat(0.7, 0.6, 0.2) * rotationZMat(0.4));
+        for (int t = 0; t < 4; ++t) {
+            analyses[t] = analysisOf(listOf({a}), listOf({b}), CtvxAnalysis::EAnalysisType(t));
+            analyses[t]->compute();
+            expected[t] = answer(t);
+        }
+    }
+    std::string answer(int t) const;
+    // Every seventh call asks the next type and checks its answer.
+    void ask()
+    {
+        if (asked++ % 7 != 0)
+            return;
+        int const t = (asked / 7) % 4;
+        analyses[t]->compute();
+        wrong += answer(t) != expected[t];
+    }
+};
+
 TEST(DriverResults, AHostPolyhedronClassIsAnalysedLikeTheLibrarysOwn)
 {
+    // The library's own polyhedra, a host's class, and a host's class whose
+    // getTriangle asks a question of its own (another analysis, on the same
+    // thread, in the middle of the query that reads the triangle): all
+    // three give the same answers, and so does the question on the side.
+    // A query keeps its steps and box placements in its analysis's scratch,
+    // so the inner queries cannot touch the outer one's.
     Mesh const sphere = makeIcosphere(2, 1.0);
     Random rng(77);
+    SideQuestion side;
     int contacts = 0;
     int const rounds = 20; // cheap, and both outcomes must occur
     for (int round = 0; round < rounds; ++round) {
         // Twin scenes: an assembly of two spheres against a lone sphere, one
-        // scene built of library polyhedra, the other of host polyhedra.
+        // scene built of library polyhedra, the others of host polyhedra.
         std::vector<std::string> answers;
         Affine const place = randomRigid(rng, 2.5);
-        for (int host = 0; host < 2; ++host) {
+        for (int host = 0; host < 3; ++host) {
             auto sphereAt = [&](double x, double y, double z) -> boost::shared_ptr<CtvxPolyhedron> {
                 boost::shared_ptr<CtvxPolyhedronData> data = makePolyData(sphere);
                 boost::shared_ptr<CtvxPolyhedron> p;
+                boost::shared_ptr<HostPolyhedron> h;
                 if (host)
-                    p = HostPolyhedron::create(data);
+                    p = h = HostPolyhedron::create(data);
                 else
                     p = CtvxPolyhedron::create(data);
                 p->relativePosition(translationMat(x, y, z));
                 p->makeCollisionEntity(noDelegate);
+                if (host == 2)
+                    h->onRead = [&side] { side.ask(); };
                 return p;
             };
             boost::shared_ptr<CtvxAssembly> group = CtvxAssembly::create();
@@ -368,11 +420,65 @@ TEST(DriverResults, AHostPolyhedronClassIsAnalysedLikeTheLibrarysOwn)
             answers.push_back(all);
         }
         EXPECT_EQ(answers[0], answers[1]) << "round " << round;
+        EXPECT_EQ(answers[0], answers[2]) << "round " << round << ", with questions on the side";
         EXPECT_FALSE(answers[0].empty());
     }
     // Both outcomes occur.
     EXPECT_GT(contacts, 0);
     EXPECT_LT(contacts, rounds);
+    EXPECT_GT(side.asked, 1000);
+    EXPECT_EQ(side.wrong, 0) << "of " << side.asked / 7 << " questions on the side";
+}
+
+std::string SideQuestion::answer(int t) const
+{
+    std::vector<CtvxObject const*> const order = {a.get(), b.get()};
+    return describe(*analyses[t], order);
+}
+
+// Analyses of two scenes on two threads at once: each works in its own
+// scratch, so both give, query after query, the answers that twins of their
+// scenes give on one thread; and the count of queries, the one piece of
+// state they share, loses none.
+TEST(DriverResults, TwoScenesOnTwoThreads)
+{
+    struct Scene {
+        boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(makeIcosphere(2, 1.0));
+        boost::shared_ptr<CtvxPolyhedron> b = makePolyhedron(makeTorus(24, 12, 1.0, 0.3));
+        boost::shared_ptr<CtvxAnalysis> analyses[4];
+        std::vector<std::string> answers;
+        explicit Scene(double x)
+        {
+            a->makeCollisionEntity(noDelegate);
+            b->makeCollisionEntity(noDelegate);
+            b->absolutePosition(translationMat(x, 0.2, 0.1) * rotationZMat(0.3));
+            for (int t = 0; t < 4; ++t)
+                analyses[t] = analysisOf(listOf({a}), listOf({b}), CtvxAnalysis::EAnalysisType(t));
+        }
+        void run(int rounds)
+        {
+            for (int r = 0; r < rounds; ++r)
+                for (int t = 0; t < 4; ++t) {
+                    analyses[t]->compute();
+                    answers.push_back(describe(*analyses[t], {a.get(), b.get()}));
+                }
+        }
+    };
+    int const rounds = runs(50);
+    Scene touchingAlone(1.6), apartAlone(2.6);
+    touchingAlone.run(rounds);
+    apartAlone.run(rounds);
+    Scene touching(1.6), apart(2.6);
+    unsigned int const before = CtvxAnalysis::getCollisionCount();
+    std::thread first([&] { touching.run(rounds); });
+    std::thread second([&] { apart.run(rounds); });
+    first.join();
+    second.join();
+    EXPECT_EQ(CtvxAnalysis::getCollisionCount() - before, static_cast<unsigned int>(8 * rounds));
+    EXPECT_TRUE(touching.answers == touchingAlone.answers);
+    EXPECT_TRUE(apart.answers == apartAlone.answers);
+    EXPECT_GT(touching.analyses[0]->countCollisions(), 0u);
+    EXPECT_EQ(apart.analyses[0]->countCollisions(), 0u);
 }
 
 // Four unit cubes in a row, 3 apart, each its own entity.
