@@ -436,6 +436,50 @@ std::string SideQuestion::answer(int t) const
     return describe(*analyses[t], order);
 }
 
+// An exact distance query asked again and again of a scene that does not
+// move starts each time from the closest pair it found the time before; its
+// answer must not depend on how often it was asked. Its distance and closest
+// points are those of a first query, to the bit, the 300th time too (they
+// once crept by a rounding a query, carried through the frames), and the
+// points lie on the surfaces: within rounding of the distance apart.
+TEST(DriverResults, AnExactDistanceAskedAgainDoesNotCreep)
+{
+    boost::shared_ptr<CtvxPolyhedron> a = makePolyhedron(makeIcosphere(2, 1.0));
+    boost::shared_ptr<CtvxPolyhedron> b = makePolyhedron(makeTorus(24, 12, 1.0, 0.3));
+    a->makeCollisionEntity(noDelegate);
+    b->makeCollisionEntity(noDelegate);
+    std::vector<CtvxObject const*> const order = {a.get(), b.get()};
+    Random rng(78);
+    int crept = 0;
+    for (int pose = 0; pose < 8; ++pose) {
+        // Whichever way the rounding of a pose carries the points, some of
+        // these poses carry them towards each other.
+        Affine const placeA = randomRigid(rng, 1.0);
+        a->absolutePosition(toQar(placeA));
+        b->absolutePosition(toQar(placeA * Affine::translation(2.6, 0.2, 0.1) * randomRigid(rng, 0.0)));
+        boost::shared_ptr<CtvxAnalysis> an = analysisOf(listOf({a}), listOf({b}), CtvxAnalysis::EXACT_DISTANCE);
+        an->compute();
+        std::string const first = describe(*an, order);
+        for (int k = 1; k < 100; ++k) {
+            an->compute();
+            if (describe(*an, order) != first) {
+                ADD_FAILURE() << "pose " << pose << ", query " << k + 1 << ":\n"
+                              << describe(*an, order) << "first:\n"
+                              << first;
+                ++crept;
+                break;
+            }
+        }
+        boost::shared_ptr<CtvxDistance> d;
+        an->getDistance(0, d);
+        ASSERT_TRUE(d->isExactDistance());
+        EXPECT_GT(d->distance(), 0.01f); // apart: a contact would not creep
+        CqarPoint3 const p = absolutePoint(d, 1), q = absolutePoint(d, 2);
+        EXPECT_NEAR(p.distanceFrom(q), d->distance(), 1e-6) << "pose " << pose;
+    }
+    EXPECT_EQ(crept, 0);
+}
+
 // Analyses of two scenes on two threads at once: each works in its own
 // scratch, so both give, query after query, the answers that twins of their
 // scenes give on one thread; and the count of queries, the one piece of

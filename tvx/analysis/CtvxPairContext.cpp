@@ -107,19 +107,35 @@ void CtvxPairContext::startFromHint()
         m_poly2->setLastClosestInfo(0);
         m_poly2->getLastClosestPoint(q2, t2);
     }
-    CqarPoint3 const q2in1 = m_poly2ToPoly1 * q2;
+    // The hint's pair of triangles is measured as the walks measure every
+    // pair: both triangles in frame 1, their distance minus their summed
+    // tolerance. The points of the hint cannot serve: point 2 reaches
+    // frame 1 through the single-precision frame, and back into frame 2 at
+    // the end, so on an unmoved scene each query would carry it a rounding
+    // off its triangle in the same direction, and a clearance taken from it
+    // would creep away from the true one query after query. The contact
+    // verdict is then the kernels' own: TriDist's zero is their exact
+    // decision, and with a tolerance contact() makes this very comparison.
+    unsigned int const u1 = static_cast<unsigned int>(t1);
+    unsigned int const u2 = static_cast<unsigned int>(t2);
+    float tri1[3][3], tri2[3][3], b[3][3];
+    readTriangle1(u1, tri1);
+    readTriangle2(u2, tri2);
+    for (int k = 0; k < 3; ++k)
+        m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+    float const tolerance = static_cast<float>(m_poly1->toleranceForTriangle(u1)) +
+                            static_cast<float>(m_poly2->toleranceForTriangle(u2));
+    float p[3] = {0.0f, 0.0f, 0.0f}, q[3] = {0.0f, 0.0f, 0.0f};
+    float const h = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
     if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
         m_found.closestTriangle1 = t1;
-        m_found.closestPoint1 = q1;
+        m_found.closestPoint1.setValue(p[0], p[1], p[2]);
         m_found.closestTriangle2 = t2;
-        m_found.closestPoint2 = q2in1;
+        m_found.closestPoint2.setValue(q[0], q[1], q[2]);
     }
-    float const h = static_cast<float>(q1.distanceFrom(q2in1)) -
-                    static_cast<float>(m_poly1->toleranceForTriangle(static_cast<unsigned int>(t1))) -
-                    static_cast<float>(m_poly2->toleranceForTriangle(static_cast<unsigned int>(t2)));
-    if (!(h > 0.0f) && hintTouches(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2)))
-        recordContact(static_cast<unsigned int>(t1), static_cast<unsigned int>(t2));
-    else if (h > 0.0f && h < m_distance->distance())
+    if (!(h > 0.0f))
+        recordContact(u1, u2);
+    else if (h < m_distance->distance())
         lowerDistance(h);
     else
         return;
@@ -228,23 +244,6 @@ float CtvxPairContext::boundMargin() const
     // same; 2^-16 of it is well above both and far below any clearance worth
     // pruning on.
     return (r1 + r2 + m_polyTolerance) * (1.0f / 65536.0f);
-}
-
-bool CtvxPairContext::hintTouches(unsigned int t1, unsigned int t2)
-{
-    // The hint's points meet, but only the triangle decision reports a
-    // contact: the points were rounded into frame 1 in double precision.
-    float tri1[3][3], tri2[3][3], b[3][3];
-    readTriangle1(t1, tri1);
-    readTriangle2(t2, tri2);
-    for (int k = 0; k < 3; ++k)
-        m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
-    CtvxProximityKernels k;
-    k.triangleTolerance(pairTolerance(t1, t2));
-    float separation;
-    bool const touches = k.contact(tri1, b, separation);
-    m_unsureTests += k.unsureDecisions();
-    return touches;
 }
 
 void CtvxPairContext::writeHints()

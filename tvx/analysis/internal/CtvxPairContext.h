@@ -220,8 +220,6 @@ private:
     // A sound margin for lower bounds that are not the box test's own: far
     // above the rounding of any distance this pair can produce.
     float boundMargin() const;
-    // Whether triangles t1 and t2 touch, for the hint's shortcut.
-    bool hintTouches(unsigned int t1, unsigned int t2);
 
     // The outcome of a box test in the query's own mode: true to descend.
     bool boxOutcome(int result, float d0, float bound)
