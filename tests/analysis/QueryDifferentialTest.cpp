@@ -43,7 +43,7 @@ double const kRelative = 2e-6;
 
 // One leaf of a side: its mesh, its placement relative to the side's frame
 // (or to the inner assembly), its tolerance and whether it is switched on.
-struct LeafSpec {
+struct LeafRecipe {
     Mesh mesh;
     Affine local;
     double tolerance = 0.0;
@@ -53,8 +53,8 @@ struct LeafSpec {
 // How a side is built: a single polyhedron, or an assembly of leaves
 // (optionally nesting all but the first leaf in an inner assembly),
 // regrouped or with each leaf a collision entity of its own.
-struct SideSpec {
-    std::vector<LeafSpec> leaves;
+struct SideRecipe {
+    std::vector<LeafRecipe> leaves;
     bool assembly = false;
     bool nested = false;
     bool regroup = false;
@@ -69,11 +69,11 @@ struct BuiltSide {
     double ownReach = 0.0;
 };
 
-BuiltSide build(SideSpec const& recipe)
+BuiltSide build(SideRecipe const& recipe)
 {
     BuiltSide side;
     boost::shared_ptr<CtvxProgressDelegate> none;
-    for (LeafSpec const& l : recipe.leaves) {
+    for (LeafRecipe const& l : recipe.leaves) {
         side.leaves.push_back(makePolyhedron(l.mesh));
         side.leaves.back()->setTolerance(l.tolerance);
         for (auto const& p : l.mesh.points)
@@ -115,7 +115,7 @@ BuiltSide build(SideSpec const& recipe)
     return side;
 }
 
-WorldSide referenceOf(SideSpec const& recipe, BuiltSide const& side, Affine const& pose)
+WorldSide referenceOf(SideRecipe const& recipe, BuiltSide const& side, Affine const& pose)
 {
     WorldSide w;
     for (std::size_t i = 0; i < recipe.leaves.size(); ++i)
@@ -180,7 +180,7 @@ std::set<TrianglePairKey> reportedPairs(CtvxAnalysis const& a, int& duplicates)
 
 class QueryFixture {
 public:
-    QueryFixture(SideSpec const& a, SideSpec const& b) : m_specA(a), m_specB(b), m_a(build(a)), m_b(build(b))
+    QueryFixture(SideRecipe const& a, SideRecipe const& b) : m_recipeA(a), m_recipeB(b), m_a(build(a)), m_b(build(b))
     {
         m_list1 = CtvxCollisionList::create();
         m_list1->add(m_a.top);
@@ -207,8 +207,8 @@ public:
     // are left as they are.
     void grazeTo(double target, bool inBands)
     {
-        WorldSide const wa = referenceOf(m_specA, m_a, m_poseA);
-        WorldSide const wb = referenceOf(m_specB, m_b, m_poseB);
+        WorldSide const wa = referenceOf(m_recipeA, m_a, m_poseA);
+        WorldSide const wb = referenceOf(m_recipeB, m_b, m_poseB);
         double const reach = std::max({wa.reach(), wb.reach(), m_a.ownReach, m_b.ownReach, 1e-30});
         BruteForceAnswer const bf = bruteForce(wa, wb, kRelative * reach);
         if (!(bf.clearance > 0.0))
@@ -228,8 +228,8 @@ public:
     // (whose hints come from the previous poses), then once more unmoved.
     void check(Tally& tally, std::string const& label)
     {
-        WorldSide const wa = referenceOf(m_specA, m_a, m_poseA);
-        WorldSide const wb = referenceOf(m_specB, m_b, m_poseB);
+        WorldSide const wa = referenceOf(m_recipeA, m_a, m_poseA);
+        WorldSide const wb = referenceOf(m_recipeB, m_b, m_poseB);
         double const reach = std::max({wa.reach(), wb.reach(), m_a.ownReach, m_b.ownReach, 1e-30});
         double const band = kRelative * reach;
         BruteForceAnswer const bf = bruteForce(wa, wb, band);
@@ -337,7 +337,7 @@ private:
                 tally.worstPointError = std::max({tally.worstPointError, on1 / reach, on2 / reach});
                 EXPECT_LE(on1, band) << where << ": closest point 1 off its geometry";
                 EXPECT_LE(on2, band) << where << ": closest point 2 off its geometry";
-                double const tols = m_specA.leaves[0].tolerance + m_specB.leaves[0].tolerance;
+                double const tols = m_recipeA.leaves[0].tolerance + m_recipeB.leaves[0].tolerance;
                 EXPECT_NEAR(distance(v1, v2) - tols, d->distance(), band) << where;
                 // Relative points: the absolute point seen from the owning
                 // polyhedron's placement.
@@ -373,7 +373,7 @@ private:
         }
     }
 
-    SideSpec m_specA, m_specB;
+    SideRecipe m_recipeA, m_recipeB;
     BuiltSide m_a, m_b;
     boost::shared_ptr<CtvxCollisionList> m_list1, m_list2;
     boost::shared_ptr<CtvxAnalysis> m_persistent[4];
@@ -417,7 +417,7 @@ std::array<double, 3> meshCentre(Mesh const& m)
 // margin; every third pose is then pushed along the brute force's closest
 // pair so that its clearance is a small multiple of the band, positive or
 // negative.
-Tally runScenario(std::string const& name, SideSpec const& a, SideSpec const& b, int count, std::uint32_t seed)
+Tally runScenario(std::string const& name, SideRecipe const& a, SideRecipe const& b, int count, std::uint32_t seed)
 {
     QueryFixture fx(a, b);
     Random rng(seed);
@@ -425,7 +425,7 @@ Tally runScenario(std::string const& name, SideSpec const& a, SideSpec const& b,
     double sizeA = 0, sizeB = 0;
     // Radius of each side about its centre: a leaf's own radius, plus its
     // offset in its assembly.
-    auto sideSize = [](SideSpec const& side) {
+    auto sideSize = [](SideRecipe const& side) {
         double size = 1e-30;
         for (auto const& l : side.leaves) {
             double const off = std::sqrt(l.local.t[0] * l.local.t[0] + l.local.t[1] * l.local.t[1] +
@@ -480,10 +480,10 @@ int contactsIn(boost::shared_ptr<CtvxAnalysis> const (&an)[4])
     return an[CtvxAnalysis::FIRST_COLLISION]->countCollisions() > 0 ? 1 : 0;
 }
 
-SideSpec single(Mesh const& m, double tolerance = 0.0)
+SideRecipe single(Mesh const& m, double tolerance = 0.0)
 {
-    SideSpec s;
-    LeafSpec l;
+    SideRecipe s;
+    LeafRecipe l;
     l.mesh = m;
     l.tolerance = tolerance;
     s.leaves.push_back(l);
@@ -545,13 +545,13 @@ TEST(QueryDifferential, Tolerances)
                             single(makeTorus(16, 8, 0.8, 0.25), 0.03), runs(300), 9));
 }
 
-SideSpec assemblySpec(bool nested, bool regroup, bool withInactive)
+SideRecipe assemblyRecipe(bool nested, bool regroup, bool withInactive)
 {
-    SideSpec s;
+    SideRecipe s;
     s.assembly = true;
     s.nested = nested;
     s.regroup = regroup;
-    LeafSpec a, b, c;
+    LeafRecipe a, b, c;
     a.mesh = makeIcosphere(2, 0.5);
     a.local = Affine::translation(0.6, 0, 0);
     b.mesh = makeBox(0.3, 0.2, 0.4);
@@ -565,12 +565,12 @@ SideSpec assemblySpec(bool nested, bool regroup, bool withInactive)
 
 TEST(QueryDifferential, Assemblies)
 {
-    expectMixed(runScenario("assembly vs polyhedron", assemblySpec(false, false, true),
+    expectMixed(runScenario("assembly vs polyhedron", assemblyRecipe(false, false, true),
                             single(makeIcosphere(2, 0.6)), runs(200), 10));
-    expectMixed(runScenario("regrouped vs polyhedron", assemblySpec(false, true, true),
+    expectMixed(runScenario("regrouped vs polyhedron", assemblyRecipe(false, true, true),
                             single(makeIcosphere(2, 0.6)), runs(200), 11));
-    expectMixed(runScenario("nested vs regrouped nested", assemblySpec(true, false, false),
-                            assemblySpec(true, true, true), runs(200), 12));
+    expectMixed(runScenario("nested vs regrouped nested", assemblyRecipe(true, false, false),
+                            assemblyRecipe(true, true, true), runs(200), 12));
 }
 
 // Re-querying along a smooth motion, where the remembered pairs and hints

@@ -100,7 +100,7 @@ TEST(Binary16, EveryPatternReadsBackExactly)
     }
 }
 
-TEST(Binary16, DocumentedValues)
+TEST(Binary16, KnownValuesAndRoundingEdges)
 {
     EXPECT_EQ(CtvxHalf::fromFloat(1.0f), 0x3C00);
     EXPECT_EQ(CtvxHalf::fromFloat(65504.0f), 0x7BFF);

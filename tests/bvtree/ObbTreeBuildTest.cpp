@@ -51,7 +51,7 @@ void expectSoundShape(TestPoly const& poly, RecordingDelegate const* rec, std::s
 
 } // namespace
 
-TEST(ObbTreeBuild, SmallCountsAsDocumented)
+TEST(ObbTreeBuild, SmallCountsAsTheTreeHeaderSays)
 {
     // 0 triangles: a tree without boxes, no own box, no report.
     {

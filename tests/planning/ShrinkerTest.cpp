@@ -339,7 +339,9 @@ TEST_F(CwdnTVXShrinkerTest, OnlyTvxBodiesCanBeShrunk)
 // pushed into the plate. Without shrinking there is nothing to search; with
 // it, the ends come free, the searches stall until the peg fits, and the
 // joined path runs from the exact start to the exact goal. It is free on the
-// geometry it was found on, and (as the contract says) not at full size.
+// geometry it was found on, and not at full size (CwdnTVXShrinker's header:
+// at full size the path may come closer to the obstacles than the shrinking
+// allowed for).
 TEST_F(CwdnTVXShrinkerTest, NarrowPassageSolvesOnlyWithShrinking)
 {
     SlotScene s(0.2, 0.185, true);

@@ -264,7 +264,7 @@ TEST(WdnRoadmapBuilder, DifficultyGrowsWhenBlocked)
 }
 
 // The roadmap serves later queries; clearing it and resetting the start and
-// goal nodes behave as documented.
+// goal nodes behave as CwdnRoadmapBuilder's header says.
 TEST(WdnRoadmapBuilder, MultiQueryClearAndReset)
 {
     RodScene s = rodThroughHole(0.75);

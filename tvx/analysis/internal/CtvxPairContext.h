@@ -73,8 +73,8 @@ public:
     CtvxPairContext(CtvxPairContext const&) = delete;
     CtvxPairContext& operator=(CtvxPairContext const&) = delete;
 
-    // The query, as CtvxPolyhedronPolyhedronTypedAnalysis::compute describes
-    // it, through the given walk.
+    // The query of CtvxPolyhedronPolyhedronTypedAnalysis::compute(), through
+    // the given walk.
     void compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, bool& collided,
                  boost::shared_ptr<CtvxCollision>& collision, bool& distanceFound,
                  boost::shared_ptr<CtvxDistance>& distance);
