@@ -6,6 +6,7 @@
 // and triangles built per second.
 
 #include <tests/support/Meshes.h>
+#include <tests/support/SceneFixtures.h>
 
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
@@ -19,17 +20,6 @@
 #include <cstdlib>
 
 namespace {
-
-boost::shared_ptr<CtvxPolyhedron> polyhedronOf(tvxtest::Mesh const& mesh)
-{
-    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
-    unsigned int rank = 0;
-    for (auto const& q : mesh.points)
-        p->addPoint(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]), rank);
-    for (auto const& t : mesh.triangles)
-        p->addTriangle(t[0], t[1], t[2], rank);
-    return p;
-}
 
 tvxtest::Mesh torusWith(int triangles)
 {
@@ -50,7 +40,7 @@ CtvxPolyhedronOBBTree const* treeOf(CtvxPoly const& poly)
 
 void runBuild(benchmark::State& state, tvxtest::Mesh const& mesh, bool mend)
 {
-    boost::shared_ptr<CtvxPolyhedron> poly = polyhedronOf(mesh);
+    boost::shared_ptr<CtvxPolyhedron> poly = tvxtest::polyhedronOf(mesh);
     CtvxPolyhedronOBBTreeFactory::conservativeBoxes(mend);
     // Check the answer once before timing.
     poly->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);

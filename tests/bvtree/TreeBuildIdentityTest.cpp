@@ -7,6 +7,7 @@
 
 #include <tests/support/RecordingDelegate.h>
 #include <tests/support/ReferenceObbTreeBuilder.h>
+#include <tests/support/SceneFixtures.h>
 
 #include <tvx/bvtree/internal/CtvxObbBuildSet.h>
 #include <tvx/bvtree/internal/CtvxObbEigen.h>
@@ -24,17 +25,6 @@
 using namespace tvxtest;
 
 namespace {
-
-boost::shared_ptr<CtvxPolyhedron> polyhedronOf(Mesh const& mesh)
-{
-    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
-    unsigned int rank = 0;
-    for (auto const& q : mesh.points)
-        p->addPoint(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]), rank);
-    for (auto const& t : mesh.triangles)
-        p->addTriangle(t[0], t[1], t[2], rank);
-    return p;
-}
 
 std::string hexBox(void const* box)
 {

@@ -235,10 +235,10 @@ TEST(PolyhedronEntity, BuildsOnceReportsEveryTime)
     p->makeCollisionEntity(other, d);
     EXPECT_TRUE(p->areCollisionEntitiesMade());
     ASSERT_EQ(12u, rec->events.size()); // 11 nodes, then the entity
-    EXPECT_EQ("made 12", rec->events.back());
+    EXPECT_EQ("entity 12", rec->events.back());
     rec->events.clear();
     p->makeCollisionEntity(d);
-    EXPECT_EQ(std::vector<std::string>{"made 12"}, rec->events);
+    EXPECT_EQ(std::vector<std::string>{"entity 12"}, rec->events);
     p->removeCollisionEntities();
     EXPECT_FALSE(p->areCollisionEntitiesMade());
 }

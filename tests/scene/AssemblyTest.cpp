@@ -442,10 +442,10 @@ TEST(AssemblyRegroup, ReactivatedLeafJoinsTheGroup)
     ASSERT_GE(rec->events.size(), 3u);
     EXPECT_EQ("will 20", rec->events[0]);
     EXPECT_EQ("reset 0", rec->events[1]);
-    EXPECT_EQ("made 20", rec->events.back());
+    EXPECT_EQ("entity 20", rec->events.back());
     EXPECT_EQ(s.a.get(), rec->madeObjects.back());
     for (std::size_t i = 2; i + 1 < rec->events.size(); ++i)
-        EXPECT_EQ(0u, rec->events[i].rfind("build ", 0)) << rec->events[i];
+        EXPECT_EQ(0u, rec->events[i].rfind("node ", 0)) << rec->events[i];
     EXPECT_EQ(19u, rec->events.size() - 3); // one report per node of a 20-triangle tree
     // The box of the assembly now holds both leaves.
     float h[3];
@@ -473,12 +473,12 @@ TEST(AssemblyRegroup, MakeCollisionEntityReportsAfterTheBuild)
     boost::shared_ptr<CtvxProgressDelegate> d = rec;
     s.a->makeCollisionEntity(d);
     ASSERT_EQ(20u, rec->events.size()); // 19 nodes, then the entity
-    EXPECT_EQ("made 20", rec->events.back());
+    EXPECT_EQ("entity 20", rec->events.back());
     EXPECT_EQ(s.a.get(), rec->madeObjects.back());
     rec->events.clear();
     s.a->makeCollisionEntity(d);
     ASSERT_EQ(1u, rec->events.size());
-    EXPECT_EQ("made 20", rec->events[0]);
+    EXPECT_EQ("entity 20", rec->events[0]);
 }
 
 TEST(AssemblyRegroup, UnlockSplitsTheRegroupingAroundTheObject)

@@ -492,7 +492,7 @@ private:
                 EXPECT_FALSE(rec->madeObjects.empty());
                 if (!rec->madeObjects.empty()) {
                     EXPECT_EQ(nd.obj.get(), rec->madeObjects.back());
-                    EXPECT_EQ("made " + std::to_string(expectedEntityTriangles(i)), rec->events.back());
+                    EXPECT_EQ("entity " + std::to_string(expectedEntityTriangles(i)), rec->events.back());
                 }
             }
             count(wasLocked ? "makeCollisionEntity locked" : (nd.as ? "regroup" : "makeCollisionEntity leaf"), 0);

@@ -16,9 +16,10 @@ class RecordingDelegate : public CtvxProgressDelegate {
 public:
     static boost::shared_ptr<RecordingDelegate> create() { return boost::shared_ptr<RecordingDelegate>(new RecordingDelegate()); }
 
-    void didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const&, unsigned int triangleCount) override
+    void didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const& object, unsigned int triangleCount) override
     {
         events.push_back("entity " + std::to_string(triangleCount));
+        madeObjects.push_back(object.get());
     }
     void didBuildNode(unsigned int first) override
     {
@@ -33,6 +34,8 @@ public:
 
     std::vector<std::string> events;
     std::vector<unsigned int> nodes;
+    // The objects of didMakeCollisionEntity, in order.
+    std::vector<CtvxObject const*> madeObjects;
 
 protected:
     RecordingDelegate() = default;

@@ -26,6 +26,17 @@ boost::shared_ptr<CtvxPolyhedron> makePolyhedron(Mesh const& mesh)
     return CtvxPolyhedron::create(d);
 }
 
+boost::shared_ptr<CtvxPolyhedron> polyhedronOf(Mesh const& mesh)
+{
+    boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create();
+    unsigned int rank = 0;
+    for (auto const& q : mesh.points)
+        p->addPoint(static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]), rank);
+    for (auto const& t : mesh.triangles)
+        p->addTriangle(t[0], t[1], t[2], rank);
+    return p;
+}
+
 boost::shared_ptr<CtvxPolyhedron> makeBoxEntity(double hx, double hy, double hz, double x, double y, double z)
 {
     boost::shared_ptr<CtvxPolyhedron> p = makePolyhedron(makeBox(hx, hy, hz));
@@ -164,32 +175,6 @@ Affine randomRigid(Random& rng, double maxTranslation)
     for (int i = 0; i < 3; ++i)
         a.t[i] = rng.uniform(-maxTranslation, maxTranslation);
     return a;
-}
-
-boost::shared_ptr<RecordingDelegate> RecordingDelegate::create()
-{
-    return boost::shared_ptr<RecordingDelegate>(new RecordingDelegate());
-}
-
-void RecordingDelegate::didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const& object, unsigned int triangleCount)
-{
-    events.push_back("made " + std::to_string(triangleCount));
-    madeObjects.push_back(object.get());
-}
-
-void RecordingDelegate::didBuildNode(unsigned int firstTrianglePosition)
-{
-    events.push_back("build " + std::to_string(firstTrianglePosition));
-}
-
-void RecordingDelegate::willBuildTree(unsigned int triangleCount)
-{
-    events.push_back("will " + std::to_string(triangleCount));
-}
-
-void RecordingDelegate::resetProgress(unsigned int value)
-{
-    events.push_back("reset " + std::to_string(value));
 }
 
 CqarMat4 translationMat(double x, double y, double z)

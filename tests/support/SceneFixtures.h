@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tests/support/Meshes.h>
+#include <tests/support/RecordingDelegate.h>
 
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
@@ -25,6 +26,10 @@ namespace tvxtest {
 boost::shared_ptr<CtvxPolyhedronData> makePolyData(Mesh const& mesh);
 // A polyhedron over a fresh copy of the mesh.
 boost::shared_ptr<CtvxPolyhedron> makePolyhedron(Mesh const& mesh);
+// A polyhedron filled through its own addPoint and addTriangle, as a host
+// fills one: each point (narrowed to float) passes the identity points
+// transform on its way in, which turns a -0 coordinate into +0.
+boost::shared_ptr<CtvxPolyhedron> polyhedronOf(Mesh const& mesh);
 // A box of half lengths (hx, hy, hz), placed at (x, y, z) relative to its
 // parent (or the world), made a collision entity.
 boost::shared_ptr<CtvxPolyhedron> makeBoxEntity(double hx, double hy, double hz, double x = 0, double y = 0,
@@ -64,21 +69,5 @@ CqarMat4 toQar(Affine const& a);
 // matrices.
 CqarMat4 translationMat(double x, double y, double z);
 CqarMat4 rotationZMat(double a);
-
-// Records every notification, in order, as text ("build 3", "made 12", ...).
-class RecordingDelegate : public CtvxProgressDelegate {
-public:
-    static boost::shared_ptr<RecordingDelegate> create();
-    void didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const& object, unsigned int triangleCount) override;
-    void didBuildNode(unsigned int firstTrianglePosition) override;
-    void willBuildTree(unsigned int triangleCount) override;
-    void resetProgress(unsigned int value) override;
-
-    std::vector<std::string> events;
-    std::vector<CtvxObject const*> madeObjects;
-
-protected:
-    RecordingDelegate() = default;
-};
 
 } // namespace tvxtest
