@@ -9,6 +9,7 @@
 
 #include <tests/support/Random.h>
 #include <tests/support/ReferenceGeometry.h>
+#include <tests/support/SceneFixtures.h>
 #include <tests/support/TrianglePairs.h>
 
 #include <gtest/gtest.h>
@@ -53,15 +54,6 @@ CtvxMat4 translation(float x, float y, float z)
     return m;
 }
 
-CqarMat4 qarTranslation(double x, double y, double z)
-{
-    CqarMat4 m;
-    m(0, 3) = x;
-    m(1, 3) = y;
-    m(2, 3) = z;
-    return m;
-}
-
 // --- Hand-computed cases -------------------------------------------------
 
 TEST(BoxBoxSeparation, BoxesThreeApartAlongTheFirstAxis)
@@ -79,7 +71,7 @@ TEST(BoxBoxSeparation, BoxesThreeApartAlongTheFirstAxis)
     // Enclosing boxes: each rotation magnitude is widened by 1e-6, so the
     // radius along axis 0 is 2 + 3e-6.
     bound = 10.0f;
-    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(3, 0, 0), true, bound),
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, tvxtest::translationMat(3, 0, 0), true, bound),
               1);
     EXPECT_LT(bound, 1.0f);
     EXPECT_NEAR(bound, 1.0f - 3.0e-6f, 3.0e-7f);
@@ -92,7 +84,7 @@ TEST(BoxBoxSeparation, PairThatCannotBeatTheBoundStopsAtOnce)
               1);
     EXPECT_EQ(bound, 0.5f);
     bound = 0.5f;
-    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(3, 0, 0), true, bound), 1);
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, tvxtest::translationMat(3, 0, 0), true, bound), 1);
     EXPECT_EQ(bound, 0.5f);
 }
 
@@ -104,7 +96,7 @@ TEST(BoxBoxSeparation, TouchingFacesDoNotSeparate)
     EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, translation(0, -2, 0), 0.0f, true, bound),
               0);
     EXPECT_EQ(bound, 10.0f);
-    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, qarTranslation(0, 0, 2), true, bound), 0);
+    EXPECT_EQ(CtvxProximityKernels::boxBoxSeparation(kUnitHalf, kUnitHalf, tvxtest::translationMat(0, 0, 2), true, bound), 0);
     EXPECT_EQ(bound, 10.0f);
 }
 

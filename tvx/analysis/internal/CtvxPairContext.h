@@ -130,21 +130,17 @@ public:
     void place2(int box, CtvxMat4& out) const { CtvxObbReader::placement(m_obbs2[box], *m_tree2, out); }
     void toBox1(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
     {
-        if (CtvxMat4 const* known = cache.find(box)) {
-            out = *known;
-            return;
+        if (!cache.get(box, out)) {
+            toBox1(box, out);
+            cache.put(box, out);
         }
-        toBox1(box, out);
-        cache.put(box, out);
     }
     void place2(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
     {
-        if (CtvxMat4 const* known = cache.find(box)) {
-            out = *known;
-            return;
+        if (!cache.get(box, out)) {
+            place2(box, out);
+            cache.put(box, out);
         }
-        place2(box, out);
-        cache.put(box, out);
     }
 
     // Of two boxes in hand the larger is split, sizes compared as stored.
@@ -247,26 +243,20 @@ private:
         return !(current < outBound);
     }
 
-    void readTriangle1(unsigned int rank, float (&tri)[3][3]) const
+    // A triangle of a set as float rows, in place when the set allows it.
+    void readTriangle(CtvxPoly const* poly, CtvxDirectMesh const& direct, unsigned int rank,
+                      float (&tri)[3][3]) const
     {
-        if (m_direct1.valid()) {
-            m_direct1.triangle(rank, tri);
+        if (direct.valid()) {
+            direct.triangle(rank, tri);
             return;
         }
         CqarPoint3 v[3];
-        m_poly1->getTriangle(rank, v);
+        poly->getTriangle(rank, v);
         m_kernels.TcT(tri, v);
     }
-    void readTriangle2(unsigned int rank, float (&tri)[3][3]) const
-    {
-        if (m_direct2.valid()) {
-            m_direct2.triangle(rank, tri);
-            return;
-        }
-        CqarPoint3 v[3];
-        m_poly2->getTriangle(rank, v);
-        m_kernels.TcT(tri, v);
-    }
+    void readTriangle1(unsigned int rank, float (&tri)[3][3]) const { readTriangle(m_poly1, m_direct1, rank, tri); }
+    void readTriangle2(unsigned int rank, float (&tri)[3][3]) const { readTriangle(m_poly2, m_direct2, rank, tri); }
     // The summed tolerances of two triangles, each rounded to single first.
     float pairTolerance(unsigned int t1, unsigned int t2) const
     {

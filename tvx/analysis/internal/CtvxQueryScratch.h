@@ -28,10 +28,14 @@ public:
             m_stamp = 1;
         }
     }
-    CtvxMat4 const* find(int rank) const
+    // The kept placement of that rank into out; false when none is kept.
+    bool get(int rank, CtvxMat4& out) const
     {
         Entry const& e = m_entries[static_cast<unsigned int>(rank) % Size];
-        return e.stamp == m_stamp && e.rank == rank ? &e.m : nullptr;
+        if (e.stamp != m_stamp || e.rank != rank)
+            return false;
+        out = e.m;
+        return true;
     }
     void put(int rank, CtvxMat4 const& m)
     {
