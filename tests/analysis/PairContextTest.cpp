@@ -7,7 +7,7 @@
 // trees is visited in every mode, at random poses and tolerances, with the
 // best distance set around the pair's true clearance; triangle pairs are
 // visited as the exact distance and the contact queries take them.
-#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairVisits.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 

@@ -1,6 +1,6 @@
 // The in-order walk: depth first, first child first, each pair tested when
 // it is reached, with box placements carried along and kept by rank.
-#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
 #include <vector>

@@ -4,7 +4,7 @@
 // plain walk, bit for bit: of two pairs at exactly the same distance, the one
 // the in-order walk meets first is kept (each pending pair carries its rank
 // in that walk), and a contact is left to the in-order contact search.
-#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
 #include <cmath>

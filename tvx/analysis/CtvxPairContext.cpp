@@ -1,4 +1,5 @@
 #include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairWalks.h>
 
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/geometry/CtvxPolyhedron.h>

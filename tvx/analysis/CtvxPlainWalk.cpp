@@ -1,6 +1,6 @@
 // The plain walk: the plain recursive order over an explicit stack, every
 // placement decoded afresh. The other walks must give its answers.
-#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
 #include <vector>

@@ -1,0 +1,183 @@
+#pragma once
+
+// The visits of CtvxPairContext, defined inline where the walks see them:
+// a walk calls one for nearly every pair it reaches.
+
+#include <tvx/analysis/internal/CtvxPairContext.h>
+
+inline bool CtvxPairContext::names(int first, int second) const
+{
+    auto holds = [](int ref, CtvxPolyhedronOBBTree const* tree, CtvxPoly const* poly) {
+        return CtvxNodeRef::isBox(ref) ? ref < tree->countObbs()
+                                       : CtvxNodeRef::triangle(ref) < poly->countTriangles();
+    };
+    return holds(first, m_tree1, m_poly1) && holds(second, m_tree2, m_poly2);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+                                        CtvxNearestAxis const* axis, float* outBound)
+{
+    float h1[3], h2[3];
+    CtvxObbReader::trueHalfLengths(m_obbs1[box1], *m_tree1, h1);
+    CtvxObbReader::trueHalfLengths(m_obbs2[box2], *m_tree2, h2);
+    CtvxMat4 const r = toBox1 * place2;
+    ++m_boxTests;
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        float gap = CtvxProximityKernels::centreLineGap(h1, h2, r);
+        if (axis->set) {
+            float u[3];
+            for (int i = 0; i < 3; ++i)
+                u[i] = toBox1(i, 0) * axis->inFrame2[0] + toBox1(i, 1) * axis->inFrame2[1] +
+                       toBox1(i, 2) * axis->inFrame2[2];
+            float const g = CtvxProximityKernels::axisGap(h1, h2, r, u);
+            gap = g > gap ? g : gap;
+        }
+        gap = gap - m_polyTolerance - m_margin;
+        if (current < gap)
+            return false;
+        float bound = CtvxProximityKernels::justAbove(current);
+        int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
+        return settle(current, gap, result, bound, *outBound);
+    }
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    int const result = CtvxProximityKernels::boxBoxSeparation(
+        h1, h2, r, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1,
+                                              CtvxMat4 const& place2, CtvxNearestAxis const* axis,
+                                              float* outBound)
+{
+    bool const box1 = CtvxNodeRef::isBox(first);
+    float h[3];
+    if (box1)
+        CtvxObbReader::trueHalfLengths(m_obbs1[first], *m_tree1, h);
+    else
+        CtvxObbReader::trueHalfLengths(m_obbs2[second], *m_tree2, h);
+    float v[3][3];
+    CtvxMat4 toBox2;
+    triangleInBoxFrame(box1, first, second, toBox1, place2, v, toBox2);
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        float u[3];
+        if (axis->set) {
+            // The axis in the box's frame: from frame 2 into box 1's, or
+            // from frame 1 into box 2's.
+            CtvxMat4 const& m = box1 ? toBox1 : toBox2;
+            float const* a = box1 ? axis->inFrame2 : axis->inFrame1;
+            for (int i = 0; i < 3; ++i)
+                u[i] = m(i, 0) * a[0] + m(i, 1) * a[1] + m(i, 2) * a[2];
+        }
+        ++m_boxTests;
+        float gap = CtvxProximityKernels::centroidLineGap(h, v);
+        if (axis->set) {
+            // A triangle of set 2 lies ahead of a box of set 1 along the
+            // axis, a triangle of set 1 behind a box of set 2.
+            float const g = CtvxProximityKernels::axisGap(h, v, u, !box1);
+            gap = g > gap ? g : gap;
+        }
+        gap = gap - m_polyTolerance - m_margin;
+        if (current < gap)
+            return false;
+        float bound = CtvxProximityKernels::justAbove(current);
+        int const result =
+            CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
+        return settle(current, gap, result, bound, *outBound);
+    }
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxTriangleSeparation(
+        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNearestAxis const* axis,
+                                                std::uint64_t const* rank)
+{
+    unsigned int const t1 = CtvxNodeRef::triangle(first);
+    unsigned int const t2 = CtvxNodeRef::triangle(second);
+    float tri1[3][3], tri2[3][3];
+    readTriangle1(t1, tri1);
+    readTriangle2(t2, tri2);
+    ++m_triangleTests;
+    float const tolerance = pairTolerance(t1, t2);
+    // Both triangles in frame 1.
+    float b[3][3];
+    for (int k = 0; k < 3; ++k)
+        m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+    float p[3] = {0.0f, 0.0f, 0.0f}, q[3] = {0.0f, 0.0f, 0.0f};
+
+    if (how == CtvxVisit::Nearest) {
+        float const current = m_distance->distance();
+        // The exact distance costs as much as a few dozen box tests; two
+        // projections first settle most pairs that cannot even tie.
+        if (CtvxProximityKernels::trianglesApart(tri1, b, axis->set ? axis->inFrame1 : nullptr,
+                                                 current + tolerance + m_margin))
+            return CtvxLeaf::Nothing;
+        float const d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
+        if (!(d > 0.0f))
+            return CtvxLeaf::Contact;
+        bool const lower = d < current;
+        bool const tiedEarlier = d == current && m_found.bestRanked &&
+                                 (rank[0] < m_found.bestRank[0] ||
+                                  (rank[0] == m_found.bestRank[0] && rank[1] < m_found.bestRank[1]));
+        if (!lower && !tiedEarlier)
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, p, t2, q, d, lower);
+        m_found.bestRanked = true;
+        m_found.bestRank[0] = rank[0];
+        m_found.bestRank[1] = rank[1];
+        return lower ? CtvxLeaf::Closer : CtvxLeaf::Nothing;
+    }
+    if (how == CtvxVisit::Overlap) {
+        if (triangleDistance(p, q, tri1, b, tolerance) - tolerance > 0.0f)
+            return CtvxLeaf::Nothing;
+        recordContact(t1, t2);
+        return CtvxLeaf::Contact;
+    }
+
+    float d = 0.0f;
+    bool contact;
+    if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
+        d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
+        contact = !(d > 0.0f);
+    } else {
+        // The kernels' one decision, which the distance above agrees with.
+        CtvxProximityKernels k;
+        k.triangleTolerance(tolerance);
+        contact = k.contact(tri1, b, d);
+        m_unsureTests += k.unsureDecisions();
+    }
+    if (contact) {
+        recordContact(t1, t2);
+        return CtvxLeaf::Contact;
+    }
+    switch (m_type) {
+    case CtvxAnalysis::FIRST_COLLISION:
+    case CtvxAnalysis::ALL_COLLISIONS:
+        hint(t1, t2);
+        return CtvxLeaf::Nothing;
+    case CtvxAnalysis::EXACT_DISTANCE:
+        if (!(d < m_distance->distance()))
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, p, t2, q, d, true);
+        return CtvxLeaf::Closer;
+    case CtvxAnalysis::ESTIMATED_DISTANCE:
+        if (!(d < m_distance->distance()))
+            return CtvxLeaf::Nothing;
+        recordCloser(t1, nullptr, t2, nullptr, d, true);
+        return CtvxLeaf::Closer;
+    }
+    return CtvxLeaf::Nothing;
+}

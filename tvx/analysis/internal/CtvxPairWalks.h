@@ -1,0 +1,23 @@
+#pragma once
+
+#include <tvx/analysis/internal/CtvxPairContext.h>
+#include <tvx/analysis/internal/CtvxPairVisits.h>
+
+// The walks of a pair analysis, each in its own unit: each decides the order
+// in which pairs are visited, and visits them through the context.
+namespace CtvxPairWalks {
+// Depth first, first child first, each pair tested when it is reached, box
+// placements kept by rank in the scratch's caches. The walk of every type
+// but the exact distance (Query), and the exact distance's contact search
+// (Overlap).
+void inOrder(CtvxPairContext& pair, CtvxVisit how);
+// Exact distance only: both children of a split are bounded at once and the
+// nearer is descended first, so the best distance falls fast and prunes the
+// rest. Returns false when it meets a contact, which it leaves to the
+// contact search to record.
+bool nearestFirst(CtvxPairContext& pair);
+// The plain recursive order, placements decoded afresh for every pair: for
+// trees too deep to rank ties, and the reference the other walks are
+// checked against.
+void plain(CtvxPairContext& pair);
+} // namespace CtvxPairWalks
