@@ -45,6 +45,12 @@ prefix="$root/build/install"
 rm -rf "$prefix" "$prefix-moved" build/consumer
 mkdir -p build/consumer
 cmake --install build/release --prefix "$prefix" >/dev/null
+# Headers under an internal/ folder are the library's own, never installed.
+if [ -n "$(find "$prefix/include" -path '*/internal/*')" ]; then
+  echo "internal headers installed:" >&2
+  find "$prefix/include" -path '*/internal/*' >&2
+  exit 1
+fi
 cmake -S examples/consumer -B build/consumer -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
 cmake --build build/consumer -j2
 env -u LD_LIBRARY_PATH build/consumer/consumer
