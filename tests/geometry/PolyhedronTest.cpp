@@ -463,7 +463,7 @@ TEST(PolyhedronSharedTree, OneTreePerMeshAndPointsTransform)
     second->makeCollisionEntity(d);
     alone->makeCollisionEntity(noDelegate);
     // Adopted, not rebuilt: no node reported, the entity still is.
-    EXPECT_EQ(std::vector<std::string>{"made " + std::to_string(torus.triangles.size())}, rec->events);
+    EXPECT_EQ(std::vector<std::string>{"entity " + std::to_string(torus.triangles.size())}, rec->events);
     EXPECT_EQ(treeOf(first), treeOf(second));
     EXPECT_NE(treeOf(first), treeOf(alone));
     EXPECT_TRUE(sameBoxes(treeOf(first), treeOf(alone)));
