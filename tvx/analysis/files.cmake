@@ -1,10 +1,12 @@
 # Sources of this subsystem, relative to this folder, and the headers that
-# are installed. Headers under internal/ are never installed.
-set(TVX_SUB_SOURCES CtvxProximityKernels.cpp internal/CtvxExactPredicates.cpp
+# are installed. What lies under internal/ is the library's own: never
+# installed.
+set(TVX_SUB_SOURCES internal/CtvxProximityKernels.cpp internal/CtvxExactPredicates.cpp
   CtvxGeometrySubElement.cpp CtvxPolyhedronTriangle.cpp CtvxGeometryPoint.cpp
   CtvxCollision.cpp CtvxDistance.cpp
   CtvxTypedAnalysis.cpp CtvxPolyhedronPolyhedronTypedAnalysis.cpp CtvxAnalysis.cpp
-  CtvxPairContext.cpp CtvxInOrderWalk.cpp CtvxNearestFirstWalk.cpp CtvxPlainWalk.cpp)
+  internal/CtvxPairContext.cpp internal/CtvxInOrderWalk.cpp internal/CtvxNearestFirstWalk.cpp
+  internal/CtvxPlainWalk.cpp)
 set(TVX_SUB_HEADERS
   CtvxGeometrySubElement.h CtvxPolyhedronTriangle.h CtvxGeometryPoint.h
   CtvxCollision.h CtvxDistance.h
