@@ -18,7 +18,7 @@ class CtvxDistance;
 class CtvxGeometry;
 class CtvxObject;
 class CtvxPoly;
-class CtvxQueryScratch;
+struct CtvxQueryScratch;
 
 // A proximity query between two collision lists.
 //
