@@ -24,20 +24,6 @@ namespace {
 
 boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
-boost::shared_ptr<CtvxPolyhedron> box(double hx, double hy, double hz, double x = 0, double y = 0, double z = 0)
-{
-    return tvxtest::makeBoxEntity(hx, hy, hz, x, y, z);
-}
-
-boost::shared_ptr<CtvxCollisionList> listOf(std::initializer_list<boost::shared_ptr<CtvxPolyhedron>> objects)
-{
-    boost::shared_ptr<CtvxCollisionList> l = CtvxCollisionList::create();
-    for (auto const& o : objects) {
-        l->add(o);
-    }
-    return l;
-}
-
 CqarMat4 pose(double x, double y, double z, double angleZ)
 {
     CqarMat4 m;
@@ -85,10 +71,10 @@ TEST(CwdnTVXBody, FreshBodyAnswersZeroAndTrue)
 // identity for objects past the end of a short vector.
 TEST(CwdnTVXBody, PlacementComposesRelativePositions)
 {
-    auto a = box(0.1, 0.1, 0.1), b = box(0.1, 0.1, 0.1), c = box(0.1, 0.1, 0.1);
+    auto a = tvxtest::makeBoxEntity(0.1, 0.1, 0.1), b = tvxtest::makeBoxEntity(0.1, 0.1, 0.1), c = tvxtest::makeBoxEntity(0.1, 0.1, 0.1);
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
     CqarMat4 const t = pose(1.0, -2.0, 0.5, 0.7);
-    body->setInnerObjects(listOf({a, b, c}));
+    body->setInnerObjects(tvxtest::listOf({a, b, c}));
     body->placeBody(t);
     for (auto const& o : {a, b, c}) {
         CqarMat4 m;
@@ -96,7 +82,7 @@ TEST(CwdnTVXBody, PlacementComposesRelativePositions)
         expectSame(t, m);
     }
     CqarMat4 const r0 = pose(0.3, 0, 0, 0.1), r1 = pose(0, 0.4, 0, -0.2);
-    body->setInnerObjects(listOf({a, b, c}), {r0, r1});
+    body->setInnerObjects(tvxtest::listOf({a, b, c}), {r0, r1});
     body->placeBody(t);
     CqarMat4 m;
     a->getAbsolutePosition(m);
@@ -111,11 +97,11 @@ TEST(CwdnTVXBody, PlacementComposesRelativePositions)
 // gap; an empty analysis gives 0.
 TEST(CwdnTVXBody, EstimatedDistanceIsALowerBoundAndContactIsACollision)
 {
-    auto peg = box(0.5, 0.2, 0.2);
-    auto wall = box(0.1, 2.0, 2.0, 2.0, 0.0, 0.0);
+    auto peg = tvxtest::makeBoxEntity(0.5, 0.2, 0.2);
+    auto wall = tvxtest::makeBoxEntity(0.1, 2.0, 2.0, 2.0, 0.0, 0.0);
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
-    body->setInnerObjects(listOf({peg}));
-    body->setOuterObjects(listOf({wall}));
+    body->setInnerObjects(tvxtest::listOf({peg}));
+    body->setOuterObjects(tvxtest::listOf({wall}));
     for (double x : {0.0, 0.8, 1.3, 1.39}) {
         body->placeBody(pose(x, 0, 0, 0));
         ASSERT_TRUE(body->computeEstimatedDistance()) << x;
@@ -131,9 +117,9 @@ TEST(CwdnTVXBody, EstimatedDistanceIsALowerBoundAndContactIsACollision)
 
 TEST(CwdnTVXBody, BoundingRadiusFromTheEnclosingBoxCorners)
 {
-    auto b = box(1.0, 2.0, 3.0);
+    auto b = tvxtest::makeBoxEntity(1.0, 2.0, 3.0);
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
-    body->setInnerObjects(listOf({b}));
+    body->setInnerObjects(tvxtest::listOf({b}));
     // The farthest corner of the object's enclosing box, in plain doubles.
     CqarMat4 e;
     float hx = 0, hy = 0, hz = 0;
@@ -167,14 +153,14 @@ TEST(CwdnTVXBody, BoundingRadiusFromTheEnclosingBoxCorners)
     // With a relative position, the box goes where the body would put it,
     // even though the object itself was never moved.
     CqarMat4 const rel = pose(10, 0, 0, 0.3);
-    body->setInnerObjects(listOf({b}), {rel});
+    body->setInnerObjects(tvxtest::listOf({b}), {rel});
     EXPECT_NEAR(farthest(0, 0, 0, rel), body->getBoundingSphereRadius(CqarPoint3(0, 0, 0)), 1e-9);
     EXPECT_GT(body->getBoundingSphereRadius(CqarPoint3(0, 0, 0)), 10.0);
 
     // Whatever the fit, the radius covers every vertex of the geometry.
     auto round = tvxtest::makePolyhedron(tvxtest::makeIcosphere(2, 1.5));
     round->makeCollisionEntity(noDelegate);
-    body->setInnerObjects(listOf({round}));
+    body->setInnerObjects(tvxtest::listOf({round}));
     double const r = body->getBoundingSphereRadius(CqarPoint3(0.5, 0, 0));
     for (unsigned int i = 0; i < round->countPoints(); ++i) {
         CqarPoint3 p;
@@ -186,12 +172,12 @@ TEST(CwdnTVXBody, BoundingRadiusFromTheEnclosingBoxCorners)
 // The body copies the caller's lists; copies of the body share them.
 TEST(CwdnTVXBody, ListsAreCopiedAndBodyCopiesShare)
 {
-    auto peg = box(0.5, 0.2, 0.2);
-    auto wall = box(0.1, 2.0, 2.0, 2.0, 0.0, 0.0);
-    auto near = box(0.1, 0.1, 0.1, 0.0, 0.0, 0.0);
+    auto peg = tvxtest::makeBoxEntity(0.5, 0.2, 0.2);
+    auto wall = tvxtest::makeBoxEntity(0.1, 2.0, 2.0, 2.0, 0.0, 0.0);
+    auto near = tvxtest::makeBoxEntity(0.1, 0.1, 0.1, 0.0, 0.0, 0.0);
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
-    boost::shared_ptr<CtvxCollisionList> outer = listOf({wall});
-    body->setInnerObjects(listOf({peg}));
+    boost::shared_ptr<CtvxCollisionList> outer = tvxtest::listOf({wall});
+    body->setInnerObjects(tvxtest::listOf({peg}));
     body->setOuterObjects(outer);
     outer->add(near); // overlaps the peg, but the body never sees it
     body->placeBody(CqarMat4());
@@ -208,12 +194,12 @@ TEST(CwdnTVXBody, ListsAreCopiedAndBodyCopiesShare)
 // in a plate, re-checked densely at full size afterwards.
 TEST(CwdnTVXBody, PlannerFindsAFreePathThroughASlot)
 {
-    auto peg = box(0.5, 0.15, 0.15);
-    auto lower = box(0.05, 1.0, 1.0, 0.0, -1.5, 0.0);
-    auto upper = box(0.05, 1.0, 1.0, 0.0, 1.5, 0.0);
+    auto peg = tvxtest::makeBoxEntity(0.5, 0.15, 0.15);
+    auto lower = tvxtest::makeBoxEntity(0.05, 1.0, 1.0, 0.0, -1.5, 0.0);
+    auto upper = tvxtest::makeBoxEntity(0.05, 1.0, 1.0, 0.0, 1.5, 0.0);
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
-    body->setInnerObjects(listOf({peg}));
-    body->setOuterObjects(listOf({lower, upper}));
+    body->setInnerObjects(tvxtest::listOf({peg}));
+    body->setOuterObjects(tvxtest::listOf({lower, upper}));
     boost::shared_ptr<CwdnDevice> d = CwdnDevice::create();
     boost::shared_ptr<CwdnJoint> j = CwdnJoint::createPlanar(-1.8, 1.8, -1.8, 1.8);
     d->addJoint(j);
@@ -243,15 +229,15 @@ TEST(CwdnTVXBody, PlannerFindsAFreePathThroughASlot)
 // is wide, has to turn to pass; the path is re-checked densely at full size.
 TEST(CwdnTVXBody, FreeFlyerRodThroughAHole)
 {
-    auto rod = box(0.6, 0.1, 0.1);
+    auto rod = tvxtest::makeBoxEntity(0.6, 0.1, 0.1);
     double const h = 0.45, t = 0.05, e = 1.5;
     boost::shared_ptr<CtvxCollisionList> plate = CtvxCollisionList::create();
-    plate->add(box(t, 0.5 * (e - h), e, 0.0, 0.5 * (e + h), 0.0));
-    plate->add(box(t, 0.5 * (e - h), e, 0.0, -0.5 * (e + h), 0.0));
-    plate->add(box(t, h, 0.5 * (e - h), 0.0, 0.0, 0.5 * (e + h)));
-    plate->add(box(t, h, 0.5 * (e - h), 0.0, 0.0, -0.5 * (e + h)));
+    plate->add(tvxtest::makeBoxEntity(t, 0.5 * (e - h), e, 0.0, 0.5 * (e + h), 0.0));
+    plate->add(tvxtest::makeBoxEntity(t, 0.5 * (e - h), e, 0.0, -0.5 * (e + h), 0.0));
+    plate->add(tvxtest::makeBoxEntity(t, h, 0.5 * (e - h), 0.0, 0.0, 0.5 * (e + h)));
+    plate->add(tvxtest::makeBoxEntity(t, h, 0.5 * (e - h), 0.0, 0.0, -0.5 * (e + h)));
     boost::shared_ptr<CwdnTVXBody> body = CwdnTVXBody::create();
-    body->setInnerObjects(listOf({rod}));
+    body->setInnerObjects(tvxtest::listOf({rod}));
     body->setOuterObjects(plate);
     boost::shared_ptr<CwdnDevice> d = CwdnDevice::create();
     boost::shared_ptr<CwdnJoint> j = CwdnJoint::createFreeFlyer(CqarVect3(-1.2, -e, -e), CqarVect3(1.2, e, e));

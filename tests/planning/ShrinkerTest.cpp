@@ -32,11 +32,6 @@ namespace {
 
 boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 
-boost::shared_ptr<CtvxPolyhedron> box(double hx, double hy, double hz, double x = 0, double y = 0, double z = 0)
-{
-    return tvxtest::makeBoxEntity(hx, hy, hz, x, y, z);
-}
-
 // A peg (half lengths 0.5 x pegHalf x 0.2) that translates in the plane z = 0
 // on two prismatic joints, and a plate x in [-0.05, 0.05] with a slot of
 // half width slotHalf around y = 0. Start and goal lie on either side of the
@@ -51,13 +46,13 @@ struct SlotScene {
 
     SlotScene(double pegHalf, double slotHalf, bool touching)
     {
-        peg = box(0.5, pegHalf, 0.2);
+        peg = tvxtest::makeBoxEntity(0.5, pegHalf, 0.2);
         boost::shared_ptr<CtvxCollisionList> inner = CtvxCollisionList::create();
         inner->add(peg);
         boost::shared_ptr<CtvxCollisionList> outer = CtvxCollisionList::create();
         double const h = slotHalf;
-        outer->add(box(0.05, 0.5 * (2.0 - h), 1.0, 0.0, 0.5 * (2.0 + h), 0.0));
-        outer->add(box(0.05, 0.5 * (2.0 - h), 1.0, 0.0, -0.5 * (2.0 + h), 0.0));
+        outer->add(tvxtest::makeBoxEntity(0.05, 0.5 * (2.0 - h), 1.0, 0.0, 0.5 * (2.0 + h), 0.0));
+        outer->add(tvxtest::makeBoxEntity(0.05, 0.5 * (2.0 - h), 1.0, 0.0, -0.5 * (2.0 + h), 0.0));
 
         // Joint frames: the first slides along world x, the second along y.
         CqarMat4 alongX; // rotation of +90 degrees about y: z -> x

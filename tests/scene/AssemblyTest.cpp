@@ -2,6 +2,7 @@
 // undoing, geometry changes through the hierarchy, progress reports.
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
+#include <tests/support/MatrixExpect.h>
 #include <tests/support/SceneProbes.h>
 
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -27,13 +28,6 @@ tvxtest::Mesh octahedron()
     return m;
 }
 
-void expectMatNear(CqarMat4 const& a, CqarMat4 const& b, double tol)
-{
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            EXPECT_NEAR(a(r, c), b(r, c), tol) << "element " << r << "," << c;
-}
-
 std::vector<CqarPoint3> pointsOf(CtvxPolyhedron const& p)
 {
     std::vector<CqarPoint3> pts(p.countPoints());
@@ -55,7 +49,7 @@ TEST(AssemblyChildren, AttachAndDetachKeepWorldPlacements)
     ASSERT_EQ(0, a->attach(p, -1));
     CqarMat4 abs;
     p->getAbsolutePosition(abs);
-    expectMatNear(w, abs, 1e-12);
+    tvxtest::expectMatNear(w, abs, 1e-12);
 
     a->relativePosition(translationMat(0, 9, 0));
     CqarMat4 moved;
@@ -68,7 +62,7 @@ TEST(AssemblyChildren, AttachAndDetachKeepWorldPlacements)
     boost::shared_ptr<CtvxAssembly> parent;
     EXPECT_EQ(-1, p->getParent(parent));
     p->getAbsolutePosition(abs);
-    expectMatNear(moved, abs, 1e-12);
+    tvxtest::expectMatNear(moved, abs, 1e-12);
 }
 
 TEST(AssemblyChildren, RanksAndMovingBetweenAssemblies)
@@ -234,7 +228,7 @@ TEST(AssemblyBox, SingleBoxedChildIsSeenFromTheAssembly)
     EXPECT_EQ(1.0f, h[0]);
     EXPECT_EQ(2.0f, h[1]);
     EXPECT_EQ(3.0f, h[2]);
-    expectMatNear(rel * box, m, 1e-15);
+    tvxtest::expectMatNear(rel * box, m, 1e-15);
 }
 
 TEST(AssemblyBox, TwoAlignedBoxesMergeAlongX)
@@ -253,7 +247,7 @@ TEST(AssemblyBox, TwoAlignedBoxesMergeAlongX)
     EXPECT_EQ(5.5f, h[0]);
     EXPECT_EQ(0.5f, h[1]);
     EXPECT_EQ(0.5f, h[2]);
-    expectMatNear(translationMat(5, 0, 0), m, 0.0);
+    tvxtest::expectMatNear(translationMat(5, 0, 0), m, 0.0);
 }
 
 TEST(AssemblyBox, RotatedChildContributesItsCorners)
@@ -347,7 +341,7 @@ TEST(AssemblyRegroup, GroupTrianglesNameTheirMembers)
     CqarMat4 ga, aa;
     g->getAbsPos(ga);
     s.a->getAbsolutePosition(aa);
-    expectMatNear(aa, ga, 0.0);
+    tvxtest::expectMatNear(aa, ga, 0.0);
 }
 
 TEST(AssemblyRegroup, DeactivatedLeavesAreNotMembers)

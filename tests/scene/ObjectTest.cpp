@@ -1,6 +1,7 @@
 // Placements, hierarchy links, locking and box staleness of scene objects.
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
+#include <tests/support/MatrixExpect.h>
 #include <tests/support/SceneProbes.h>
 
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -13,13 +14,6 @@ namespace {
 
 using tvxtest::rotationZMat;
 using tvxtest::translationMat;
-
-void expectMatNear(CqarMat4 const& a, CqarMat4 const& b, double tol)
-{
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            EXPECT_NEAR(a(r, c), b(r, c), tol) << "element " << r << "," << c;
-}
 
 boost::shared_ptr<CtvxPolyhedron> boxLeaf()
 {
@@ -34,8 +28,8 @@ TEST(ObjectPlacement, RootAbsoluteIsRelative)
     CqarMat4 rel, abs;
     p->getRelativePosition(rel);
     p->getAbsolutePosition(abs);
-    expectMatNear(m, rel, 0.0);
-    expectMatNear(m, abs, 0.0);
+    tvxtest::expectMatNear(m, rel, 0.0);
+    tvxtest::expectMatNear(m, abs, 0.0);
 }
 
 TEST(ObjectPlacement, AbsolutePlacementOfAChildGoesThroughTheParent)
@@ -50,8 +44,8 @@ TEST(ObjectPlacement, AbsolutePlacementOfAChildGoesThroughTheParent)
     CqarMat4 abs, rel;
     p->getAbsolutePosition(abs);
     p->getRelativePosition(rel);
-    expectMatNear(m, abs, 1e-12);
-    expectMatNear(pa.inverse() * m, rel, 1e-12);
+    tvxtest::expectMatNear(m, abs, 1e-12);
+    tvxtest::expectMatNear(pa.inverse() * m, rel, 1e-12);
 }
 
 TEST(ObjectPlacement, MovingAnAncestorInvalidatesEveryDescendant)
@@ -68,10 +62,10 @@ TEST(ObjectPlacement, MovingAnAncestorInvalidatesEveryDescendant)
     r->relativePosition(translationMat(10, 0, 0));
     a->relativePosition(translationMat(0, 7, 0));
     p->getAbsolutePosition(abs);
-    expectMatNear(translationMat(10, 7, 1), abs, 0.0);
+    tvxtest::expectMatNear(translationMat(10, 7, 1), abs, 0.0);
     r->relativePosition(rotationZMat(0.5));
     p->getAbsolutePosition(abs);
-    expectMatNear(rotationZMat(0.5) * translationMat(0, 7, 1), abs, 1e-15);
+    tvxtest::expectMatNear(rotationZMat(0.5) * translationMat(0, 7, 1), abs, 1e-15);
 }
 
 TEST(ObjectHierarchy, ParentsRootsAndAncestry)
@@ -119,7 +113,7 @@ TEST(ObjectLocking, LockedObjectsRefuseMovesAndKeepTheirPlacement)
     EXPECT_EQ(-1, p->activation(false));
     CqarMat4 rel;
     p->getRelativePosition(rel);
-    expectMatNear(translationMat(1, 0, 0), rel, 0.0);
+    tvxtest::expectMatNear(translationMat(1, 0, 0), rel, 0.0);
     // A locked leaf's firstUnlockedParent is the regrouped assembly.
     EXPECT_EQ(a, p->firstUnlockedParent());
     // Detaching or attaching what is locked is refused as well.
@@ -133,7 +127,7 @@ TEST(ObjectLocking, LockedObjectsRefuseMovesAndKeepTheirPlacement)
     EXPECT_EQ(0, a->relativePosition(translationMat(0, 5, 0)));
     CqarMat4 abs;
     p->getAbsolutePosition(abs);
-    expectMatNear(translationMat(1, 5, 0), abs, 0.0);
+    tvxtest::expectMatNear(translationMat(1, 5, 0), abs, 0.0);
 }
 
 TEST(ObjectBoxes, StaleMarksClimbAndStopAtTheFirstMarkedAncestor)
@@ -204,7 +198,7 @@ TEST(ObjectBoxes, DeactivatedLeafHasNoBox)
     EXPECT_EQ(0.0f, z);
     CqarMat4 m = translationMat(1, 1, 1);
     EXPECT_EQ(-1, p->getObbRelativePosition(m));
-    expectMatNear(CqarMat4(), m, 0.0);
+    tvxtest::expectMatNear(CqarMat4(), m, 0.0);
 }
 
 TEST(GeometryLeaf, ToleranceAndActivation)
