@@ -1,7 +1,8 @@
 # Sources of this subsystem, relative to this folder, and the headers that
 # are installed. What lies under internal/ is the library's own: never
 # installed.
-set(TVX_SUB_SOURCES internal/CtvxProximityKernels.cpp internal/CtvxExactPredicates.cpp
+set(TVX_SUB_SOURCES internal/CtvxProximityKernels.cpp internal/CtvxTriangleDistance.cpp
+  internal/CtvxTriangleDistanceCheck.cpp internal/CtvxExactPredicates.cpp
   CtvxGeometrySubElement.cpp CtvxPolyhedronTriangle.cpp CtvxGeometryPoint.cpp
   CtvxCollision.cpp CtvxDistance.cpp
   CtvxTypedAnalysis.cpp CtvxPolyhedronPolyhedronTypedAnalysis.cpp CtvxAnalysis.cpp
