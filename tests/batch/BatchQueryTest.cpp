@@ -29,17 +29,17 @@ namespace {
 
 using namespace tvxtest;
 
-struct PartSpec {
+struct PartRecipe {
     boost::shared_ptr<CtvxPolyhedronData> mesh;
     Mesh source;
     Affine placement;
     double tolerance = 0.0;
 };
 
-boost::shared_ptr<CtvxBatchBody> bodyOf(std::vector<PartSpec> const& parts)
+boost::shared_ptr<CtvxBatchBody> bodyOf(std::vector<PartRecipe> const& parts)
 {
     boost::shared_ptr<CtvxBatchBody> body = CtvxBatchBody::create();
-    for (PartSpec const& p : parts)
+    for (PartRecipe const& p : parts)
         EXPECT_EQ(body->addPart(p.mesh, toQar(p.placement), p.tolerance), 0);
     return body;
 }
@@ -58,13 +58,13 @@ std::vector<double> rowMajor(std::vector<Affine> const& poses)
 
 // The answer of a new scene at one pose: polyhedra made for this query
 // alone, each part placed by pose * part, a new analysis.
-CtvxBatchResult freshAnswer(std::vector<PartSpec> const& a, std::vector<PartSpec> const& b, Affine const& poseB,
+CtvxBatchResult freshAnswer(std::vector<PartRecipe> const& a, std::vector<PartRecipe> const& b, Affine const& poseB,
                             CtvxAnalysis::EAnalysisType type)
 {
     boost::shared_ptr<CtvxCollisionList> lists[2] = {CtvxCollisionList::create(), CtvxCollisionList::create()};
     boost::shared_ptr<CtvxProgressDelegate> none;
     for (int side = 0; side < 2; ++side) {
-        for (PartSpec const& p : side == 0 ? a : b) {
+        for (PartRecipe const& p : side == 0 ? a : b) {
             boost::shared_ptr<CtvxPolyhedronData> mesh = p.mesh;
             boost::shared_ptr<CtvxPolyhedron> poly = CtvxPolyhedron::create(mesh);
             poly->setTolerance(p.tolerance);
@@ -172,7 +172,7 @@ TEST(BatchQuery, EveryPoseAnswersAsAFreshSceneWhateverTheThreadsAndTheOrder)
     Random rng(18);
     Mesh const torus = makeTorus(24, 12, 1.0, 0.35);
     Mesh const sphere = makeIcosphere(2, 0.6);
-    std::vector<PartSpec> a(1), b(1);
+    std::vector<PartRecipe> a(1), b(1);
     a[0].mesh = makePolyData(torus);
     b[0].mesh = makePolyData(sphere);
     b[0].tolerance = 0.01;
@@ -213,7 +213,7 @@ TEST(BatchQuery, EveryPoseAnswersAsAFreshSceneWhateverTheThreadsAndTheOrder)
 TEST(BatchQuery, BodiesOfSeveralPartsMatchTheBruteForce)
 {
     Random rng(7);
-    std::vector<PartSpec> a(2), b(2);
+    std::vector<PartRecipe> a(2), b(2);
     a[0].source = makeBox(0.5, 0.3, 0.2);
     a[1].source = makeIcosphere(1, 0.3);
     a[1].placement = Affine::translation(1.2, 0.0, 0.1) * Affine::rotation(0, 0, 1, 0.4);
@@ -223,9 +223,9 @@ TEST(BatchQuery, BodiesOfSeveralPartsMatchTheBruteForce)
     b[1].source = makeBox(0.1, 0.2, 0.3);
     b[1].placement = Affine::translation(0.0, 0.6, 0.0);
     b[1].tolerance = 0.01;
-    for (PartSpec& p : a)
+    for (PartRecipe& p : a)
         p.mesh = makePolyData(p.source);
-    for (PartSpec& p : b)
+    for (PartRecipe& p : b)
         p.mesh = makePolyData(p.source);
     boost::shared_ptr<CtvxBatchBody> const bodyA = bodyOf(a), bodyB = bodyOf(b);
     int const n = runs(60);
@@ -239,9 +239,9 @@ TEST(BatchQuery, BodiesOfSeveralPartsMatchTheBruteForce)
     for (int i = 0; i < n; ++i) {
         std::size_t const s = static_cast<std::size_t>(i);
         WorldSide wa, wb;
-        for (PartSpec const& p : a)
+        for (PartRecipe const& p : a)
             wa.add(p.source, p.placement, nullptr, p.tolerance);
-        for (PartSpec const& p : b)
+        for (PartRecipe const& p : b)
             wb.add(p.source, poses[s] * p.placement, nullptr, p.tolerance);
         double const band = 1e-5;
         BruteForceAnswer const bf = bruteForce(wa, wb, band);
@@ -312,7 +312,7 @@ TEST(BatchQuery, RefusesWhatIsNotARigidPlacementAndRunsNothing)
 TEST(BatchQuery, ReportsProgressAndStopsWhenAsked)
 {
     Random rng(3);
-    std::vector<PartSpec> a(1);
+    std::vector<PartRecipe> a(1);
     a[0].mesh = makePolyData(makeTorus(16, 8, 1.0, 0.3));
     boost::shared_ptr<CtvxBatchBody> const body = bodyOf(a);
     std::vector<double> const poses = rowMajor(posesAround(rng, 400, 1.5));
@@ -344,7 +344,7 @@ TEST(BatchQuery, ReportsProgressAndStopsWhenAsked)
 
 TEST(BatchQuery, AMeshChangedBetweenBatchesIsAnsweredWithItsNewTriangles)
 {
-    std::vector<PartSpec> a(1), b(1);
+    std::vector<PartRecipe> a(1), b(1);
     a[0].mesh = makePolyData(makeBox(1, 1, 1));
     b[0].mesh = makePolyData(makeBox(0.2, 0.2, 0.2));
     boost::shared_ptr<CtvxBatchBody> const bodyA = bodyOf(a), bodyB = bodyOf(b);
