@@ -180,10 +180,11 @@ void setLists(CtvxAnalysis& analysis, Body const& a, Body const& b)
 namespace {
 
 void describeTriangle(boost::shared_ptr<CtvxGeometrySubElement> const& sub, Body const& body, int& triangle,
-                      std::string& part)
+                      std::string& part, int& partIndex)
 {
     triangle = -1;
     part.clear();
+    partIndex = -1;
     boost::shared_ptr<CtvxPolyhedronTriangle> const t = boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(sub);
     if (!t)
         return;
@@ -192,8 +193,10 @@ void describeTriangle(boost::shared_ptr<CtvxGeometrySubElement> const& sub, Body
     if (t->getPolyhedron(owner) != 0)
         return;
     for (std::size_t i = 0; i < body.polyhedra.size(); ++i)
-        if (static_cast<CtvxVirtualPolyhedron*>(body.polyhedra[i].get()) == owner.get())
+        if (static_cast<CtvxVirtualPolyhedron*>(body.polyhedra[i].get()) == owner.get()) {
             part = body.partNames[i];
+            partIndex = static_cast<int>(i);
+        }
 }
 
 } // namespace
@@ -218,8 +221,8 @@ QueryOutcome runQuery(CtvxAnalysis& analysis, CtvxAnalysis::EAnalysisType type, 
             c->getFirst(i, first);
             c->getSecond(i, second);
             TrianglePairInfo info;
-            describeTriangle(first, a, info.triangleA, info.partA);
-            describeTriangle(second, b, info.triangleB, info.partB);
+            describeTriangle(first, a, info.triangleA, info.partA, info.partIndexA);
+            describeTriangle(second, b, info.triangleB, info.partB, info.partIndexB);
             out.pairs.push_back(info);
         }
     }

@@ -79,6 +79,9 @@ struct TrianglePairInfo {
     int triangleB = -1;
     std::string partA;
     std::string partB;
+    // Ranks of the parts in Body::polyhedra.
+    int partIndexA = -1;
+    int partIndexB = -1;
 };
 
 struct QueryOutcome {

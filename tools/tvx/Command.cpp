@@ -19,6 +19,13 @@ CLI::Option* addText(CLI::App& app, std::string const& name, TextOption& target,
     return target.option;
 }
 
+CLI::Option* addViewOption(CLI::App& app, TextOption& target)
+{
+    return addText(app, "--view", target, "write an interactive 3D view, one HTML file that opens in a browser",
+                   "FILE.html")
+        ->group("Output");
+}
+
 double numberOf(TextOption const& o, double fallback, bool nonNegative)
 {
     if (!o.given())

@@ -74,6 +74,9 @@ struct TextOption {
 CLI::Option* addText(CLI::App& app, std::string const& name, TextOption& target, std::string const& description,
                      std::string const& valueName);
 
+// --view FILE.html, in the Output group: the page of ViewPage.h.
+CLI::Option* addViewOption(CLI::App& app, TextOption& target);
+
 // A finite number; with nonNegative, also >= 0.
 double numberOf(TextOption const& o, double fallback, bool nonNegative = false);
 // A whole number in [lo, hi].

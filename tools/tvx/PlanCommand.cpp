@@ -5,6 +5,7 @@
 #include "Bodies.h"
 #include "Command.h"
 #include "JsonOutput.h"
+#include "ViewScene.h"
 
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/planning/CwdnTVXBody.h>
@@ -142,6 +143,29 @@ std::string tripleText(double const v[3])
     return fmt(v[0]) + " " + fmt(v[1]) + " " + fmt(v[2]);
 }
 
+// The obstacles where they stand and the robot at each pose shown (the
+// waypoints, or the start and the goal when no path was found).
+ViewPage viewOf(Scene const& scene, std::string const& robotName, std::vector<Pose> const& poses, bool isPath,
+                double scale, std::vector<std::string> const& facts)
+{
+    ViewPage page("plan", "Plan of " + robotName);
+    CqarMat4 const identity;
+    for (std::size_t i = 0; i < scene.obstacles.size(); ++i) {
+        Body const& o = scene.obstacles[i];
+        addBodyMeshes(page, o, "obstacle " + std::to_string(i + 1) + ": " + shortName(o), "obstacle",
+                      obstacleColour(i), identity);
+    }
+    std::vector<int> const robot = addBodyMeshes(page, scene.robot, "robot: " + robotName, "robot", kViewColourB,
+                                                 identity);
+    std::vector<double> matrices;
+    for (Pose const& p : poses)
+        appendMatrix(matrices, poseMatrix(p));
+    page.scene()["plan"] = {{"robot", robot}, {"scale", scale}, {"poses", page.addDoubles(matrices)}, {"path", isPath}};
+    page.scene()["closest"] = nullptr;
+    page.scene()["facts"] = facts;
+    return page;
+}
+
 class PlanCommand : public Command {
 public:
     CommandText const& text() const override { return kText; }
@@ -180,6 +204,7 @@ public:
             ->group(search);
         addText(app, "--path-out", m_pathOut, "write the waypoints, one pose \"tx ty tz rx ry rz\" a line", "FILE")
             ->group("Output");
+        addViewOption(app, m_view);
         app.footer(kPoseHelp);
     }
 
@@ -187,7 +212,7 @@ public:
 
 private:
     TextOption m_robot, m_robotBox, m_obstacles, m_start, m_goal, m_joint, m_bounds, m_shrink, m_scale,
-        m_threshold, m_maxSteps, m_seed, m_maxNodes, m_resolution, m_pathOut;
+        m_threshold, m_maxSteps, m_seed, m_maxNodes, m_resolution, m_pathOut, m_view;
     bool m_demo = false, m_extract = false, m_optimize = false;
 };
 
@@ -236,6 +261,8 @@ int PlanCommand::run(ToolOptions const& tool)
     if (planar && (startPose.translation[2] != goalPose.translation[2] || startPose.angles[0] != 0.0 ||
                    startPose.angles[1] != 0.0 || goalPose.angles[0] != 0.0 || goalPose.angles[1] != 0.0))
         throw UsageError("a planar robot keeps its start z and turns about z only");
+    if (m_view.given())
+        checkViewPath(m_view.value);
     tvxio::ImportOptions const import = tool.importOptions(false);
 
     if (demo) {
@@ -423,6 +450,7 @@ int PlanCommand::run(ToolOptions const& tool)
         } else {
             j["path"] = nullptr;
         }
+        j["view"] = m_view.given() ? Json(m_view.value) : Json(nullptr);
         printJson(j);
     } else {
         std::printf("shrink %s, scale %s per step, threshold %s\n", modeName.c_str(), fmt(scale).c_str(),
@@ -444,6 +472,23 @@ int PlanCommand::run(ToolOptions const& tool)
     }
     // Written last, so that a file that cannot be written costs its message
     // and status but not the answer printed above.
+    if (m_view.given()) {
+        std::vector<Pose> const shown = result == 0 ? waypoints : std::vector<Pose>{startPose, goalPose};
+        std::vector<std::string> facts = {
+            "robot: " + robotName + ", " + jointName + " joint",
+            plural(scene.obstacles.size(), "obstacle object") + ", " + plural(scene.robot.triangles, "robot triangle"),
+            std::string("result: ") + resultText(result)};
+        if (result == 0)
+            facts.push_back("path length " + fmt(path->length()) + ", " + plural(waypoints.size(), "waypoint"));
+        if (shrunk)
+            facts.push_back("planned with the robot shrunk to " + fmt(shrinker->currentScale()) + " of its size, in " +
+                            plural(shrinker->currentStep(), "step"));
+        std::fflush(stdout);
+        writeView(m_view.value, viewOf(scene, demo ? robotName : shortName(scene.robot), shown, result == 0, shrunk ? shrinker->currentScale() : 1.0,
+                                       facts));
+        if (!tool.json)
+            std::printf("view written to %s\n", m_view.value.c_str());
+    }
     if (result == 0 && m_pathOut.given()) {
         std::string lines;
         for (Pose const& w : waypoints)

@@ -6,6 +6,7 @@
 #include "Command.h"
 #include "JsonOutput.h"
 #include "SvgPlot.h"
+#include "ViewScene.h"
 
 #include <tvx/analysis/CtvxAnalysis.h>
 
@@ -13,6 +14,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 namespace tvxcli {
 
@@ -71,6 +73,112 @@ Summary summarise(std::vector<Step> const& table)
     return s;
 }
 
+// The lines after the table: contact first, then the smallest clearance
+// apart. The text output and the view's facts.
+std::vector<std::string> summaryLines(Summary const& s, int steps)
+{
+    std::vector<std::string> lines;
+    std::string const of = " of " + std::to_string(steps + 1) + " steps";
+    if (s.contacts == 0)
+        lines.push_back("no contact along the motion");
+    else if (s.contacts == 1)
+        lines.push_back("contact at step " + std::to_string(s.firstContact) + " (1" + of + ")");
+    else if (s.lastContact - s.firstContact + 1 == s.contacts)
+        lines.push_back("contact at steps " + std::to_string(s.firstContact) + " to " + std::to_string(s.lastContact) +
+                        " (" + std::to_string(s.contacts) + of + ")");
+    else
+        lines.push_back("contact at " + std::to_string(s.contacts) + of + ", the first at step " +
+                        std::to_string(s.firstContact) + ", the last at step " + std::to_string(s.lastContact));
+    if (s.closestApart != nullptr) {
+        char t[32];
+        std::snprintf(t, sizeof t, "%.4f", s.closestApart->t);
+        lines.push_back("smallest clearance apart " + fmt(s.closestApart->outcome.clearance) + " at step " +
+                        std::to_string(s.closestApart->index) + " (t = " + t + ")");
+    } else {
+        lines.push_back("no step apart");
+    }
+    return lines;
+}
+
+// A and B along the motion: B's placement, the clearance, the closest points
+// and the triangles in contact at every step. The sweep's own queries stop
+// at the first contact; the view asks a second analysis for all contacts at
+// the steps in contact, so that the sweep's answers stay as they are.
+ViewPage viewOf(Body const& a, Body const& b, Pose const& placeA, std::vector<Step> const& table,
+                std::vector<CqarMat4> const& placements, Summary const& s, int steps,
+                CtvxAnalysis::EAnalysisType type)
+{
+    ViewPage page("sweep", shortName(b) + " moving past " + shortName(a));
+    int const start = s.firstContact >= 0 ? s.firstContact : s.closestApart != nullptr ? s.closestApart->index : 0;
+    addBodyMeshes(page, a, "A: " + shortName(a), "a", kViewColourA, poseMatrix(placeA));
+    std::vector<int> const moving =
+        addBodyMeshes(page, b, "B: " + shortName(b), "b", kViewColourB, placements[static_cast<std::size_t>(start)]);
+
+    std::vector<double> t, matrices, closest;
+    std::vector<float> clearance;
+    std::vector<std::uint8_t> contact;
+    double const none = std::numeric_limits<double>::quiet_NaN();
+    // Per part of A then of B: where each step's triangles begin, and them.
+    std::size_t const partsA = a.polyhedra.size();
+    std::vector<std::vector<std::uint32_t>> offsets(partsA + b.polyhedra.size()), ranks(offsets.size());
+    boost::shared_ptr<CtvxAnalysis> all = CtvxAnalysis::create();
+    setLists(*all, a, b);
+    for (Step const& step : table) {
+        QueryOutcome const& q = step.outcome;
+        CqarMat4 const& m = placements[static_cast<std::size_t>(step.index)];
+        t.push_back(step.t);
+        clearance.push_back(q.hasClearance ? q.clearance : std::numeric_limits<float>::quiet_NaN());
+        contact.push_back(q.contact ? 1 : 0);
+        appendMatrix(matrices, m);
+        for (int k = 0; k < 3; ++k)
+            closest.push_back(q.exact ? q.closestA[k] : none);
+        for (int k = 0; k < 3; ++k)
+            closest.push_back(q.exact ? q.closestB[k] : none);
+        std::vector<TrianglePairInfo> pairs;
+        if (q.contact) {
+            place(b, m);
+            pairs = runQuery(*all, CtvxAnalysis::ALL_COLLISIONS, a, b, std::numeric_limits<std::size_t>::max()).pairs;
+        }
+        for (int side = 0; side < 2; ++side) {
+            std::size_t const parts = side == 0 ? partsA : b.polyhedra.size();
+            std::vector<std::vector<std::uint32_t>> const touched = contactTriangles(pairs, side, parts);
+            for (std::size_t p = 0; p < parts; ++p) {
+                std::size_t const k = side == 0 ? p : partsA + p;
+                offsets[k].push_back(static_cast<std::uint32_t>(ranks[k].size()));
+                ranks[k].insert(ranks[k].end(), touched[p].begin(), touched[p].end());
+            }
+        }
+    }
+    Json contacts = Json::array();
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        offsets[k].push_back(static_cast<std::uint32_t>(ranks[k].size()));
+        std::size_t const mesh = k; // the meshes of A, then those of B, in order
+        std::size_t const triangles =
+            k < partsA ? a.polyhedra[k]->countTriangles() : b.polyhedra[k - partsA]->countTriangles();
+        contacts.push_back({{"mesh", mesh},
+                            {"offsets", page.addIndices(offsets[k], std::numeric_limits<std::uint32_t>::max())},
+                            {"triangles", page.addIndices(ranks[k], triangles)}});
+    }
+    Json& sw = page.scene()["sweep"];
+    sw["moving"] = moving;
+    sw["steps"] = table.size();
+    sw["start"] = start;
+    sw["t"] = page.addDoubles(t);
+    sw["clearance"] = page.addFloats(clearance);
+    sw["contact"] = page.addBytes(contact);
+    sw["matrices"] = page.addDoubles(matrices);
+    sw["closest"] = page.addDoubles(closest);
+    sw["contacts"] = std::move(contacts);
+    page.scene()["closest"] = nullptr;
+    Json facts = Json::array({"A: " + shortName(a) + ", " + plural(a.triangles, "triangle") + ", fixed",
+                              "B: " + shortName(b) + ", " + plural(b.triangles, "triangle") + ", moving",
+                              plural(static_cast<std::size_t>(steps), "step") + ", " + typeTitle(type)});
+    for (std::string const& line : summaryLines(s, steps))
+        facts.push_back(line);
+    page.scene()["facts"] = std::move(facts);
+    return page;
+}
+
 bool endsInSvg(std::string const& path)
 {
     std::string ext = std::filesystem::path(path).extension().string();
@@ -107,6 +215,7 @@ public:
         addText(app, "--steps", m_steps, "number of steps (default 50, at most 1000000)", "N")->group("Motion");
         addText(app, "--type", m_type, "distance query (default exact)", "exact|estimated");
         addText(app, "--plot", m_plot, "write an SVG plot of the clearance", "FILE.svg")->group("Output");
+        addViewOption(app, m_view);
     }
 
     int run(ToolOptions const& tool) override
@@ -125,6 +234,8 @@ public:
         std::string const plotPath = m_plot.given() ? m_plot.value : std::string();
         if (m_plot.given() && !endsInSvg(plotPath))
             throw UsageError("--plot: '" + plotPath + "' does not end in .svg (the plot is written as SVG)");
+        if (m_view.given())
+            checkViewPath(m_view.value);
         tvxio::ImportOptions const import = tool.importOptions(m_meshes.keepParts);
 
         Body const a = loadBody(m_meshes.fileA, import);
@@ -138,16 +249,22 @@ public:
         setLists(*analysis, a, b);
         std::vector<Step> table;
         table.reserve(static_cast<std::size_t>(steps) + 1);
+        std::vector<CqarMat4> placements;
         bool unanswered = false;
         for (int i = 0; i <= steps; ++i) {
             double const t = static_cast<double>(i) / steps;
-            place(b, poseMatrix(interpolate(from, to, t)) * inMovingFrame);
+            CqarMat4 const placement = poseMatrix(interpolate(from, to, t)) * inMovingFrame;
+            place(b, placement);
+            if (m_view.given())
+                placements.push_back(placement);
             table.push_back(Step{i, t, runQuery(*analysis, type, a, b, 0)});
             unanswered = unanswered || !table.back().outcome.hasClearance;
         }
         Summary const s = summarise(table);
         if (!plotPath.empty())
             writePlot(plotPath, table, a, b, steps, type);
+        if (m_view.given())
+            writeView(m_view.value, viewOf(a, b, placeA, table, placements, s, steps, type));
 
         if (tool.json) {
             Json j;
@@ -177,6 +294,7 @@ public:
             j["table"] = std::move(rows);
             j["total_query_ms"] = milliseconds(s.totalSeconds);
             j["plot"] = plotPath.empty() ? Json(nullptr) : Json(plotPath);
+            j["view"] = m_view.given() ? Json(m_view.value) : Json(nullptr);
             printJson(j);
         } else {
             printSideText("A", a, tolA);
@@ -188,25 +306,14 @@ public:
                 std::printf("%6d %8.4f %15s %8s %10.3f\n", step.index, step.t, c.c_str(), q.contact ? "yes" : "no",
                             q.seconds * 1.0e3);
             }
-            if (s.contacts == 0)
-                std::printf("no contact along the motion\n");
-            else if (s.contacts == 1)
-                std::printf("contact at step %d (1 of %d steps)\n", s.firstContact, steps + 1);
-            else if (s.lastContact - s.firstContact + 1 == s.contacts)
-                std::printf("contact at steps %d to %d (%d of %d steps)\n", s.firstContact, s.lastContact, s.contacts,
-                            steps + 1);
-            else
-                std::printf("contact at %d of %d steps, the first at step %d, the last at step %d\n", s.contacts,
-                            steps + 1, s.firstContact, s.lastContact);
-            if (s.closestApart != nullptr)
-                std::printf("smallest clearance apart %s at step %d (t = %.4f)\n",
-                            fmt(s.closestApart->outcome.clearance).c_str(), s.closestApart->index, s.closestApart->t);
-            else
-                std::printf("no step apart\n");
+            for (std::string const& line : summaryLines(s, steps))
+                std::printf("%s\n", line.c_str());
             std::printf("query time %s in all, %s a step\n", msText(s.totalSeconds).c_str(),
                         msText(s.totalSeconds / (steps + 1)).c_str());
             if (!plotPath.empty())
                 std::printf("plot written to %s\n", plotPath.c_str());
+            if (m_view.given())
+                std::printf("view written to %s\n", m_view.value.c_str());
         }
         // After the answers, which stand for the steps that have one.
         if (unanswered)
@@ -216,7 +323,7 @@ public:
 
 private:
     MeshPairOptions m_meshes;
-    TextOption m_from, m_to, m_steps, m_type, m_plot;
+    TextOption m_from, m_to, m_steps, m_type, m_plot, m_view;
 };
 
 } // namespace
