@@ -254,6 +254,8 @@ async function main() {
   });
   const items = [...entries.values()];
   items.filter((e) => e.bodies.length === 0).forEach((e) => { e.bodies = null; });
+  // A plan's path goes through the obstacles' gaps: they are see-through.
+  if (doc.plan) items.forEach((e) => { if (e.bodies) e.mode = 'see-through'; });
   if (anyContact) {
     const reach = (e) => e.bodies.reduce((v, b) => {
       const size = new THREE.Box3().setFromObject(b.node).getSize(new THREE.Vector3());
@@ -266,13 +268,13 @@ async function main() {
 
   // The robot of a plan at each pose: solid where it was planned, its
   // full size as a ghost when the plan shrank it.
-  let pathBox = null;
+  let poseCentres = null;
   if (doc.plan) {
     const poses = arrays[doc.plan.poses];
     const n = poses.length / 16;
     const s = doc.plan.scale;
     const shrink = new THREE.Matrix4().makeScale(s, s, s);
-    const ghost = surface(0x9aa3ad, 0.25);
+    const ghost = surface(0x9aa3ad, 0.15);
     const centres = [];
     for (const r of doc.plan.robot) {
       const spec = doc.meshes[r];
@@ -297,7 +299,7 @@ async function main() {
       }
     }
     for (let i = 0; i < n; ++i) centres.push(new THREE.Vector3().setFromMatrixPosition(matrixOf(poses, 16 * i)));
-    pathBox = centres;
+    poseCentres = centres;
     if (s < 1) items.push({ colour: '#9aa3ad', text: `robot at full size (planned shrunk to ${fmt(s)})` });
     if (doc.plan.path) items.push({ colour: '#e07b00', text: 'path of the robot origin' });
   }
@@ -317,14 +319,17 @@ async function main() {
   const radius = sphere.radius > 0 ? sphere.radius : 1;
   const mark = radius * 0.012;
 
-  if (doc.plan && doc.plan.path && pathBox.length > 1) {
-    const material = new THREE.MeshBasicMaterial({ color: PATH_COLOUR });
-    for (let i = 1; i < pathBox.length; ++i) world.add(rod(pathBox[i - 1], pathBox[i], mark * 0.35, material));
-    for (const c of pathBox) {
-      const dot = new THREE.Mesh(new THREE.SphereGeometry(mark * 0.7, 16, 10), material);
+  if (doc.plan && doc.plan.path && poseCentres.length > 1) {
+    // The origin runs inside the robot: the path is drawn over everything.
+    const material = new THREE.MeshBasicMaterial({ color: PATH_COLOUR, depthTest: false, transparent: true });
+    const parts = [];
+    for (let i = 1; i < poseCentres.length; ++i) parts.push(rod(poseCentres[i - 1], poseCentres[i], mark * 0.4, material));
+    for (const c of poseCentres) {
+      const dot = new THREE.Mesh(new THREE.SphereGeometry(mark * 0.8, 16, 10), material);
       dot.position.copy(c);
-      world.add(dot);
+      parts.push(dot);
     }
+    parts.forEach((m) => { m.renderOrder = 3; world.add(m); });
   }
   const closest = new Closest(world, mark);
   const label = $('label');
@@ -333,7 +338,10 @@ async function main() {
   if (doc.closest || doc.sweep) items.push({ colour: '#1f2328', text: 'closest points' });
 
   const camera = new THREE.PerspectiveCamera(40, 1, radius / 200, radius * 200);
-  camera.position.copy(sphere.center).add(new THREE.Vector3(0.9, 0.6, 1.4).normalize().multiplyScalar(radius * 2.6));
+  // Mesh files are mostly y up; planners move robots over z = const planes.
+  const from = doc.plan ? new THREE.Vector3(0.5, -0.9, 1.2) : new THREE.Vector3(0.9, 0.6, 1.4);
+  if (doc.plan) camera.up.set(0, 0, 1);
+  camera.position.copy(sphere.center).add(from.normalize().multiplyScalar(radius * 2.6));
   camera.add(new THREE.DirectionalLight(0xffffff, 2.2).translateX(-0.4).translateY(1).translateZ(0.6));
   scene.add(camera);
   scene.add(new THREE.HemisphereLight(0xffffff, 0x8a8f99, 1.4));
