@@ -135,7 +135,7 @@ class Body {
   look(mode) {
     this.surface.visible = mode !== 'hidden';
     this.material.transparent = mode === 'see-through';
-    this.material.opacity = mode === 'see-through' ? 0.35 : 1;
+    this.material.opacity = mode === 'see-through' ? 0.3 : 1;
     this.material.depthWrite = mode === 'solid';
     this.material.needsUpdate = true;
   }
@@ -316,6 +316,15 @@ async function main() {
     }
   }
   const sphere = box.getBoundingSphere(new THREE.Sphere());
+  if (doc.sweep) {
+    // The way B's centre goes, faintly.
+    const m = arrays[doc.sweep.matrices];
+    const centre = bodies[doc.sweep.moving[0]].geometry.boundingSphere.center;
+    const way = [];
+    for (let i = 0; i < doc.sweep.steps; ++i) way.push(centre.clone().applyMatrix4(matrixOf(m, 16 * i)));
+    world.add(new THREE.Line(new THREE.BufferGeometry().setFromPoints(way),
+      new THREE.LineBasicMaterial({ color: 0x8a93a3 })));
+  }
   const radius = sphere.radius > 0 ? sphere.radius : 1;
   const mark = radius * 0.012;
 
@@ -341,7 +350,7 @@ async function main() {
   // Mesh files are mostly y up; planners move robots over z = const planes.
   const from = doc.plan ? new THREE.Vector3(0.5, -0.9, 1.2) : new THREE.Vector3(0.9, 0.6, 1.4);
   if (doc.plan) camera.up.set(0, 0, 1);
-  camera.position.copy(sphere.center).add(from.normalize().multiplyScalar(radius * 2.6));
+  camera.position.copy(sphere.center).add(from.normalize().multiplyScalar(radius * 2.3));
   camera.add(new THREE.DirectionalLight(0xffffff, 2.2).translateX(-0.4).translateY(1).translateZ(0.6));
   scene.add(camera);
   scene.add(new THREE.HemisphereLight(0xffffff, 0x8a8f99, 1.4));
