@@ -12,7 +12,9 @@
 #      it is;
 #   6. build the fuzz targets with clang under the sanitizers and run each
 #      for a short while;
-#   7. run the demo of the README's quick start.
+#   7. run the demo of the README's quick start;
+#   8. open the --view pages of the demo in headless Chromium and check what
+#      they draw (scripts/check-view.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -112,5 +114,8 @@ scripts/fuzz.sh 30
 echo "== The README's demo command (smoke run)"
 scripts/demo.sh > build/demo.log
 tail -n 3 build/demo.log
+
+echo "== The --view pages in a browser"
+scripts/check-view.sh
 
 echo "== All checks passed in $(( $(date +%s) - start )) s"

@@ -197,7 +197,13 @@ void checkViewPath(std::string const& path)
 {
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ext != ".html" && ext != ".htm")
+    // The name guards files of other kinds (a mesh named by mistake) from
+    // being replaced; a device or a pipe (/dev/stdout) holds no such file.
+    std::error_code ec;
+    std::filesystem::file_status const st = std::filesystem::status(path, ec);
+    bool const special = !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+                         !std::filesystem::is_directory(st);
+    if (ext != ".html" && ext != ".htm" && !special)
         throw UsageError("--view: '" + path + "' does not end in .html (the view is written as one HTML page)");
     if (!viewAvailable())
         throw InputError("--view: this tvx was built without three.js, which draws the page; run "

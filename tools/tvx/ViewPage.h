@@ -57,8 +57,8 @@ private:
 // Whether this build embeds the drawing library, so that --view can work.
 bool viewAvailable();
 
-// Checks a --view path before any work: it must end in .html or .htm, and
-// the build must embed the drawing library. Throws UsageError or InputError.
+// Checks a --view path before any work: it must end in .html or .htm (or
+// name a device or a pipe), and the build must embed the drawing library. Throws UsageError or InputError.
 void checkViewPath(std::string const& path);
 
 // RFC 4648 base64, with padding.
