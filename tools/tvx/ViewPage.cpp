@@ -1,6 +1,7 @@
 #include "ViewPage.h"
 
 #include "Cli.h"
+#include "SvgPlot.h"
 
 #include <tools/tvx/view/ViewAssets.h>
 
@@ -34,46 +35,27 @@ std::string filled(std::string const& page, std::vector<std::pair<std::string, s
     std::string out;
     std::vector<bool> used(texts.size(), false);
     std::size_t at = 0;
-    for (;;) {
-        std::size_t const open = page.find('@', at);
-        std::size_t const close = open == std::string::npos ? open : page.find('@', open + 1);
-        std::size_t k = texts.size();
-        if (close != std::string::npos)
-            for (k = 0; k < texts.size() && texts[k].first != page.substr(open + 1, close - open - 1); ++k) {
-            }
-        if (k == texts.size()) {
-            if (open == std::string::npos)
-                break;
-            out.append(page, at, open + 1 - at);
-            at = open + 1;
+    for (std::size_t open = page.find('@'); open != std::string::npos; open = page.find('@', open + 1)) {
+        std::size_t const close = page.find('@', open + 1);
+        if (close == std::string::npos)
+            break;
+        std::string const name = page.substr(open + 1, close - open - 1);
+        auto const text = std::find_if(texts.begin(), texts.end(), [&](auto const& t) { return t.first == name; });
+        if (text == texts.end())
             continue;
-        }
+        std::size_t const k = static_cast<std::size_t>(text - texts.begin());
         if (used[k])
-            throw std::logic_error("the view template holds @" + texts[k].first + "@ twice");
+            throw std::logic_error("the view template holds @" + name + "@ twice");
         used[k] = true;
         out.append(page, at, open - at);
-        out += texts[k].second;
+        out += text->second;
         at = close + 1;
+        open = close;
     }
     out.append(page, at, std::string::npos);
     for (std::size_t k = 0; k < texts.size(); ++k)
         if (!used[k])
             throw std::logic_error("the view template lacks @" + texts[k].first + "@");
-    return out;
-}
-
-std::string htmlEscape(std::string const& s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
     return out;
 }
 
@@ -178,7 +160,7 @@ std::string ViewPage::render() const
     scene["bytes"] = m_arrays.size();
     std::string const notice =
         "three.js " + std::string(assets.threeVersion) + ", embedded below, is under this licence:\n\n" + licence;
-    std::string const page = filled(joined(assets.pageHtml), {{"TITLE", htmlEscape(scene.at("title").get<std::string>())},
+    std::string const page = filled(joined(assets.pageHtml), {{"TITLE", xmlEscape(scene.at("title").get<std::string>())},
                                                               {"THREE_NOTICE", notice},
                                                               {"SCENE", jsonForScript(scene)},
                                                               {"ARRAYS", base64(packedArrays())},
