@@ -73,8 +73,8 @@ def main(argv):
             region = tuple(int(v) for v in args[i + 1].split(","))
             i += 2
             continue
-        name, spec = args[i].split("=")
-        colour, least = spec.split(":")
+        name, rule = args[i].split("=")
+        colour, least = rule.split(":")
         r, g, b = (int(colour[k:k + 2], 16) / 255 for k in (1, 3, 5))
         wanted.append((name, colorsys.rgb_to_hsv(r, g, b)[0] * 360, int(least)))
         i += 1

@@ -119,17 +119,17 @@ const contactHidden = new THREE.MeshBasicMaterial({
 
 // A mesh of the scene with its contact overlay, placed by one matrix.
 class Body {
-  constructor(spec, arrays, group) {
-    this.geometry = geometryOf(arrays[spec.points], arrays[spec.triangles]);
+  constructor(entry, arrays, group) {
+    this.geometry = geometryOf(arrays[entry.points], arrays[entry.triangles]);
     this.node = new THREE.Group();
     this.node.matrixAutoUpdate = false;
-    this.node.matrix.copy(matrixOf(spec.matrix));
-    this.material = surface(spec.colour);
+    this.node.matrix.copy(matrixOf(entry.matrix));
+    this.material = surface(entry.colour);
     this.surface = new THREE.Mesh(this.geometry, this.material);
     this.node.add(this.surface);
     this.overlay = null;
     group.add(this.node);
-    if (spec.contact !== null && spec.contact !== undefined) this.contact(arrays[spec.contact]);
+    if (entry.contact !== null && entry.contact !== undefined) this.contact(arrays[entry.contact]);
   }
   // solid, see-through or hidden; the triangles in contact stay in view.
   look(mode) {
@@ -278,10 +278,10 @@ async function main() {
     const ghost = surface(0x9aa3ad, 0.15);
     const centres = [];
     for (const r of doc.plan.robot) {
-      const spec = doc.meshes[r];
-      const g = geometryOf(arrays[spec.points], arrays[spec.triangles]);
-      const solid = surface(spec.colour);
-      const light = surface(spec.colour, 0.3);
+      const entry = doc.meshes[r];
+      const g = geometryOf(arrays[entry.points], arrays[entry.triangles]);
+      const solid = surface(entry.colour);
+      const light = surface(entry.colour, 0.3);
       for (let i = 0; i < n; ++i) {
         const at = matrixOf(poses, 16 * i);
         const end = i === 0 || i === n - 1;
