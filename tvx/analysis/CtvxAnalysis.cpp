@@ -11,7 +11,11 @@
 #include <tvx/scene/CtvxCollisionList.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/progress/CtvxProgressDelegate.h>
 
+#include <qar/CqarLogManager.h>
+
+#include <string>
 #include <typeinfo>
 #include <utility>
 
@@ -109,6 +113,8 @@ void CtvxAnalysis::compute()
     scratch.triangleTests = 0;
     scratch.unsureTests = 0;
     m_boxFrameOwner = nullptr;
+    m_skipped.clear();
+    m_skipMessage.clear();
     if (!m_collisionList1 || !m_collisionList2)
         return;
 
@@ -125,8 +131,11 @@ void CtvxAnalysis::compute()
     {
         ObjectPtr p1, p2;
         prioritaryDone = getPrioritaryObjects(l1, l2, p1, r1, p2, r2) == 0;
-        if (prioritaryDone)
+        if (prioritaryDone) {
+            m_pairRank1 = r1;
+            m_pairRank2 = r2;
             computeForPair(p1, p2, bound, stopAll);
+        }
     }
 
     // The lists hold their objects for the whole query: read in place.
@@ -142,13 +151,30 @@ void CtvxAnalysis::compute()
             if (prioritaryDone && i == r1 && j == r2)
                 continue;
             ObjectPtr const& b = objects2[j];
-            if (b && b != a)
+            if (b && b != a) {
+                m_pairRank1 = i;
+                m_pairRank2 = j;
                 computeForPair(a, b, bound, stopAll);
+            }
         }
     }
 
     sortDistancesVector();
     computePrioritaryObjectPair();
+    if (!m_skipped.empty()) {
+        std::string message = "CtvxAnalysis::compute: incomplete query: " + m_skipMessage +
+                              " has triangles but no usable OBB tree (it was not made a collision entity, or its "
+                              "tree was refused), so its pairs were not examined";
+        if (m_skipped.size() > 1)
+            message += " (" + std::to_string(m_skipped.size()) + " such objects in all)";
+        CqarLogManager::addError(message);
+    }
+}
+
+int CtvxAnalysis::getSkippedObject(unsigned int i, boost::shared_ptr<CtvxObject>& out) const
+{
+    out = i < m_skipped.size() ? m_skipped[i].lock() : ObjectPtr();
+    return out ? 0 : -1;
 }
 
 void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll)
@@ -169,6 +195,8 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
     CtvxDistance& distance = *m_spare.distance;
     m_lastPoly1 = nullptr;
     m_lastPoly2 = nullptr;
+    m_pairObject1 = o1.get();
+    m_pairObject2 = o2.get();
     if (m_analysisType != ALL_COLLISIONS)
         distance.setDistance(bound);
 
@@ -206,6 +234,66 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
 
 void CtvxAnalysis::computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state)
 {
+    // Depth first, in the order of the recursive description: a split
+    // assembly's prioritary child first, then the others in child order,
+    // each pair examined (and split in turn) before the next sibling. Once
+    // the query is settled (stop), nothing more is examined.
+    m_descent.clear();
+    DescentStep split;
+    if (examinePair(o1, o2, state, split))
+        m_descent.push_back(split);
+    while (!m_descent.empty() && !state.stop) {
+        DescentStep& step = m_descent.back();
+        ObjectPtr const* const child = nextChild(step);
+        if (!child) {
+            m_descent.pop_back();
+            continue;
+        }
+        bool const assemblyFirst = step.assemblyFirst;
+        ObjectPtr const& other = *step.other;
+        if (examinePair(assemblyFirst ? *child : other, assemblyFirst ? other : *child, state, split))
+            m_descent.push_back(split);
+    }
+    m_descent.clear();
+}
+
+CtvxAnalysis::ObjectPtr const* CtvxAnalysis::nextChild(DescentStep& step)
+{
+    // Read in place: nothing changes an assembly's children during a query,
+    // and the prioritary children are only written once the object pair is
+    // done.
+    ObjectPtr const& p = step.assembly->m_prioritaryChild;
+    if (step.next < 0) {
+        step.next = 0;
+        if (p)
+            return &p;
+    }
+    std::vector<ObjectPtr> const& children = step.assembly->m_children;
+    while (static_cast<std::size_t>(step.next) < children.size()) {
+        ObjectPtr const& c = children[static_cast<std::size_t>(step.next++)];
+        if (c != p)
+            return &c;
+    }
+    return nullptr;
+}
+
+void CtvxAnalysis::refreshTree(CtvxObject* o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) const
+{
+    // A tree that misses triangles added since it was built is never read:
+    // it is rebuilt here, silently, as transforms rebuild trees.
+    if (v) {
+        if (v->isBVConstructed() && v->isBVStale()) {
+            v->resetBV();
+            v->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);
+            o->needToRecomputeObb(true);
+        }
+    } else if (a->m_regroupedPoly->isBVStale()) {
+        a->refreshStaleGroup();
+    }
+}
+
+bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state, DescentStep& split)
+{
     CtvxVirtualPolyhedron *v1 = nullptr, *v2 = nullptr;
     CtvxAssembly *a1 = nullptr, *a2 = nullptr;
     classify(o1.get(), v1, a1);
@@ -216,77 +304,108 @@ void CtvxAnalysis::computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, Pair
     bool const hasPoly2 = v2 || (a2 && a2->m_isRegrouped && a2->m_regroupedPoly);
 
     if (hasPoly1 && hasPoly2) {
+        refreshTree(o1.get(), v1, a1);
+        refreshTree(o2.get(), v2, a2);
         // A polyhedron shares its object's ownership.
         typedef boost::shared_ptr<CtvxPoly> PolyPtr;
         PolyPtr const poly1 = v1 ? PolyPtr(o1, static_cast<CtvxPoly*>(v1)) : PolyPtr(a1->m_regroupedPoly);
         PolyPtr const poly2 = v2 ? PolyPtr(o2, static_cast<CtvxPoly*>(v2)) : PolyPtr(a2->m_regroupedPoly);
-        computePolyVSPoly(poly1, poly2, state);
-        return;
+        bool const ready1 = poly1->hasUsableTree();
+        bool const ready2 = poly2->hasUsableTree();
+        if (ready1 && ready2) {
+            computePolyVSPoly(poly1, poly2, state);
+            return false;
+        }
+        // Activated triangles on both sides, a tree missing on one: a pair
+        // that was not examined, which must not read as "apart".
+        auto const hasTriangles = [](CtvxPoly const& p) {
+            return p.isActivatedForAnalysis() && p.countTriangles() > 0;
+        };
+        if (hasTriangles(*poly1) && hasTriangles(*poly2)) {
+            if (!ready1)
+                noteSkippedPoly(o1.get(), 1);
+            if (!ready2)
+                noteSkippedPoly(o2.get(), 2);
+        }
+        return false;
     }
 
     CtvxDistance& distance = **state.distance;
     bool analyse = true, distanceSet = false, splitFirst = false;
     if (v1) {
         if (!a2)
-            return; // neither a polyhedron nor an assembly: nothing to examine
+            return false; // neither a polyhedron nor an assembly: nothing to examine
         analyseObbs(v1, a2, analyse, distanceSet, distance);
         splitFirst = false;
     } else if (v2) {
         if (!a1)
-            return;
+            return false;
         analyseObbs(v2, a1, analyse, distanceSet, distance);
         splitFirst = true;
     } else {
         if (!a1 || !a2)
-            return;
+            return false;
         analyseObbs(a1, a2, analyse, splitFirst, distanceSet, distance);
     }
 
     if (distanceSet && !state.collided)
         state.distanceFound = true;
-    if (!analyse)
-        return;
-    if (splitFirst)
-        computeAssemblyChildrenVSObj(a1, o2, state);
-    else
-        computeObjVSAssemblyChildren(o1, a2, state);
+    if (!analyse) {
+        // Pruned, or one side without a box: geometry that the boxes leave
+        // out for want of a tree was not examined against the other side's.
+        CtvxObject* const x1 = o1.get();
+        CtvxObject* const x2 = o2.get();
+        auto const holdsAny = [](CtvxObject const* x) {
+            return x->m_obbState != CtvxObject::OBB_NONE || x->m_holdsUnbuiltGeometry;
+        };
+        if (x1->m_holdsUnbuiltGeometry && holdsAny(x2))
+            noteSkipped(x1, 1);
+        if (x2->m_holdsUnbuiltGeometry && holdsAny(x1))
+            noteSkipped(x2, 2);
+        return false;
+    }
+    split.assembly = splitFirst ? a1 : a2;
+    split.other = splitFirst ? &o2 : &o1;
+    split.assemblyFirst = splitFirst;
+    split.next = -1;
+    return true;
 }
 
-// The children and the prioritary child are read in place: nothing changes
-// an assembly's children during a query, and the prioritary children are
-// only written once the object pair is done.
-void CtvxAnalysis::computeAssemblyChildrenVSObj(CtvxAssembly* a1, ObjectPtr const& o2, PairState& state)
+void CtvxAnalysis::noteSkipped(CtvxObject* holder, int side)
 {
-    ObjectPtr const& p = a1->m_prioritaryChild;
-    if (p) {
-        computeRecurse(p, o2, state);
-        if (state.stop)
-            return;
-    }
-    std::vector<ObjectPtr> const& children = a1->m_children;
-    unsigned int const n = static_cast<unsigned int>(children.size());
-    for (unsigned int i = 0; i < n && !state.stop; ++i) {
-        ObjectPtr const& c = children[i];
-        if (c != p)
-            computeRecurse(c, o2, state);
+    // Down the branches that hold unbuilt geometry, to the polys themselves.
+    std::vector<CtvxObject*> pending{holder};
+    while (!pending.empty()) {
+        CtvxObject* const x = pending.back();
+        pending.pop_back();
+        CtvxVirtualPolyhedron* v = nullptr;
+        CtvxAssembly* a = nullptr;
+        classify(x, v, a);
+        if (v || (a && a->m_isRegrouped && a->m_regroupedPoly)) {
+            noteSkippedPoly(x, side);
+        } else if (a) {
+            for (std::size_t i = a->m_children.size(); i-- > 0;)
+                if (a->m_children[i]->m_holdsUnbuiltGeometry)
+                    pending.push_back(a->m_children[i].get());
+        }
     }
 }
 
-void CtvxAnalysis::computeObjVSAssemblyChildren(ObjectPtr const& o1, CtvxAssembly* a2, PairState& state)
+void CtvxAnalysis::noteSkippedPoly(CtvxObject* owner, int side)
 {
-    ObjectPtr const& p = a2->m_prioritaryChild;
-    if (p) {
-        computeRecurse(o1, p, state);
-        if (state.stop)
+    for (auto const& w : m_skipped)
+        if (w.lock().get() == owner)
             return;
+    if (m_skipped.empty()) {
+        CtvxObject const* const top = side == 1 ? m_pairObject1 : m_pairObject2;
+        std::string const place =
+            "rank " + std::to_string(side == 1 ? m_pairRank1 : m_pairRank2) + " of collision list " + std::to_string(side);
+        if (owner == top)
+            m_skipMessage = "the " + owner->className() + " at " + place;
+        else
+            m_skipMessage = "a " + owner->className() + " below the " + top->className() + " at " + place;
     }
-    std::vector<ObjectPtr> const& children = a2->m_children;
-    unsigned int const n = static_cast<unsigned int>(children.size());
-    for (unsigned int i = 0; i < n && !state.stop; ++i) {
-        ObjectPtr const& c = children[i];
-        if (c != p)
-            computeRecurse(o1, c, state);
-    }
+    m_skipped.push_back(owner->m_objectWkPtr);
 }
 
 void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,

@@ -8,6 +8,7 @@
 #include <boost/weak_ptr.hpp>
 
 #include <atomic>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@ class CtvxGeometry;
 class CtvxObject;
 class CtvxPoly;
 struct CtvxQueryScratch;
+class CtvxVirtualPolyhedron;
 
 // A proximity query between two collision lists.
 //
@@ -36,6 +38,17 @@ struct CtvxQueryScratch;
 // minus the tolerances of the geometry. Results are shared pointers and stay
 // valid after the analysis is cleared or destroyed; the analysis holds the
 // scene only through its lists.
+//
+// A pair that cannot be examined never reads as "no contact": when a query
+// meets activated geometry with triangles but without a usable OBB tree (a
+// polyhedron never made a collision entity, or whose tree was refused for
+// bad triangles), it logs one message through CqarLogManager naming the
+// first such object and its place in the lists, and isComplete() answers
+// false until the next compute(); getSkippedObject() names them all. A
+// contact reported by an incomplete query is real; the absence of contact,
+// and a distance, may not be. Trees made stale by points or triangles added
+// to their meshes are rebuilt before they are used, and assemblies may be
+// nested to any depth (the descent runs on a stack kept by the analysis).
 class TVX_API CtvxAnalysis {
 public:
     enum EAnalysisType {
@@ -61,12 +74,29 @@ public:
     void compute();
 
     unsigned int countCollisions() const { return static_cast<unsigned int>(m_collisions.size()); }
-    void getCollision(unsigned int i, boost::shared_ptr<CtvxCollision>& out) const { out = m_collisions[i]; }
+    // out is emptied for an index past the end.
+    void getCollision(unsigned int i, boost::shared_ptr<CtvxCollision>& out) const
+    {
+        out = i < m_collisions.size() ? m_collisions[i] : CollisionPtr();
+    }
     unsigned int countDistances() const { return static_cast<unsigned int>(m_distances.size()); }
-    void getDistance(unsigned int i, boost::shared_ptr<CtvxDistance>& out) const { out = m_distances[i]; }
+    void getDistance(unsigned int i, boost::shared_ptr<CtvxDistance>& out) const
+    {
+        out = i < m_distances.size() ? m_distances[i] : DistancePtr();
+    }
     void addCollision(boost::shared_ptr<CtvxCollision> const& c) { m_collisions.push_back(c); }
     void addDistance(boost::shared_ptr<CtvxDistance> const& d) { m_distances.push_back(d); }
     void clearResults();
+
+    // Whether the last compute() examined every pair it had to: false when
+    // it skipped pairs with geometry that has triangles but no usable OBB
+    // tree (see above). True before the first compute().
+    bool isComplete() const { return m_skipped.empty(); }
+    // The objects whose pairs the last compute() skipped, in the order met:
+    // a polyhedron, or a regrouped assembly whose group has no tree. 0 and
+    // the object, or -1 and an empty pointer (past the end, or destroyed).
+    unsigned int countSkippedObjects() const { return static_cast<unsigned int>(m_skipped.size()); }
+    int getSkippedObject(unsigned int i, boost::shared_ptr<CtvxObject>& out) const;
 
     // Number of compute() calls, by all analyses, since the last reset.
     // Analyses of separate scenes may run in several threads at once (the
@@ -115,12 +145,34 @@ private:
         SpareResults& operator=(SpareResults const&) { return *this; }
     };
 
+    // An assembly being split during the descent of one object pair: its
+    // children, the prioritary one first, are paired in turn with the other
+    // object (as first of the pair when assemblyFirst).
+    struct DescentStep {
+        CtvxAssembly* assembly;
+        ObjectPtr const* other;
+        bool assemblyFirst;
+        int next; // -1: the prioritary child is still to be tried
+    };
+
     // The objects are held by the lists and assemblies that name them for
     // the whole query, so the descent passes references to those owners.
     void computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll);
+    // The descent of one object pair, depth first on m_descent.
     void computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state);
-    void computeAssemblyChildrenVSObj(CtvxAssembly* a1, ObjectPtr const& o2, PairState& state);
-    void computeObjVSAssemblyChildren(ObjectPtr const& o1, CtvxAssembly* a2, PairState& state);
+    // One pair of the descent: true when an assembly of it must be split,
+    // described in split.
+    bool examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state, DescentStep& split);
+    // The next child to pair, or null when the assembly is done.
+    static ObjectPtr const* nextChild(DescentStep& step);
+    // Rebuilds a stale tree of the object's poly before the pair analysis
+    // reads it.
+    void refreshTree(CtvxObject* o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) const;
+    // Notes that the pairs of holder (on side 1 or 2 of the object pair) are
+    // not examined: holder itself when it has a poly, else every poly below
+    // it without a usable tree.
+    void noteSkipped(CtvxObject* holder, int side);
+    void noteSkippedPoly(CtvxObject* owner, int side);
     void computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
                            PairState& state);
     void analyseObbs(CtvxAssembly* a1, CtvxAssembly* a2, bool& analyse, bool& splitFirst, bool& distanceSet,
@@ -166,5 +218,17 @@ private:
     mutable CtvxObject const* m_boxFrameOwner = nullptr;
     mutable CqarMat4 m_boxFrameInverse;
 
+    // The descent's stack, kept between queries so that descending
+    // allocates nothing once it has reached the scene's depth. Empty between
+    // queries (copying an analysis copies no state of a query).
+    std::vector<DescentStep> m_descent;
+    // Objects of the last compute() whose pairs were skipped, and where the
+    // object pair at hand stands in the lists (to name them in the log).
+    std::vector<boost::weak_ptr<CtvxObject>> m_skipped;
+    std::string m_skipMessage;
+    CtvxObject const* m_pairObject1 = nullptr;
+    CtvxObject const* m_pairObject2 = nullptr;
+    unsigned int m_pairRank1 = 0;
+    unsigned int m_pairRank2 = 0;
     static std::atomic<unsigned int> s_collisionCount;
 };

@@ -54,11 +54,12 @@ void CtvxPolyhedronOBBTreeFactory::build(boost::shared_ptr<CtvxPoly>& poly,
     boost::shared_ptr<CtvxProgressDelegate> const reportTo = delegate;
     CtvxObbTreeBuild treeBuild(*tree, m_algoObbPlacement == OBB_PLACEMENT_AABB_LIKE, s_conservativeBoxes);
     std::unique_ptr<CtvxObjectOBB> own = treeBuild.run(*poly, reportTo.get());
-    handOver(*poly, own.release());
+    handOver(*poly, *tree, own.release());
 }
 
-void CtvxPolyhedronOBBTreeFactory::handOver(CtvxPoly& poly, CtvxObjectOBB* box)
+void CtvxPolyhedronOBBTreeFactory::handOver(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree, CtvxObjectOBB* box)
 {
-    delete poly.m_polyObb;
-    poly.m_polyObb = box;
+    // The poly keeps the box only if the tree is still its own: a progress
+    // delegate may have dropped or replaced it during the build.
+    poly.takeBuiltBox(&tree, box);
 }

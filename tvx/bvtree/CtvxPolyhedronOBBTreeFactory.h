@@ -5,6 +5,7 @@
 #include <boost/shared_ptr.hpp>
 
 class CtvxObjectOBB;
+class CtvxPolyhedronOBBTree;
 
 // Builds the OBB tree of a triangle set, top down.
 //
@@ -53,8 +54,8 @@ protected:
 
 private:
     // Gives the poly its own box (null for a poly without triangles),
-    // replacing the one it had.
-    static void handOver(CtvxPoly& poly, CtvxObjectOBB* box);
+    // replacing the one it had, if tree is still the poly's tree.
+    static void handOver(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree, CtvxObjectOBB* box);
 
     static EAlgoObbPlacement m_algoObbPlacement;
     static bool s_conservativeBoxes;

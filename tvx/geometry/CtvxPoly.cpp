@@ -3,13 +3,8 @@
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
-#include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxObjectOBB.h>
-#include <tvx/scene/CtvxPolyhedronGroup.h>
-
-#include <qar/CqarLogManager.h>
-
-#include <string>
+#include <tvx/scene/internal/CtvxInputChecks.h>
 
 CtvxPoly::CtvxPoly()
     : m_polyObb(nullptr), m_lastClosestTriangle(-1), m_hasLastClosestPoint(false), m_isBVConstructed(false)
@@ -29,59 +24,33 @@ void CtvxPoly::init(boost::shared_ptr<CtvxPoly>& self)
     m_lastClosestTriangle = -1;
 }
 
-namespace {
-
-// Triangles may name points added after them, so their ranks are checked
-// where they start being read: a tree build over a triangle that names a
-// point past the last one would read outside the point array. Logs the
-// first such triangle and returns false.
-bool trianglesNameTheirPoints(CtvxVirtualPolyhedron const& p)
-{
-    unsigned int const points = p.countPoints();
-    for (unsigned int t = 0, n = p.countTriangles(); t < n; ++t) {
-        unsigned int v[3];
-        p.getTriangle(t, v[0], v[1], v[2]);
-        for (unsigned int k : v)
-            if (k >= points) {
-                CqarLogManager::addError(p.className() + ": triangle " + std::to_string(t) + " names point " +
-                                         std::to_string(k) + ", past the last of " + std::to_string(points) +
-                                         " points: no tree built");
-                return false;
-            }
-    }
-    return true;
-}
-
-bool trianglesNameTheirPoints(CtvxPoly const& poly)
-{
-    if (auto const* p = dynamic_cast<CtvxVirtualPolyhedron const*>(&poly))
-        return trianglesNameTheirPoints(*p);
-    if (auto const* group = dynamic_cast<CtvxPolyhedronGroup const*>(&poly)) {
-        for (unsigned int i = 0; i < group->countPolyhedra(); ++i)
-            if (!trianglesNameTheirPoints(*group->polyhedron(i)))
-                return false;
-    }
-    return true;
-}
-
-} // namespace
-
 void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType)
 {
+    // Held for the whole build: a progress delegate may drop the host's last
+    // reference to the set.
     boost::shared_ptr<CtvxPoly> self = m_polyWkPtr.lock();
     // A poly made without its class's create() has no weak pointer to hand
     // to its tree; it stays without one rather than building a tree that
     // cannot find its poly.
-    if (!self || m_isBVConstructed || !trianglesNameTheirPoints(*this))
+    if (!self || m_isBVConstructed)
         return;
     m_isBVConstructed = true;
+    // Cleared before the triangles are read: a delegate that adds to the
+    // mesh during the build leaves the new tree stale.
+    m_isBVStale = false;
+    m_isBuildingBV = true;
     try {
         obtainTree(self, delegate);
     } catch (...) {
         // Allocation failure: release the half-built tree and let it pass.
+        m_isBuildingBV = false;
         resetBV();
         throw;
     }
+    m_isBuildingBV = false;
+    // Refused, or dropped by the delegate meanwhile: no tree.
+    if (!m_bvTree)
+        resetBV();
 }
 
 void CtvxPoly::obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate)
@@ -90,11 +59,29 @@ void CtvxPoly::obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<C
     buildOwnTree(self, delegate);
 }
 
-void CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate)
+std::string CtvxPoly::meshFault() const
 {
-    m_bvTree.reset(new CtvxPolyhedronOBBTree(m_polyWkPtr));
+    return std::string();
+}
+
+bool CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    std::string const fault = meshFault();
+    if (!fault.empty()) {
+        boost::shared_ptr<CtvxObject> const o = obj();
+        CtvxInputChecks::refuse(o ? o->className() : std::string("CtvxPoly"), "no OBB tree built: " + fault);
+        m_bvTree.reset();
+        delete m_polyObb;
+        m_polyObb = nullptr;
+        return false;
+    }
+    // Held here for the build, not only by the set: a progress delegate that
+    // drops or replaces the set's tree must not free it under the builder.
+    boost::shared_ptr<CtvxPolyhedronBVTree> const tree(new CtvxPolyhedronOBBTree(m_polyWkPtr));
+    m_bvTree = tree;
     boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory = CtvxPolyhedronOBBTreeFactory::create();
     factory->build(self, delegate);
+    return m_bvTree == tree;
 }
 
 void CtvxPoly::adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, CtvxObjectOBB const* box)
@@ -103,6 +90,25 @@ void CtvxPoly::adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, Ct
     delete m_polyObb;
     m_polyObb = copy;
     m_bvTree = tree;
+}
+
+void CtvxPoly::takeBuiltBox(CtvxPolyhedronBVTree const* builtTree, CtvxObjectOBB* box)
+{
+    if (m_bvTree.get() != builtTree) {
+        delete box;
+        return;
+    }
+    delete m_polyObb;
+    m_polyObb = box;
+}
+
+void CtvxPoly::markBVStale()
+{
+    m_isBVStale = true;
+    // The scene's boxes around the set were fitted to the old triangles:
+    // they must be refreshed (which rebuilds the tree) before they prune.
+    if (boost::shared_ptr<CtvxObject> const o = obj())
+        o->needToRecomputeObb(true);
 }
 
 void CtvxPoly::resetBV()
@@ -115,8 +121,8 @@ void CtvxPoly::resetBV()
 
 int CtvxPoly::getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const
 {
-    tree = m_bvTree.get();
-    return m_bvTree ? 0 : -1;
+    tree = m_isBuildingBV ? nullptr : m_bvTree.get();
+    return tree ? 0 : -1;
 }
 
 void CtvxPoly::setLastClosestInfo(int triangle)
@@ -160,6 +166,8 @@ void CtvxPoly::polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, 
         state = CtvxObject::OBB_NONE;
         return;
     }
+    if (m_isBVConstructed && m_isBVStale)
+        resetBV();
     if (!m_isBVConstructed)
         buildBV(s_defaultNullDelegate, BV_OBB_TREE);
     if (!m_polyObb) {

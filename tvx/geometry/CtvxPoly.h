@@ -9,6 +9,8 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <string>
+
 class CtvxObject;
 class CtvxObjectOBB;
 class CtvxProgressDelegate;
@@ -60,23 +62,44 @@ public:
 
     // Builds the OBB tree if none is built yet (type is accepted, an OBB tree
     // is always built) and replaces the set's own box. The delegate may be
-    // empty.
+    // empty. Triangles that name points past the end of the mesh refuse the
+    // build: the refusal is logged through CqarLogManager and the set stays
+    // without a tree (an analysis then reports its pairs as not examined).
+    // The set is kept alive for the build, and a progress delegate may do
+    // anything to it meanwhile: if it drops or replaces the tree
+    // (removeCollisionEntities, a transform, a new build), its outcome
+    // stands and the interrupted build's tree and box are discarded.
     void buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType type);
     // Drops the tree and the box; the last-closest hint stays.
     void resetBV();
     // The enclosing box of the scene object that stands for this set: the
     // set's own box with maxTolerance() added to each half length, in the
     // set's frame. OBB_NONE when the set is not activated for analysis or
-    // has no triangles; builds the tree first (silently) when none exists.
+    // has no triangles; builds the tree first (silently) when none exists
+    // or it is stale.
     void polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, float& halfX, float& halfY,
                         float& halfZ);
 
     bool isBVConstructed() const { return m_isBVConstructed; }
-    // 0 and the tree when one exists, -1 and null otherwise. Not owned.
+    // 0 and the tree when one exists, -1 and null otherwise. Not owned. A
+    // tree still under construction (asked from inside its own build's
+    // progress delegate) is not handed out.
     int getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const;
     // The set's own box (root of the tree in true lengths, without
     // tolerance), null without tree or without triangles. Not owned.
     CtvxObjectOBB const* polyObb() const { return m_polyObb; }
+
+    // Stale: the triangles changed since the tree was built (points or
+    // triangles were added to the mesh, or the mesh was replaced). A stale
+    // tree is never queried: it is rebuilt, with no progress reports, by the
+    // next query that reaches the set or the next request of its box. The
+    // library marks its own polyhedra; a host subclass that stores its
+    // triangles itself calls markBVStale() when it changes them.
+    bool isBVStale() const { return m_isBVStale; }
+    void markBVStale();
+    // Whether a query can descend this set's tree: one is built, complete
+    // and not stale.
+    bool hasUsableTree() const { return m_bvTree && !m_isBuildingBV && !m_isBVStale; }
 
     void setLastClosestInfo(int triangle);
     void setLastClosestInfo(int triangle, CqarPoint3& point);
@@ -98,18 +121,29 @@ protected:
     // the set's own; a subclass may instead adopt a tree built before over
     // the same triangles.
     virtual void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    // Why no tree may be built over the triangles as they are now (a rank
+    // past the end of the points), or empty when one may. The default checks nothing: a set that reads its
+    // triangles from storage of its own answers for them.
+    virtual std::string meshFault() const;
     // Builds a new tree over the set's triangles and makes it this set's.
-    void buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate);
+    // False when meshFault() refused it (logged; the set has no tree then) or
+    // when the progress delegate replaced or dropped the tree meanwhile.
+    bool buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate);
     // Makes an existing tree and a copy of its box (null for no triangles)
     // this set's.
     void adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, CtvxObjectOBB const* box);
     boost::shared_ptr<CtvxPolyhedronBVTree> const& sharedTree() const { return m_bvTree; }
 
 private:
-    // The tree builder fills m_bvTree and replaces m_polyObb.
+    // The tree builder fills m_bvTree and hands over the set's box.
     friend class CtvxPolyhedronOBBTreeFactory;
 
     void invariant() const {}
+
+    // The builder's hand-over: box (owned, may be null) becomes this set's
+    // box if builtTree is still this set's tree; otherwise the build was
+    // overtaken (see buildBV) and the box is deleted.
+    void takeBuiltBox(CtvxPolyhedronBVTree const* builtTree, CtvxObjectOBB* box);
 
     CtvxObjectOBB* m_polyObb;
     int m_lastClosestTriangle;
@@ -118,4 +152,6 @@ private:
     boost::shared_ptr<CtvxPolyhedronBVTree> m_bvTree;
     bool m_isBVConstructed;
     boost::weak_ptr<CtvxPoly> m_polyWkPtr;
+    bool m_isBVStale = false;
+    bool m_isBuildingBV = false;
 };

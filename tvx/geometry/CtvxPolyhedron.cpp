@@ -4,6 +4,9 @@
 #include <tvx/geometry/internal/CtvxDirectMesh.h>
 #include <tvx/geometry/internal/CtvxTreeShelf.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
 
 #include <cmath>
 #include <mutex>
@@ -150,14 +153,19 @@ void CtvxPolyhedron::getPoint(unsigned int rank, float& x, float& y, float& z) c
     z = static_cast<float>(p[2]);
 }
 
-void CtvxPolyhedron::setPointsTransform(CqarMat4 const& m)
+bool CtvxPolyhedron::setPointsTransform(CqarMat4 const& m)
 {
+    if (char const* const fault = CtvxInputChecks::pointsTransformFault(m)) {
+        CtvxInputChecks::refuse(className(), std::string("points transform refused: ") + fault);
+        return false;
+    }
     m_pointsTransform = m;
     m_inversePointsTransform = m.inverse();
     m_pointsTransformIsIdentity = CtvxDirectMesh::actsAsIdentityOnPoints(m_pointsTransform);
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 4; ++c)
             m_rows[r][c] = m_pointsTransform(r, c);
+    return true;
 }
 
 void CtvxPolyhedron::movePoints(CqarMat4 const& transform)
@@ -167,7 +175,8 @@ void CtvxPolyhedron::movePoints(CqarMat4 const& transform)
 
 void CtvxPolyhedron::polyTransform(CqarMat4 const& transform)
 {
-    setPointsTransform(transform * m_pointsTransform);
+    if (!setPointsTransform(transform * m_pointsTransform))
+        return;
     if (isBVConstructed()) {
         resetBV();
         buildBV(s_defaultNullDelegate, BV_OBB_TREE);
@@ -178,6 +187,10 @@ void CtvxPolyhedron::polyTransform(CqarMat4 const& transform)
 void CtvxPolyhedron::obtainTree(boost::shared_ptr<CtvxPoly>& self,
                                 boost::shared_ptr<CtvxProgressDelegate>& delegate)
 {
+    // Listed before the build, so that points or triangles added from
+    // inside it (by the progress delegate) leave the new tree stale.
+    if (m_polyData)
+        m_polyData->watch(self);
     // A subclass may read its triangles otherwise than through the mesh and
     // the points transform, which is all the shelf's key knows of.
     if (!m_polyData || typeid(*this) != typeid(CtvxPolyhedron)) {
@@ -194,12 +207,12 @@ void CtvxPolyhedron::obtainTree(boost::shared_ptr<CtvxPoly>& self,
             return;
         }
     }
-    // Releasing spare capacity moves the arrays, which other polyhedra of
-    // the mesh (of other threads, say) may be reading: only a sole owner
-    // may do it.
-    if (m_polyData.use_count() == 1)
-        optimizeMemory();
-    buildOwnTree(self, delegate);
+    optimizeMemory();
+    // The mesh, and the shelf locked above, must outlive the build even if
+    // the progress delegate gives the polyhedron another mesh meanwhile.
+    boost::shared_ptr<CtvxPolyhedronData> const keepMesh = m_polyData;
+    if (!buildOwnTree(self, delegate))
+        return;
     CtvxTreeShelf::Entry entry;
     entry.key = key;
     entry.tree = sharedTree();
@@ -208,8 +221,25 @@ void CtvxPolyhedron::obtainTree(boost::shared_ptr<CtvxPoly>& self,
     shelf.entries.push_back(entry);
 }
 
+void CtvxPolyhedron::polyData(boost::shared_ptr<CtvxPolyhedronData> const& data)
+{
+    if (data == m_polyData)
+        return;
+    m_polyData = data;
+    // A tree over the former mesh would name triangles this one may lack.
+    markBVStale();
+    // So would the group of the regrouped assembly this leaf belongs to.
+    if (isLocked())
+        if (boost::shared_ptr<CtvxAssembly> const a = firstUnlockedParent())
+            if (boost::shared_ptr<CtvxPolyhedronGroup> const g = a->regroupedPoly())
+                g->markBVStale();
+}
+
 void CtvxPolyhedron::optimizeMemory()
 {
-    if (m_polyData)
+    // Releasing spare capacity moves the arrays, which other polyhedra of
+    // the mesh (of other threads, say, or members of a group being built)
+    // may be reading: only a sole owner may do it.
+    if (m_polyData && m_polyData.use_count() == 1)
         m_polyData->optimizeMemory();
 }

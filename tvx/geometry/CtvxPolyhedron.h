@@ -49,13 +49,19 @@ public:
     void movePoints(CqarMat4 const& transform) override;
 
     // Applies transform (in the polyhedron's frame) to the points and
-    // rebuilds the tree at once if one was built.
+    // rebuilds the tree at once if one was built. A product that is not a
+    // usable points transform (not finite, singular) is refused and logged,
+    // here and in movePoints(); the points stay where they were.
     void polyTransform(CqarMat4 const& transform) override;
+    // Releases the mesh's spare capacity, only when this polyhedron is the
+    // mesh's sole owner (otherwise others may be reading the arrays).
     void optimizeMemory() override;
 
     boost::shared_ptr<CtvxPolyhedronData> polyData() const { return m_polyData; }
-    // Replaces the mesh; an existing tree and box stay as they are.
-    void polyData(boost::shared_ptr<CtvxPolyhedronData> const& data) { m_polyData = data; }
+    // Replaces the mesh; an existing tree (its own, or its regrouped
+    // assembly's) becomes stale and is rebuilt over the new mesh at its next
+    // use.
+    void polyData(boost::shared_ptr<CtvxPolyhedronData> const& data);
 
     void getPointsTransform(CqarMat4& m) const { m = m_pointsTransform; }
 
@@ -67,7 +73,9 @@ protected:
     void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
 
 private:
-    void setPointsTransform(CqarMat4 const& m);
+    // False, changing nothing (logged), when m is not a usable points
+    // transform.
+    bool setPointsTransform(CqarMat4 const& m);
     void invariant() const {}
 
     static std::string const m_className;

@@ -2,7 +2,10 @@
 
 #include <tvx/geometry/internal/CtvxTreeShelf.h>
 
+#include <tvx/geometry/CtvxPoly.h>
+
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 
 std::string const CtvxPolyhedronData::m_className = "CtvxPolyhedronData";
@@ -79,6 +82,8 @@ void CtvxPolyhedronData::addPoint(float x, float y, float z, unsigned int& rank)
     checkRoomForOne(m_points);
     m_points.emplace_back(x, y, z);
     ++m_revision;
+    if (m_isWatched)
+        changed();
     rank = static_cast<unsigned int>(m_points.size() - 1);
 }
 
@@ -87,6 +92,8 @@ void CtvxPolyhedronData::addPoint(CqarPoint3 const& point, unsigned int& rank)
     checkRoomForOne(m_points);
     m_points.emplace_back(point);
     ++m_revision;
+    if (m_isWatched)
+        changed();
     rank = static_cast<unsigned int>(m_points.size() - 1);
 }
 
@@ -95,6 +102,8 @@ void CtvxPolyhedronData::addTriangle(unsigned int p1, unsigned int p2, unsigned 
     checkRoomForOne(m_triangles);
     m_triangles.emplace_back(p1, p2, p3);
     ++m_revision;
+    if (m_isWatched)
+        changed();
     rank = static_cast<unsigned int>(m_triangles.size() - 1);
 }
 
@@ -108,4 +117,42 @@ void CtvxPolyhedronData::reserveNTriangles(unsigned int n)
 {
     if (n > m_triangles.capacity())
         m_triangles.reserve(n);
+}
+
+void CtvxPolyhedronData::watch(boost::weak_ptr<CtvxPoly> const& set)
+{
+    boost::shared_ptr<CtvxPoly> const newcomer = set.lock();
+    if (!newcomer)
+        return;
+    std::lock_guard<std::recursive_mutex> const lock(m_treeShelf->mutex);
+    std::vector<boost::weak_ptr<CtvxPoly>>& w = m_treeShelf->watchers;
+    // Expired entries go, and a set rebuilt many times (scaled step by step,
+    // say) is listed once: the list stays as long as the live sets.
+    bool listed = false;
+    for (std::size_t i = 0; i < w.size();) {
+        boost::shared_ptr<CtvxPoly> const entry = w[i].lock();
+        if (!entry) {
+            w[i] = w.back();
+            w.pop_back();
+            continue;
+        }
+        listed = listed || entry == newcomer;
+        ++i;
+    }
+    if (!listed)
+        w.push_back(set);
+    m_isWatched = true;
+}
+
+void CtvxPolyhedronData::changed()
+{
+    std::vector<boost::weak_ptr<CtvxPoly>> sets;
+    {
+        std::lock_guard<std::recursive_mutex> const lock(m_treeShelf->mutex);
+        sets.swap(m_treeShelf->watchers);
+        m_isWatched = false;
+    }
+    for (auto const& w : sets)
+        if (boost::shared_ptr<CtvxPoly> const set = w.lock())
+            set->markBVStale();
 }

@@ -7,12 +7,14 @@
 #include <qar/CqarVect3.h>
 
 #include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+class CtvxPoly;
 struct CtvxTreeShelf;
 
 // The raw mesh: an array of single-precision points and an array of
@@ -29,7 +31,11 @@ struct CtvxTreeShelf;
 // The polyhedra that see a mesh through the same points transform share one
 // OBB tree, built by the first of them to become a collision entity and kept
 // here (weakly) for the others; revision() tells whether the mesh changed
-// since a tree was built over it.
+// since a tree was built over it. Adding a point or a triangle marks every
+// tree built over the mesh stale (CtvxPoly::isBVStale), and the scene boxes
+// around those trees with it, so no query answers from a tree that misses
+// triangles: each is rebuilt at its next use. Appending to a mesh while
+// another thread reads it (queries or builds over it) is a data race.
 class TVX_API CtvxPolyhedronData {
 public:
     static boost::shared_ptr<CtvxPolyhedronData> create();
@@ -70,9 +76,15 @@ protected:
 private:
     // Looks up and fills the shelf of shared trees.
     friend class CtvxPolyhedron;
+    // A group's tree is built over its members' meshes.
+    friend class CtvxPolyhedronGroup;
 
     void invariant() const {}
     CtvxTreeShelf& treeShelf() const { return *m_treeShelf; }
+    // Registers set to be marked stale by the next addition.
+    void watch(boost::weak_ptr<CtvxPoly> const& set);
+    // After an addition: marks the registered sets stale, empties the list.
+    void changed();
 
     static std::string const m_className;
 
@@ -80,4 +92,8 @@ private:
     std::vector<CtvxTriangle> m_triangles;
     std::uint64_t m_revision = 0;
     std::unique_ptr<CtvxTreeShelf> m_treeShelf;
+    // Whether the shelf lists sets to mark stale: read on every addition
+    // without taking the shelf's lock (appending concurrently with a build
+    // over the mesh is outside the contract anyway).
+    bool m_isWatched = false;
 };

@@ -3,6 +3,7 @@
 #include <tvx/progress/CtvxProgressDelegate.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
 
 std::string const CtvxVirtualPolyhedron::m_className = "CtvxVirtualPolyhedron";
 
@@ -33,6 +34,10 @@ int CtvxVirtualPolyhedron::scale(CqarPoint3& centre, double factor)
     // tree would no longer match them.
     if (!isBVConstructed() || isLocked())
         return -1;
+    if (char const* const fault = CtvxInputChecks::scaleFault(centre, factor)) {
+        CtvxInputChecks::refuse(className() + "::scale", fault);
+        return -1;
+    }
     CqarMat4 a;
     getAbsolutePosition(a);
     CqarPoint3 local = a.inverse() * centre;
@@ -45,6 +50,10 @@ int CtvxVirtualPolyhedron::transform(CqarMat4 const& m)
 {
     if (!isBVConstructed() || isLocked())
         return -1;
+    if (char const* const fault = CtvxInputChecks::pointsTransformFault(m)) {
+        CtvxInputChecks::refuse(className() + "::transform", std::string("transform refused: ") + fault);
+        return -1;
+    }
     CqarMat4 a;
     getAbsolutePosition(a);
     polyTransform(a.inverse() * m * a);
@@ -62,16 +71,19 @@ void CtvxVirtualPolyhedron::makeCollisionEntity(boost::shared_ptr<CtvxObject> co
 
 void CtvxVirtualPolyhedron::makeCollisionEntity(boost::shared_ptr<CtvxProgressDelegate>& delegate)
 {
+    // The progress delegate may drop the host's last reference to this
+    // polyhedron during the build.
+    boost::shared_ptr<CtvxObject> const self = m_virtualPolyhedronWkPtr.lock();
     if (isLocked())
         unlock(delegate, false);
     if (!isBVConstructed()) {
         buildBV(delegate, BV_OBB_TREE);
         needToRecomputeObb(true);
     }
-    if (delegate) {
-        boost::shared_ptr<CtvxObject> const self = m_virtualPolyhedronWkPtr.lock();
+    // A refused build (logged) or one that the delegate undid leaves no
+    // collision entity to report.
+    if (delegate && isBVConstructed())
         delegate->didMakeCollisionEntity(self, countTriangles());
-    }
 }
 
 void CtvxVirtualPolyhedron::removeCollisionEntities()
@@ -112,6 +124,8 @@ void CtvxVirtualPolyhedron::computeObb()
     float hx = 0.0f, hy = 0.0f, hz = 0.0f;
     polyComputeObb(state, pos, hx, hy, hz);
     obbState(state);
+    // Left out of the box, and out of every query, until it gets a tree.
+    holdsUnbuiltGeometry(isActivatedForAnalysis() && !hasUsableTree() && countTriangles() > 0);
     if (state == OBB_COMPUTED) {
         // Below a regrouped assembly the points, hence the triangle set's
         // box, are in the assembly's frame; the enclosing box is in ours.
@@ -133,6 +147,23 @@ void CtvxVirtualPolyhedron::computeObb()
 
 // ---------------------------------------------------------------------------
 // Triangle-set side
+
+std::string CtvxVirtualPolyhedron::meshFault() const
+{
+    // Triangles may name points added after them, so their ranks are
+    // checked where they start being read: a tree build over a triangle that
+    // names a point past the last would read outside the points.
+    unsigned int const points = countPoints();
+    for (unsigned int t = 0, n = countTriangles(); t < n; ++t) {
+        unsigned int v[3];
+        getTriangle(t, v[0], v[1], v[2]);
+        for (unsigned int const k : v)
+            if (k >= points)
+                return "triangle " + std::to_string(t) + " names point " + std::to_string(k) + ", past the last of " +
+                       std::to_string(points) + " points";
+    }
+    return std::string();
+}
 
 double CtvxVirtualPolyhedron::toleranceForTriangle(unsigned int) const
 {

@@ -63,8 +63,14 @@ public:
 protected:
     CtvxVirtualPolyhedron();
     void init(boost::shared_ptr<CtvxVirtualPolyhedron>& self);
+    // A triangle that names a point past the last (getTriangle's ranks
+    // against countPoints()).
+    std::string meshFault() const override;
 
 private:
+    // A group checks its members' triangles before building over them.
+    friend class CtvxPolyhedronGroup;
+
     void invariant() const {}
 
     static std::string const m_className;

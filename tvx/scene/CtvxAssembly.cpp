@@ -5,6 +5,8 @@
 #include <tvx/progress/CtvxProgressDelegate.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
+#include <tvx/scene/internal/CtvxWalkStack.h>
 
 #include <boost/pointer_cast.hpp>
 
@@ -12,6 +14,47 @@
 #include <unordered_set>
 
 std::string const CtvxAssembly::m_className = "CtvxAssembly";
+
+namespace {
+
+struct WalkFrame {
+    CtvxAssembly* assembly;
+    std::size_t next;
+};
+
+} // namespace
+
+// Every walk over the graph below an assembly runs here, on an explicit
+// stack: scenes may nest assemblies far deeper than a call stack reaches.
+// enter(child) is called for every object below root in depth-first order,
+// children in order, before the object's own children, and returns whether
+// to go into them (only assemblies are gone into); leave(assembly) is called
+// once an assembly's children are done, root last. A child list that shrinks
+// under the walk (a progress delegate may detach objects) ends its loop.
+template <class Enter, class Leave>
+void CtvxAssembly::walk(CtvxAssembly* root, Enter enter, Leave leave)
+{
+    CtvxWalkStack<WalkFrame> stack;
+    stack.push(WalkFrame{root, 0});
+    while (!stack.empty()) {
+        WalkFrame& f = stack.top();
+        CtvxAssembly* const a = f.assembly;
+        if (f.next >= a->m_children.size()) {
+            stack.pop();
+            leave(a);
+            continue;
+        }
+        CtvxObject* const c = a->m_children[f.next++].get();
+        if (enter(c) && c->m_isAssembly)
+            stack.push(WalkFrame{static_cast<CtvxAssembly*>(c), 0});
+    }
+}
+
+namespace {
+
+auto const noLeave = [](CtvxAssembly*) {};
+
+} // namespace
 
 boost::shared_ptr<CtvxAssembly> CtvxAssembly::create()
 {
@@ -21,29 +64,74 @@ boost::shared_ptr<CtvxAssembly> CtvxAssembly::create()
 }
 
 CtvxAssembly::CtvxAssembly() = default;
+
 CtvxAssembly::~CtvxAssembly()
+{
+    releaseRegrouping();
+    dismantle();
+}
+
+void CtvxAssembly::releaseRegrouping()
 {
     // Objects below a regrouped assembly may outlive it (a collision list or
     // the host may hold them). Their points are expressed in this assembly's
     // frame and they are locked, with no unlocked ancestor left to free them:
     // give them their own frames back and unlock them, as degrouping would.
-    // The weak self pointers have expired by now, so the move back is
-    // composed from the relative placements below this assembly: with Q a
-    // leaf's placement relative to it, A^-1 P of regrouping is Q, and the
-    // way back is Q^-1.
-    if (m_isRegrouped) {
-        lockSubHierarchy(false);
-        restorePointsBelow(CqarMat4());
+    // In the destructor the weak self pointers have expired, so the move
+    // back is composed from the relative placements below this assembly:
+    // with Q a leaf's placement relative to it, A^-1 P of regrouping is Q,
+    // and the way back is Q^-1.
+    if (!m_isRegrouped)
+        return;
+    lockSubHierarchy(false);
+    restorePointsBelow();
+    m_isRegrouped = false;
+}
+
+void CtvxAssembly::dismantle()
+{
+    // Children that die with this assembly would release their own children
+    // from their destructors, one call deeper per level, and a long chain of
+    // assemblies would overflow the stack. Instead the children of every
+    // assembly about to die (held here alone) are taken over and released
+    // one at a time, after what its destructor would have done first.
+    m_prioritaryChild.reset();
+    std::vector<boost::shared_ptr<CtvxObject>> pending;
+    pending.swap(m_children);
+    while (!pending.empty()) {
+        boost::shared_ptr<CtvxObject> c = std::move(pending.back());
+        pending.pop_back();
+        if (c->m_isAssembly && c.use_count() == 1) {
+            CtvxAssembly* const a = static_cast<CtvxAssembly*>(c.get());
+            a->releaseRegrouping();
+            a->m_prioritaryChild.reset();
+            for (auto& g : a->m_children)
+                pending.push_back(std::move(g));
+            a->m_children.clear();
+        }
     }
 }
 
-void CtvxAssembly::restorePointsBelow(CqarMat4 const& q) const
+void CtvxAssembly::restorePointsBelow() const
 {
-    for (auto const& c : m_children) {
-        CqarMat4 const qc = q * c->m_relativePosition;
-        if (boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(c))
-            a->restorePointsBelow(qc);
-        else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p = boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(c))
+    struct Frame {
+        CtvxAssembly const* assembly;
+        std::size_t next;
+        CqarMat4 q; // the assembly's placement relative to this one
+    };
+    std::vector<Frame> frames;
+    frames.push_back(Frame{this, 0, CqarMat4()});
+    while (!frames.empty()) {
+        Frame& f = frames.back();
+        if (f.next >= f.assembly->m_children.size()) {
+            frames.pop_back();
+            continue;
+        }
+        CtvxObject* const c = f.assembly->m_children[f.next++].get();
+        CqarMat4 const qc = f.q * c->m_relativePosition;
+        if (c->m_isAssembly)
+            frames.push_back(Frame{static_cast<CtvxAssembly const*>(c), 0, qc});
+        else if (CtvxVirtualPolyhedron* const p = dynamic_cast<CtvxVirtualPolyhedron*>(c))
             p->movePoints(qc.inverse());
     }
 }
@@ -54,6 +142,7 @@ void CtvxAssembly::init(boost::shared_ptr<CtvxAssembly> self)
     objectWkPtr(obj);
     m_assemblyWkPtr = self;
     m_isRegrouped = false;
+    m_isAssembly = true;
     CtvxObject::init();
 }
 
@@ -71,8 +160,12 @@ int CtvxAssembly::attach(boost::shared_ptr<CtvxObject> o, int rank)
         return -1;
     // An assembly below o (or o itself) would become its own ancestor: a
     // cycle of owning pointers that never dies and that every walk down the
-    // scene would follow forever.
-    if (o->isParentOf(objectShPtr()))
+    // scene would follow forever. Below an object without children there is
+    // nothing, so only o itself needs a look: building a chain top down,
+    // each new assembly attached below the last, then costs no walk up the
+    // whole chain per level.
+    bool const oHasChildren = o->m_isAssembly && !static_cast<CtvxAssembly*>(o.get())->m_children.empty();
+    if (o.get() == this || (oHasChildren && o->isParentOf(objectShPtr())))
         return -1;
     boost::shared_ptr<CtvxAssembly> former;
     bool const hasParent = o->getParent(former) == 0;
@@ -97,7 +190,8 @@ int CtvxAssembly::attach(boost::shared_ptr<CtvxObject> o, int rank)
     getAbsolutePosition(a);
     CqarMat4 b;
     o->getAbsolutePosition(b);
-    o->relativePosition(a.inverse() * b);
+    // Composed from two checked placements: rigid up to rounding.
+    o->placeRelative(a.inverse() * b);
 
     if (rank < 0)
         m_children.push_back(o);
@@ -124,7 +218,7 @@ int CtvxAssembly::detach(boost::shared_ptr<CtvxObject>& o, unsigned int& rank)
         o->parentsMustRecomputeObbs();
     CqarMat4 w;
     o->getAbsolutePosition(w);
-    o->relativePosition(w);
+    o->placeRelative(w);
     if (m_prioritaryChild == o)
         m_prioritaryChild.reset();
     o->parent(boost::shared_ptr<CtvxAssembly>());
@@ -140,26 +234,47 @@ int CtvxAssembly::getPrioritaryChild(boost::shared_ptr<CtvxObject>& c) const
 
 void CtvxAssembly::invalidateSubHierarchyAbsolutePosition()
 {
-    // An invalid cache here means everything below is invalid already.
+    // An invalid cache here means everything below is invalid already; the
+    // same holds for every assembly below.
     if (!isAbsolutePositionValid())
         return;
     invalidateAbsolutePos();
-    for (auto const& c : m_children)
-        c->invalidateSubHierarchyAbsolutePosition();
+    walk(this,
+         [](CtvxObject* c) {
+             if (!c->m_isAssembly) {
+                 c->invalidateSubHierarchyAbsolutePosition();
+                 return false;
+             }
+             if (!c->m_isAbsolutePositionValid)
+                 return false;
+             c->m_isAbsolutePositionValid = false;
+             return true;
+         },
+         noLeave);
 }
 
 void CtvxAssembly::lockSubHierarchy(bool b) const
 {
-    for (auto const& c : m_children) {
-        c->isLocked(b);
-        c->lockSubHierarchy(b);
-    }
+    walk(const_cast<CtvxAssembly*>(this),
+         [b](CtvxObject* c) {
+             c->isLocked(b);
+             if (!c->m_isAssembly)
+                 c->lockSubHierarchy(b);
+             return true;
+         },
+         noLeave);
 }
 
 void CtvxAssembly::movePointsRecurse(bool toAssemblyFrame, boost::shared_ptr<CtvxAssembly> const& assembly)
 {
-    for (auto const& c : m_children)
-        c->movePointsRecurse(toAssemblyFrame, assembly);
+    walk(this,
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly)
+                 return true;
+             c->movePointsRecurse(toAssemblyFrame, assembly);
+             return false;
+         },
+         noLeave);
 }
 
 // ---------------------------------------------------------------------------
@@ -168,15 +283,32 @@ void CtvxAssembly::movePointsRecurse(bool toAssemblyFrame, boost::shared_ptr<Ctv
 void CtvxAssembly::setToleranceRecurse(double t)
 {
     // The ancestors were marked by setTolerance.
-    m_needToRecomputeObb = true;
-    if (m_isRegrouped && m_regroupedPoly)
-        m_regroupedPoly->maxTolerance(t);
-    for (auto const& c : m_children)
-        c->setToleranceRecurse(t);
+    auto const own = [t](CtvxAssembly* a) {
+        a->m_needToRecomputeObb = true;
+        if (a->m_isRegrouped && a->m_regroupedPoly)
+            a->m_regroupedPoly->maxTolerance(t);
+    };
+    own(this);
+    walk(this,
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly) {
+                 own(static_cast<CtvxAssembly*>(c));
+                 return true;
+             }
+             c->setToleranceRecurse(t);
+             return false;
+         },
+         noLeave);
 }
 
 void CtvxAssembly::setTolerance(double t)
 {
+    if (!CtvxInputChecks::isSoundTolerance(t)) {
+        CtvxInputChecks::refuse(className() + "::setTolerance",
+                                "tolerance " + CtvxInputChecks::number(t) +
+                                    " refused: it must be at least 0 and finite in single precision");
+        return;
+    }
     parentsMustRecomputeObbs();
     setToleranceRecurse(t);
     // Inside a regrouped assembly the leaves below now carry t, and the
@@ -191,11 +323,18 @@ void CtvxAssembly::setTolerance(double t)
 
 int CtvxAssembly::getMaxTolerance(double& m) const
 {
+    // 0 when some leaf below contributed (an assembly answers 0 exactly
+    // when one of its children did).
     int res = -1;
-    for (auto const& c : m_children) {
-        if (c->getMaxTolerance(m) == 0)
-            res = 0;
-    }
+    walk(const_cast<CtvxAssembly*>(this),
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly)
+                 return true;
+             if (c->getMaxTolerance(m) == 0)
+                 res = 0;
+             return false;
+         },
+         noLeave);
     return res;
 }
 
@@ -203,18 +342,33 @@ CtvxObject::EActivation CtvxAssembly::activation() const
 {
     if (m_children.empty())
         return DEACTIVATED;
+    // An assembly is partially activated when something below is, or when
+    // its leaves (and empty assemblies, which count as deactivated) differ;
+    // otherwise it is what they all are. Nesting does not change that, so
+    // the answer is read off the leaves in one walk.
     bool sawOn = false;
     bool sawOff = false;
-    for (auto const& c : m_children) {
-        EActivation const a = c->activation();
-        if (a == PARTIALLY_ACTIVATED)
-            return PARTIALLY_ACTIVATED;
-        if (a == ACTIVATED)
-            sawOn = true;
-        else
-            sawOff = true;
-    }
-    if (sawOn && sawOff)
+    bool sawPartial = false;
+    walk(const_cast<CtvxAssembly*>(this),
+         [&](CtvxObject* c) {
+             if (sawPartial)
+                 return false;
+             if (c->m_isAssembly) {
+                 if (static_cast<CtvxAssembly*>(c)->m_children.empty())
+                     sawOff = true;
+                 return true;
+             }
+             EActivation const a = c->activation();
+             if (a == PARTIALLY_ACTIVATED)
+                 sawPartial = true;
+             else if (a == ACTIVATED)
+                 sawOn = true;
+             else
+                 sawOff = true;
+             return false;
+         },
+         noLeave);
+    if (sawPartial || (sawOn && sawOff))
         return PARTIALLY_ACTIVATED;
     return sawOn ? ACTIVATED : DEACTIVATED;
 }
@@ -232,39 +386,73 @@ int CtvxAssembly::activation(bool b)
 
 void CtvxAssembly::activation(bool b, bool& changed)
 {
-    if (m_isRegrouped && m_regroupedPoly)
-        m_regroupedPoly->isActivatedForAnalysis(b, changed);
-    for (auto const& c : m_children)
-        c->activation(b, changed);
-    if (!b) {
-        // A deactivated assembly has no box.
-        m_needToRecomputeObb = false;
-        obbState(OBB_NONE);
-        return;
+    auto const own = [&](CtvxAssembly* a) {
+        if (a->m_isRegrouped && a->m_regroupedPoly)
+            a->m_regroupedPoly->isActivatedForAnalysis(b, changed);
+    };
+    // Groups to rebuild once the walk is over: a rebuild reports to the
+    // host's default delegate, which must not run while the walk holds
+    // positions in child lists. Only the leaves below a regrouped assembly
+    // enter its rebuild, and the walk is done with them by then, so the
+    // rebuilds see what they would have seen in the walk.
+    std::vector<boost::shared_ptr<CtvxAssembly>> rebuilds;
+    own(this);
+    walk(this,
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly) {
+                 own(static_cast<CtvxAssembly*>(c));
+                 return true;
+             }
+             c->activation(b, changed);
+             return false;
+         },
+         [&](CtvxAssembly* a) {
+             if (!b) {
+                 // A deactivated assembly has no box.
+                 a->m_needToRecomputeObb = false;
+                 a->obbState(OBB_NONE);
+                 a->m_holdsUnbuiltGeometry = false;
+                 return;
+             }
+             if (!changed)
+                 return;
+             // A group built while every leaf was off has no triangles; a
+             // group built while some leaves were off lacks theirs. Either
+             // way the leaves just switched on must join it, or their
+             // contacts would be lost.
+             if (a->m_isRegrouped && a->m_regroupedPoly &&
+                 (a->m_regroupedPoly->countTriangles() == 0 || a->groupMissesActiveLeaf()))
+                 rebuilds.push_back(a->m_assemblyWkPtr.lock());
+             a->needToRecomputeObb(true);
+         });
+    for (auto const& a : rebuilds) {
+        if (!a)
+            continue;
+        boost::shared_ptr<CtvxProgressDelegate> d = s_defaultDelegate;
+        a->rebuildGroup(d);
+        a->needToRecomputeObb(true);
     }
-    if (!changed)
-        return;
-    // A group built while every leaf was off has no triangles; a group built
-    // while some leaves were off lacks theirs. Either way the leaves just
-    // switched on must join it, or their contacts would be lost.
-    if (m_isRegrouped && m_regroupedPoly &&
-        (m_regroupedPoly->countTriangles() == 0 || groupMissesActiveLeaf())) {
-        removeCollisionEntities();
-        lockSubHierarchy(true);
-        movePointsRecurse(true, m_assemblyWkPtr.lock());
-        boost::shared_ptr<CtvxAssembly> self = m_assemblyWkPtr.lock();
-        m_regroupedPoly = CtvxPolyhedronGroup::create(self);
-        unsigned int const n = m_regroupedPoly->countTriangles();
-        if (s_defaultDelegate) {
-            s_defaultDelegate->willBuildTree(n);
-            s_defaultDelegate->resetProgress(0);
-        }
-        m_regroupedPoly->buildBV(s_defaultDelegate, CtvxPoly::BV_OBB_TREE);
-        if (s_defaultDelegate)
-            s_defaultDelegate->didMakeCollisionEntity(objectShPtr(), n);
-        m_isRegrouped = true;
+}
+
+void CtvxAssembly::rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    removeCollisionEntities();
+    lockSubHierarchy(true);
+    boost::shared_ptr<CtvxAssembly> self = m_assemblyWkPtr.lock();
+    movePointsRecurse(true, self);
+    boost::shared_ptr<CtvxPolyhedronGroup> const group = CtvxPolyhedronGroup::create(self);
+    m_regroupedPoly = group;
+    m_isRegrouped = true;
+    unsigned int const n = group->countTriangles();
+    if (delegate) {
+        delegate->willBuildTree(n);
+        delegate->resetProgress(0);
     }
-    needToRecomputeObb(true);
+    group->buildBV(delegate, CtvxPoly::BV_OBB_TREE);
+    // The delegate may have removed the collision entity meanwhile; its
+    // outcome stands.
+    if (delegate && m_regroupedPoly == group && group->isBVConstructed())
+        delegate->didMakeCollisionEntity(objectShPtr(), n);
 }
 
 bool CtvxAssembly::groupMissesActiveLeaf() const
@@ -272,19 +460,20 @@ bool CtvxAssembly::groupMissesActiveLeaf() const
     std::unordered_set<CtvxVirtualPolyhedron const*> members;
     for (unsigned int i = 0; i < m_regroupedPoly->countPolyhedra(); ++i)
         members.insert(m_regroupedPoly->polyhedron(i).get());
-    std::vector<boost::shared_ptr<CtvxObject>> stack(m_children.begin(), m_children.end());
-    while (!stack.empty()) {
-        boost::shared_ptr<CtvxObject> const o = stack.back();
-        stack.pop_back();
-        if (boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(o)) {
-            stack.insert(stack.end(), a->m_children.begin(), a->m_children.end());
-        } else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p =
-                       boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(o)) {
-            if (p->activation() == ACTIVATED && members.count(p.get()) == 0)
-                return true;
-        }
-    }
-    return false;
+    bool misses = false;
+    walk(const_cast<CtvxAssembly*>(this),
+         [&](CtvxObject* c) {
+             if (misses)
+                 return false;
+             if (c->m_isAssembly)
+                 return true;
+             CtvxVirtualPolyhedron const* const p = dynamic_cast<CtvxVirtualPolyhedron const*>(c);
+             if (p && p->activation() == ACTIVATED && members.count(p) == 0)
+                 misses = true;
+             return false;
+         },
+         noLeave);
+    return misses;
 }
 
 // ---------------------------------------------------------------------------
@@ -292,36 +481,54 @@ bool CtvxAssembly::groupMissesActiveLeaf() const
 
 int CtvxAssembly::scale(CqarPoint3& centre, double factor)
 {
-    int res = 0;
-    if (m_isRegrouped && m_regroupedPoly) {
-        CqarMat4 a;
-        getAbsolutePosition(a);
-        CqarPoint3 local = a.inverse() * centre;
-        m_regroupedPoly->polyScale(local, factor);
-    } else {
-        for (auto const& c : m_children) {
-            if (c->scale(centre, factor) == -1)
-                res = -1;
-        }
+    if (char const* const fault = CtvxInputChecks::scaleFault(centre, factor)) {
+        CtvxInputChecks::refuse(className() + "::scale", fault);
+        return -1;
     }
-    needToRecomputeObb(true);
-    return res;
+    return changeGeometry(&centre, factor, nullptr);
 }
 
 int CtvxAssembly::transform(CqarMat4 const& m)
 {
-    int res = 0;
-    if (m_isRegrouped && m_regroupedPoly) {
-        CqarMat4 a;
-        getAbsolutePosition(a);
-        m_regroupedPoly->polyTransform(a.inverse() * m * a);
-    } else {
-        for (auto const& c : m_children) {
-            if (c->transform(m) == -1)
-                res = -1;
-        }
+    if (char const* const fault = CtvxInputChecks::pointsTransformFault(m)) {
+        CtvxInputChecks::refuse(className() + "::transform", std::string("transform refused: ") + fault);
+        return -1;
     }
-    needToRecomputeObb(true);
+    return changeGeometry(nullptr, 0.0, &m);
+}
+
+int CtvxAssembly::changeGeometry(CqarPoint3* centre, double factor, CqarMat4 const* m)
+{
+    // A regrouped assembly changes its group (in its own frame) and answers
+    // 0; any other passes the change to its children and answers -1 when a
+    // leaf below refused.
+    int res = 0;
+    auto const own = [&](CtvxAssembly* a) {
+        bool const regrouped = a->m_isRegrouped && a->m_regroupedPoly;
+        if (regrouped) {
+            CqarMat4 pos;
+            a->getAbsolutePosition(pos);
+            if (centre) {
+                CqarPoint3 local = pos.inverse() * *centre;
+                a->m_regroupedPoly->polyScale(local, factor);
+            } else {
+                a->m_regroupedPoly->polyTransform(pos.inverse() * *m * pos);
+            }
+        }
+        a->needToRecomputeObb(true);
+        return !regrouped;
+    };
+    if (!own(this))
+        return res;
+    walk(this,
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly)
+                 return own(static_cast<CtvxAssembly*>(c));
+             if ((centre ? c->scale(*centre, factor) : c->transform(*m)) == -1)
+                 res = -1;
+             return false;
+         },
+         noLeave);
     return res;
 }
 
@@ -330,32 +537,80 @@ int CtvxAssembly::transform(CqarMat4 const& m)
 
 void CtvxAssembly::makeCollisionEntity(boost::shared_ptr<CtvxProgressDelegate>& delegate)
 {
+    // The progress delegate may drop the host's last reference to this
+    // assembly during the build.
+    boost::shared_ptr<CtvxObject> const self = objectShPtr();
     if (isLocked())
         unlock(delegate, false);
     regroup(delegate);
-    if (delegate)
-        delegate->didMakeCollisionEntity(objectShPtr(), m_regroupedPoly ? m_regroupedPoly->countTriangles() : 0u);
+    // A refused build (logged) or one that the delegate undid leaves no
+    // collision entity to report.
+    if (delegate && m_isRegrouped && m_regroupedPoly && m_regroupedPoly->isBVConstructed())
+        delegate->didMakeCollisionEntity(self, m_regroupedPoly->countTriangles());
 }
 
 void CtvxAssembly::makeCollisionEntity(boost::shared_ptr<CtvxObject> const& except,
                                        boost::shared_ptr<CtvxProgressDelegate>& delegate)
 {
+    boost::shared_ptr<CtvxObject> const self = objectShPtr();
     if (except.get() == this)
         return;
     if (!isParentOf(except)) {
         makeCollisionEntity(delegate);
         return;
     }
+    // The path from this assembly down to except's parent: each assembly on
+    // it is degrouped when reached, and every branch off it is made a
+    // collision entity of its own, in child order. Frames and the branch at
+    // hand are held by shared pointer: the progress delegate runs between
+    // them and may detach what it likes.
+    std::vector<boost::shared_ptr<CtvxAssembly>> path;
+    for (boost::shared_ptr<CtvxAssembly> p = except->m_parent.lock(); p; p = p->m_parent.lock()) {
+        path.push_back(p);
+        if (p.get() == this)
+            break;
+    }
+    std::reverse(path.begin(), path.end());
+    struct Frame {
+        boost::shared_ptr<CtvxAssembly> assembly;
+        std::size_t next;
+    };
+    std::vector<Frame> stack;
     degroup();
-    for (auto const& c : m_children)
-        c->makeCollisionEntity(except, delegate);
+    stack.push_back(Frame{path.front(), 0});
+    while (!stack.empty()) {
+        std::size_t const level = stack.size() - 1;
+        boost::shared_ptr<CtvxAssembly> const a = stack.back().assembly;
+        std::size_t const next = stack.back().next++;
+        if (next >= a->m_children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        boost::shared_ptr<CtvxObject> const c = a->m_children[next];
+        if (c == except)
+            continue;
+        if (level + 1 < path.size() && c == path[level + 1]) {
+            path[level + 1]->degroup();
+            stack.push_back(Frame{path[level + 1], 0});
+            continue;
+        }
+        c->makeCollisionEntity(delegate);
+    }
 }
 
 void CtvxAssembly::removeCollisionEntities()
 {
     degroup();
-    for (auto const& c : m_children)
-        c->removeCollisionEntities();
+    walk(this,
+         [](CtvxObject* c) {
+             if (c->m_isAssembly) {
+                 static_cast<CtvxAssembly*>(c)->degroup();
+                 return true;
+             }
+             c->removeCollisionEntities();
+             return false;
+         },
+         noLeave);
 }
 
 bool CtvxAssembly::areCollisionEntitiesMade() const
@@ -365,14 +620,30 @@ bool CtvxAssembly::areCollisionEntitiesMade() const
 
 bool CtvxAssembly::isConstructedRecurse() const
 {
+    // A regrouped assembly is made when its group has a tree (a member with
+    // bad triangles refuses it); elsewhere every leaf must have its own.
+    auto const groupBuilt = [](CtvxAssembly const* a) {
+        return a->m_regroupedPoly && a->m_regroupedPoly->isBVConstructed();
+    };
     if (m_isRegrouped)
-        return true;
-    // A leaf answers whether its tree is built, an assembly recurses.
-    for (auto const& c : m_children) {
-        if (!c->areCollisionEntitiesMade())
-            return false;
-    }
-    return true;
+        return groupBuilt(this);
+    bool made = true;
+    walk(const_cast<CtvxAssembly*>(this),
+         [&](CtvxObject* c) {
+             if (!made)
+                 return false;
+             if (c->m_isAssembly) {
+                 CtvxAssembly const* const a = static_cast<CtvxAssembly const*>(c);
+                 if (!a->m_isRegrouped)
+                     return true;
+                 made = groupBuilt(a);
+                 return false;
+             }
+             made = c->areCollisionEntitiesMade();
+             return false;
+         },
+         noLeave);
+    return made;
 }
 
 int CtvxAssembly::regroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
@@ -385,10 +656,16 @@ int CtvxAssembly::regroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
     lockSubHierarchy(true);
     boost::shared_ptr<CtvxAssembly> self = m_assemblyWkPtr.lock();
     movePointsRecurse(true, self);
-    m_regroupedPoly = CtvxPolyhedronGroup::create(self);
-    m_regroupedPoly->buildBV(delegate, CtvxPoly::BV_OBB_TREE);
+    boost::shared_ptr<CtvxPolyhedronGroup> const group = CtvxPolyhedronGroup::create(self);
+    m_regroupedPoly = group;
+    // Regrouped before the build: a progress delegate that makes this
+    // assembly a collision entity from inside the build finds it done, and
+    // one that removes the entity undoes a whole regrouping, whose outcome
+    // then stands.
     m_isRegrouped = true;
-    needToRecomputeObb(true);
+    group->buildBV(delegate, CtvxPoly::BV_OBB_TREE);
+    if (m_regroupedPoly == group)
+        needToRecomputeObb(true);
     return 0;
 }
 
@@ -406,6 +683,19 @@ int CtvxAssembly::degroup()
     return 0;
 }
 
+void CtvxAssembly::refreshStaleGroup()
+{
+    // Points or triangles were added to a member's mesh, or a member was
+    // given another mesh, since the group was made: only a new group holds
+    // the members' triangles as they are. A deactivated assembly is left
+    // for its reactivation, which asks for its box again.
+    if (!m_isRegrouped || !m_regroupedPoly || !m_regroupedPoly->isBVStale() ||
+        !m_regroupedPoly->isActivatedForAnalysis())
+        return;
+    degroup();
+    regroup(s_defaultNullDelegate);
+}
+
 // ---------------------------------------------------------------------------
 // Enclosing box
 
@@ -419,38 +709,72 @@ void CtvxAssembly::extendInterval(float& lo, float& hi, float v) const
 
 void CtvxAssembly::computeObb()
 {
-    CtvxObjectOBB* const box = enclosingObb();
-    if (m_isRegrouped && m_regroupedPoly) {
-        // The group's triangles lie in this assembly's frame, so its box is
-        // already relative to the assembly.
-        EObbState state = OBB_NONE;
-        CqarMat4 pos;
-        float hx = 0.0f, hy = 0.0f, hz = 0.0f;
-        m_regroupedPoly->polyComputeObb(state, pos, hx, hy, hz);
-        obbState(state);
-        if (state == OBB_COMPUTED) {
-            box->halfLengths(hx, hy, hz);
-            box->relativePosition(pos);
+    // Post order on an explicit stack: an assembly's box is made once the
+    // stale boxes of its children are, a regrouped assembly's from its
+    // group alone. Children whose boxes are current are not recomputed.
+    CtvxWalkStack<WalkFrame> stack;
+    stack.push(WalkFrame{this, 0});
+    while (!stack.empty()) {
+        WalkFrame& f = stack.top();
+        CtvxAssembly* const a = f.assembly;
+        if (a->m_isRegrouped && a->m_regroupedPoly) {
+            stack.pop();
+            a->boxFromGroup();
+            continue;
         }
-        needToRecomputeObb(false);
-        return;
+        bool descended = false;
+        while (f.next < a->m_children.size()) {
+            CtvxObject* const c = a->m_children[f.next++].get();
+            if (!c->m_needToRecomputeObb)
+                continue;
+            if (c->m_isAssembly) {
+                stack.push(WalkFrame{static_cast<CtvxAssembly*>(c), 0});
+                descended = true;
+                break;
+            }
+            c->computeObb();
+        }
+        if (descended)
+            continue;
+        stack.pop();
+        a->boxFromChildren();
     }
-    if (m_children.empty()) {
-        obbState(OBB_NONE);
-        needToRecomputeObb(false);
-        return;
-    }
+}
 
+void CtvxAssembly::boxFromGroup()
+{
+    refreshStaleGroup();
+    // The group's triangles lie in this assembly's frame, so its box is
+    // already relative to the assembly.
+    CtvxObjectOBB* const box = enclosingObb();
+    EObbState state = OBB_NONE;
+    CqarMat4 pos;
+    float hx = 0.0f, hy = 0.0f, hz = 0.0f;
+    m_regroupedPoly->polyComputeObb(state, pos, hx, hy, hz);
+    obbState(state);
+    if (state == OBB_COMPUTED) {
+        box->halfLengths(hx, hy, hz);
+        box->relativePosition(pos);
+    }
+    m_holdsUnbuiltGeometry = m_regroupedPoly->isActivatedForAnalysis() && !m_regroupedPoly->hasUsableTree() &&
+                             m_regroupedPoly->countTriangles() > 0;
+    needToRecomputeObb(false);
+}
+
+void CtvxAssembly::boxFromChildren()
+{
+    CtvxObjectOBB* const box = enclosingObb();
     unsigned int boxed = 0;
     CtvxObject* last = nullptr;
+    bool unbuilt = false;
     for (auto const& c : m_children) {
-        if (c->m_needToRecomputeObb)
-            c->computeObb();
+        unbuilt = unbuilt || c->m_holdsUnbuiltGeometry;
         if (c->m_obbState != OBB_NONE) {
             ++boxed;
             last = c.get();
         }
     }
+    m_holdsUnbuiltGeometry = unbuilt;
 
     if (boxed == 0) {
         obbState(OBB_NONE);

@@ -6,6 +6,7 @@
 #include <boost/pointer_cast.hpp>
 
 #include <algorithm>
+#include <unordered_set>
 
 boost::shared_ptr<CtvxCollisionList> CtvxCollisionList::create()
 {
@@ -68,26 +69,44 @@ void CtvxCollisionList::computeComplementary(boost::shared_ptr<CtvxObject> const
         complementStep(root, *out);
 }
 
-void CtvxCollisionList::complementStep(boost::shared_ptr<CtvxObject> const& x, CtvxCollisionList& out) const
+void CtvxCollisionList::complementStep(boost::shared_ptr<CtvxObject> const& root, CtvxCollisionList& out) const
 {
-    bool below = false;
+    // Objects with something listed at or below them: the listed objects
+    // and their ancestors, gathered once (a walk up from each stops where an
+    // earlier one passed), so that deep scenes cost their size, not their
+    // depth times their size.
+    std::unordered_set<CtvxObject const*> listed;
+    std::unordered_set<CtvxObject const*> holding;
     for (auto const& e : m_objects) {
-        if (x->isParentOf(e)) {
-            below = true;
-            break;
+        if (!e)
+            continue;
+        listed.insert(e.get());
+        boost::shared_ptr<CtvxObject> o = e;
+        while (o && holding.insert(o.get()).second) {
+            boost::shared_ptr<CtvxAssembly> p;
+            o->getParent(p);
+            o = p;
         }
     }
-    // Nothing listed at or below x: the whole sub-tree is free.
-    if (!below) {
-        out.m_objects.push_back(x);
-        return;
+    // Depth first from root, children in order, on an explicit stack (the
+    // scene may be nested to any depth): a sub-tree holding nothing listed is
+    // taken whole; a listed object is left out with everything below it; any
+    // other object holds something listed below it, hence is an assembly,
+    // and is split into its children.
+    std::vector<boost::shared_ptr<CtvxObject>> stack{root};
+    while (!stack.empty()) {
+        boost::shared_ptr<CtvxObject> const x = std::move(stack.back());
+        stack.pop_back();
+        if (holding.count(x.get()) == 0) {
+            out.m_objects.push_back(x);
+            continue;
+        }
+        if (listed.count(x.get()) != 0)
+            continue;
+        boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(x);
+        if (!a)
+            continue;
+        for (unsigned int i = a->countChildren(); i-- > 0;)
+            stack.push_back(a->child(i));
     }
-    if (std::find(m_objects.begin(), m_objects.end(), x) != m_objects.end())
-        return;
-    // x is a strict ancestor of a listed object, hence an assembly.
-    boost::shared_ptr<CtvxAssembly> const a = boost::dynamic_pointer_cast<CtvxAssembly>(x);
-    if (!a)
-        return;
-    for (unsigned int i = 0; i < a->countChildren(); ++i)
-        complementStep(a->child(i), out);
 }

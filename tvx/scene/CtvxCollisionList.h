@@ -27,7 +27,11 @@ public:
     virtual ~CtvxCollisionList();
 
     unsigned int countObjects() const { return static_cast<unsigned int>(m_objects.size()); }
-    boost::shared_ptr<CtvxObject> object(unsigned int rank) const { return m_objects[rank]; }
+    // Empty for a rank past the end.
+    boost::shared_ptr<CtvxObject> object(unsigned int rank) const
+    {
+        return rank < m_objects.size() ? m_objects[rank] : boost::shared_ptr<CtvxObject>();
+    }
     void add(boost::shared_ptr<CtvxObject> const& o);
     // Removes the first entry that is o; an absent object is ignored.
     void remove(boost::shared_ptr<CtvxObject> const& o);
@@ -48,7 +52,7 @@ private:
     friend class CtvxAnalysis;
 
     void resetList() { m_objects.clear(); }
-    void complementStep(boost::shared_ptr<CtvxObject> const& x, CtvxCollisionList& out) const;
+    void complementStep(boost::shared_ptr<CtvxObject> const& root, CtvxCollisionList& out) const;
     void invariant() const {}
 
     std::vector<boost::shared_ptr<CtvxObject>> m_objects;

@@ -2,6 +2,7 @@
 
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
 
 CtvxGeometry::CtvxGeometry() = default;
 CtvxGeometry::~CtvxGeometry() = default;
@@ -22,6 +23,12 @@ void CtvxGeometry::setToleranceRecurse(double t)
 
 void CtvxGeometry::setTolerance(double t)
 {
+    if (!CtvxInputChecks::isSoundTolerance(t)) {
+        CtvxInputChecks::refuse(className() + "::setTolerance",
+                                "tolerance " + CtvxInputChecks::number(t) +
+                                    " refused: it must be at least 0 and finite in single precision");
+        return;
+    }
     parentsMustRecomputeObbs();
     setToleranceRecurse(t);
     if (isLocked()) {

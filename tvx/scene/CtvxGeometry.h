@@ -17,6 +17,9 @@ public:
 
     double tolerance() const { return m_tolerance; }
 
+    // A negative tolerance, or one that is not finite in single precision
+    // (the boxes and the kernels carry tolerances as floats), is refused:
+    // logged through CqarLogManager, the tolerance kept.
     void setTolerance(double t) override;
     int getMaxTolerance(double& m) const override;
     EActivation activation() const override;

@@ -2,6 +2,8 @@
 
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
+#include <tvx/scene/internal/CtvxWalkStack.h>
 
 CtvxObject::CtvxObject() = default;
 
@@ -25,6 +27,16 @@ int CtvxObject::relativePosition(CqarMat4 const& m)
 {
     if (m_isLocked)
         return -1;
+    if (char const* const fault = CtvxInputChecks::placementFault(m)) {
+        CtvxInputChecks::refuse(className() + "::relativePosition", std::string("placement refused: ") + fault);
+        return -1;
+    }
+    placeRelative(m);
+    return 0;
+}
+
+void CtvxObject::placeRelative(CqarMat4 const& m)
+{
     m_relativePosition = m;
     // Raised first so that an assembly, whose invalidation stops at a node
     // that is already invalid, always runs down into its descendants.
@@ -34,7 +46,6 @@ int CtvxObject::relativePosition(CqarMat4 const& m)
     // boxes of the ancestors, which contain it, move.
     if (m_needToRecomputeObb || m_obbState != OBB_NONE)
         parentsMustRecomputeObbs();
-    return 0;
 }
 
 void CtvxObject::getRelativePosition(CqarMat4& m) const
@@ -46,15 +57,22 @@ int CtvxObject::absolutePosition(CqarMat4 const& m)
 {
     if (m_isLocked)
         return -1;
+    if (char const* const fault = CtvxInputChecks::placementFault(m)) {
+        CtvxInputChecks::refuse(className() + "::absolutePosition", std::string("placement refused: ") + fault);
+        return -1;
+    }
     m_absolutePosition = m;
     boost::shared_ptr<CtvxAssembly> const p = m_parent.lock();
     if (!p) {
-        relativePosition(m);
+        placeRelative(m);
         return 0;
     }
     CqarMat4 parentPos;
     p->getAbsolutePosition(parentPos);
-    relativePosition(parentPos.inverse() * m);
+    // Both factors are rigid, so the product is too, up to rounding: it is
+    // not checked again, or a placement accepted here could be refused
+    // for the rounding of its own composition.
+    placeRelative(parentPos.inverse() * m);
     if (m_needToRecomputeObb || m_obbState != OBB_NONE)
         parentsMustRecomputeObbs();
     return 0;
@@ -63,15 +81,32 @@ int CtvxObject::absolutePosition(CqarMat4 const& m)
 void CtvxObject::getAbsolutePosition(CqarMat4& m)
 {
     if (!m_isAbsolutePositionValid) {
-        boost::shared_ptr<CtvxAssembly> const p = m_parent.lock();
-        if (!p) {
-            m_absolutePosition = m_relativePosition;
-        } else {
-            CqarMat4 parentPos;
-            p->getAbsolutePosition(parentPos);
-            m_absolutePosition = parentPos * m_relativePosition;
+        // The invalid caches from here up to the first valid ancestor (or
+        // the root) are filled top down, each as its parent's placement
+        // times its own relative one. The walk keeps raw pointers: nothing
+        // runs during it that could release an ancestor.
+        CtvxWalkStack<CtvxObject*> path;
+        CtvxObject* above = nullptr;
+        for (CtvxObject* o = this;;) {
+            path.push(o);
+            boost::shared_ptr<CtvxAssembly> const p = o->m_parent.lock();
+            if (!p)
+                break;
+            if (p->m_isAbsolutePositionValid) {
+                above = p.get();
+                break;
+            }
+            o = p.get();
         }
-        m_isAbsolutePositionValid = true;
+        for (std::size_t i = path.size(); i-- > 0;) {
+            CtvxObject* const o = path[i];
+            if (above)
+                o->m_absolutePosition = above->m_absolutePosition * o->m_relativePosition;
+            else
+                o->m_absolutePosition = o->m_relativePosition;
+            o->m_isAbsolutePositionValid = true;
+            above = o;
+        }
     }
     m = m_absolutePosition;
 }
@@ -118,6 +153,9 @@ boost::shared_ptr<CtvxAssembly> CtvxObject::firstUnlockedParent() const
 
 void CtvxObject::unlock(boost::shared_ptr<CtvxProgressDelegate>& delegate, bool makeEntity)
 {
+    // A progress delegate may drop the host's last reference to this object
+    // while the regrouping is split or the tree built.
+    boost::shared_ptr<CtvxObject> const keepAlive = objectShPtr();
     if (m_isLocked) {
         boost::shared_ptr<CtvxAssembly> const a = firstUnlockedParent();
         if (a) {

@@ -80,10 +80,14 @@ private:
 
 public:
     // Placement in the parent's frame (the world frame for a root). 0, or -1
-    // when locked (nothing changes).
+    // when locked or when m is not a rigid placement (nothing changes; the
+    // refusal is logged through CqarLogManager). Rigid means: finite
+    // elements, bottom row 0 0 0 1, columns of the rotation orthonormal
+    // within 1e-6 (each entry of R^T R), no mirroring, and translation
+    // components within 1e30.
     int relativePosition(CqarMat4 const& m);
     void getRelativePosition(CqarMat4& m) const;
-    // Placement in the world frame. 0, or -1 when locked.
+    // Placement in the world frame. 0, or -1 when locked or not rigid.
     int absolutePosition(CqarMat4 const& m);
     // Fills the cached world placements on the way up, hence not const.
     void getAbsolutePosition(CqarMat4& m);
@@ -123,16 +127,28 @@ protected:
     void obbState(EObbState s) { m_obbState = s; }
     CtvxObjectOBB* enclosingObb() const { return m_enclosingObb; }
     bool isAbsolutePositionValid() const { return m_isAbsolutePositionValid; }
+    // Whether activated geometry at or below has triangles but no OBB tree
+    // (its build was refused), so that the box leaves it out and no query
+    // can examine it; set by computeObb() with the box.
+    bool holdsUnbuiltGeometry() const { return m_holdsUnbuiltGeometry; }
+    void holdsUnbuiltGeometry(bool b) { m_holdsUnbuiltGeometry = b; }
     // Makes this object the prioritary child of its parent, and so on up to
     // the root, so that the next descent tries this branch first.
     void isPrioritaryChildRecurse() const;
 
 private:
     friend class CtvxAssembly;
+    // A triangle set marks the box of the object that stands for it stale
+    // when its triangles change.
+    friend class CtvxPoly;
     friend class CtvxAnalysis;
     friend class CtvxTypedAnalysis;
 
     void invariant() const {}
+
+    // relativePosition() without the checks, for placements composed from
+    // checked ones.
+    void placeRelative(CqarMat4 const& m);
 
     boost::weak_ptr<CtvxAssembly> m_parent;
     CqarMat4 m_absolutePosition;
@@ -143,4 +159,9 @@ private:
     EObbState m_obbState = OBB_NONE;
     CtvxObjectOBB* m_enclosingObb = nullptr;
     boost::weak_ptr<CtvxObject> m_objectWkPtr;
+    // Set by CtvxAssembly::init: the walks over the graph tell assemblies
+    // from leaves without a run-time cast per node.
+    bool m_isAssembly = false;
+    // Known with the box (valid while it is not stale).
+    bool m_holdsUnbuiltGeometry = false;
 };

@@ -1,13 +1,16 @@
 #include <tvx/scene/CtvxPolyhedronGroup.h>
 
 #include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 #include <tvx/scene/CtvxAssembly.h>
 
 #include <boost/pointer_cast.hpp>
 
+#include <string>
 #include <typeinfo>
+#include <utility>
 
 boost::shared_ptr<CtvxPolyhedronGroup> CtvxPolyhedronGroup::create(boost::shared_ptr<CtvxAssembly>& assembly)
 {
@@ -51,17 +54,56 @@ void CtvxPolyhedronGroup::init(boost::shared_ptr<CtvxPolyhedronGroup>& self, boo
 void CtvxPolyhedronGroup::gather(CtvxAssembly const& a)
 {
     // Depth first in child order; sub-assemblies are walked whatever their
-    // activation, deactivated leaves are left out.
-    for (unsigned int i = 0; i < a.countChildren(); ++i) {
-        boost::shared_ptr<CtvxObject> const c = a.child(i);
+    // activation, deactivated leaves are left out. On an explicit stack: the
+    // assembly may be nested to any depth.
+    std::vector<std::pair<CtvxAssembly const*, unsigned int>> stack;
+    stack.emplace_back(&a, 0u);
+    while (!stack.empty()) {
+        CtvxAssembly const* const at = stack.back().first;
+        unsigned int const next = stack.back().second++;
+        if (next >= at->countChildren()) {
+            stack.pop_back();
+            continue;
+        }
+        boost::shared_ptr<CtvxObject> const c = at->child(next);
         if (boost::shared_ptr<CtvxAssembly> const sub = boost::dynamic_pointer_cast<CtvxAssembly>(c)) {
-            gather(*sub);
+            stack.emplace_back(sub.get(), 0u);
         } else if (boost::shared_ptr<CtvxVirtualPolyhedron> const p =
                        boost::dynamic_pointer_cast<CtvxVirtualPolyhedron>(c)) {
             if (p->activation() == CtvxObject::ACTIVATED)
                 m_polyhedra.push_back(p);
         }
     }
+}
+
+void CtvxPolyhedronGroup::obtainTree(boost::shared_ptr<CtvxPoly>& self,
+                                     boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    // Points or triangles added to a member's mesh, from now on, leave the
+    // group's tree stale.
+    for (auto const& p : m_polyhedra)
+        if (CtvxPolyhedron const* const member = dynamic_cast<CtvxPolyhedron const*>(p.get()))
+            if (boost::shared_ptr<CtvxPolyhedronData> const data = member->polyData())
+                data->watch(self);
+    CtvxPoly::obtainTree(self, delegate);
+}
+
+std::string CtvxPolyhedronGroup::meshFault() const
+{
+    // The table was sized from the members' meshes when the group was made;
+    // a member given a smaller mesh since would be read past its end.
+    for (std::size_t i = 0, rank = 0; i < m_polyhedra.size(); ++i) {
+        CtvxVirtualPolyhedron const& p = *m_polyhedra[i];
+        unsigned int const n = p.countTriangles();
+        for (; rank < m_triangles.size() && m_triangles[rank].polyhedron.get() == &p; ++rank)
+            if (static_cast<unsigned int>(m_triangles[rank].localRank) >= n)
+                return "member " + std::to_string(i) + " (" + p.className() + ") has fewer triangles than when the "
+                       "assembly was regrouped";
+        std::string const fault = p.meshFault();
+        if (!fault.empty())
+            return "member " + std::to_string(i) + " (" + p.className() + "): " + fault;
+    }
+    return std::string();
 }
 
 void CtvxPolyhedronGroup::getTriangle(unsigned int rank, CqarPoint3* const points) const

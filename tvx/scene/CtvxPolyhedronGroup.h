@@ -65,6 +65,11 @@ public:
 protected:
     CtvxPolyhedronGroup();
     void init(boost::shared_ptr<CtvxPolyhedronGroup>& self, boost::shared_ptr<CtvxAssembly>& assembly);
+    // Watches the members' meshes, then builds.
+    void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
+    // A member's own fault (see CtvxPolyhedron), or a member that lost
+    // triangles since the group was made.
+    std::string meshFault() const override;
 
 private:
     void gather(CtvxAssembly const& a);

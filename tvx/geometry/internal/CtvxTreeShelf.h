@@ -2,6 +2,7 @@
 
 #include <tvx/bvtree/CtvxPolyhedronBVTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/geometry/CtvxPoly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 
 #include <qar/CqarMat4.h>
@@ -86,4 +87,9 @@ struct CtvxTreeShelf {
 
     std::recursive_mutex mutex;
     std::vector<Entry> entries;
+    // The triangle sets whose trees were built over this mesh as it is (a
+    // polyhedron's own, or a regrouped assembly's group with a member on
+    // it). The first point or triangle added marks them all stale and
+    // empties the list; a set enters it again with its next build.
+    std::vector<boost::weak_ptr<CtvxPoly>> watchers;
 };
