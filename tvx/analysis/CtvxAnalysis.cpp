@@ -280,9 +280,10 @@ CtvxAnalysis::ObjectPtr const* CtvxAnalysis::nextChild(DescentStep& step)
 void CtvxAnalysis::refreshTree(CtvxObject* o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) const
 {
     // A tree that misses triangles added since it was built is never read:
-    // it is rebuilt here, silently, as transforms rebuild trees.
+    // it is rebuilt here, silently, as transforms rebuild trees; so is one
+    // refused before the triangles changed.
     if (v) {
-        if (v->isBVConstructed() && v->isBVStale()) {
+        if (v->isBVStale() && (v->isBVConstructed() || v->isBVRefused())) {
             v->resetBV();
             v->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);
             o->needToRecomputeObb(true);

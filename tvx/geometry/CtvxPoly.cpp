@@ -38,6 +38,7 @@ void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVTyp
     // Cleared before the triangles are read: a delegate that adds to the
     // mesh during the build leaves the new tree stale.
     m_isBVStale = false;
+    m_isBVRefused = false;
     m_isBuildingBV = true;
     try {
         obtainTree(self, delegate);
@@ -70,6 +71,7 @@ bool CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr
     if (!fault.empty()) {
         boost::shared_ptr<CtvxObject> const o = obj();
         CtvxInputChecks::refuse(o ? o->className() : std::string("CtvxPoly"), "no OBB tree built: " + fault);
+        m_isBVRefused = true;
         m_bvTree.reset();
         delete m_polyObb;
         m_polyObb = nullptr;
@@ -168,7 +170,8 @@ void CtvxPoly::polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, 
     }
     if (m_isBVConstructed && m_isBVStale)
         resetBV();
-    if (!m_isBVConstructed)
+    // A refusal stands (it was logged once) until the triangles change.
+    if (!m_isBVConstructed && !(m_isBVRefused && !m_isBVStale))
         buildBV(s_defaultNullDelegate, BV_OBB_TREE);
     if (!m_polyObb) {
         state = CtvxObject::OBB_NONE;

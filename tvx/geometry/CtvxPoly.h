@@ -76,7 +76,8 @@ public:
     // set's own box with maxTolerance() added to each half length, in the
     // set's frame. OBB_NONE when the set is not activated for analysis or
     // has no triangles; builds the tree first (silently) when none exists
-    // or it is stale.
+    // or it is stale, unless its last build was refused and its triangles
+    // did not change since.
     void polyComputeObb(CtvxObject::EObbState& state, CqarMat4& position, float& halfX, float& halfY,
                         float& halfZ);
 
@@ -97,6 +98,10 @@ public:
     // triangles itself calls markBVStale() when it changes them.
     bool isBVStale() const { return m_isBVStale; }
     void markBVStale();
+    // The last build was refused (see buildBV). A refused set is not tried
+    // again by box requests until its triangles change; a query that meets
+    // it then rebuilds it as it rebuilds a stale tree.
+    bool isBVRefused() const { return m_isBVRefused; }
     // Whether a query can descend this set's tree: one is built, complete
     // and not stale.
     bool hasUsableTree() const { return m_bvTree && !m_isBuildingBV && !m_isBVStale; }
@@ -154,4 +159,5 @@ private:
     boost::weak_ptr<CtvxPoly> m_polyWkPtr;
     bool m_isBVStale = false;
     bool m_isBuildingBV = false;
+    bool m_isBVRefused = false;
 };
