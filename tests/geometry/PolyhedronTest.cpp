@@ -21,6 +21,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -572,6 +573,161 @@ TEST(PolyhedronSharedTree, SubclassesAndThreadsBuildSafely)
     for (auto& p : polys) {
         EXPECT_EQ(treeOf(polys[0]), treeOf(p));
         EXPECT_TRUE(sameBoxes(treeOf(p), treeOf(alone)));
+    }
+}
+
+// Polyhedra of several threads on one mesh that still has spare capacity:
+// releasing it while another thread reads the arrays corrupted the heap.
+// Their own trees, and groups of assemblies whose members share the mesh.
+TEST(PolyhedronSharedTree, ThreadsBuildOverAMeshWithSpareCapacity)
+{
+    tvxtest::Mesh const torus = tvxtest::makeTorus(40, 20, 2.0, 0.5);
+    boost::shared_ptr<CtvxPolyhedron> alone = tvxtest::makePolyhedron(torus);
+    alone->makeCollisionEntity(noDelegate);
+    for (bool const grouped : {false, true}) {
+        boost::shared_ptr<CtvxPolyhedronData> data = tvxtest::makePolyData(torus);
+        data->reserveNPoints(4 * data->countPoints());
+        data->reserveNTriangles(4 * data->countTriangles());
+        std::vector<boost::shared_ptr<CtvxPolyhedron>> polys;
+        std::vector<boost::shared_ptr<CtvxObject>> entities;
+        for (int i = 0; i < 4; ++i) {
+            polys.push_back(onData(data));
+            entities.push_back(polys.back());
+            if (grouped) {
+                boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+                a->attach(polys.back(), -1);
+                entities.back() = a;
+            }
+        }
+        std::vector<std::thread> threads;
+        for (auto& e : entities)
+            threads.emplace_back([&e] { e->makeCollisionEntity(noDelegate); });
+        for (auto& th : threads)
+            th.join();
+        for (auto& p : polys) {
+            if (!grouped) {
+                EXPECT_TRUE(sameBoxes(treeOf(p), treeOf(alone)));
+            }
+        }
+        for (auto& e : entities)
+            EXPECT_TRUE(e->areCollisionEntitiesMade());
+    }
+}
+
+// Does one thing to the scene from inside a build, at its first node
+// report (as a host's delegate might), and counts the entities reported.
+class MeddlingDelegate : public CtvxProgressDelegate {
+public:
+    static boost::shared_ptr<MeddlingDelegate> create(std::function<void()> action)
+    {
+        boost::shared_ptr<MeddlingDelegate> d(new MeddlingDelegate());
+        d->action = std::move(action);
+        return d;
+    }
+    void didMakeCollisionEntity(boost::shared_ptr<CtvxObject> const&, unsigned int) override { ++made; }
+    void didBuildNode(unsigned int) override
+    {
+        std::function<void()> a;
+        a.swap(action);
+        if (a)
+            a();
+    }
+    void willBuildTree(unsigned int) override {}
+    void resetProgress(unsigned int) override {}
+    std::function<void()> action;
+    int made = 0;
+};
+
+TEST(PolyhedronBuild, SurvivesWhatItsDelegateDoesToThePolyhedron)
+{
+    // Each action runs at the first node report; under the sanitizers a tree
+    // or polyhedron freed under the builder is reported.
+    tvxtest::Mesh const torus = tvxtest::makeTorus(16, 6, 2.0, 0.5);
+    enum Action { REMOVE, MAKE_AGAIN, REMOVE_AND_MAKE, DROP, SCALE, ADD_TRIANGLE };
+    for (Action const action : {REMOVE, MAKE_AGAIN, REMOVE_AND_MAKE, DROP, SCALE, ADD_TRIANGLE}) {
+        SCOPED_TRACE(action);
+        boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(torus);
+        boost::weak_ptr<CtvxPolyhedron> watch = p;
+        CtvxPolyhedron* const raw = p.get();
+        CqarPoint3 centre(0, 0, 0);
+        unsigned int rank = 0;
+        boost::shared_ptr<MeddlingDelegate> d = MeddlingDelegate::create([&] {
+            switch (action) {
+            case REMOVE: raw->removeCollisionEntities(); break;
+            case MAKE_AGAIN: raw->makeCollisionEntity(noDelegate); break;
+            case REMOVE_AND_MAKE:
+                raw->removeCollisionEntities();
+                raw->makeCollisionEntity(noDelegate);
+                break;
+            case DROP: p.reset(); break;
+            case SCALE: EXPECT_EQ(0, raw->scale(centre, 0.5)); break;
+            case ADD_TRIANGLE: raw->addTriangle(0, 1, 2, rank); break;
+            }
+        });
+        boost::shared_ptr<CtvxProgressDelegate> asDelegate = d;
+        raw->makeCollisionEntity(asDelegate);
+        if (action == DROP) {
+            // Built to the end, then released with the last reference.
+            EXPECT_TRUE(watch.expired());
+            EXPECT_EQ(1, d->made);
+            continue;
+        }
+        // The delegate's outcome stands: removed stays removed; a tree made
+        // meanwhile is the one kept, whole.
+        EXPECT_EQ(action != REMOVE, p->areCollisionEntitiesMade());
+        EXPECT_EQ(action == REMOVE ? 0 : 1, d->made);
+        if (action == REMOVE) {
+            EXPECT_EQ(nullptr, p->polyObb());
+            continue;
+        }
+        // A triangle added during the build leaves the tree stale; the next
+        // box request rebuilds it.
+        EXPECT_EQ(action == ADD_TRIANGLE, p->isBVStale());
+        float h[3];
+        p->getObbHalfLengths(h[0], h[1], h[2]);
+        EXPECT_FALSE(p->isBVStale());
+        // The same tree as a build with nothing in the way.
+        boost::shared_ptr<CtvxPolyhedron> fresh = tvxtest::makePolyhedron(torus);
+        CqarMat4 m;
+        p->getPointsTransform(m);
+        fresh->movePoints(m);
+        if (action == ADD_TRIANGLE)
+            fresh->addTriangle(0, 1, 2, rank);
+        fresh->makeCollisionEntity(noDelegate);
+        EXPECT_TRUE(sameBoxes(treeOf(p), treeOf(fresh)));
+    }
+}
+
+TEST(PolyhedronBuild, RegroupingSurvivesWhatItsDelegateDoesToTheAssembly)
+{
+    for (bool const drop : {false, true}) {
+        boost::shared_ptr<CtvxAssembly> assembly = CtvxAssembly::create();
+        boost::shared_ptr<CtvxPolyhedron> leaf = tvxtest::makePolyhedron(tvxtest::makeTorus(16, 6, 2.0, 0.5));
+        assembly->attach(leaf, -1);
+        assembly->absolutePosition(translationMat(3, 0, 0));
+        CqarPoint3 before;
+        leaf->getPoint(0, before);
+        CtvxAssembly* const raw = assembly.get();
+        boost::weak_ptr<CtvxAssembly> watch = assembly;
+        boost::shared_ptr<MeddlingDelegate> d = MeddlingDelegate::create([&] {
+            if (drop)
+                assembly.reset();
+            else
+                raw->removeCollisionEntities();
+        });
+        boost::shared_ptr<CtvxProgressDelegate> asDelegate = d;
+        raw->makeCollisionEntity(asDelegate);
+        // Degrouped from inside the build, or destroyed after it: the leaf is
+        // free and in its own frame again.
+        EXPECT_EQ(drop, watch.expired());
+        EXPECT_FALSE(leaf->isLocked());
+        CqarPoint3 after;
+        leaf->getPoint(0, after);
+        EXPECT_NEAR(before[0], after[0], 1e-6);
+        EXPECT_EQ(drop ? 1 : 0, d->made);
+        if (!drop) {
+            EXPECT_FALSE(assembly->isRegrouped());
+        }
     }
 }
 
