@@ -114,6 +114,9 @@ unsigned int CtvxPolyhedron::countTriangles() const
 
 void CtvxPolyhedron::getTriangle(unsigned int rank, CqarPoint3* const points) const
 {
+    // The inner loop of queries through groups and moved polyhedra, which
+    // pass only ranks of their trees (built over triangles whose points all
+    // exist): unchecked, as the header says.
     CtvxTriangle const& t = m_polyData->triangles()[rank];
     unsigned int a, b, c;
     t.getPoints(a, b, c);
@@ -131,12 +134,15 @@ void CtvxPolyhedron::getTriangle(unsigned int rank, CqarPoint3* const points) co
 
 void CtvxPolyhedron::getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const
 {
-    m_polyData->getTriangle(rank, p1, p2, p3);
+    p1 = p2 = p3 = 0;
+    if (m_polyData)
+        m_polyData->getTriangle(rank, p1, p2, p3);
 }
 
 void CtvxPolyhedron::getPoint(unsigned int rank, CqarPoint3& point) const
 {
-    CtvxPoint const& p = m_polyData->points()[rank];
+    CtvxPoint const zero(0.0f, 0.0f, 0.0f);
+    CtvxPoint const& p = m_polyData && rank < m_polyData->m_points.size() ? m_polyData->m_points[rank] : zero;
     if (m_pointsTransformIsIdentity) {
         widenThroughIdentity(p, point);
         return;

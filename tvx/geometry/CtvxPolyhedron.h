@@ -42,7 +42,12 @@ public:
 
     unsigned int countPoints() const override;
     unsigned int countTriangles() const override;
+    // The vertices through the points transform. The queries' inner loop:
+    // rank must be below countTriangles() and the triangle's points must
+    // exist (every rank of a tree qualifies); nothing is checked.
     void getTriangle(unsigned int rank, CqarPoint3* const points) const override;
+    // Checked: a rank past the end reads as zeros (and a point past the end
+    // as the origin through the points transform).
     void getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const override;
     void getPoint(unsigned int rank, CqarPoint3& point) const override;
     void getPoint(unsigned int rank, float& x, float& y, float& z) const override;

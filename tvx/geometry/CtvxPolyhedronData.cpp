@@ -41,29 +41,40 @@ unsigned int CtvxPolyhedronData::countPoints() const
     return static_cast<unsigned int>(m_points.size());
 }
 
+// Ranks are the caller's: one past the end, or a triangle naming a point
+// not added yet (which the data model allows), reads as zeros rather than
+// past the end of an array.
 void CtvxPolyhedronData::getTriangle(unsigned int rank, CqarPoint3* const points) const
 {
-    CtvxTriangle const& t = m_triangles[rank];
-    unsigned int a, b, c;
-    t.getPoints(a, b, c);
-    m_points[a].XYZ(points[0]);
-    m_points[b].XYZ(points[1]);
-    m_points[c].XYZ(points[2]);
+    unsigned int a = 0, b = 0, c = 0;
+    if (rank < m_triangles.size())
+        m_triangles[rank].getPoints(a, b, c);
+    getPoint(a, points[0]);
+    getPoint(b, points[1]);
+    getPoint(c, points[2]);
 }
 
 void CtvxPolyhedronData::getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const
 {
-    m_triangles[rank].getPoints(p1, p2, p3);
+    p1 = p2 = p3 = 0;
+    if (rank < m_triangles.size())
+        m_triangles[rank].getPoints(p1, p2, p3);
 }
 
 void CtvxPolyhedronData::getPoint(unsigned int rank, CqarPoint3& point) const
 {
-    m_points[rank].XYZ(point);
+    if (rank < m_points.size())
+        m_points[rank].XYZ(point);
+    else
+        point = CqarPoint3(0.0, 0.0, 0.0);
 }
 
 void CtvxPolyhedronData::getPoint(unsigned int rank, float& x, float& y, float& z) const
 {
-    m_points[rank].XYZ(x, y, z);
+    if (rank < m_points.size())
+        m_points[rank].XYZ(x, y, z);
+    else
+        x = y = z = 0.0f;
 }
 
 std::string const& CtvxPolyhedronData::className() const

@@ -47,6 +47,8 @@ public:
     virtual unsigned int countTriangles() const;
     virtual unsigned int countPoints() const;
     // Writes the triangle's three points, in stored order, into points[0..2].
+    // The readers check their ranks: a triangle or a point past the end
+    // (a triangle may name points not added yet) reads as zeros.
     virtual void getTriangle(unsigned int rank, CqarPoint3* const points) const;
     virtual void getTriangle(unsigned int rank, unsigned int& p1, unsigned int& p2, unsigned int& p3) const;
     virtual void getPoint(unsigned int rank, CqarPoint3& point) const;

@@ -119,7 +119,7 @@ void CtvxPolyhedronGroup::getTriangle(unsigned int rank, CqarPoint3* const point
 
 double CtvxPolyhedronGroup::toleranceForTriangle(unsigned int rank) const
 {
-    return m_triangles[rank].polyhedron->tolerance();
+    return rank < m_triangles.size() ? m_triangles[rank].polyhedron->tolerance() : m_maxTolerance;
 }
 
 void CtvxPolyhedronGroup::getAbsPos(CqarMat4& position)
@@ -138,12 +138,18 @@ boost::shared_ptr<CtvxObject> CtvxPolyhedronGroup::obj() const
 
 void CtvxPolyhedronGroup::getTriangleInfo(unsigned int rank, boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron) const
 {
-    polyhedron = m_triangles[rank].polyhedron;
+    int localRank = -1;
+    getTriangleInfo(rank, polyhedron, localRank);
 }
 
 void CtvxPolyhedronGroup::getTriangleInfo(unsigned int rank, boost::shared_ptr<CtvxVirtualPolyhedron>& polyhedron,
                                           int& localRank) const
 {
+    if (rank >= m_triangles.size()) {
+        polyhedron.reset();
+        localRank = -1;
+        return;
+    }
     polyhedron = m_triangles[rank].polyhedron;
     localRank = m_triangles[rank].localRank;
 }

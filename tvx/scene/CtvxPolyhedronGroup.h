@@ -36,7 +36,8 @@ public:
     ~CtvxPolyhedronGroup() override;
 
     unsigned int countTriangles() const override { return static_cast<unsigned int>(m_triangles.size()); }
-    // In the assembly's frame.
+    // In the assembly's frame. rank must be below countTriangles()
+    // (unchecked, the queries' inner loop); the other readers check it.
     void getTriangle(unsigned int rank, CqarPoint3* const points) const override;
     double toleranceForTriangle(unsigned int rank) const override;
     double maxTolerance() const override { return m_maxTolerance; }
