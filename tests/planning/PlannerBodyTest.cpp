@@ -113,6 +113,15 @@ TEST(CwdnTVXBody, EstimatedDistanceIsALowerBoundAndContactIsACollision)
     double const before = body->estimatedDistance();
     EXPECT_FALSE(body->computeEstimatedDistance());
     EXPECT_EQ(before, body->estimatedDistance()) << "a collision leaves the distance alone";
+    // Neither a placement the scene refuses (the peg would stay behind) nor
+    // a pair the analysis cannot examine reads as free space.
+    body->placeBody(pose(0.0, 0, 0, 0));
+    EXPECT_TRUE(body->computeEstimatedDistance());
+    body->placeBody(pose(std::nan(""), 0, 0, 0));
+    EXPECT_FALSE(body->computeEstimatedDistance());
+    peg->removeCollisionEntities();
+    body->placeBody(pose(0.0, 0, 0, 0));
+    EXPECT_FALSE(body->computeEstimatedDistance());
 }
 
 TEST(CwdnTVXBody, BoundingRadiusFromTheEnclosingBoxCorners)

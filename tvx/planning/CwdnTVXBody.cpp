@@ -4,6 +4,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/scene/CtvxCollisionList.h>
 #include <tvx/scene/CtvxObject.h>
+#include <tvx/scene/internal/CtvxInputChecks.h>
 
 #include <algorithm>
 
@@ -66,12 +67,18 @@ void CwdnTVXBody::placeBody(CqarMat4 const& m)
     if (!m_innerObjects) {
         return;
     }
+    m_placementRefused = false;
     unsigned int const n = m_innerObjects->countObjects();
     for (unsigned int i = 0; i < n; ++i) {
         boost::shared_ptr<CtvxObject> const o = m_innerObjects->object(i);
         if (o) {
-            // A locked object refuses and stays where it is.
-            (void)o->absolutePosition(m * relativePositionOf(i));
+            // A locked object refuses and stays where it is; so does one
+            // given a placement that is not rigid, and then the body's
+            // answers would be about another place.
+            CqarMat4 const p = m * relativePositionOf(i);
+            if (CtvxInputChecks::placementFault(p))
+                m_placementRefused = true;
+            (void)o->absolutePosition(p);
         }
     }
 }
@@ -79,7 +86,9 @@ void CwdnTVXBody::placeBody(CqarMat4 const& m)
 bool CwdnTVXBody::computeEstimatedDistance()
 {
     m_analysis->compute();
-    if (m_analysis->countCollisions() != 0) {
+    // A pair the analysis could not examine (it logged why) may hide a
+    // contact.
+    if (m_placementRefused || m_analysis->countCollisions() != 0 || !m_analysis->isComplete()) {
         return false;
     }
     if (m_analysis->countDistances() == 0) {

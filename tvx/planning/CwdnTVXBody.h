@@ -21,7 +21,10 @@ class CtvxCollisionList;
 // Its outer objects are the obstacles, never moved by the body. The
 // planner's distance question runs an ESTIMATED_DISTANCE analysis between
 // the two lists: a contact means a collision, otherwise the smallest
-// distance found is a lower bound of the body's clearance. Create one with
+// distance found is a lower bound of the body's clearance. A placement the
+// scene refuses (not rigid: a planner's NaN, say) and a query that could not
+// examine every pair (geometry without a tree) count as collisions, never as
+// free space. Create one with
 // create(), give it both lists (each is copied, so later changes to the
 // caller's lists do not reach the body), and attach it to a joint of a
 // device; the planner does the rest.
@@ -60,4 +63,7 @@ private:
     boost::shared_ptr<CtvxCollisionList> m_innerObjects;
     boost::shared_ptr<CtvxCollisionList> m_outerObjects;
     std::vector<CqarMat4> m_innerRelativePositions;
+    // The last placeBody() gave some inner object a placement that is not
+    // rigid, which the object refused: the body is not where it was asked.
+    bool m_placementRefused = false;
 };
