@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -599,9 +600,16 @@ TEST(PolyhedronSharedTree, ThreadsBuildOverAMeshWithSpareCapacity)
                 entities.back() = a;
             }
         }
+        // Started together, so that the builds overlap.
+        std::atomic<int> ready{0};
         std::vector<std::thread> threads;
         for (auto& e : entities)
-            threads.emplace_back([&e] { e->makeCollisionEntity(noDelegate); });
+            threads.emplace_back([&e, &ready] {
+                ready.fetch_add(1);
+                while (ready.load() < 4) {
+                }
+                e->makeCollisionEntity(noDelegate);
+            });
         for (auto& th : threads)
             th.join();
         for (auto& p : polys) {
