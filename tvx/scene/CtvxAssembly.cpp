@@ -50,6 +50,24 @@ void CtvxAssembly::walk(CtvxAssembly* root, Enter enter, Leave leave)
     }
 }
 
+// walk() from root itself: onAssembly(a) runs for root and for every
+// assembly below, before its children, and says whether to go into them;
+// onLeaf(o) runs for every other object.
+template <class OnAssembly, class OnLeaf, class Leave>
+void CtvxAssembly::visit(CtvxAssembly* root, OnAssembly onAssembly, OnLeaf onLeaf, Leave leave)
+{
+    if (!onAssembly(root))
+        return;
+    walk(root,
+         [&](CtvxObject* c) {
+             if (c->m_isAssembly)
+                 return onAssembly(static_cast<CtvxAssembly*>(c));
+             onLeaf(c);
+             return false;
+         },
+         leave);
+}
+
 namespace {
 
 auto const noLeave = [](CtvxAssembly*) {};
@@ -283,22 +301,15 @@ void CtvxAssembly::movePointsRecurse(bool toAssemblyFrame, boost::shared_ptr<Ctv
 void CtvxAssembly::setToleranceRecurse(double t)
 {
     // The ancestors were marked by setTolerance.
-    auto const own = [t](CtvxAssembly* a) {
-        a->m_needToRecomputeObb = true;
-        if (a->m_isRegrouped && a->m_regroupedPoly)
-            a->m_regroupedPoly->maxTolerance(t);
-    };
-    own(this);
-    walk(this,
-         [&](CtvxObject* c) {
-             if (c->m_isAssembly) {
-                 own(static_cast<CtvxAssembly*>(c));
-                 return true;
-             }
-             c->setToleranceRecurse(t);
-             return false;
-         },
-         noLeave);
+    visit(
+        this,
+        [t](CtvxAssembly* a) {
+            a->m_needToRecomputeObb = true;
+            if (a->m_isRegrouped && a->m_regroupedPoly)
+                a->m_regroupedPoly->maxTolerance(t);
+            return true;
+        },
+        [t](CtvxObject* c) { c->setToleranceRecurse(t); }, noLeave);
 }
 
 void CtvxAssembly::setTolerance(double t)
@@ -386,45 +397,39 @@ int CtvxAssembly::activation(bool b)
 
 void CtvxAssembly::activation(bool b, bool& changed)
 {
-    auto const own = [&](CtvxAssembly* a) {
-        if (a->m_isRegrouped && a->m_regroupedPoly)
-            a->m_regroupedPoly->isActivatedForAnalysis(b, changed);
-    };
     // Groups to rebuild once the walk is over: a rebuild reports to the
     // host's default delegate, which must not run while the walk holds
     // positions in child lists. Only the leaves below a regrouped assembly
     // enter its rebuild, and the walk is done with them by then, so the
     // rebuilds see what they would have seen in the walk.
     std::vector<boost::shared_ptr<CtvxAssembly>> rebuilds;
-    own(this);
-    walk(this,
-         [&](CtvxObject* c) {
-             if (c->m_isAssembly) {
-                 own(static_cast<CtvxAssembly*>(c));
-                 return true;
-             }
-             c->activation(b, changed);
-             return false;
-         },
-         [&](CtvxAssembly* a) {
-             if (!b) {
-                 // A deactivated assembly has no box.
-                 a->m_needToRecomputeObb = false;
-                 a->obbState(OBB_NONE);
-                 a->m_holdsUnbuiltGeometry = false;
-                 return;
-             }
-             if (!changed)
-                 return;
-             // A group built while every leaf was off has no triangles; a
-             // group built while some leaves were off lacks theirs. Either
-             // way the leaves just switched on must join it, or their
-             // contacts would be lost.
-             if (a->m_isRegrouped && a->m_regroupedPoly &&
-                 (a->m_regroupedPoly->countTriangles() == 0 || a->groupMissesActiveLeaf()))
-                 rebuilds.push_back(a->m_assemblyWkPtr.lock());
-             a->needToRecomputeObb(true);
-         });
+    visit(
+        this,
+        [&](CtvxAssembly* a) {
+            if (a->m_isRegrouped && a->m_regroupedPoly)
+                a->m_regroupedPoly->isActivatedForAnalysis(b, changed);
+            return true;
+        },
+        [&](CtvxObject* c) { c->activation(b, changed); },
+        [&](CtvxAssembly* a) {
+            if (!b) {
+                // A deactivated assembly has no box.
+                a->m_needToRecomputeObb = false;
+                a->obbState(OBB_NONE);
+                a->m_holdsUnbuiltGeometry = false;
+                return;
+            }
+            if (!changed)
+                return;
+            // A group built while every leaf was off has no triangles; a
+            // group built while some leaves were off lacks theirs. Either
+            // way the leaves just switched on must join it, or their
+            // contacts would be lost.
+            if (a->m_isRegrouped && a->m_regroupedPoly &&
+                (a->m_regroupedPoly->countTriangles() == 0 || a->groupMissesActiveLeaf()))
+                rebuilds.push_back(a->m_assemblyWkPtr.lock());
+            a->needToRecomputeObb(true);
+        });
     for (auto const& a : rebuilds) {
         if (!a)
             continue;
@@ -434,7 +439,7 @@ void CtvxAssembly::activation(bool b, bool& changed)
     }
 }
 
-void CtvxAssembly::rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
+boost::shared_ptr<CtvxPolyhedronGroup> CtvxAssembly::startRegrouping()
 {
     removeCollisionEntities();
     lockSubHierarchy(true);
@@ -442,7 +447,17 @@ void CtvxAssembly::rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegat
     movePointsRecurse(true, self);
     boost::shared_ptr<CtvxPolyhedronGroup> const group = CtvxPolyhedronGroup::create(self);
     m_regroupedPoly = group;
+    // Regrouped before the build: a progress delegate that makes this
+    // assembly a collision entity from inside the build finds it done, and
+    // one that removes the entity undoes a whole regrouping, whose outcome
+    // then stands.
     m_isRegrouped = true;
+    return group;
+}
+
+void CtvxAssembly::rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
+{
+    boost::shared_ptr<CtvxPolyhedronGroup> const group = startRegrouping();
     unsigned int const n = group->countTriangles();
     if (delegate) {
         delegate->willBuildTree(n);
@@ -503,32 +518,28 @@ int CtvxAssembly::changeGeometry(CqarPoint3* centre, double factor, CqarMat4 con
     // 0; any other passes the change to its children and answers -1 when a
     // leaf below refused.
     int res = 0;
-    auto const own = [&](CtvxAssembly* a) {
-        bool const regrouped = a->m_isRegrouped && a->m_regroupedPoly;
-        if (regrouped) {
-            CqarMat4 pos;
-            a->getAbsolutePosition(pos);
-            if (centre) {
-                CqarPoint3 local = pos.inverse() * *centre;
-                a->m_regroupedPoly->polyScale(local, factor);
-            } else {
-                a->m_regroupedPoly->polyTransform(pos.inverse() * *m * pos);
+    visit(
+        this,
+        [&](CtvxAssembly* a) {
+            bool const regrouped = a->m_isRegrouped && a->m_regroupedPoly;
+            if (regrouped) {
+                CqarMat4 pos;
+                a->getAbsolutePosition(pos);
+                if (centre) {
+                    CqarPoint3 local = pos.inverse() * *centre;
+                    a->m_regroupedPoly->polyScale(local, factor);
+                } else {
+                    a->m_regroupedPoly->polyTransform(pos.inverse() * *m * pos);
+                }
             }
-        }
-        a->needToRecomputeObb(true);
-        return !regrouped;
-    };
-    if (!own(this))
-        return res;
-    walk(this,
-         [&](CtvxObject* c) {
-             if (c->m_isAssembly)
-                 return own(static_cast<CtvxAssembly*>(c));
-             if ((centre ? c->scale(*centre, factor) : c->transform(*m)) == -1)
-                 res = -1;
-             return false;
-         },
-         noLeave);
+            a->needToRecomputeObb(true);
+            return !regrouped;
+        },
+        [&](CtvxObject* c) {
+            if ((centre ? c->scale(*centre, factor) : c->transform(*m)) == -1)
+                res = -1;
+        },
+        noLeave);
     return res;
 }
 
@@ -600,17 +611,13 @@ void CtvxAssembly::makeCollisionEntity(boost::shared_ptr<CtvxObject> const& exce
 
 void CtvxAssembly::removeCollisionEntities()
 {
-    degroup();
-    walk(this,
-         [](CtvxObject* c) {
-             if (c->m_isAssembly) {
-                 static_cast<CtvxAssembly*>(c)->degroup();
-                 return true;
-             }
-             c->removeCollisionEntities();
-             return false;
-         },
-         noLeave);
+    visit(
+        this,
+        [](CtvxAssembly* a) {
+            a->degroup();
+            return true;
+        },
+        [](CtvxObject* c) { c->removeCollisionEntities(); }, noLeave);
 }
 
 bool CtvxAssembly::areCollisionEntitiesMade() const
@@ -652,17 +659,7 @@ int CtvxAssembly::regroup(boost::shared_ptr<CtvxProgressDelegate>& delegate)
         return -1;
     if (m_isRegrouped)
         return 0;
-    removeCollisionEntities();
-    lockSubHierarchy(true);
-    boost::shared_ptr<CtvxAssembly> self = m_assemblyWkPtr.lock();
-    movePointsRecurse(true, self);
-    boost::shared_ptr<CtvxPolyhedronGroup> const group = CtvxPolyhedronGroup::create(self);
-    m_regroupedPoly = group;
-    // Regrouped before the build: a progress delegate that makes this
-    // assembly a collision entity from inside the build finds it done, and
-    // one that removes the entity undoes a whole regrouping, whose outcome
-    // then stands.
-    m_isRegrouped = true;
+    boost::shared_ptr<CtvxPolyhedronGroup> const group = startRegrouping();
     group->buildBV(delegate, CtvxPoly::BV_OBB_TREE);
     if (m_regroupedPoly == group)
         needToRecomputeObb(true);

@@ -103,6 +103,11 @@ private:
     // operation over the graph uses (see the definition).
     template <class Enter, class Leave>
     static void walk(CtvxAssembly* root, Enter enter, Leave leave);
+    template <class OnAssembly, class OnLeaf, class Leave>
+    static void visit(CtvxAssembly* root, OnAssembly onAssembly, OnLeaf onLeaf, Leave leave);
+    // Regrouping up to the build: the polyhedra below in this assembly's
+    // frame, locked, gathered into a new group (returned, tree not built).
+    boost::shared_ptr<CtvxPolyhedronGroup> startRegrouping();
     // Replaces the group by a new one over the activated polyhedra below and
     // builds its tree, reporting to delegate (which may be empty).
     void rebuildGroup(boost::shared_ptr<CtvxProgressDelegate>& delegate);
