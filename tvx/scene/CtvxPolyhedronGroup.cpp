@@ -86,6 +86,19 @@ void CtvxPolyhedronGroup::obtainTree(boost::shared_ptr<CtvxPoly>& self,
             if (boost::shared_ptr<CtvxPolyhedronData> const data = member->polyData())
                 data->watch(self);
     CtvxPoly::obtainTree(self, delegate);
+    // Rebuilt (scaled, transformed) after a member gained triangles, the
+    // tree still holds only the triangles of the table: it stays stale, so
+    // that the assembly regroups before a query reads it.
+    std::size_t rank = 0;
+    for (auto const& p : m_polyhedra) {
+        std::size_t const first = rank;
+        while (rank < m_triangles.size() && m_triangles[rank].polyhedron == p)
+            ++rank;
+        if (rank - first != p->countTriangles()) {
+            markBVStale();
+            return;
+        }
+    }
 }
 
 std::string CtvxPolyhedronGroup::meshFault() const
