@@ -124,6 +124,12 @@ private:
             out.contact = true;
             out.pairCount += c->countPairs();
         }
+        // Pairs left unexamined: no contact, or a clearance, would not be an
+        // answer.
+        if (!m_analysis->isComplete()) {
+            out.status = CtvxBatchResult::INCOMPLETE;
+            return;
+        }
         bool const distanceType =
             m_type == CtvxAnalysis::EXACT_DISTANCE || m_type == CtvxAnalysis::ESTIMATED_DISTANCE;
         if (!distanceType || out.contact)

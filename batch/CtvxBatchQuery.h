@@ -67,7 +67,8 @@ public:
     // 4x4, and writes n records to out. Returns 0 when every pose ran; -1
     // when a pose is not a finite rigid placement (nothing runs), when the
     // batch was cancelled, or when a worker failed (memory ran out), and
-    // error() says which.
+    // error() says which. A pose whose query could not examine every pair
+    // (a part's tree was refused) is INCOMPLETE, never "no contact".
     int run(double const* posesB, std::size_t n, CtvxBatchResult* out);
 
     // Why the last run() returned -1 (empty after a complete run).

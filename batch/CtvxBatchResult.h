@@ -15,7 +15,12 @@ struct CtvxBatchResult {
     enum EStatus : std::int32_t {
         NOT_RUN = 0,  // the batch stopped (cancelled or failed) before this pose
         ANSWERED = 1, // the query ran and gave its answer
-        NO_ANSWER = 2 // a distance query found no distance (bodies beyond the initial bound)
+        NO_ANSWER = 2, // a distance query found no distance (bodies beyond the initial bound)
+        // The query ran but could not examine every part: a part's mesh got
+        // no OBB tree (its build was refused, see CtvxAnalysis::isComplete).
+        // A contact it reports is real; no contact, and a clearance, may not
+        // be, so clearance and the closest points are NaN.
+        INCOMPLETE = 3
     };
 
     std::int32_t status = NOT_RUN;

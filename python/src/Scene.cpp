@@ -276,7 +276,10 @@ void bindScene(py::module_& m)
         })
         .def_property_readonly("distances", [](CtvxAnalysis const& a) {
             return resultList<CtvxDistance>(a.countDistances(), [&](unsigned int i, auto& r) { a.getDistance(i, r); });
-        }, "Distance results, smallest first.");
+        }, "Distance results, smallest first.")
+        .def_property_readonly("complete", &CtvxAnalysis::isComplete,
+            "False when the last compute() left pairs unexamined (geometry without an OBB tree):\n"
+            "then no contact, and the distances, are not answers.");
 }
 
 } // namespace tvxpy

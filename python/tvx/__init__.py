@@ -87,6 +87,8 @@ def query(a, b, pose_b=None, pose_a=None, type="exact", tolerance_a=0.0, toleran
     analysis.list1 = CollisionList([pa])
     analysis.list2 = CollisionList([pb])
     analysis.compute()
+    if not analysis.complete:
+        raise RuntimeError("the query was incomplete: geometry without an OBB tree was not examined")
     collisions = analysis.collisions
     if collisions:
         pairs = _np.concatenate([c.pairs for c in collisions])
@@ -107,7 +109,8 @@ class BatchResult:
     exact      (N,) bool: clearance exact, closest points set
     closest_a  (N, 3) float64, closest_b (N, 3): NaN unless exact
     pair_count (N,) uint32: triangle pairs in contact (1 at most but for "all")
-    status     (N,) int32: 1 answered, 2 a distance query found no distance
+    status     (N,) int32: 1 answered, 2 a distance query found no distance, 3 incomplete
+               (a part without an OBB tree was not examined: no contact is not an answer)
     """
 
     FIELDS = ("contact", "clearance", "exact", "closest_a", "closest_b", "pair_count", "status")

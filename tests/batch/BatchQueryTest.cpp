@@ -91,6 +91,10 @@ CtvxBatchResult freshAnswer(std::vector<PartRecipe> const& a, std::vector<PartRe
         r.contact = true;
         r.pairCount += c->countPairs();
     }
+    if (!an->isComplete()) {
+        r.status = CtvxBatchResult::INCOMPLETE;
+        return r;
+    }
     if (type >= CtvxAnalysis::EXACT_DISTANCE && !r.contact) {
         if (an->countDistances() == 0) {
             r.status = CtvxBatchResult::NO_ANSWER;
@@ -361,6 +365,41 @@ TEST(BatchQuery, AMeshChangedBetweenBatchesIsAnsweredWithItsNewTriangles)
     a[0].mesh->addTriangle(p0, p1, p2, t);
     std::vector<CtvxBatchResult> after = runBatch(bodyA, bodyB, pose, CtvxAnalysis::FIRST_COLLISION, 2);
     EXPECT_TRUE(after[0].contact);
+}
+
+TEST(BatchQuery, APartWithoutATreeMakesEveryPoseIncompleteNeverApart)
+{
+    // A's second part names a point past its last: its tree is refused, so
+    // no pose may read as "no contact", neither where B overlaps only that
+    // part nor far from everything; a contact with the sound part is still
+    // reported, as a fresh scene reports it.
+    std::vector<PartRecipe> a(2), b(1);
+    a[0].mesh = makePolyData(makeBox(0.5, 0.5, 0.5));
+    a[0].placement = Affine::translation(4.0, 0, 0);
+    a[1].mesh = makePolyData(makeBox(0.5, 0.5, 0.5));
+    unsigned int t;
+    a[1].mesh->addTriangle(0, 1, 99, t);
+    b[0].mesh = makePolyData(makeBox(0.3, 0.3, 0.3));
+    boost::shared_ptr<CtvxBatchBody> const bodyA = bodyOf(a), bodyB = bodyOf(b);
+    std::vector<Affine> const poses = {Affine::translation(0, 0, 0), Affine::translation(4.2, 0, 0),
+                                       Affine::translation(0, 50, 0)};
+    std::vector<double> const flat = rowMajor(poses);
+    for (int type = 0; type < 4; ++type) {
+        CtvxAnalysis::EAnalysisType const ty = static_cast<CtvxAnalysis::EAnalysisType>(type);
+        std::vector<CtvxBatchResult> const got = runBatch(bodyA, bodyB, flat, ty, 2);
+        for (std::size_t i = 0; i < poses.size(); ++i) {
+            std::string const where = std::string(kTypeNames[type]) + " pose " + std::to_string(i);
+            EXPECT_EQ(got[i].contact, i == 1) << where;
+            // A contact found before the refused part is reached ends the
+            // first-contact and distance queries with a whole answer; all
+            // contacts, or no contact, are never one.
+            if (!got[i].contact || ty == CtvxAnalysis::ALL_COLLISIONS) {
+                EXPECT_EQ(got[i].status, CtvxBatchResult::INCOMPLETE) << where;
+                EXPECT_TRUE(std::isnan(got[i].clearance)) << where;
+            }
+            expectSame(got[i], freshAnswer(a, b, poses[i], ty), where);
+        }
+    }
 }
 
 } // namespace

@@ -43,11 +43,12 @@ CommandText const kText = {
     "B is placed at each pose times its own --pose-b (identity by default).\n"
     "\n"
     "Rows: index, contact, clearance (0 in contact for the distance types, none\n"
-    "for the contact types), exact, the closest points on A and on B (when exact)\n"
-    "and the number of triangle pairs in contact; numbers as --json prints them.\n"
+    "for the contact types), exact, the closest points on A and on B (when exact),\n"
+    "the number of triangle pairs in contact, and whether the query examined every\n"
+    "pair (complete); numbers as --json prints them.\n"
     "CSV writes nan where JSON Lines writes null. --json writes JSON Lines. A\n"
     "progress bar is drawn on standard error when it is a terminal.\n",
-    "a distance query found no distance at some pose",
+    "a distance query found no distance at some pose, or a query was incomplete",
 };
 
 struct PoseSource {
@@ -178,6 +179,7 @@ std::string row(bool jsonl, std::size_t index, CtvxBatchResult const& r, bool di
                                       {"b", {r.closestB[0], r.closestB[1], r.closestB[2]}}}
                                : Json(nullptr);
         j["pair_count"] = r.pairCount;
+        j["complete"] = r.status != CtvxBatchResult::INCOMPLETE;
         return j.dump() + "\n";
     }
     std::string line = std::to_string(index) + "," + (r.contact ? "1" : "0") + "," + csvNumber(clearance) + "," +
@@ -185,7 +187,7 @@ std::string row(bool jsonl, std::size_t index, CtvxBatchResult const& r, bool di
     for (double const* p : {r.closestA, r.closestB})
         for (int k = 0; k < 3; ++k)
             line += "," + csvNumber(p[k]);
-    return line + "," + std::to_string(r.pairCount) + "\n";
+    return line + "," + std::to_string(r.pairCount) + (r.status == CtvxBatchResult::INCOMPLETE ? ",0\n" : ",1\n");
 }
 
 bool endsWith(std::string const& s, std::string const& tail)
@@ -268,12 +270,13 @@ public:
         bool const distanceType = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
         if (!jsonl)
             std::fputs("index,contact,clearance,exact,closest_a_x,closest_a_y,closest_a_z,closest_b_x,closest_b_y,"
-                       "closest_b_z,pair_count\n",
+                       "closest_b_z,pair_count,complete\n",
                        out);
-        std::size_t unanswered = 0;
+        std::size_t unanswered = 0, incomplete = 0;
         for (std::size_t i = 0; i < n; ++i) {
             std::fputs(row(jsonl, i, results[i], distanceType).c_str(), out);
             unanswered += results[i].status == CtvxBatchResult::NO_ANSWER;
+            incomplete += results[i].status == CtvxBatchResult::INCOMPLETE;
         }
         // A full disk shows at the latest when the file is closed.
         bool written = std::ferror(out) == 0;
@@ -285,6 +288,9 @@ public:
         // Standard output is checked by the tool, once, for every command.
         if (!written && out != stdout)
             throw InputError(outPath + ": cannot be written (" + std::strerror(error) + ")");
+        if (incomplete > 0)
+            throw QueryError("the query was incomplete at " + std::to_string(incomplete) + " of " +
+                             plural(n, "pose") + ": geometry without an OBB tree was not examined");
         if (unanswered > 0)
             throw QueryError("a distance query found no distance at " + std::to_string(unanswered) + " of " +
                              plural(n, "pose"));

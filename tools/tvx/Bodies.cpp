@@ -210,6 +210,7 @@ QueryOutcome runQuery(CtvxAnalysis& analysis, CtvxAnalysis::EAnalysisType type, 
     auto const t0 = std::chrono::steady_clock::now();
     analysis.compute();
     out.seconds = secondsSince(t0);
+    out.complete = analysis.isComplete();
 
     if (analysis.countCollisions() > 0) {
         boost::shared_ptr<CtvxCollision> c;

@@ -95,6 +95,9 @@ struct QueryOutcome {
     double closestA[3] = {0, 0, 0};
     double closestB[3] = {0, 0, 0};
     double seconds = 0.0;
+    // Every pair was examined (CtvxAnalysis::isComplete): when false, no
+    // contact and the clearance are not answers.
+    bool complete = true;
 };
 
 // The lists of an analysis over two bodies, list 1 holding A and list 2 B.

@@ -23,7 +23,8 @@ CommandText const kText = {
     "with the two closest points, and estimated distance (a lower bound).\n"
     "The clearance is the distance between the surfaces minus both tolerances;\n"
     "0 means contact.\n",
-    "a distance query gave no answer (meshes farther apart than 1e13)",
+    "a distance query gave no answer (meshes farther apart than 1e13), or a query\n"
+    "was incomplete (geometry without an OBB tree was not examined)",
 };
 
 Json outcomeJson(QueryOutcome const& q, bool keepParts)
@@ -50,6 +51,7 @@ Json outcomeJson(QueryOutcome const& q, bool keepParts)
     } else {
         j["closest"] = nullptr;
     }
+    j["complete"] = q.complete;
     j["query_ms"] = milliseconds(q.seconds);
     return j;
 }
@@ -81,6 +83,8 @@ std::string outcomeSummary(QueryOutcome const& q)
 void printOutcomeText(QueryOutcome const& q, bool keepParts)
 {
     std::printf("%-19s%s", typeTitle(q.type), outcomeSummary(q).c_str());
+    if (!q.complete)
+        std::printf(" (incomplete)");
     std::printf("   [%s]\n", msText(q.seconds).c_str());
     for (TrianglePairInfo const& p : q.pairs) {
         if (keepParts)
@@ -176,7 +180,7 @@ public:
         std::vector<QueryOutcome> outcomes;
         // The view paints every triangle in contact; the output lists maxPairs.
         std::vector<TrianglePairInfo> viewPairs;
-        bool unanswered = false;
+        bool unanswered = false, incomplete = false;
         for (CtvxAnalysis::EAnalysisType t : types) {
             std::size_t const listed = m_view.given() ? std::numeric_limits<std::size_t>::max() : maxPairs;
             outcomes.push_back(runQuery(*analysis, t, a, b, listed));
@@ -185,6 +189,7 @@ public:
                 viewPairs.insert(viewPairs.end(), pairs.begin(), pairs.end());
             if (pairs.size() > maxPairs)
                 pairs.resize(maxPairs);
+            incomplete = incomplete || !outcomes.back().complete;
             if ((t == CtvxAnalysis::EXACT_DISTANCE || t == CtvxAnalysis::ESTIMATED_DISTANCE) &&
                 !outcomes.back().hasClearance)
                 unanswered = true;
@@ -213,6 +218,8 @@ public:
             if (!tool.json)
                 std::printf("view written to %s\n", m_view.value.c_str());
         }
+        if (incomplete)
+            throw QueryError("a query was incomplete: geometry without an OBB tree was not examined");
         if (unanswered)
             throw QueryError("a distance query found no distance (are the meshes farther apart than 1e13?)");
         return kExitOk;

@@ -37,7 +37,7 @@ CommandText const kText = {
     "of the step before first.\n"
     "After the table of steps it reports contact first (the first and the last\n"
     "step in contact), then the smallest clearance over the steps apart.\n",
-    "a step gave no answer",
+    "a step gave no answer, or was incomplete",
 };
 
 struct Step {
@@ -250,7 +250,7 @@ public:
         std::vector<Step> table;
         table.reserve(static_cast<std::size_t>(steps) + 1);
         std::vector<CqarMat4> placements;
-        bool unanswered = false;
+        bool unanswered = false, incomplete = false;
         for (int i = 0; i <= steps; ++i) {
             double const t = static_cast<double>(i) / steps;
             CqarMat4 const placement = poseMatrix(interpolate(from, to, t)) * inMovingFrame;
@@ -259,6 +259,7 @@ public:
                 placements.push_back(placement);
             table.push_back(Step{i, t, runQuery(*analysis, type, a, b, 0)});
             unanswered = unanswered || !table.back().outcome.hasClearance;
+            incomplete = incomplete || !table.back().outcome.complete;
         }
         Summary const s = summarise(table);
         if (!plotPath.empty())
@@ -316,6 +317,8 @@ public:
                 std::printf("view written to %s\n", m_view.value.c_str());
         }
         // After the answers, which stand for the steps that have one.
+        if (incomplete)
+            throw QueryError("some steps were incomplete: geometry without an OBB tree was not examined");
         if (unanswered)
             throw QueryError("some steps found no distance");
         return kExitOk;
