@@ -19,6 +19,7 @@
 
 #include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
+#include <tests/support/QueryRecord.h>
 #include <tests/support/Random.h>
 #include <tests/support/SceneFixtures.h>
 
@@ -39,87 +40,13 @@ using tvxtest::Affine;
 using tvxtest::toQar;
 using tvxtest::Mesh;
 
-// Everything a query leaves behind, as text with floats spelled by their
-// bits, so that two runs compare with one string comparison and a mismatch
-// prints what differs.
-std::string bits(double v)
-{
-    std::uint64_t u;
-    std::memcpy(&u, &v, sizeof u);
-    std::ostringstream s;
-    s << v << "[" << std::hex << u << "]";
-    return s.str();
-}
-
-std::string describePoint(boost::shared_ptr<CtvxGeometryPoint> const& p)
-{
-    if (!p)
-        return "none";
-    CqarPoint3 a, r;
-    p->pointAbsolute(a);
-    p->pointRelative(r);
-    return bits(a[0]) + "," + bits(a[1]) + "," + bits(a[2]) + "/" + bits(r[0]) + "," + bits(r[1]) + "," +
-           bits(r[2]);
-}
-
-std::string describeTriangle(boost::shared_ptr<CtvxGeometrySubElement> const& e,
-                             std::vector<CtvxVirtualPolyhedron const*> const& order)
-{
-    auto t = boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(e);
-    if (!t)
-        return "?";
-    boost::shared_ptr<CtvxVirtualPolyhedron> p;
-    int r = -1;
-    t->getPolyhedron(p);
-    t->getTriangle(r);
-    std::size_t k = 0;
-    while (k < order.size() && order[k] != p.get())
-        ++k;
-    return std::to_string(k) + ":" + std::to_string(r);
-}
-
-std::string describe(CtvxAnalysis const& a, std::vector<CtvxVirtualPolyhedron const*> const& polys,
-                     std::vector<CtvxPoly const*> const& hinted)
-{
-    std::ostringstream s;
-    for (unsigned int c = 0; c < a.countCollisions(); ++c) {
-        boost::shared_ptr<CtvxCollision> col;
-        a.getCollision(c, col);
-        s << "collision " << c << ":";
-        for (unsigned int i = 0; i < col->countPairs(); ++i) {
-            boost::shared_ptr<CtvxGeometrySubElement> e1, e2;
-            col->getFirst(i, e1);
-            col->getSecond(i, e2);
-            s << " (" << describeTriangle(e1, polys) << " " << describeTriangle(e2, polys) << ")";
-        }
-        s << "\n";
-    }
-    for (unsigned int d = 0; d < a.countDistances(); ++d) {
-        boost::shared_ptr<CtvxDistance> dist;
-        a.getDistance(d, dist);
-        boost::shared_ptr<CtvxGeometryPoint> p1, p2;
-        dist->getClosestPoint1(p1);
-        dist->getClosestPoint2(p2);
-        s << "distance " << d << ": " << bits(dist->distance()) << " " << describePoint(p1) << " "
-          << describePoint(p2) << "\n";
-    }
-    for (CtvxPoly const* p : hinted) {
-        CqarPoint3 q;
-        int t = -1;
-        p->getLastClosestPoint(q, t);
-        s << "hint " << t << " " << bits(q[0]) << "," << bits(q[1]) << "," << bits(q[2]) << "\n";
-    }
-    return s.str();
-}
-
 // One copy of a scene: a top object per side (a polyhedron, or an assembly
 // of two, regrouped or not), the lists, and one analysis per query type.
 struct Scene {
     std::vector<boost::shared_ptr<CtvxPolyhedron>> leaves;
     boost::shared_ptr<CtvxObject> top[2];
     boost::shared_ptr<CtvxAnalysis> analyses[4];
-    std::vector<CtvxVirtualPolyhedron const*> polys;
-    std::vector<CtvxPoly const*> hinted;
+    tvxtest::QueryRecord record;
 };
 
 struct SideRecipe {
@@ -152,7 +79,7 @@ Scene buildScene(SideRecipe const (&sides)[2])
             }
             if (r.regroup) {
                 a->makeCollisionEntity(none);
-                scene.hinted.push_back(a->regroupedPoly().get());
+                scene.record.hinted.push_back(a->regroupedPoly().get());
             } else {
                 for (auto& l : own)
                     l->makeCollisionEntity(none);
@@ -161,8 +88,8 @@ Scene buildScene(SideRecipe const (&sides)[2])
         }
         for (auto& l : own) {
             scene.leaves.push_back(l);
-            scene.polys.push_back(l.get());
-            scene.hinted.push_back(l.get());
+            scene.record.objects.push_back(l.get());
+            scene.record.hinted.push_back(l.get());
         }
         lists[k] = CtvxCollisionList::create();
         lists[k]->add(scene.top[k]);
@@ -195,8 +122,8 @@ void queryBoth(Scene& fast, Scene& plain, Affine const& poseB, Tally& tally, std
         fast.analyses[t]->compute();
         tvxtest::AnalysisProbe::plainWalk(*plain.analyses[t], true);
         plain.analyses[t]->compute();
-        std::string const a = describe(*fast.analyses[t], fast.polys, fast.hinted);
-        std::string const b = describe(*plain.analyses[t], plain.polys, plain.hinted);
+        std::string const a = fast.record.describe(*fast.analyses[t]);
+        std::string const b = plain.record.describe(*plain.analyses[t]);
         if (t == 0)
             (fast.analyses[0]->countCollisions() > 0 ? tally.contacts : tally.separated)++;
         if (a != b) {

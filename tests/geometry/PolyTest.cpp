@@ -82,7 +82,8 @@ TEST(Poly, BuildOnceResetAndRebuild)
     EXPECT_EQ(poly->optimizeMemoryCalls(), 1);
     EXPECT_EQ(poly->getTriangleCalls, reads);
 
-    // Reset drops tree and box but keeps the hint.
+    // Reset drops tree and box, and the hint's point, which lay on the
+    // triangles the tree was built over; the hint's triangle stays.
     CqarPoint3 p(1, 2, 3);
     poly->setLastClosestInfo(7, p);
     poly->resetBV();
@@ -95,7 +96,10 @@ TEST(Poly, BuildOnceResetAndRebuild)
     int t = -1;
     poly->getLastClosestPoint(q, t);
     EXPECT_EQ(t, 7);
-    EXPECT_EQ(q[2], 3.0);
+    auto const& v7 = poly->mesh().points[poly->mesh().triangles[7][0]];
+    EXPECT_EQ(q[0], v7[0]);
+    EXPECT_EQ(q[1], v7[1]);
+    EXPECT_EQ(q[2], v7[2]);
 
     // Triangles added after a build join the tree only when it is rebuilt.
     poly->buildBV(s_defaultNullDelegate, CtvxPoly::BV_OBB_TREE);

@@ -5,6 +5,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/internal/CtvxPairContext.h>
 #include <tvx/analysis/internal/CtvxQueryScratch.h>
+#include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
@@ -27,7 +28,19 @@ float const kInitialBound = 1.0e13f;
 } // namespace
 
 CtvxAnalysis::CtvxAnalysis() : m_analysisType(FIRST_COLLISION) {}
+CtvxAnalysis::CtvxAnalysis(CtvxAnalysis const&) = default;
+CtvxAnalysis& CtvxAnalysis::operator=(CtvxAnalysis const&) = default;
 CtvxAnalysis::~CtvxAnalysis() = default;
+
+// Copying an analysis must not share the broad phase: both would rewrite it.
+CtvxAnalysis::BroadPhaseHolder::BroadPhaseHolder() = default;
+CtvxAnalysis::BroadPhaseHolder::BroadPhaseHolder(BroadPhaseHolder const&) {}
+CtvxAnalysis::BroadPhaseHolder& CtvxAnalysis::BroadPhaseHolder::operator=(BroadPhaseHolder const&)
+{
+    phase.reset();
+    return *this;
+}
+CtvxAnalysis::BroadPhaseHolder::~BroadPhaseHolder() = default;
 
 boost::shared_ptr<CtvxAnalysis> CtvxAnalysis::create()
 {
@@ -126,37 +139,27 @@ void CtvxAnalysis::compute()
     float bound = kInitialBound;
     bool stopAll = false;
 
-    unsigned int r1 = 0, r2 = 0;
-    bool prioritaryDone = false;
+    // The ranks of the remembered pair, examined first; -1 when there is
+    // none.
+    int r1 = -1, r2 = -1;
     {
         ObjectPtr p1, p2;
-        prioritaryDone = getPrioritaryObjects(l1, l2, p1, r1, p2, r2) == 0;
-        if (prioritaryDone) {
-            m_pairRank1 = r1;
-            m_pairRank2 = r2;
+        unsigned int rank1 = 0, rank2 = 0;
+        if (getPrioritaryObjects(l1, l2, p1, rank1, p2, rank2) == 0) {
+            m_pairRank1 = rank1;
+            m_pairRank2 = rank2;
             computeForPair(p1, p2, bound, stopAll);
+            r1 = static_cast<int>(rank1);
+            r2 = static_cast<int>(rank2);
         }
     }
 
-    // The lists hold their objects for the whole query: read in place.
-    std::vector<ObjectPtr> const& objects1 = l1.m_objects;
-    std::vector<ObjectPtr> const& objects2 = l2.m_objects;
-    unsigned int const count1 = static_cast<unsigned int>(objects1.size());
-    unsigned int const count2 = static_cast<unsigned int>(objects2.size());
-    for (unsigned int i = 0; i < count1 && !stopAll; ++i) {
-        ObjectPtr const& a = objects1[i];
-        if (!a)
-            continue;
-        for (unsigned int j = 0; j < count2 && !stopAll; ++j) {
-            if (prioritaryDone && i == r1 && j == r2)
-                continue;
-            ObjectPtr const& b = objects2[j];
-            if (b && b != a) {
-                m_pairRank1 = i;
-                m_pairRank2 = j;
-                computeForPair(a, b, bound, stopAll);
-            }
-        }
+    bool const once = m_eachPairOnce && &l1 == &l2;
+    if (!stopAll) {
+        if (CtvxBroadPhase::pays(l1.countObjects(), l2.countObjects()))
+            examineCandidates(l1, l2, once, r1, r2, bound, stopAll);
+        else
+            examineAllPairs(l1, l2, once, r1, r2, bound, stopAll);
     }
 
     sortDistancesVector();
@@ -175,6 +178,74 @@ int CtvxAnalysis::getSkippedObject(unsigned int i, boost::shared_ptr<CtvxObject>
 {
     out = i < m_skipped.size() ? m_skipped[i].lock() : ObjectPtr();
     return out ? 0 : -1;
+}
+
+namespace {
+
+// Whether (i, j) is the remembered pair, examined already; with each pair
+// once, in either order.
+inline bool isDone(unsigned int i, unsigned int j, bool once, int r1, int r2)
+{
+    int const a = static_cast<int>(i), b = static_cast<int>(j);
+    return (a == r1 && b == r2) || (once && a == r2 && b == r1);
+}
+
+} // namespace
+
+void CtvxAnalysis::examineAllPairs(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1,
+                                   int r2, float& bound, bool& stopAll)
+{
+    // The lists hold their objects for the whole query: read in place.
+    std::vector<ObjectPtr> const& objects1 = l1.m_objects;
+    std::vector<ObjectPtr> const& objects2 = l2.m_objects;
+    unsigned int const count1 = static_cast<unsigned int>(objects1.size());
+    unsigned int const count2 = static_cast<unsigned int>(objects2.size());
+    for (unsigned int i = 0; i < count1 && !stopAll; ++i) {
+        ObjectPtr const& a = objects1[i];
+        if (!a)
+            continue;
+        for (unsigned int j = once ? i + 1 : 0; j < count2 && !stopAll; ++j) {
+            if (isDone(i, j, once, r1, r2))
+                continue;
+            ObjectPtr const& b = objects2[j];
+            if (b && b != a) {
+                m_pairRank1 = i;
+                m_pairRank2 = j;
+                computeForPair(a, b, bound, stopAll);
+            }
+        }
+    }
+}
+
+// The same walk over the broad phase's candidates, which leave out only
+// pairs that would have left no trace.
+void CtvxAnalysis::examineCandidates(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1,
+                                     int r2, float& bound, bool& stopAll)
+{
+    if (!m_broad.phase)
+        m_broad.phase.reset(new CtvxBroadPhase());
+    CtvxBroadPhase& broad = *m_broad.phase;
+    broad.prepare(l1, l2, m_analysisType, once);
+    std::vector<ObjectPtr> const& objects1 = l1.m_objects;
+    std::vector<ObjectPtr> const& objects2 = l2.m_objects;
+    unsigned int const count1 = static_cast<unsigned int>(objects1.size());
+    for (unsigned int i = 0; i < count1 && !stopAll; ++i) {
+        ObjectPtr const& a = objects1[i];
+        if (!a)
+            continue;
+        CtvxBroadPhase::Row const row = broad.row(i, bound);
+        for (unsigned int k = 0; k < row.count && !stopAll; ++k) {
+            unsigned int const j = row.ranks[k];
+            if (isDone(i, j, once, r1, r2))
+                continue;
+            ObjectPtr const& b = objects2[j];
+            if (b && b != a && !broad.settles(i, j, bound)) {
+                m_pairRank1 = i;
+                m_pairRank2 = j;
+                computeForPair(a, b, bound, stopAll);
+            }
+        }
+    }
 }
 
 void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll)

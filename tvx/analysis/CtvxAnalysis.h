@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <string>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class CtvxAssembly;
+class CtvxBroadPhase;
 class CtvxCollision;
 class CtvxCollisionList;
 class CtvxDistance;
@@ -49,6 +51,16 @@ class CtvxVirtualPolyhedron;
 // and a distance, may not be. Trees made stale by points or triangles added
 // to their meshes are rebuilt before they are used, and assemblies may be
 // nested to any depth (the descent runs on a stack kept by the analysis).
+//
+// Lists of many objects go through a broad phase: the analysis keeps the
+// world boxes of the listed objects between computes (re-reading only the
+// objects that moved or changed, rebuilding when a list changed) and passes
+// over the object pairs that are too far apart to leave any result, hint or
+// prioritary branch. The answers, their order and what the scene keeps are
+// those of examining every pair. The same list given as both lists is
+// examined pair by ordered pair, so that two objects in contact give two
+// results (a-b, then b-a in ALL_COLLISIONS); setEachPairOnce(true) examines
+// each unordered pair once instead (a-b, with a before b in the list).
 class TVX_API CtvxAnalysis {
 public:
     enum EAnalysisType {
@@ -59,8 +71,9 @@ public:
     };
 
     static boost::shared_ptr<CtvxAnalysis> create();
-    CtvxAnalysis(CtvxAnalysis const&) = default;
-    CtvxAnalysis& operator=(CtvxAnalysis const&) = default;
+    // A copy shares the lists and results, and starts its broad phase anew.
+    CtvxAnalysis(CtvxAnalysis const&);
+    CtvxAnalysis& operator=(CtvxAnalysis const&);
     ~CtvxAnalysis();
 
     // Setting a list clears the results and forgets the remembered pair.
@@ -70,6 +83,13 @@ public:
     int getCollisionList2(boost::shared_ptr<CtvxCollisionList>& out) const;
     void setAnalysisType(EAnalysisType type) { m_analysisType = type; }
     EAnalysisType analysisType() const { return m_analysisType; }
+    // Off by default. When on and list 1 is list 2 (the same list object),
+    // each unordered pair of entries is examined once, as (i, j) with i < j,
+    // instead of once in each order: a contact gives one result, not two.
+    // Lists that are different objects are examined pair by ordered pair
+    // whatever objects they share.
+    void setEachPairOnce(bool on) { m_eachPairOnce = on; }
+    bool eachPairOnce() const { return m_eachPairOnce; }
 
     void compute();
 
@@ -155,6 +175,22 @@ private:
         int next; // -1: the prioritary child is still to be tried
     };
 
+    // The broad phase of the last compute(), kept for the next one; a copy
+    // of the analysis starts without one.
+    struct BroadPhaseHolder {
+        BroadPhaseHolder();
+        BroadPhaseHolder(BroadPhaseHolder const&);
+        BroadPhaseHolder& operator=(BroadPhaseHolder const&);
+        ~BroadPhaseHolder();
+        std::unique_ptr<CtvxBroadPhase> phase;
+    };
+
+    // The pairs after the remembered one: every pair of list 1 x list 2 in
+    // list order, or the broad phase's candidates in the same order.
+    void examineAllPairs(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1, int r2,
+                         float& bound, bool& stopAll);
+    void examineCandidates(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1, int r2,
+                           float& bound, bool& stopAll);
     // The objects are held by the lists and assemblies that name them for
     // the whole query, so the descent passes references to those owners.
     void computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll);
@@ -192,6 +228,7 @@ private:
     boost::shared_ptr<CtvxCollisionList> m_collisionList1;
     boost::shared_ptr<CtvxCollisionList> m_collisionList2;
     EAnalysisType m_analysisType;
+    bool m_eachPairOnce = false;
     std::vector<DistancePtr> m_distances;
     std::vector<CollisionPtr> m_collisions;
     // The two polys of the last poly pair that was found in contact or that
@@ -210,6 +247,7 @@ private:
         ScratchHolder& operator=(ScratchHolder const&) { return *this; }
     };
     mutable ScratchHolder m_scratch;
+    BroadPhaseHolder m_broad;
     // Box 1's frame seen from the world, E1^-1 * A1^-1, of the object last
     // passed first to obbOverlapp. A descent tests one object against each
     // child of the other in turn, and that object comes first, so it is

@@ -119,6 +119,11 @@ void CtvxPoly::resetBV()
     delete m_polyObb;
     m_polyObb = nullptr;
     m_isBVConstructed = false;
+    // A tree is dropped when the triangles move (a transform, a scaling, a
+    // change of frame): a recorded point lay on the old triangles and would
+    // hand the next distance query a bound that is not a distance of the
+    // new ones. The triangle stays; its first vertex is on the geometry.
+    m_hasLastClosestPoint = false;
 }
 
 int CtvxPoly::getBoundingVolumes(CtvxPolyhedronBVTree*& tree) const

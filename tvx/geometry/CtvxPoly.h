@@ -70,7 +70,8 @@ public:
     // (removeCollisionEntities, a transform, a new build), its outcome
     // stands and the interrupted build's tree and box are discarded.
     void buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVType type);
-    // Drops the tree and the box; the last-closest hint stays.
+    // Drops the tree and the box, and the point of the last-closest hint
+    // (its triangle stays).
     void resetBV();
     // The enclosing box of the scene object that stands for this set: the
     // set's own box with maxTolerance() added to each half length, in the

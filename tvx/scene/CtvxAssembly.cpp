@@ -265,7 +265,7 @@ void CtvxAssembly::invalidateSubHierarchyAbsolutePosition()
              }
              if (!c->m_isAbsolutePositionValid)
                  return false;
-             c->m_isAbsolutePositionValid = false;
+             c->invalidateAbsolutePos();
              return true;
          },
          noLeave);
@@ -304,7 +304,7 @@ void CtvxAssembly::setToleranceRecurse(double t)
     visit(
         this,
         [t](CtvxAssembly* a) {
-            a->m_needToRecomputeObb = true;
+            a->markObbStale();
             if (a->m_isRegrouped && a->m_regroupedPoly)
                 a->m_regroupedPoly->maxTolerance(t);
             return true;

@@ -89,8 +89,9 @@ protected:
 
 private:
     friend class CtvxObject;
-    // The query descent reads the children in place.
+    // The query descent and its broad phase read the children in place.
     friend class CtvxAnalysis;
+    friend class CtvxBroadPhase;
 
     void activation(bool b, bool& changed) override;
     void setToleranceRecurse(double t) override;

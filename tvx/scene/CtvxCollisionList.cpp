@@ -27,20 +27,25 @@ CtvxCollisionList::~CtvxCollisionList() = default;
 
 void CtvxCollisionList::init(boost::shared_ptr<CtvxCollisionList> const& other)
 {
-    if (other && other.get() != this)
+    if (other && other.get() != this) {
         m_objects = other->m_objects;
+        ++m_revision;
+    }
 }
 
 void CtvxCollisionList::add(boost::shared_ptr<CtvxObject> const& o)
 {
     m_objects.push_back(o);
+    ++m_revision;
 }
 
 void CtvxCollisionList::remove(boost::shared_ptr<CtvxObject> const& o)
 {
     auto const it = std::find(m_objects.begin(), m_objects.end(), o);
-    if (it != m_objects.end())
+    if (it != m_objects.end()) {
         m_objects.erase(it);
+        ++m_revision;
+    }
 }
 
 int CtvxCollisionList::getObjectRank(boost::shared_ptr<CtvxObject> const& o, unsigned int& rank) const
@@ -99,6 +104,7 @@ void CtvxCollisionList::complementStep(boost::shared_ptr<CtvxObject> const& root
         stack.pop_back();
         if (holding.count(x.get()) == 0) {
             out.m_objects.push_back(x);
+            ++out.m_revision;
             continue;
         }
         if (listed.count(x.get()) != 0)

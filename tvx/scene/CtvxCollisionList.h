@@ -4,6 +4,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
 #include <vector>
 
 class CtvxObject;
@@ -42,6 +43,11 @@ public:
     void computeComplementary(boost::shared_ptr<CtvxObject> const& root, boost::shared_ptr<CtvxCollisionList>& out,
                               bool append) const;
 
+    // Advances (never repeats) with every change of the entries, so that an
+    // analysis can keep what it derived from the list while it stays the
+    // same list.
+    std::uint64_t revision() const { return m_revision; }
+
 protected:
     CtvxCollisionList();
     void init() {}
@@ -51,9 +57,14 @@ private:
     // The query reads the objects in place.
     friend class CtvxAnalysis;
 
-    void resetList() { m_objects.clear(); }
+    void resetList()
+    {
+        m_objects.clear();
+        ++m_revision;
+    }
     void complementStep(boost::shared_ptr<CtvxObject> const& root, CtvxCollisionList& out) const;
     void invariant() const {}
 
     std::vector<boost::shared_ptr<CtvxObject>> m_objects;
+    std::uint64_t m_revision = 0;
 };

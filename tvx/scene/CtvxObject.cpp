@@ -38,6 +38,7 @@ int CtvxObject::relativePosition(CqarMat4 const& m)
 void CtvxObject::placeRelative(CqarMat4 const& m)
 {
     m_relativePosition = m;
+    ++m_revision;
     // Raised first so that an assembly, whose invalidation stops at a node
     // that is already invalid, always runs down into its descendants.
     m_isAbsolutePositionValid = true;
@@ -171,7 +172,7 @@ void CtvxObject::parentsMustRecomputeObbs() const
 {
     boost::shared_ptr<CtvxAssembly> p = m_parent.lock();
     while (p && !p->m_needToRecomputeObb) {
-        p->m_needToRecomputeObb = true;
+        p->markObbStale();
         p = p->m_parent.lock();
     }
 }
@@ -179,6 +180,7 @@ void CtvxObject::parentsMustRecomputeObbs() const
 void CtvxObject::needToRecomputeObb(bool b)
 {
     m_needToRecomputeObb = b;
+    ++m_revision;
     parentsMustRecomputeObbs();
 }
 

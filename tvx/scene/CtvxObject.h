@@ -7,6 +7,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <cstdint>
 #include <string>
 
 class CtvxAssembly;
@@ -27,7 +28,10 @@ class CtvxTypedAnalysis;
 // change of geometry, tolerance, activation or children marks the box stale
 // here and on every ancestor, and the next reader recomputes it. Nodes below
 // a regrouped assembly are locked: they refuse to be moved until the
-// regrouping is undone or split with unlock().
+// regrouping is undone or split with unlock(). revision() changes whenever
+// the world placement or the enclosing box may have changed, here or below,
+// so that a cache of world boxes can tell the objects that moved from those
+// that did not without reading their matrices.
 class TVX_API CtvxObject {
 public:
     enum EActivation { ACTIVATED = 0, DEACTIVATED = 1, PARTIALLY_ACTIVATED = 2 };
@@ -113,18 +117,34 @@ public:
     int getObbHalfLengths(float& x, float& y, float& z);
     int getObbRelativePosition(CqarMat4& m);
 
+    // Advances (never repeats) when the cached world placement is
+    // invalidated or the enclosing box is marked stale, recomputed or
+    // switched off. A change of placement, geometry, tolerance, activation
+    // or children anywhere below marks this box stale, so an unchanged
+    // revision, read while the placement and the box were current, means
+    // that both still are.
+    std::uint64_t revision() const { return m_revision; }
+
 protected:
     CtvxObject();
 
     void init();
     void objectWkPtr(boost::shared_ptr<CtvxObject>& self) { m_objectWkPtr = self; }
     boost::shared_ptr<CtvxObject> objectShPtr() const { return m_objectWkPtr.lock(); }
-    void invalidateAbsolutePos() { m_isAbsolutePositionValid = false; }
+    void invalidateAbsolutePos()
+    {
+        m_isAbsolutePositionValid = false;
+        ++m_revision;
+    }
     void isLocked(bool b) { m_isLocked = b; }
     bool needToRecomputeObb() const { return m_needToRecomputeObb; }
     void needToRecomputeObb(bool b);
     EObbState obbState() const { return m_obbState; }
-    void obbState(EObbState s) { m_obbState = s; }
+    void obbState(EObbState s)
+    {
+        m_obbState = s;
+        ++m_revision;
+    }
     CtvxObjectOBB* enclosingObb() const { return m_enclosingObb; }
     bool isAbsolutePositionValid() const { return m_isAbsolutePositionValid; }
     // Whether activated geometry at or below has triangles but no OBB tree
@@ -142,9 +162,18 @@ private:
     // when its triangles change.
     friend class CtvxPoly;
     friend class CtvxAnalysis;
+    // The analysis's cache of world boxes reads the box state in place.
+    friend class CtvxBroadPhase;
     friend class CtvxTypedAnalysis;
 
     void invariant() const {}
+    // Marks the box stale without walking up (the caller has marked the
+    // ancestors already).
+    void markObbStale()
+    {
+        m_needToRecomputeObb = true;
+        ++m_revision;
+    }
 
     // relativePosition() without the checks, for placements composed from
     // checked ones.
@@ -164,4 +193,5 @@ private:
     bool m_isAssembly = false;
     // Known with the box (valid while it is not stale).
     bool m_holdsUnbuiltGeometry = false;
+    std::uint64_t m_revision = 0;
 };

@@ -1,0 +1,441 @@
+// The broad phase of the query driver. It may only pass over object pairs
+// that leave no trace, so a driver that uses it must answer exactly as the
+// driver that examines every pair: these tests query two copies of random
+// scenes side by side, one through each, over frames of motion and scene
+// edits, and compare everything a query leaves behind (results, their order,
+// distances and closest points to the bit, hints, prioritary children). The
+// box tree under it is checked against brute force.
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/internal/CtvxBoxTree.h>
+#include <tvx/analysis/internal/CtvxBroadPhase.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/geometry/CtvxPolyhedronData.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxCollisionList.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <tests/support/Meshes.h>
+#include <tests/support/QueryRecord.h>
+#include <tests/support/Random.h>
+#include <tests/support/SceneFixtures.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+namespace {
+
+using tvxtest::Affine;
+using tvxtest::toQar;
+typedef boost::shared_ptr<CtvxObject> ObjectPtr;
+
+boost::shared_ptr<CtvxProgressDelegate> noDelegate;
+
+// One copy of a random scene: top objects of every kind the driver meets,
+// lists over them, and one analysis per list pairing and query type, kept
+// across frames. Everything is drawn from the copy's own generator, so two
+// copies made with one seed stay identical as long as their queries leave
+// the same traces.
+class World {
+public:
+    World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use) : m_rng(seed), m_use(use)
+    {
+        tvxtest::Random meshRng(seed + 1);
+        std::vector<tvxtest::Mesh> const meshes = {tvxtest::makeBox(0.5, 0.4, 0.3), tvxtest::makeIcosphere(1, 0.5),
+                                                   tvxtest::makeTorus(8, 4, 0.45, 0.15),
+                                                   tvxtest::makeSoup(meshRng, 1, 0.2, 0.9)};
+        for (auto const& m : meshes)
+            m_data.push_back(tvxtest::makePolyData(m));
+        // About one object in ten touches another.
+        m_extent = 2.2 * std::cbrt(static_cast<double>(count));
+        for (int k = 0; k < count; ++k)
+            m_tops.push_back(makeTop());
+        buildLists();
+    }
+
+    // Moves about a third of the objects a little, and now and then edits
+    // the scene the ways that change what the broad phase must know.
+    std::string frame()
+    {
+        std::ostringstream what;
+        for (ObjectPtr const& o : m_tops) {
+            if (m_rng.chance(0.35)) {
+                CqarMat4 m;
+                o->getAbsolutePosition(m);
+                Affine a;
+                for (int i = 0; i < 3; ++i) {
+                    for (int j = 0; j < 3; ++j)
+                        a.r[i][j] = m(i, j);
+                    a.t[i] = m(i, 3);
+                }
+                // A small turn about the object's own origin, then a shift.
+                Affine moved = a * Affine::rotation(m_rng.uniform(-1, 1), m_rng.uniform(-1, 1),
+                                                    m_rng.uniform(-1, 1) + 1e-3, m_rng.uniform(-0.05, 0.05));
+                for (double& t : moved.t)
+                    t += m_rng.uniform(-0.08, 0.08);
+                o->absolutePosition(toQar(m_rng.chance(0.02) ? randomPose() : moved));
+            }
+        }
+        int const edits = static_cast<int>(m_rng.below(3));
+        for (int e = 0; e < edits; ++e)
+            what << edit() << "; ";
+        return what.str();
+    }
+
+    // Every analysis queried once, in a fixed order.
+    void query()
+    {
+        CtvxBroadPhase::use(m_use);
+        for (auto const& a : m_analyses)
+            a->compute();
+        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
+    }
+
+    std::string describe(std::size_t k)
+    {
+        tvxtest::QueryRecord record;
+        record.objects = m_named;
+        for (auto const& l : m_leaves)
+            record.hinted.push_back(l.get());
+        for (auto const& a : m_assemblies)
+            if (a->regroupedPoly())
+                record.hinted.push_back(a->regroupedPoly().get());
+        return record.describe(*m_analyses[k]);
+    }
+
+    std::size_t countAnalyses() const { return m_analyses.size(); }
+    std::string labelOf(std::size_t k) const { return m_labels[k]; }
+    CtvxAnalysis const& analysis(std::size_t k) const { return *m_analyses[k]; }
+
+private:
+    Affine randomPose()
+    {
+        Affine p = tvxtest::randomRigid(m_rng, 0.0);
+        for (double& t : p.t)
+            t = m_rng.uniform(0.0, m_extent);
+        return p;
+    }
+
+    boost::shared_ptr<CtvxPolyhedron> makeLeaf(bool entity)
+    {
+        std::uint32_t const mesh = m_rng.below(static_cast<std::uint32_t>(m_data.size()));
+        boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(m_data[mesh]);
+        if (m_rng.chance(0.2))
+            p->setTolerance(m_rng.uniform(0.0, 0.05));
+        if (entity)
+            p->makeCollisionEntity(noDelegate);
+        m_leaves.push_back(p);
+        m_named.push_back(p.get());
+        return p;
+    }
+
+    boost::shared_ptr<CtvxAssembly> makeAssembly(int children, bool nested)
+    {
+        boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+        m_assemblies.push_back(a);
+        m_named.push_back(a.get());
+        for (int c = 0; c < children; ++c) {
+            ObjectPtr child;
+            if (nested && c == 0)
+                child = makeAssembly(1, false); // a single child: its box is the child's
+            else
+                child = makeLeaf(true);
+            a->attach(child, -1);
+            child->relativePosition(toQar(tvxtest::randomRigid(m_rng, 0.6)));
+        }
+        return a;
+    }
+
+    ObjectPtr makeTop()
+    {
+        double const kind = m_rng.unit();
+        ObjectPtr o;
+        if (kind < 0.55) {
+            o = makeLeaf(true);
+        } else if (kind < 0.65) {
+            boost::shared_ptr<CtvxAssembly> a = makeAssembly(2 + static_cast<int>(m_rng.below(2)), false);
+            a->makeCollisionEntity(noDelegate); // regrouped
+            o = a;
+        } else if (kind < 0.75) {
+            o = makeAssembly(2 + static_cast<int>(m_rng.below(2)), m_rng.chance(0.5));
+        } else if (kind < 0.80) {
+            o = makeAssembly(1, false);
+        } else if (kind < 0.85) {
+            o = makeLeaf(true);
+            o->activation(false);
+        } else if (kind < 0.88) {
+            o = makeLeaf(false); // no tree yet: a box test against an assembly builds it
+        } else if (kind < 0.90) {
+            o = makeAssembly(0, false);
+        } else {
+            // A lone triangle: its tree has no box.
+            boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(m_data[3]);
+            p->makeCollisionEntity(noDelegate);
+            m_leaves.push_back(p);
+            m_named.push_back(p.get());
+            o = p;
+        }
+        o->absolutePosition(toQar(randomPose()));
+        m_named.push_back(o.get());
+        return o;
+    }
+
+    void buildLists()
+    {
+        std::size_t const n = m_tops.size();
+        boost::shared_ptr<CtvxCollisionList> all = CtvxCollisionList::create(), first = CtvxCollisionList::create(),
+                                             second = CtvxCollisionList::create(),
+                                             some1 = CtvxCollisionList::create(), some2 = CtvxCollisionList::create();
+        for (std::size_t k = 0; k < n; ++k) {
+            all->add(m_tops[k]);
+            (k < n / 2 ? first : second)->add(m_tops[k]);
+            if (m_rng.chance(0.6))
+                some1->add(m_tops[k]);
+            if (m_rng.chance(0.6))
+                some2->add(m_tops[k]);
+        }
+        // An empty entry, an object twice, and a leaf that also lies below a
+        // listed assembly.
+        some1->add(ObjectPtr());
+        some1->add(m_tops[0]);
+        if (!m_leaves.empty())
+            some2->add(m_leaves[m_leaves.size() / 2]);
+        m_lists = {all, first, second, some1, some2};
+        struct Pairing {
+            int l1, l2;
+            bool once;
+            char const* name;
+        };
+        Pairing const pairings[] = {{0, 0, false, "all x all"},
+                                    {0, 0, true, "all x all, each pair once"},
+                                    {1, 2, false, "halves"},
+                                    {3, 4, false, "shared subsets"}};
+        char const* const types[] = {"first", "all", "exact", "estimated"};
+        for (Pairing const& p : pairings) {
+            for (int t = 0; t < 4; ++t) {
+                boost::shared_ptr<CtvxAnalysis> a =
+                    tvxtest::analysisOf(m_lists[p.l1], m_lists[p.l2], static_cast<CtvxAnalysis::EAnalysisType>(t));
+                a->setEachPairOnce(p.once);
+                m_analyses.push_back(a);
+                m_labels.push_back(std::string(p.name) + ", " + types[t]);
+            }
+        }
+    }
+
+    template <class T>
+    T& pickFrom(std::vector<T>& v)
+    {
+        return v[m_rng.below(static_cast<std::uint32_t>(v.size()))];
+    }
+
+    std::string edit()
+    {
+        switch (m_rng.below(8)) {
+        case 0: {
+            ObjectPtr const& o = pickFrom(m_tops);
+            o->setTolerance(m_rng.chance(0.5) ? 0.0 : m_rng.uniform(0.0, 0.1));
+            return "tolerance of " + name(o);
+        }
+        case 1: {
+            ObjectPtr const& o = pickFrom(m_tops);
+            o->activation(o->activation() != CtvxObject::ACTIVATED);
+            return "activation of " + name(o);
+        }
+        case 2: {
+            // A leaf moved inside its assembly: only the assembly's box says so.
+            boost::shared_ptr<CtvxAssembly> const& a = pickFrom(m_assemblies);
+            if (a->countChildren() == 0 || a->isRegrouped() || a->isLocked())
+                return "nothing";
+            a->child(m_rng.below(a->countChildren()))->relativePosition(toQar(tvxtest::randomRigid(m_rng, 0.3 * m_extent)));
+            return "child of " + name(a);
+        }
+        case 3: {
+            boost::shared_ptr<CtvxPolyhedron> const& p = pickFrom(m_leaves);
+            CqarPoint3 c(m_rng.uniform(0, m_extent), m_rng.uniform(0, m_extent), m_rng.uniform(0, m_extent));
+            p->scale(c, m_rng.uniform(0.8, 1.25));
+            return "scale of " + name(p);
+        }
+        case 4: {
+            boost::shared_ptr<CtvxAssembly> const& a = pickFrom(m_assemblies);
+            if (a->isRegrouped())
+                a->removeCollisionEntities();
+            a->makeCollisionEntity(noDelegate);
+            if (m_rng.chance(0.5)) {
+                a->removeCollisionEntities();
+                for (unsigned int c = 0; c < a->countChildren(); ++c)
+                    a->child(c)->makeCollisionEntity(noDelegate);
+            }
+            return "regrouping of " + name(a);
+        }
+        case 5: {
+            // A list changes: the broad phase must start over.
+            boost::shared_ptr<CtvxCollisionList> const& l = m_lists[3 + m_rng.below(2)];
+            ObjectPtr const& o = pickFrom(m_tops);
+            if (m_rng.chance(0.5))
+                l->add(o);
+            else
+                l->remove(o);
+            return "list edit with " + name(o);
+        }
+        case 6: {
+            boost::shared_ptr<CtvxPolyhedron> const& p = pickFrom(m_leaves);
+            p->makeCollisionEntity(noDelegate);
+            return "entity " + name(p);
+        }
+        default: {
+            // An assembly moved as a whole carries its children along.
+            boost::shared_ptr<CtvxAssembly> const& a = pickFrom(m_assemblies);
+            if (!a->isLocked())
+                a->absolutePosition(toQar(randomPose()));
+            return "jump of " + name(a);
+        }
+        }
+    }
+
+    std::string name(ObjectPtr const& o) const
+    {
+        tvxtest::QueryRecord r;
+        r.objects = m_named;
+        return r.nameOf(o.get());
+    }
+
+    tvxtest::Random m_rng;
+    CtvxBroadPhase::EUse m_use;
+    double m_extent = 1.0;
+    std::vector<boost::shared_ptr<CtvxPolyhedronData>> m_data;
+    std::vector<ObjectPtr> m_tops;
+    std::vector<boost::shared_ptr<CtvxPolyhedron>> m_leaves;
+    std::vector<boost::shared_ptr<CtvxAssembly>> m_assemblies;
+    std::vector<CtvxObject const*> m_named;
+    std::vector<boost::shared_ptr<CtvxCollisionList>> m_lists;
+    std::vector<boost::shared_ptr<CtvxAnalysis>> m_analyses;
+    std::vector<std::string> m_labels;
+};
+
+struct Tally {
+    int queries = 0;
+    int withContact = 0;
+    int withDistance = 0;
+    int mismatches = 0;
+};
+
+void compareOverFrames(std::uint32_t seed, int count, int frames, Tally& tally)
+{
+    World broad(seed, count, CtvxBroadPhase::ALWAYS);
+    World every(seed, count, CtvxBroadPhase::NEVER);
+    for (int f = 0; f < frames && tally.mismatches < 3; ++f) {
+        std::string const edits = broad.frame();
+        every.frame();
+        broad.query();
+        every.query();
+        for (std::size_t k = 0; k < broad.countAnalyses(); ++k) {
+            std::string const a = broad.describe(k), b = every.describe(k);
+            ++tally.queries;
+            tally.withContact += broad.analysis(k).countCollisions() > 0;
+            tally.withDistance += broad.analysis(k).countDistances() > 0;
+            if (a != b) {
+                ++tally.mismatches;
+                ADD_FAILURE() << "seed " << seed << ", " << count << " objects, frame " << f << " after " << edits
+                              << broad.labelOf(k) << "\nbroad phase:\n"
+                              << a << "every pair:\n"
+                              << b;
+            }
+        }
+    }
+}
+
+TEST(BroadPhase, RandomScenesAnswerAsEveryPairExamined)
+{
+    Tally tally;
+    struct Size {
+        int count;
+        int frames;
+    };
+    for (Size const s : {Size{10, 30}, Size{60, 12}, Size{250, 4}}) {
+        for (std::uint32_t seed : {1u, 2u}) {
+            compareOverFrames(seed * 1000 + static_cast<std::uint32_t>(s.count), s.count,
+                              tvxtest::runs(s.frames), tally);
+            if (tally.mismatches > 0)
+                return;
+        }
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    // Both kinds of answer must be common, or the comparison proves little.
+    EXPECT_GT(tally.withContact, tally.queries / 5);
+    EXPECT_GT(tally.withDistance, tally.queries / 10);
+}
+
+TEST(BroadPhaseLong, LargeScenesAnswerAsEveryPairExamined)
+{
+    Tally tally;
+    compareOverFrames(7u, 2000, tvxtest::runs(3), tally);
+    compareOverFrames(8u, 600, tvxtest::runs(10), tally);
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.withContact, tally.queries / 5);
+}
+
+// The tree against brute force: random boxes inserted, moved and removed,
+// every overlap found by a query, by the pairs within one tree and by the
+// pairs across two, and no pair reported that does not overlap.
+TEST(BroadPhase, BoxTreeFindsExactlyTheOverlaps)
+{
+    tvxtest::Random rng(5u);
+    int const n = 300;
+    std::vector<CtvxBoxTree::Box> boxes(2 * n);
+    std::vector<int> leaves(2 * n, CtvxBoxTree::kNone);
+    CtvxBoxTree trees[2];
+    auto const randomBox = [&rng]() {
+        CtvxBoxTree::Box b;
+        for (int k = 0; k < 3; ++k) {
+            float const c = rng.uniformf(0.0f, 20.0f), h = rng.uniformf(0.05f, 1.0f);
+            b.lo[k] = c - h;
+            b.hi[k] = c + h;
+        }
+        return b;
+    };
+    for (int round = 0; round < tvxtest::runs(20); ++round) {
+        for (int k = 0; k < 2 * n; ++k) {
+            CtvxBoxTree& t = trees[k / n];
+            if (leaves[k] != CtvxBoxTree::kNone && rng.chance(0.5))
+                continue;
+            if (leaves[k] != CtvxBoxTree::kNone)
+                t.remove(leaves[k]);
+            leaves[k] = CtvxBoxTree::kNone;
+            if (rng.chance(0.9)) {
+                boxes[k] = randomBox();
+                leaves[k] = t.insert(static_cast<unsigned int>(k % n), boxes[k]);
+            }
+        }
+        std::set<std::pair<unsigned, unsigned>> self, across, want, wantAcross;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                bool const in1 = leaves[i] != CtvxBoxTree::kNone, in2 = leaves[n + j] != CtvxBoxTree::kNone;
+                if (i < j && in1 && leaves[j] != CtvxBoxTree::kNone && CtvxBoxTree::overlap(boxes[i], boxes[j]))
+                    want.insert({i, j});
+                if (in1 && in2 && CtvxBoxTree::overlap(boxes[i], boxes[n + j]))
+                    wantAcross.insert({i, j});
+            }
+        }
+        trees[0].selfPairs([&](unsigned a, unsigned b) {
+            EXPECT_TRUE(self.insert({std::min(a, b), std::max(a, b)}).second) << "pair reported twice";
+        });
+        trees[0].pairs(trees[1], [&](unsigned a, unsigned b) { across.insert({a, b}); });
+        EXPECT_EQ(self, want);
+        EXPECT_EQ(across, wantAcross);
+        CtvxBoxTree::Box const probe = randomBox();
+        std::set<unsigned> hit, wantHit;
+        trees[1].query(probe, [&](unsigned a) { hit.insert(a); });
+        for (int j = 0; j < n; ++j)
+            if (leaves[n + j] != CtvxBoxTree::kNone && CtvxBoxTree::overlap(probe, boxes[n + j]))
+                wantHit.insert(static_cast<unsigned>(j));
+        EXPECT_EQ(hit, wantHit);
+        // Rotations keep the tree shallow whatever the order of insertions.
+        EXPECT_LE(trees[0].height(), 24);
+        if (HasFailure())
+            return;
+    }
+}
+
+} // namespace

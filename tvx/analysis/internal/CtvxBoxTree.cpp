@@ -1,0 +1,213 @@
+#include <tvx/analysis/internal/CtvxBoxTree.h>
+
+#include <algorithm>
+
+CtvxBoxTree::Box CtvxBoxTree::merged(Box const& a, Box const& b)
+{
+    Box m;
+    for (int k = 0; k < 3; ++k) {
+        m.lo[k] = std::min(a.lo[k], b.lo[k]);
+        m.hi[k] = std::max(a.hi[k], b.hi[k]);
+    }
+    return m;
+}
+
+// Half the surface area: what the insertion minimises, since the chance that
+// a box of a random query hits a node grows with the node's surface.
+float CtvxBoxTree::area(Box const& b)
+{
+    float const x = b.hi[0] - b.lo[0], y = b.hi[1] - b.lo[1], z = b.hi[2] - b.lo[2];
+    return x * y + y * z + z * x;
+}
+
+int CtvxBoxTree::allocate()
+{
+    if (m_free != kNone) {
+        int const n = m_free;
+        m_free = node(n).parent;
+        return n;
+    }
+    m_nodes.push_back(Node());
+    return static_cast<int>(m_nodes.size()) - 1;
+}
+
+void CtvxBoxTree::release(int n)
+{
+    Node& nd = node(n);
+    nd.parent = m_free;
+    nd.child1 = kNone;
+    nd.child2 = kNone;
+    nd.height = -1;
+    m_free = n;
+}
+
+int CtvxBoxTree::insert(unsigned int item, Box const& box)
+{
+    int const leaf = allocate();
+    Node& nd = node(leaf);
+    nd.box = box;
+    nd.parent = kNone;
+    nd.child1 = kNone;
+    nd.child2 = static_cast<int>(item);
+    nd.height = 0;
+    insertLeaf(leaf);
+    return leaf;
+}
+
+void CtvxBoxTree::remove(int leaf)
+{
+    removeLeaf(leaf);
+    release(leaf);
+}
+
+void CtvxBoxTree::clear()
+{
+    m_nodes.clear();
+    m_root = kNone;
+    m_free = kNone;
+}
+
+void CtvxBoxTree::insertLeaf(int leaf)
+{
+    if (m_root == kNone) {
+        m_root = leaf;
+        node(leaf).parent = kNone;
+        return;
+    }
+    // Branch and bound down the tree: at each node, compare the cost of
+    // pairing the leaf with the node itself (a new parent of both) with the
+    // least cost of going down either child, each including the growth the
+    // leaf forces on the nodes above.
+    Box const leafBox = node(leaf).box;
+    int index = m_root;
+    while (!isLeaf(index)) {
+        Node const& n = node(index);
+        float const here = area(n.box);
+        float const combined = area(merged(n.box, leafBox));
+        float const cost = 2.0f * combined;
+        float const inherited = 2.0f * (combined - here);
+        float childCost[2];
+        int const children[2] = {n.child1, n.child2};
+        for (int k = 0; k < 2; ++k) {
+            Node const& c = node(children[k]);
+            float const grown = area(merged(c.box, leafBox));
+            childCost[k] = (c.child1 == kNone ? grown : grown - area(c.box)) + inherited;
+        }
+        if (cost < childCost[0] && cost < childCost[1])
+            break;
+        index = childCost[0] < childCost[1] ? children[0] : children[1];
+    }
+
+    int const sibling = index;
+    int const parent = allocate(); // may move the array: no node references across it
+    int const oldParent = node(sibling).parent;
+    Node& p = node(parent);
+    p.parent = oldParent;
+    p.box = merged(leafBox, node(sibling).box);
+    p.height = node(sibling).height + 1;
+    p.child1 = sibling;
+    p.child2 = leaf;
+    if (oldParent != kNone) {
+        Node& op = node(oldParent);
+        if (op.child1 == sibling)
+            op.child1 = parent;
+        else
+            op.child2 = parent;
+    } else {
+        m_root = parent;
+    }
+    node(sibling).parent = parent;
+    node(leaf).parent = parent;
+    refitUp(oldParent);
+}
+
+void CtvxBoxTree::removeLeaf(int leaf)
+{
+    if (leaf == m_root) {
+        m_root = kNone;
+        return;
+    }
+    int const parent = node(leaf).parent;
+    int const grand = node(parent).parent;
+    int const sibling = node(parent).child1 == leaf ? node(parent).child2 : node(parent).child1;
+    if (grand != kNone) {
+        Node& g = node(grand);
+        if (g.child1 == parent)
+            g.child1 = sibling;
+        else
+            g.child2 = sibling;
+        node(sibling).parent = grand;
+        release(parent);
+        refitUp(grand);
+    } else {
+        m_root = sibling;
+        node(sibling).parent = kNone;
+        release(parent);
+    }
+}
+
+void CtvxBoxTree::refitUp(int n)
+{
+    while (n != kNone) {
+        n = balance(n);
+        Node& nd = node(n);
+        Node const& c1 = node(nd.child1);
+        Node const& c2 = node(nd.child2);
+        nd.height = 1 + std::max(c1.height, c2.height);
+        nd.box = merged(c1.box, c2.box);
+        n = nd.parent;
+    }
+}
+
+// One rotation when a's children differ in height by more than one: the
+// taller child takes a's place and a takes the shorter of its grandchildren.
+// Returns the node now in a's place.
+int CtvxBoxTree::balance(int ia)
+{
+    Node& a = node(ia);
+    if (a.child1 == kNone || a.height < 2)
+        return ia;
+    int const ib = a.child1, ic = a.child2;
+    Node& b = node(ib);
+    Node& c = node(ic);
+    int const skew = c.height - b.height;
+    if (skew > 1 || skew < -1) {
+        // up: the taller child, which rises; keep: the other child of a.
+        int const iup = skew > 1 ? ic : ib;
+        Node& up = skew > 1 ? c : b;
+        Node& keep = skew > 1 ? b : c;
+        int const i1 = up.child1, i2 = up.child2;
+        Node& g1 = node(i1);
+        Node& g2 = node(i2);
+        up.child1 = ia;
+        up.parent = a.parent;
+        a.parent = iup;
+        if (up.parent != kNone) {
+            Node& pp = node(up.parent);
+            if (pp.child1 == ia)
+                pp.child1 = iup;
+            else
+                pp.child2 = iup;
+        } else {
+            m_root = iup;
+        }
+        // The taller grandchild stays with up, the shorter goes to a in
+        // the place up left.
+        bool const firstTaller = g1.height > g2.height;
+        int const stay = firstTaller ? i1 : i2, go = firstTaller ? i2 : i1;
+        Node& gs = firstTaller ? g1 : g2;
+        Node& gg = firstTaller ? g2 : g1;
+        up.child2 = stay;
+        if (skew > 1)
+            a.child2 = go;
+        else
+            a.child1 = go;
+        gg.parent = ia;
+        a.box = merged(keep.box, gg.box);
+        a.height = 1 + std::max(keep.height, gg.height);
+        up.box = merged(a.box, gs.box);
+        up.height = 1 + std::max(a.height, gs.height);
+        return iup;
+    }
+    return ia;
+}

@@ -1,0 +1,176 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A dynamic tree of axis-aligned boxes, one leaf per item, for the broad
+// phase of the analysis.
+//
+// Leaves are inserted where they enlarge the tree least (by surface area)
+// and the tree is rebalanced by rotations on the way back up, so that it
+// stays shallow whatever the order of insertions; an item that moved is
+// removed and inserted again. Nodes live in one array with a free list:
+// once the array has grown to the number of items, inserting, removing and
+// querying allocate nothing. The walks keep their pending nodes in arrays
+// owned by the tree and call a visitor for every overlapping leaf or pair of
+// leaves, in no particular order. Boxes are closed: boxes that touch
+// overlap. Not thread-safe: a tree serves one analysis.
+class CtvxBoxTree {
+public:
+    static int const kNone = -1;
+
+    struct Box {
+        float lo[3];
+        float hi[3];
+    };
+
+    // Returns the leaf, to be passed to remove() and box().
+    int insert(unsigned int item, Box const& box);
+    void remove(int leaf);
+    // Removes every leaf; the arrays keep their capacity.
+    void clear();
+
+    Box const& box(int leaf) const { return m_nodes[static_cast<std::size_t>(leaf)].box; }
+    int height() const { return m_root == kNone ? 0 : m_nodes[static_cast<std::size_t>(m_root)].height; }
+    std::size_t countNodes() const { return m_nodes.size(); }
+
+    // visit(item) for every leaf whose box overlaps box.
+    template <class Visit>
+    void query(Box const& box, Visit&& visit);
+    // visit(itemA, itemB) once for every unordered pair of distinct leaves
+    // whose boxes overlap.
+    template <class Visit>
+    void selfPairs(Visit&& visit);
+    // visit(item of this tree, item of other) for every pair of overlapping
+    // leaves, one from each tree.
+    template <class Visit>
+    void pairs(CtvxBoxTree const& other, Visit&& visit);
+
+    static bool overlap(Box const& a, Box const& b)
+    {
+        return a.lo[0] <= b.hi[0] && b.lo[0] <= a.hi[0] && a.lo[1] <= b.hi[1] && b.lo[1] <= a.hi[1] &&
+               a.lo[2] <= b.hi[2] && b.lo[2] <= a.hi[2];
+    }
+    static bool contains(Box const& outer, Box const& inner)
+    {
+        return outer.lo[0] <= inner.lo[0] && outer.lo[1] <= inner.lo[1] && outer.lo[2] <= inner.lo[2] &&
+               inner.hi[0] <= outer.hi[0] && inner.hi[1] <= outer.hi[1] && inner.hi[2] <= outer.hi[2];
+    }
+
+private:
+    // A leaf has child1 == kNone and keeps its item in child2. A free node
+    // keeps the next free node in parent and a height of -1.
+    struct Node {
+        Box box;
+        int parent;
+        int child1;
+        int child2;
+        int height;
+    };
+    static_assert(sizeof(Node) == 40, "tree nodes are packed to 40 bytes");
+
+    bool isLeaf(int n) const { return m_nodes[static_cast<std::size_t>(n)].child1 == kNone; }
+    Node& node(int n) { return m_nodes[static_cast<std::size_t>(n)]; }
+    Node const& node(int n) const { return m_nodes[static_cast<std::size_t>(n)]; }
+    int allocate();
+    void release(int n);
+    void insertLeaf(int leaf);
+    void removeLeaf(int leaf);
+    // Refits and rebalances from n up to the root.
+    void refitUp(int n);
+    int balance(int a);
+    static Box merged(Box const& a, Box const& b);
+    static float area(Box const& b);
+
+    std::vector<Node> m_nodes;
+    int m_root = kNone;
+    int m_free = kNone;
+    std::vector<int> m_stack;
+    std::vector<std::pair<int, int>> m_pairStack;
+};
+
+template <class Visit>
+void CtvxBoxTree::query(Box const& box, Visit&& visit)
+{
+    if (m_root == kNone)
+        return;
+    m_stack.clear();
+    m_stack.push_back(m_root);
+    while (!m_stack.empty()) {
+        int const n = m_stack.back();
+        m_stack.pop_back();
+        Node const& nd = node(n);
+        if (!overlap(nd.box, box))
+            continue;
+        if (nd.child1 == kNone) {
+            visit(static_cast<unsigned int>(nd.child2));
+        } else {
+            m_stack.push_back(nd.child1);
+            m_stack.push_back(nd.child2);
+        }
+    }
+}
+
+template <class Visit>
+void CtvxBoxTree::selfPairs(Visit&& visit)
+{
+    if (m_root == kNone)
+        return;
+    // A pending (n, n) stands for the pairs inside n's subtree, (a, b) with
+    // a != b for the pairs across two disjoint subtrees.
+    m_pairStack.clear();
+    m_pairStack.emplace_back(m_root, m_root);
+    while (!m_pairStack.empty()) {
+        std::pair<int, int> const p = m_pairStack.back();
+        m_pairStack.pop_back();
+        Node const& a = node(p.first);
+        if (p.first == p.second) {
+            if (a.child1 == kNone)
+                continue;
+            m_pairStack.emplace_back(a.child1, a.child1);
+            m_pairStack.emplace_back(a.child2, a.child2);
+            m_pairStack.emplace_back(a.child1, a.child2);
+            continue;
+        }
+        Node const& b = node(p.second);
+        if (!overlap(a.box, b.box))
+            continue;
+        bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
+        if (leafA && leafB) {
+            visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
+        } else if (leafB || (!leafA && area(a.box) >= area(b.box))) {
+            m_pairStack.emplace_back(a.child1, p.second);
+            m_pairStack.emplace_back(a.child2, p.second);
+        } else {
+            m_pairStack.emplace_back(p.first, b.child1);
+            m_pairStack.emplace_back(p.first, b.child2);
+        }
+    }
+}
+
+template <class Visit>
+void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
+{
+    if (m_root == kNone || other.m_root == kNone)
+        return;
+    m_pairStack.clear();
+    m_pairStack.emplace_back(m_root, other.m_root);
+    while (!m_pairStack.empty()) {
+        std::pair<int, int> const p = m_pairStack.back();
+        m_pairStack.pop_back();
+        Node const& a = node(p.first);
+        Node const& b = other.node(p.second);
+        if (!overlap(a.box, b.box))
+            continue;
+        bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
+        if (leafA && leafB) {
+            visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
+        } else if (leafB || (!leafA && area(a.box) >= area(b.box))) {
+            m_pairStack.emplace_back(a.child1, p.second);
+            m_pairStack.emplace_back(a.child2, p.second);
+        } else {
+            m_pairStack.emplace_back(p.first, b.child1);
+            m_pairStack.emplace_back(p.first, b.child2);
+        }
+    }
+}

@@ -1,0 +1,567 @@
+#include <tvx/analysis/internal/CtvxBroadPhase.h>
+
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxAssembly.h>
+#include <tvx/scene/CtvxCollisionList.h>
+#include <tvx/scene/CtvxObjectOBB.h>
+#include <tvx/scene/CtvxPolyhedronGroup.h>
+
+#include <qar/CqarMat4.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <typeinfo>
+
+namespace {
+
+// Rounding allowance, relative to the magnitudes in play (the distance of
+// the two box centres, the half lengths, the offset of each box centre from
+// its own frame's origin). It absorbs what separates our double-precision
+// view of a pair from the walk's own arithmetic: a few float roundings
+// (2^-24 each) in the walk's box and triangle kernels and in the placement
+// they compose, the float decoding of the root box against the set's own
+// box, the mend margin of the boxes (2^-20), and the 1e-6 by which the
+// enclosing-box test widens its rotation magnitudes. 2^-14 is sixteen times
+// the largest of these and still too small to matter to the pruning.
+double const kAllowance = 1.0 / 16384.0;
+
+// The coarse test's sphere radii carry the sqrt(3) of the face-axis bound
+// (see reachOf) and 1 + 2 kAllowance for the allowance on the centre
+// distance itself.
+double const kReachFactor = 1.7320508075688772 * (1.0 + 2.0 * kAllowance);
+
+// A placement whose rotation block departs from orthonormal by more than
+// this (in any element of its Gram matrix) is not treated as rigid; the
+// bounds below assume unit, orthogonal box axes. Drift from composing
+// thousands of placements stays near 1e-15.
+double const kRigidity = 1.0 / 1048576.0; // 2^-20
+
+// Leaves are stored grown by this fraction of their sphere's radius, so that
+// an object moving by less than that costs no change of the tree.
+double const kFatMargin = 0.25;
+
+// Object pairs (count1 x count2) from which the broad phase is used. Below,
+// the walk over all pairs is as fast (measured with callgrind, see
+// bench/manager_compare.cpp): the pairs are few and each is dismissed by
+// one box test.
+unsigned long const kCrossoverPairs = 64;
+
+thread_local CtvxBroadPhase::EUse t_use = CtvxBroadPhase::AUTOMATIC;
+
+float roundDown(double v)
+{
+    float f = static_cast<float>(v);
+    if (static_cast<double>(f) > v)
+        f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+}
+
+float roundUp(double v)
+{
+    float f = static_cast<float>(v);
+    if (static_cast<double>(f) < v)
+        f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+CtvxBoxTree::Box cubeAround(double const (&c)[3], double r)
+{
+    CtvxBoxTree::Box b;
+    for (int k = 0; k < 3; ++k) {
+        b.lo[k] = roundDown(c[k] - r);
+        b.hi[k] = roundUp(c[k] + r);
+    }
+    return b;
+}
+
+double dot3(double const (&a)[3], double const (&b)[3])
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+} // namespace
+
+void CtvxBroadPhase::use(EUse use)
+{
+    t_use = use;
+}
+
+CtvxBroadPhase::EUse CtvxBroadPhase::use()
+{
+    return t_use;
+}
+
+bool CtvxBroadPhase::pays(unsigned int count1, unsigned int count2)
+{
+    if (t_use == NEVER)
+        return false;
+    // Boxes enlarged to survive their binary16 rounding are what lets a
+    // set's own box stand for its triangles; without them (a setting for
+    // measurements) the walk over all pairs stays the only one.
+    if (!CtvxPolyhedronOBBTreeFactory::conservativeBoxes())
+        return false;
+    if (t_use == ALWAYS)
+        return true;
+    return static_cast<unsigned long>(count1) * count2 >= kCrossoverPairs;
+}
+
+// ---------------------------------------------------------------------------
+// Reading the entries
+
+void CtvxBroadPhase::prepare(CtvxCollisionList const& list1, CtvxCollisionList const& list2,
+                             CtvxAnalysis::EAnalysisType type, bool eachPairOnce)
+{
+    m_same = &list1 == &list2;
+    m_second = m_same ? &m_sides[0] : &m_sides[1];
+    m_once = eachPairOnce && m_same;
+    m_type = type;
+    sync(m_sides[0], list1);
+    refresh(m_sides[0]);
+    if (!m_same) {
+        sync(m_sides[1], list2);
+        refresh(m_sides[1]);
+    }
+    m_cursor = 0;
+    m_pairs.clear();
+    if (type == CtvxAnalysis::FIRST_COLLISION || type == CtvxAnalysis::ALL_COLLISIONS)
+        collectPairs();
+}
+
+void CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
+{
+    if (side.list == &list && side.listRevision == list.revision())
+        return;
+    side.list = &list;
+    side.listRevision = list.revision();
+    side.tree.clear();
+    unsigned int const n = list.countObjects();
+    side.slots.assign(n, Slot());
+    for (unsigned int k = 0; k < n; ++k)
+        side.slots[k].object = list.object(k).get();
+}
+
+void CtvxBroadPhase::refresh(Side& side)
+{
+    side.wild.clear();
+    side.bare.clear();
+    side.live.clear();
+    unsigned int const n = static_cast<unsigned int>(side.slots.size());
+    for (unsigned int k = 0; k < n; ++k) {
+        Slot& s = side.slots[k];
+        if (s.state == UNSEEN || (s.object && s.object->revision() != s.revision)) {
+            read(s);
+            if (s.state == BOXED) {
+                CtvxBoxTree::Box const tight = cubeAround(s.centre, s.reach);
+                if (s.leaf == CtvxBoxTree::kNone || !CtvxBoxTree::contains(side.tree.box(s.leaf), tight)) {
+                    if (s.leaf != CtvxBoxTree::kNone)
+                        side.tree.remove(s.leaf);
+                    s.leaf = side.tree.insert(k, cubeAround(s.centre, s.reach * (1.0 + kFatMargin)));
+                }
+            } else if (s.leaf != CtvxBoxTree::kNone) {
+                side.tree.remove(s.leaf);
+                s.leaf = CtvxBoxTree::kNone;
+            }
+        }
+        if (s.state == INERT)
+            continue;
+        side.live.push_back(k);
+        if (s.state == WILD)
+            side.wild.push_back(k);
+        else if (s.polyEnd && s.bare)
+            side.bare.push_back(k);
+    }
+}
+
+void CtvxBroadPhase::read(Slot& s)
+{
+    CtvxObject* const o = s.object;
+    s.state = WILD;
+    s.polyEnd = false;
+    s.bare = false;
+    if (!o) {
+        s.state = INERT;
+        return;
+    }
+    std::type_info const& type = typeid(*o);
+    if (type == typeid(CtvxPolyhedron)) {
+        readPoly(s, static_cast<CtvxPolyhedron*>(o), o);
+    } else if (type == typeid(CtvxAssembly)) {
+        CtvxAssembly* const a = static_cast<CtvxAssembly*>(o);
+        if (a->isLocked()) {
+            // Its points live in a regrouped assembly's frame.
+        } else if (a->m_isRegrouped && a->m_regroupedPoly) {
+            readPoly(s, a->m_regroupedPoly.get(), a);
+        } else {
+            // The walk refreshes a stale box when it first tests it; doing
+            // it now is the same unless the refresh would build a tree.
+            if (!a->m_needToRecomputeObb || refreshIsQuiet(a)) {
+                if (a->m_needToRecomputeObb)
+                    a->computeObb();
+                if (a->m_obbState == CtvxObject::OBB_NONE)
+                    s.state = INERT;
+                else
+                    readChain(s, a);
+            }
+        }
+    } else if (!dynamic_cast<CtvxVirtualPolyhedron*>(o) && !dynamic_cast<CtvxAssembly*>(o)) {
+        // Neither a triangle set nor an assembly: the walk examines nothing.
+        s.state = INERT;
+    }
+    // Read after any refresh above, which advances it.
+    s.revision = o->revision();
+}
+
+// The first test of an assembly's pairs: its own enclosing box, or, when it
+// holds a single boxed child (whose box it shares), that child's first test.
+bool CtvxBroadPhase::readChain(Slot& s, CtvxObject* end)
+{
+    for (;;) {
+        std::type_info const& type = typeid(*end);
+        if (type == typeid(CtvxPolyhedron))
+            return readPoly(s, static_cast<CtvxPolyhedron*>(end), end);
+        if (type != typeid(CtvxAssembly))
+            return false;
+        CtvxAssembly* const a = static_cast<CtvxAssembly*>(end);
+        if (a->isLocked())
+            return false;
+        if (a->m_isRegrouped && a->m_regroupedPoly)
+            return readPoly(s, a->m_regroupedPoly.get(), a);
+        if (a->m_obbState == CtvxObject::OBB_COMPUTED) {
+            float h[3];
+            a->enclosingObb()->getHalfLengths(h[0], h[1], h[2]);
+            return place(s, a, *a->enclosingObb(), h, 0.0, false, false);
+        }
+        if (a->m_obbState != CtvxObject::OBB_SINGLE_CHILD)
+            return false;
+        // The box is current, so are the children's; the others have none.
+        CtvxObject* next = nullptr;
+        for (auto const& c : a->m_children)
+            if (c && c->m_obbState != CtvxObject::OBB_NONE)
+                next = c.get();
+        if (!next)
+            return false;
+        end = next;
+    }
+}
+
+// A triangle set: its pairs with other sets start at the roots of the two
+// trees, and with an assembly at the set's enclosing box, which for the
+// library's own classes is the set's own box (the tree's root, mended to
+// hold the triangles) grown by the tolerance, placed by the owner.
+bool CtvxBroadPhase::readPoly(Slot& s, CtvxPoly* poly, CtvxObject* owner)
+{
+    if (owner->isLocked())
+        return false;
+    if (!poly->isActivatedForAnalysis()) {
+        s.state = INERT;
+        return true;
+    }
+    // A box asked of a set without a tree builds one: the walk does that
+    // only when it meets the set against an assembly.
+    if (!poly->isBVConstructed())
+        return false;
+    CtvxPolyhedronBVTree* bv = nullptr;
+    poly->getBoundingVolumes(bv);
+    CtvxPolyhedronOBBTree const* const tree = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv);
+    CtvxObjectOBB const* const box = poly->polyObb();
+    unsigned int const n = poly->countTriangles();
+    if (!box || !tree) {
+        // A tree over no triangle: nothing to examine while the set stays
+        // empty.
+        if (n == 0)
+            s.state = INERT;
+        return n == 0;
+    }
+    // A tree that no longer fits the triangles is skipped by the pair
+    // analysis but its box is still tested against assemblies.
+    if (!(static_cast<unsigned int>(tree->countObbs()) < n))
+        return false;
+    float h[3];
+    box->getHalfLengths(h[0], h[1], h[2]);
+    // As the enclosing box is made: the tolerance added in single precision.
+    float const t = static_cast<float>(poly->maxTolerance());
+    for (float& v : h)
+        v += t;
+    return place(s, owner, *box, h, static_cast<double>(t), true, tree->countObbs() == 0);
+}
+
+bool CtvxBroadPhase::place(Slot& s, CtvxObject* owner, CtvxObjectOBB const& box, float const (&half)[3],
+                           double tolerance, bool polyEnd, bool bare)
+{
+    CqarMat4 a, e;
+    owner->getAbsolutePosition(a);
+    box.getRelativePosition(e);
+    double local = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        // The box's frame in the world: A * E.
+        double c = a(i, 3);
+        for (int m = 0; m < 3; ++m) {
+            c += a(i, m) * e(m, 3);
+            for (int k = 0; k < 3; ++k)
+                s.axis[k][i] = (m == 0 ? 0.0 : s.axis[k][i]) + a(i, m) * e(m, k);
+        }
+        s.centre[i] = c;
+        local += e(i, 3) * e(i, 3);
+        s.half[i] = static_cast<double>(half[i]);
+    }
+    bool finite = std::isfinite(tolerance);
+    for (int k = 0; k < 3; ++k) {
+        finite = finite && std::isfinite(s.centre[k]) && std::isfinite(s.half[k]) && s.half[k] >= 0.0;
+        for (int l = 0; l < 3; ++l) {
+            double const g = dot3(s.axis[k], s.axis[l]) - (k == l ? 1.0 : 0.0);
+            finite = finite && std::fabs(g) <= kRigidity;
+        }
+    }
+    if (!finite)
+        return false;
+    double const rho = std::sqrt(dot3(s.half, s.half));
+    double const longest = std::max(s.half[0], std::max(s.half[1], s.half[2]));
+    for (int i = 0; i < 3; ++i)
+        s.extent[i] = std::fabs(s.axis[0][i]) * s.half[0] + std::fabs(s.axis[1][i]) * s.half[1] +
+                      std::fabs(s.axis[2][i]) * s.half[2];
+    s.size = s.half[0] + s.half[1] + s.half[2] + std::sqrt(local);
+    // Face-axis bound. Box 2's extent along a unit axis is at most its
+    // circumradius rho2, and some axis i of box 1 takes at least 1/sqrt(3)
+    // of the centre offset T, so box 1's face axes separate the pair by at
+    // least |T|/sqrt(3) - longest1 - rho2; box 2's by |T|/sqrt(3) -
+    // longest2 - rho1. The better of the two is at least |T|/sqrt(3) -
+    // (q1 + q2) with q = (longest + rho) / 2; against a lone triangle only
+    // the boxed side's faces are tested, covered by q = rho on the
+    // triangle's side. So a pair whose centres are farther apart than
+    // sqrt(3) (q1 + q2 + allowance + bound) is separated by a face axis by
+    // more than the bound.
+    double const q = (polyEnd && bare) ? rho : 0.5 * (longest + rho);
+    s.reach = kReachFactor * (q + kAllowance * s.size);
+    s.tolerance = tolerance;
+    s.polyEnd = polyEnd;
+    s.bare = bare;
+    s.state = std::isfinite(s.reach) ? BOXED : WILD;
+    return s.state == BOXED;
+}
+
+bool CtvxBroadPhase::refreshIsQuiet(CtvxAssembly* top)
+{
+    m_walk.clear();
+    m_walk.push_back(top);
+    while (!m_walk.empty()) {
+        CtvxObject* const o = m_walk.back();
+        m_walk.pop_back();
+        if (!o || !o->m_needToRecomputeObb)
+            continue; // a current box is not recomputed
+        std::type_info const& type = typeid(*o);
+        if (type == typeid(CtvxPolyhedron)) {
+            CtvxPolyhedron const* const p = static_cast<CtvxPolyhedron const*>(o);
+            if (p->isActivatedForAnalysis() && !p->isBVConstructed())
+                return false;
+        } else if (type == typeid(CtvxAssembly)) {
+            CtvxAssembly const* const a = static_cast<CtvxAssembly const*>(o);
+            if (a->m_isRegrouped && a->m_regroupedPoly) {
+                if (a->m_regroupedPoly->isActivatedForAnalysis() && !a->m_regroupedPoly->isBVConstructed())
+                    return false;
+            } else {
+                for (auto const& c : a->m_children)
+                    m_walk.push_back(c.get());
+            }
+        } else {
+            // A class of the host: its refresh may do anything.
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Candidates
+
+bool CtvxBroadPhase::near(Slot const& a, Slot const& b, double inflation) const
+{
+    double const dx = b.centre[0] - a.centre[0], dy = b.centre[1] - a.centre[1], dz = b.centre[2] - a.centre[2];
+    double const r = a.reach + b.reach + inflation;
+    return dx * dx + dy * dy + dz * dz <= r * r;
+}
+
+void CtvxBroadPhase::emit(unsigned int i, unsigned int j)
+{
+    if (m_once && j < i)
+        std::swap(i, j);
+    m_pairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
+}
+
+void CtvxBroadPhase::collectPairs()
+{
+    Side& first = m_sides[0];
+    Side& second = *m_second;
+    auto const boxed = [this](unsigned int i, unsigned int j) {
+        Slot const& a = m_sides[0].slots[i];
+        Slot const& b = m_second->slots[j];
+        if (near(a, b, 0.0) && !settles(i, j, 0.0f))
+            emit(i, j);
+    };
+    if (m_same) {
+        first.tree.selfPairs([&](unsigned int p, unsigned int q) {
+            boxed(p, q);
+            if (!m_once)
+                boxed(q, p);
+        });
+    } else {
+        first.tree.pairs(second.tree, boxed);
+    }
+    // Entries that cannot be bounded meet every entry of the other side;
+    // lone triangles meet every other lone triangle (their test rewrites
+    // the hints, whatever the distance).
+    for (unsigned int i : first.wild)
+        for (unsigned int j : second.live)
+            emit(i, j);
+    for (unsigned int j : second.wild)
+        for (unsigned int i : first.live)
+            emit(i, j);
+    for (unsigned int i : first.bare)
+        for (unsigned int j : second.bare)
+            emit(i, j);
+    std::sort(m_pairs.begin(), m_pairs.end());
+    m_pairs.erase(std::unique(m_pairs.begin(), m_pairs.end()), m_pairs.end());
+}
+
+CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
+{
+    m_row.clear();
+    if (m_type == CtvxAnalysis::FIRST_COLLISION || m_type == CtvxAnalysis::ALL_COLLISIONS) {
+        while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) < i)
+            ++m_cursor;
+        while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) == i)
+            m_row.push_back(static_cast<unsigned int>(m_pairs[m_cursor++] & 0xffffffffu));
+    } else {
+        Side& second = *m_second;
+        Slot const& a = m_sides[0].slots[i];
+        if (a.state == WILD) {
+            m_row.assign(second.live.begin(), second.live.end());
+        } else if (a.state == BOXED) {
+            // The distance bound enters the face-axis bound as it does the
+            // sphere radii (and the sphere distance bound, for the exact
+            // clearance, with room to spare).
+            double const inflation = kReachFactor * static_cast<double>(bound);
+            second.tree.query(cubeAround(a.centre, a.reach + inflation), [&](unsigned int j) {
+                if (near(a, second.slots[j], inflation))
+                    m_row.push_back(j);
+            });
+            m_row.insert(m_row.end(), second.wild.begin(), second.wild.end());
+            if (m_type == CtvxAnalysis::ESTIMATED_DISTANCE && a.polyEnd && a.bare)
+                m_row.insert(m_row.end(), second.bare.begin(), second.bare.end());
+            std::sort(m_row.begin(), m_row.end());
+            m_row.erase(std::unique(m_row.begin(), m_row.end()), m_row.end());
+        }
+        if (m_once)
+            m_row.erase(m_row.begin(), std::upper_bound(m_row.begin(), m_row.end(), i));
+    }
+    Row r;
+    r.ranks = m_row.data();
+    r.count = static_cast<unsigned int>(m_row.size());
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// Certificates
+
+bool CtvxBroadPhase::settles(unsigned int i, unsigned int j, float bound) const
+{
+    Slot const& a = m_sides[0].slots[i];
+    Slot const& b = m_second->slots[j];
+    if (a.state != BOXED || b.state != BOXED)
+        return false;
+    double d[3];
+    for (int k = 0; k < 3; ++k)
+        d[k] = b.centre[k] - a.centre[k];
+    double const offset = std::sqrt(dot3(d, d));
+    double const allowance = kAllowance * (offset + a.size + b.size);
+    if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
+        // Every value the pair can produce is a distance between points
+        // inside the two boxes, less tolerances the boxes include: at least
+        // any lower bound of the boxes' distance, here the better of the
+        // spheres', the world-aligned bounds' and the face axes'.
+        double gap = offset - std::sqrt(dot3(a.half, a.half)) - std::sqrt(dot3(b.half, b.half));
+        double aligned = 0.0;
+        for (int k = 0; k < 3; ++k) {
+            double const g = std::fabs(d[k]) - a.extent[k] - b.extent[k];
+            if (g > 0.0)
+                aligned += g * g;
+        }
+        gap = std::max(gap, std::sqrt(aligned));
+        double const need = static_cast<double>(bound) + allowance;
+        return gap > need || apartBy(a, b, need, FACES);
+    }
+    if (a.polyEnd && b.polyEnd && a.bare && b.bare)
+        return false;
+    double const need =
+        (m_type == CtvxAnalysis::ESTIMATED_DISTANCE ? static_cast<double>(bound) : 0.0) + allowance;
+    return apartBy(a, b, need, a.polyEnd && b.polyEnd ? (a.bare ? FACES_B : b.bare ? FACES_A : TREES) : BOXES);
+}
+
+// Whether one of the box test's axes separates the two boxes by more than
+// threshold, computed as the box kernels do (cross axes not normalised)
+// but in double precision; which axes depends on the test the walk makes.
+bool CtvxBroadPhase::apartBy(Slot const& a, Slot const& b, double threshold, EAxes axes)
+{
+    double d[3];
+    for (int k = 0; k < 3; ++k)
+        d[k] = b.centre[k] - a.centre[k];
+    double t[3], r[3][3], f[3][3];
+    for (int i = 0; i < 3; ++i) {
+        t[i] = dot3(a.axis[i], d);
+        for (int j = 0; j < 3; ++j) {
+            r[i][j] = dot3(a.axis[i], b.axis[j]);
+            f[i][j] = std::fabs(r[i][j]);
+        }
+    }
+    double const* ha = a.half;
+    double const* hb = b.half;
+    if (axes != FACES_B) {
+        for (int i = 0; i < 3; ++i)
+            if (std::fabs(t[i]) - (ha[i] + hb[0] * f[i][0] + hb[1] * f[i][1] + hb[2] * f[i][2]) > threshold)
+                return true;
+    }
+    if (axes != FACES_A) {
+        for (int j = 0; j < 3; ++j) {
+            double const s = t[0] * r[0][j] + t[1] * r[1][j] + t[2] * r[2][j];
+            if (std::fabs(s) - (hb[j] + ha[0] * f[0][j] + ha[1] * f[1][j] + ha[2] * f[2][j]) > threshold)
+                return true;
+        }
+    }
+    if (axes == FACES || axes == FACES_A || axes == FACES_B)
+        return false;
+    // Between two triangle sets the walk tests the roots, without the
+    // tolerances, and subtracts both tolerances from every separation: on a
+    // cross axis (shorter than 1) that is more than the grown boxes account
+    // for, so the roots are used here too.
+    double ra[3], rb[3], cut = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        ra[k] = axes == TREES ? ha[k] - a.tolerance : ha[k];
+        rb[k] = axes == TREES ? hb[k] - b.tolerance : hb[k];
+    }
+
+    if (axes == TREES)
+        cut = a.tolerance + b.tolerance;
+    for (int i = 0; i < 3; ++i) {
+        int const i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+        for (int j = 0; j < 3; ++j) {
+            int const j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+            double const s = t[i2] * r[i1][j] - t[i1] * r[i2][j];
+            double const rad = ra[i1] * f[i2][j] + ra[i2] * f[i1][j] + rb[j1] * f[i][j2] + rb[j2] * f[i][j1];
+            if (std::fabs(s) - rad - cut > threshold)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::size_t CtvxBroadPhase::bytes() const
+{
+    std::size_t n = sizeof(*this) + m_pairs.capacity() * sizeof(std::uint64_t) +
+                    m_row.capacity() * sizeof(unsigned int) + m_walk.capacity() * sizeof(CtvxObject*);
+    for (Side const& s : m_sides)
+        n += s.slots.capacity() * sizeof(Slot) + s.tree.countNodes() * 40 +
+             (s.wild.capacity() + s.bare.capacity() + s.live.capacity()) * sizeof(unsigned int);
+    return n;
+}

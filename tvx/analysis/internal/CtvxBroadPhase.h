@@ -1,0 +1,151 @@
+#pragma once
+
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/internal/CtvxBoxTree.h>
+
+#include <cstdint>
+#include <vector>
+
+class CtvxAssembly;
+class CtvxCollisionList;
+class CtvxObject;
+class CtvxObjectOBB;
+class CtvxPoly;
+
+// The broad phase of CtvxAnalysis::compute(): which object pairs of the two
+// lists can be passed over without changing anything a query leaves behind.
+//
+// The driver examines the pairs (i, j) of list 1 x list 2 in list order.
+// Most of them, far apart, leave no trace: no result, no lowered bound, no
+// hint, no prioritary child. This class keeps, for every list entry, the
+// world box of the first test its pairs start with (the root box of a
+// triangle set, or an assembly's enclosing box) and a sphere around its
+// centre, in a dynamic box tree, and hands the driver, row by row, the
+// entries j that may leave a trace with entry i; settles(i, j, bound) then
+// proves, for the running bound, that a candidate leaves none. Skipping
+// exactly the pairs that leave no trace, the driver gives the answers of
+// the pair-by-pair walk: the same pairs in the same order, the same
+// results, hints and prioritary children.
+//
+// What a pair leaves depends on the query type:
+// - EXACT_DISTANCE: only distances of triangles and hint points, each at
+//   least the distance between the two boxes (they enclose the triangles,
+//   the tolerances and the hints, all on the triangles): the pair is passed
+//   over when the boxes' world-aligned bounds are apart by more than the
+//   running bound;
+// - FIRST_COLLISION and ALL_COLLISIONS: the first box test of the pair must
+//   find a separating axis, else the walk reaches triangle pairs, whose test
+//   rewrites the hints whether or not they touch;
+// - ESTIMATED_DISTANCE: the first box test must find an axis along which the
+//   boxes are apart by more than the running bound, else its separation may
+//   become the pair's estimate.
+// The box tests use the fifteen axes of the box kernels (the cross axes not
+// normalised). Two triangle sets without boxes (one triangle each) are
+// tested triangle to triangle at once: in those three types such pairs are
+// always examined.
+//
+// An entry is re-read when its object's revision() changed (it moved, or
+// something below it changed) and costs one integer comparison otherwise.
+// The whole cache is rebuilt when a list's revision() changed. Entries
+// whose pairs cannot be bounded without side effects the walk would not
+// have (an object whose box refresh would build a tree, a class of the
+// host's, a locked object, a placement that is not rigid) are examined with
+// every entry of the other list, as the pair-by-pair walk does.
+class CtvxBroadPhase {
+public:
+    // Internal switch for tests and benchmarks, per thread: AUTOMATIC uses
+    // the broad phase past a number of object pairs, ALWAYS for any list
+    // sizes, NEVER keeps the pair-by-pair walk (the reference).
+    enum EUse { AUTOMATIC, ALWAYS, NEVER };
+    static void use(EUse use);
+    static EUse use();
+    // Whether lists of these sizes go through a broad phase.
+    static bool pays(unsigned int count1, unsigned int count2);
+
+    // The ranks in list 2 that row i may have to examine, ascending; valid
+    // until the next call of row() or prepare().
+    struct Row {
+        unsigned int const* ranks;
+        unsigned int count;
+    };
+
+    // Brings the cache up to date with the lists for one query. With
+    // eachPairOnce and the same list on both sides, rows hold only ranks
+    // above their own.
+    void prepare(CtvxCollisionList const& list1, CtvxCollisionList const& list2, CtvxAnalysis::EAnalysisType type,
+                 bool eachPairOnce);
+    // Rows are asked in increasing order of i within one query.
+    Row row(unsigned int i, float bound);
+    // True when pair (i, j), examined with the running bound, provably
+    // leaves no trace.
+    bool settles(unsigned int i, unsigned int j, float bound) const;
+
+    // Bytes held, for the benchmarks' memory figures.
+    std::size_t bytes() const;
+
+private:
+    enum EState : unsigned char {
+        UNSEEN, // not read yet
+        INERT,  // no pair with it can leave a trace (empty entry, nothing active)
+        BOXED,  // bounded by its box
+        WILD    // examined with every entry of the other list
+    };
+
+    // One list entry and the box of the first test of its pairs.
+    struct Slot {
+        CtvxObject* object = nullptr;
+        std::uint64_t revision = 0;
+        EState state = UNSEEN;
+        bool polyEnd = false; // the first test is on a triangle set's tree
+        bool bare = false;    // ... whose tree has no box (a lone triangle)
+        int leaf = CtvxBoxTree::kNone;
+        double centre[3] = {0, 0, 0};
+        double axis[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // axis[k]: the box's k-th axis in the world
+        double half[3] = {0, 0, 0};
+        double extent[3] = {0, 0, 0}; // half extents along the world axes
+        double reach = 0;             // radius of the sphere the coarse test uses
+        double size = 0;              // scale of the rounding allowance
+        double tolerance = 0;         // a triangle set's, included in half
+    };
+
+    // The axes of the first box test of a pair: two enclosing boxes (BOXES),
+    // two tree roots with the tolerances subtracted (TREES), the faces of
+    // both boxes or of one box against a lone triangle.
+    enum EAxes { BOXES, TREES, FACES, FACES_A, FACES_B };
+
+    struct Side {
+        CtvxCollisionList const* list = nullptr;
+        std::uint64_t listRevision = 0;
+        std::vector<Slot> slots;
+        CtvxBoxTree tree;
+        std::vector<unsigned int> wild; // ranks of WILD entries
+        std::vector<unsigned int> bare; // ranks of BOXED entries that are lone triangles
+        std::vector<unsigned int> live; // ranks of entries that are not INERT
+    };
+
+    void sync(Side& side, CtvxCollisionList const& list);
+    void refresh(Side& side);
+    void read(Slot& slot);
+    bool readChain(Slot& slot, CtvxObject* end);
+    bool readPoly(Slot& slot, CtvxPoly* poly, CtvxObject* owner);
+    bool place(Slot& slot, CtvxObject* owner, CtvxObjectOBB const& box, float const (&half)[3], double tolerance,
+               bool polyEnd, bool bare);
+    // Whether refreshing the stale boxes at and below the assembly is free
+    // of side effects: no tree gets built, no class of the host is asked.
+    bool refreshIsQuiet(CtvxAssembly* top);
+    void collectPairs();
+    void emit(unsigned int i, unsigned int j);
+    bool near(Slot const& a, Slot const& b, double inflation) const;
+    static bool apartBy(Slot const& a, Slot const& b, double threshold, EAxes axes);
+
+    Side m_sides[2];
+    Side* m_second = &m_sides[1];
+    bool m_same = false;
+    bool m_once = false;
+    CtvxAnalysis::EAnalysisType m_type = CtvxAnalysis::FIRST_COLLISION;
+    // Contact queries: every candidate pair, as (i << 32) | j, sorted.
+    std::vector<std::uint64_t> m_pairs;
+    std::size_t m_cursor = 0;
+    std::vector<unsigned int> m_row;
+    std::vector<CtvxObject*> m_walk;
+};
