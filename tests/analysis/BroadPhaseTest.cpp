@@ -6,6 +6,7 @@
 // distances and closest points to the bit, hints, prioritary children). The
 // box tree under it is checked against brute force.
 #include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/internal/CtvxBoxTree.h>
 #include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <sstream>
 
@@ -374,6 +376,142 @@ TEST(BroadPhaseLong, LargeScenesAnswerAsEveryPairExamined)
     compareOverFrames(8u, 600, tvxtest::runs(10), tally);
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.withContact, tally.queries / 5);
+}
+
+// Pairs the broad phase passes over (absent from the row, or settled) must
+// leave no trace on the walk itself. Each sample: p in list 1; q, far from
+// p, then b, near p, in list 2, so that b meets p with the bound q left.
+// One copy queries both pairs, the other p against q alone: passing over
+// (p, b) is right exactly when the two copies end alike. The shapes (long
+// needles, thin plates, lone triangles, assemblies, regrouped or not) with
+// large tolerances put many pairs where only a cross axis separates the
+// boxes, by less than the tolerances.
+struct Trio {
+    std::vector<boost::shared_ptr<CtvxPolyhedronData>> const* data;
+    boost::shared_ptr<CtvxCollisionList> l1, l2;
+    boost::shared_ptr<CtvxAnalysis> analysis;
+    ObjectPtr objects[3];
+    tvxtest::QueryRecord record;
+
+    ObjectPtr make(tvxtest::Random& rng, int shape, double tolerance)
+    {
+        auto const leaf = [&](int mesh) {
+            boost::shared_ptr<CtvxPolyhedronData> d = (*data)[static_cast<std::size_t>(mesh)];
+            boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(d);
+            p->setTolerance(tolerance);
+            record.objects.push_back(p.get());
+            record.hinted.push_back(p.get());
+            return p;
+        };
+        if (shape < 3) {
+            boost::shared_ptr<CtvxPolyhedron> p = leaf(shape);
+            p->makeCollisionEntity(noDelegate);
+            return p;
+        }
+        boost::shared_ptr<CtvxAssembly> a = CtvxAssembly::create();
+        record.objects.push_back(a.get());
+        for (int c = 0; c < 2; ++c) {
+            boost::shared_ptr<CtvxPolyhedron> p = leaf(c);
+            a->attach(p, -1);
+            p->relativePosition(toQar(tvxtest::randomRigid(rng, 0.4)));
+            if (shape == 3)
+                p->makeCollisionEntity(noDelegate);
+        }
+        if (shape == 4) {
+            a->makeCollisionEntity(noDelegate);
+            record.hinted.push_back(a->regroupedPoly().get());
+        }
+        return a;
+    }
+};
+
+TEST(BroadPhase, PassedOverPairsLeaveNoTrace)
+{
+    std::vector<boost::shared_ptr<CtvxPolyhedronData>> data = {
+        tvxtest::makePolyData(tvxtest::makeBox(0.9, 0.06, 0.06)), tvxtest::makePolyData(tvxtest::makeBox(0.5, 0.5, 0.03)),
+        nullptr};
+    tvxtest::Random meshRng(3u);
+    data[2] = tvxtest::makePolyData(tvxtest::makeSoup(meshRng, 1, 0.1, 1.0));
+    tvxtest::Random rng(17u);
+    int passedOver = 0, examined = 0, mismatches = 0;
+    int const samples = tvxtest::runs(4000);
+    for (int n = 0; n < samples && mismatches < 3; ++n) {
+        int shapes[3] = {static_cast<int>(rng.below(5)), static_cast<int>(rng.below(3)),
+                               static_cast<int>(rng.below(5))};
+        double tolerances[3];
+        for (double& t : tolerances)
+            t = rng.chance(0.7) ? rng.uniform(0.0, 0.15) : 0.0;
+        Affine poses[3] = {tvxtest::randomRigid(rng, 0.0), tvxtest::randomRigid(rng, 0.0),
+                           tvxtest::randomRigid(rng, 0.0)};
+        poses[1].t[0] = rng.uniform(2.5, 4.0);
+        for (double& t : poses[2].t)
+            t = rng.uniform(-1.6, 1.6);
+        if (n % 2 == 1) {
+            // Two needles side by side, nearly parallel, each turned about
+            // its length: where their long edges face each other only the
+            // cross axis of the two lengths, short, may separate them, by
+            // less than the tolerances that the walk subtracts in full.
+            shapes[0] = shapes[2] = 0;
+            Affine const spin0 = Affine::rotation(1, 0, 0, rng.uniform(0, 3.2));
+            Affine const spin2 = Affine::rotation(1, 0, 0, rng.uniform(0, 3.2));
+            Affine const tilt = Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1) + 1e-3,
+                                                 rng.uniform(-0.6, 0.6));
+            double const side = rng.uniform(0, 6.3), offset = rng.uniform(0.25, 0.6);
+            Affine shift = Affine::translation(rng.uniform(-0.5, 0.5), offset * std::cos(side), offset * std::sin(side));
+            poses[2] = poses[0] * shift * tilt * spin2;
+            poses[0] = poses[0] * spin0;
+        }
+        std::uint32_t const seed = rng.bits();
+        auto const type = static_cast<CtvxAnalysis::EAnalysisType>((n / 2) % 4);
+        Trio both, alone;
+        for (Trio* t : {&both, &alone}) {
+            tvxtest::Random shapeRng(seed);
+            t->data = &data;
+            ObjectPtr* const o = t->objects;
+            for (int k = 0; k < 3; ++k) {
+                o[k] = t->make(shapeRng, shapes[k], tolerances[k]);
+                o[k]->absolutePosition(toQar(poses[k]));
+            }
+            t->l1 = tvxtest::listOf({o[0]});
+            t->l2 = t == &both ? tvxtest::listOf({o[1], o[2]}) : tvxtest::listOf({o[1]});
+            t->analysis = tvxtest::analysisOf(t->l1, t->l2, type);
+        }
+        CtvxBroadPhase broad;
+        broad.prepare(*both.l1, *both.l2, type, false);
+        CtvxBroadPhase::use(CtvxBroadPhase::NEVER);
+        alone.analysis->compute();
+        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
+        // The bound b meets: 0 for contacts, q's distance for distances.
+        float bound = 0.0f;
+        if (type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE) {
+            if (alone.analysis->countDistances() != 1)
+                continue;
+            boost::shared_ptr<CtvxDistance> d;
+            alone.analysis->getDistance(0, d);
+            bound = d->distance();
+        }
+        CtvxBroadPhase::Row const row = broad.row(0, bound);
+        bool const inRow = std::find(row.ranks, row.ranks + row.count, 1u) != row.ranks + row.count;
+        if (inRow && !broad.settles(0, 1, bound)) {
+            ++examined;
+            continue;
+        }
+        ++passedOver;
+        CtvxBroadPhase::use(CtvxBroadPhase::NEVER);
+        both.analysis->compute();
+        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
+        std::string const a = both.record.describe(*both.analysis), b = alone.record.describe(*alone.analysis);
+        if (a != b) {
+            ++mismatches;
+            ADD_FAILURE() << "sample " << n << " type " << type << " shapes " << shapes[0] << shapes[2]
+                          << (inRow ? " settled" : " not in the row") << "\nwith b:\n"
+                          << a << "without b:\n"
+                          << b;
+        }
+    }
+    // The sample must straddle the boundary.
+    EXPECT_GT(passedOver, samples / 5);
+    EXPECT_GT(examined, samples / 5);
 }
 
 // The tree against brute force: random boxes inserted, moved and removed,
