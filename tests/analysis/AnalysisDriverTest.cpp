@@ -5,6 +5,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
@@ -77,6 +78,39 @@ TEST(AnalysisDriver, AnObjectIsNeverAnalysedAgainstItself)
     boost::shared_ptr<CtvxAnalysis> first = analysisOf(both, both, CtvxAnalysis::FIRST_COLLISION);
     first->compute();
     EXPECT_EQ(first->countCollisions(), 1u);
+}
+
+// Each pair once: a contact in a list set against itself gives one result,
+// ranks in list order, also when the remembered pair has them the other way
+// round. Both drivers, every pair and the broad phase's candidates.
+TEST(AnalysisDriver, OneListAgainstItselfEachPairOnce)
+{
+    for (CtvxBroadPhase::EUse use : {CtvxBroadPhase::NEVER, CtvxBroadPhase::ALWAYS}) {
+        CtvxBroadPhase::use(use);
+        boost::shared_ptr<CtvxPolyhedron> p = boxAt(0, 0, 0), q = boxAt(0.5, 0.2, 0), r = boxAt(5, 0, 0);
+        boost::shared_ptr<CtvxCollisionList> l = listOf({q, p, r});
+        boost::shared_ptr<CtvxAnalysis> all = analysisOf(l, l, CtvxAnalysis::ALL_COLLISIONS);
+        all->setEachPairOnce(true);
+        all->compute();
+        ASSERT_EQ(all->countCollisions(), 1u);
+        boost::shared_ptr<CtvxCollision> c;
+        all->getCollision(0, c);
+        ObjectPtr o1, o2;
+        c->getObject1(o1);
+        c->getObject2(o2);
+        EXPECT_EQ(o1, ObjectPtr(q));
+        EXPECT_EQ(o2, ObjectPtr(p));
+        // q then p is remembered; with q moved to the end the pair's ranks
+        // are (2, 0), examined first and not again as (0, 2).
+        l->remove(q);
+        l->add(q);
+        all->compute();
+        EXPECT_EQ(all->countCollisions(), 1u);
+        all->setEachPairOnce(false);
+        all->compute();
+        EXPECT_EQ(all->countCollisions(), 2u);
+    }
+    CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
 }
 
 TEST(AnalysisDriver, FirstContactHasOnePairAllContactsHasEveryPair)
@@ -380,6 +414,26 @@ TEST(PairAnalysis, RepeatedExactQueryStartsFromTheHint)
     p->pointAbsolute(pa);
     q->pointAbsolute(qa);
     EXPECT_LT(pa.distanceFrom(qa), 1e-5);
+}
+
+// Scaling a polyhedron drops its tree, and with it the recorded point of its
+// hint, which lay on the old triangles: the next exact query measures the
+// new geometry, not the old points (which here would give 1, not 2.5).
+TEST(PairAnalysis, HintsDoNotOutliveTheGeometry)
+{
+    boost::shared_ptr<CtvxPolyhedron> a = boxAt(0, 0, 0, 1.0), b = boxAt(3, 0, 0, 1.0);
+    boost::shared_ptr<CtvxAnalysis> an = analysisOf(listOf({a}), listOf({b}), CtvxAnalysis::EXACT_DISTANCE);
+    an->compute();
+    boost::shared_ptr<CtvxDistance> d;
+    an->getDistance(0, d);
+    EXPECT_NEAR(d->distance(), 1.0, 1e-6);
+    CqarPoint3 ca(0, 0, 0), cb(3, 0, 0);
+    a->scale(ca, 0.25);
+    b->scale(cb, 0.25);
+    an->compute();
+    ASSERT_EQ(an->countDistances(), 1u);
+    an->getDistance(0, d);
+    EXPECT_NEAR(d->distance(), 2.5, 1e-6);
 }
 
 TEST(PairAnalysis, HintWithinTolerancesIsAContactWithoutDescent)
