@@ -54,6 +54,61 @@ int CtvxBoxTree::insert(unsigned int item, Box const& box)
     return leaf;
 }
 
+void CtvxBoxTree::build(std::vector<unsigned int> const& items, std::vector<Box> const& boxes,
+                        std::vector<int>& leaves)
+{
+    clear();
+    if (items.empty())
+        return;
+    m_nodes.reserve(2 * items.size() - 1);
+    std::vector<unsigned int> order(items.begin(), items.end());
+    m_root = buildRange(order.data(), order.data() + order.size(), boxes, leaves);
+    node(m_root).parent = kNone;
+}
+
+int CtvxBoxTree::buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes,
+                            std::vector<int>& leaves)
+{
+    if (last - first == 1) {
+        int const leaf = allocate();
+        Node& nd = node(leaf);
+        nd.box = boxes[*first];
+        nd.child1 = kNone;
+        nd.child2 = static_cast<int>(*first);
+        nd.height = 0;
+        leaves[*first] = leaf;
+        return leaf;
+    }
+    float lo[3] = {boxes[*first].lo[0], boxes[*first].lo[1], boxes[*first].lo[2]};
+    float hi[3] = {lo[0], lo[1], lo[2]};
+    for (unsigned int const* i = first; i != last; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            float const c = boxes[*i].lo[k] + boxes[*i].hi[k];
+            lo[k] = std::min(lo[k], c);
+            hi[k] = std::max(hi[k], c);
+        }
+    }
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        if (hi[k] - lo[k] > hi[axis] - lo[axis])
+            axis = k;
+    unsigned int* const mid = first + (last - first) / 2;
+    std::nth_element(first, mid, last, [&boxes, axis](unsigned int a, unsigned int b) {
+        return boxes[a].lo[axis] + boxes[a].hi[axis] < boxes[b].lo[axis] + boxes[b].hi[axis];
+    });
+    int const c1 = buildRange(first, mid, boxes, leaves);
+    int const c2 = buildRange(mid, last, boxes, leaves);
+    int const n = allocate();
+    Node& nd = node(n);
+    nd.child1 = c1;
+    nd.child2 = c2;
+    nd.box = merged(node(c1).box, node(c2).box);
+    nd.height = 1 + std::max(node(c1).height, node(c2).height);
+    node(c1).parent = n;
+    node(c2).parent = n;
+    return n;
+}
+
 void CtvxBoxTree::remove(int leaf)
 {
     removeLeaf(leaf);

@@ -26,6 +26,11 @@ public:
 
     // Returns the leaf, to be passed to remove() and box().
     int insert(unsigned int item, Box const& box);
+    // Replaces the whole tree by one built top down over the items (split
+    // at the median of the box centres along the widest spread), far
+    // quicker than inserting them one by one; leaves[k] receives item k's
+    // leaf.
+    void build(std::vector<unsigned int> const& items, std::vector<Box> const& boxes, std::vector<int>& leaves);
     void remove(int leaf);
     // Removes every leaf; the arrays keep their capacity.
     void clear();
@@ -79,14 +84,29 @@ private:
     // Refits and rebalances from n up to the root.
     void refitUp(int n);
     int balance(int a);
+    int buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes, std::vector<int>& leaves);
     static Box merged(Box const& a, Box const& b);
     static float area(Box const& b);
 
     std::vector<Node> m_nodes;
     int m_root = kNone;
     int m_free = kNone;
+    // The walks' pending nodes and node pairs. Pushed through push(), which
+    // grows the arrays geometrically and otherwise writes in place: the
+    // walks push on every step and must not pay a call each time.
+    struct PairStack {
+        std::vector<std::pair<int, int>> items;
+        std::size_t top = 0;
+        void push(int a, int b)
+        {
+            if (top == items.size())
+                items.resize(items.empty() ? 64 : 2 * items.size());
+            items[top++] = std::pair<int, int>(a, b);
+        }
+        std::pair<int, int> pop() { return items[--top]; }
+    };
     std::vector<int> m_stack;
-    std::vector<std::pair<int, int>> m_pairStack;
+    PairStack m_pairStack;
 };
 
 template <class Visit>
@@ -118,18 +138,17 @@ void CtvxBoxTree::selfPairs(Visit&& visit)
         return;
     // A pending (n, n) stands for the pairs inside n's subtree, (a, b) with
     // a != b for the pairs across two disjoint subtrees.
-    m_pairStack.clear();
-    m_pairStack.emplace_back(m_root, m_root);
-    while (!m_pairStack.empty()) {
-        std::pair<int, int> const p = m_pairStack.back();
-        m_pairStack.pop_back();
+    m_pairStack.top = 0;
+    m_pairStack.push(m_root, m_root);
+    while (m_pairStack.top > 0) {
+        std::pair<int, int> const p = m_pairStack.pop();
         Node const& a = node(p.first);
         if (p.first == p.second) {
             if (a.child1 == kNone)
                 continue;
-            m_pairStack.emplace_back(a.child1, a.child1);
-            m_pairStack.emplace_back(a.child2, a.child2);
-            m_pairStack.emplace_back(a.child1, a.child2);
+            m_pairStack.push(a.child1, a.child1);
+            m_pairStack.push(a.child2, a.child2);
+            m_pairStack.push(a.child1, a.child2);
             continue;
         }
         Node const& b = node(p.second);
@@ -138,12 +157,12 @@ void CtvxBoxTree::selfPairs(Visit&& visit)
         bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
         if (leafA && leafB) {
             visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
-        } else if (leafB || (!leafA && area(a.box) >= area(b.box))) {
-            m_pairStack.emplace_back(a.child1, p.second);
-            m_pairStack.emplace_back(a.child2, p.second);
+        } else if (leafB || (!leafA && a.height >= b.height)) {
+            m_pairStack.push(a.child1, p.second);
+            m_pairStack.push(a.child2, p.second);
         } else {
-            m_pairStack.emplace_back(p.first, b.child1);
-            m_pairStack.emplace_back(p.first, b.child2);
+            m_pairStack.push(p.first, b.child1);
+            m_pairStack.push(p.first, b.child2);
         }
     }
 }
@@ -153,11 +172,10 @@ void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
 {
     if (m_root == kNone || other.m_root == kNone)
         return;
-    m_pairStack.clear();
-    m_pairStack.emplace_back(m_root, other.m_root);
-    while (!m_pairStack.empty()) {
-        std::pair<int, int> const p = m_pairStack.back();
-        m_pairStack.pop_back();
+    m_pairStack.top = 0;
+    m_pairStack.push(m_root, other.m_root);
+    while (m_pairStack.top > 0) {
+        std::pair<int, int> const p = m_pairStack.pop();
         Node const& a = node(p.first);
         Node const& b = other.node(p.second);
         if (!overlap(a.box, b.box))
@@ -165,12 +183,12 @@ void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
         bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
         if (leafA && leafB) {
             visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
-        } else if (leafB || (!leafA && area(a.box) >= area(b.box))) {
-            m_pairStack.emplace_back(a.child1, p.second);
-            m_pairStack.emplace_back(a.child2, p.second);
+        } else if (leafB || (!leafA && a.height >= b.height)) {
+            m_pairStack.push(a.child1, p.second);
+            m_pairStack.push(a.child2, p.second);
         } else {
-            m_pairStack.emplace_back(p.first, b.child1);
-            m_pairStack.emplace_back(p.first, b.child2);
+            m_pairStack.push(p.first, b.child1);
+            m_pairStack.push(p.first, b.child2);
         }
     }
 }

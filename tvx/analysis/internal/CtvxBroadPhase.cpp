@@ -118,33 +118,43 @@ void CtvxBroadPhase::prepare(CtvxCollisionList const& list1, CtvxCollisionList c
     m_second = m_same ? &m_sides[0] : &m_sides[1];
     m_once = eachPairOnce && m_same;
     m_type = type;
-    sync(m_sides[0], list1);
-    refresh(m_sides[0]);
+    bool changed = sync(m_sides[0], list1);
+    changed = refresh(m_sides[0]) || changed;
     if (!m_same) {
-        sync(m_sides[1], list2);
-        refresh(m_sides[1]);
+        changed = sync(m_sides[1], list2) || changed;
+        changed = refresh(m_sides[1]) || changed;
     }
     m_cursor = 0;
-    m_pairs.clear();
-    if (type == CtvxAnalysis::FIRST_COLLISION || type == CtvxAnalysis::ALL_COLLISIONS)
+    // The contact queries' pairs depend on the boxes only: a scene in which
+    // nothing moved keeps them.
+    if (changed || m_pairsSame != m_same || m_pairsOnce != m_once)
+        m_pairsValid = false;
+    if (type == CtvxAnalysis::ALL_COLLISIONS && !m_pairsValid) {
         collectPairs();
+        m_pairsValid = true;
+        m_pairsSame = m_same;
+        m_pairsOnce = m_once;
+    }
 }
 
-void CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
+bool CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
 {
     if (side.list == &list && side.listRevision == list.revision())
-        return;
+        return false;
     side.list = &list;
     side.listRevision = list.revision();
     side.tree.clear();
+    side.fresh = true;
     unsigned int const n = list.countObjects();
     side.slots.assign(n, Slot());
     for (unsigned int k = 0; k < n; ++k)
         side.slots[k].object = list.object(k).get();
+    return true;
 }
 
-void CtvxBroadPhase::refresh(Side& side)
+bool CtvxBroadPhase::refresh(Side& side)
 {
+    bool changed = false;
     side.wild.clear();
     side.bare.clear();
     side.live.clear();
@@ -152,8 +162,11 @@ void CtvxBroadPhase::refresh(Side& side)
     for (unsigned int k = 0; k < n; ++k) {
         Slot& s = side.slots[k];
         if (s.state == UNSEEN || (s.object && s.object->revision() != s.revision)) {
+            changed = true;
             read(s);
-            if (s.state == BOXED) {
+            if (s.state == BOXED && side.fresh) {
+                m_bulkItems.push_back(k);
+            } else if (s.state == BOXED) {
                 CtvxBoxTree::Box const tight = cubeAround(s.centre, s.reach);
                 if (s.leaf == CtvxBoxTree::kNone || !CtvxBoxTree::contains(side.tree.box(s.leaf), tight)) {
                     if (s.leaf != CtvxBoxTree::kNone)
@@ -173,6 +186,19 @@ void CtvxBroadPhase::refresh(Side& side)
         else if (s.polyEnd && s.bare)
             side.bare.push_back(k);
     }
+    if (side.fresh) {
+        // A new list: one top-down build instead of an insertion per entry.
+        m_bulkBoxes.resize(n);
+        m_bulkLeaves.assign(n, CtvxBoxTree::kNone);
+        for (unsigned int k : m_bulkItems)
+            m_bulkBoxes[k] = cubeAround(side.slots[k].centre, side.slots[k].reach * (1.0 + kFatMargin));
+        side.tree.build(m_bulkItems, m_bulkBoxes, m_bulkLeaves);
+        for (unsigned int k : m_bulkItems)
+            side.slots[k].leaf = m_bulkLeaves[k];
+        m_bulkItems.clear();
+        side.fresh = false;
+    }
+    return changed;
 }
 
 void CtvxBroadPhase::read(Slot& s)
@@ -392,6 +418,7 @@ void CtvxBroadPhase::emit(unsigned int i, unsigned int j)
 
 void CtvxBroadPhase::collectPairs()
 {
+    m_pairs.clear();
     Side& first = m_sides[0];
     Side& second = *m_second;
     auto const boxed = [this](unsigned int i, unsigned int j) {
@@ -428,7 +455,7 @@ void CtvxBroadPhase::collectPairs()
 CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
 {
     m_row.clear();
-    if (m_type == CtvxAnalysis::FIRST_COLLISION || m_type == CtvxAnalysis::ALL_COLLISIONS) {
+    if (m_type == CtvxAnalysis::ALL_COLLISIONS) {
         while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) < i)
             ++m_cursor;
         while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) == i)
@@ -439,16 +466,19 @@ CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
         if (a.state == WILD) {
             m_row.assign(second.live.begin(), second.live.end());
         } else if (a.state == BOXED) {
-            // The distance bound enters the face-axis bound as it does the
-            // sphere radii (and the sphere distance bound, for the exact
-            // clearance, with room to spare).
-            double const inflation = kReachFactor * static_cast<double>(bound);
+            // A first contact is sought row by row, which ends at the first
+            // row that has one instead of pairing up the whole scene. The
+            // distance bound enters the face-axis bound as the sphere radii
+            // do (and the sphere distance bound, for the exact clearance,
+            // with room to spare).
+            double const inflation =
+                m_type == CtvxAnalysis::FIRST_COLLISION ? 0.0 : kReachFactor * static_cast<double>(bound);
             second.tree.query(cubeAround(a.centre, a.reach + inflation), [&](unsigned int j) {
                 if (near(a, second.slots[j], inflation))
                     m_row.push_back(j);
             });
             m_row.insert(m_row.end(), second.wild.begin(), second.wild.end());
-            if (m_type == CtvxAnalysis::ESTIMATED_DISTANCE && a.polyEnd && a.bare)
+            if (m_type != CtvxAnalysis::EXACT_DISTANCE && a.polyEnd && a.bare)
                 m_row.insert(m_row.end(), second.bare.begin(), second.bare.end());
             std::sort(m_row.begin(), m_row.end());
             m_row.erase(std::unique(m_row.begin(), m_row.end()), m_row.end());

@@ -121,10 +121,12 @@ private:
         std::vector<unsigned int> wild; // ranks of WILD entries
         std::vector<unsigned int> bare; // ranks of BOXED entries that are lone triangles
         std::vector<unsigned int> live; // ranks of entries that are not INERT
+        bool fresh = false;             // the tree is to be built from scratch
     };
 
-    void sync(Side& side, CtvxCollisionList const& list);
-    void refresh(Side& side);
+    // Both return whether anything changed.
+    bool sync(Side& side, CtvxCollisionList const& list);
+    bool refresh(Side& side);
     void read(Slot& slot);
     bool readChain(Slot& slot, CtvxObject* end);
     bool readPoly(Slot& slot, CtvxPoly* poly, CtvxObject* owner);
@@ -143,9 +145,16 @@ private:
     bool m_same = false;
     bool m_once = false;
     CtvxAnalysis::EAnalysisType m_type = CtvxAnalysis::FIRST_COLLISION;
-    // Contact queries: every candidate pair, as (i << 32) | j, sorted.
+    // All contacts: every candidate pair, as (i << 32) | j, sorted; kept
+    // while no entry changes.
     std::vector<std::uint64_t> m_pairs;
+    bool m_pairsValid = false;
+    bool m_pairsSame = false;
+    bool m_pairsOnce = false;
     std::size_t m_cursor = 0;
     std::vector<unsigned int> m_row;
     std::vector<CtvxObject*> m_walk;
+    std::vector<unsigned int> m_bulkItems;
+    std::vector<CtvxBoxTree::Box> m_bulkBoxes;
+    std::vector<int> m_bulkLeaves;
 };
