@@ -10,7 +10,8 @@
 // CAD part of the mix; default the robot part of the shared meshes, a torus
 // when that file is absent), --crossover N,N,... (instead of the comparison:
 // one list of N spheres against itself, each pair once, queried F times with
-// the broad phase and F times without, for callgrind; see below).
+// the broad phase and F times without, for callgrind; see below; --type
+// first|all|exact|estimated, all by default).
 //
 // Scenes. "cubes": unit cubes. "mix": a CAD part and an icosphere (320
 // triangles), each fitted into a unit box and used at three scales (0.6, 1,
@@ -42,10 +43,10 @@
 // frame of every query; the program exits with 3 when they differ anywhere
 // (and prints the first differences), 2 on bad usage, 0 otherwise.
 //
-// Crossover. `--crossover 2,4,...` builds one list of N spheres (every
-// sphere touching its neighbour) and queries it F times (--frames) with the
-// broad phase switched off, then F times with it switched on (--use
-// never|always selects one of the two). Run under
+// Crossover. `--crossover 2,4,...` builds one list of N spheres in a row,
+// none touching, moves them all a little and queries the list against
+// itself F times (--frames) with the broad phase switched off, then F times
+// with it switched on (--use never|always selects one of the two). Run under
 //   valgrind --tool=callgrind --collect-atstart=no
 //     --toggle-collect='CtvxAnalysis::compute()'
 //     build/release/bench/manager_compare --crossover N --frames 100 --use never
@@ -306,6 +307,8 @@ std::size_t g_fclContacts = 1;
 // The queries run (--modes): static one list, static two lists, moving one
 // list, moving two lists.
 bool g_modes[4] = {true, true, true, true};
+// The query type of --crossover (--type first|all|exact|estimated).
+CtvxAnalysis::EAnalysisType g_crossoverType = CtvxAnalysis::ALL_COLLISIONS;
 
 struct FclCollect {
     PairSet pairs;
@@ -463,26 +466,38 @@ int crossover(std::vector<int> const& sizes, int frames, std::string const& use)
     boost::shared_ptr<CtvxPolyhedronData> data = tvxtest::makePolyData(sphere);
     boost::shared_ptr<CtvxProgressDelegate> none;
     for (int n : sizes) {
+        // Spheres of radius 0.5 in a row, 1.2 apart: neighbours 0.2 apart,
+        // none touching; every one moves a little before every query, the
+        // broad phase's worst case (it re-reads every entry).
         boost::shared_ptr<CtvxCollisionList> l = CtvxCollisionList::create();
+        std::vector<boost::shared_ptr<CtvxPolyhedron>> spheres;
         for (int k = 0; k < n; ++k) {
             boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(data);
             p->makeCollisionEntity(none);
-            Affine a;
-            a.t[0] = 0.95 * k;
-            p->absolutePosition(tvxtest::toQar(a));
             l->add(p);
+            spheres.push_back(p);
         }
-        boost::shared_ptr<CtvxAnalysis> an = tvxtest::analysisOf(l, l, CtvxAnalysis::ALL_COLLISIONS);
+        boost::shared_ptr<CtvxAnalysis> an = tvxtest::analysisOf(l, l, g_crossoverType);
         an->setEachPairOnce(true);
         for (char const* mode : {"never", "always"}) {
             if (!use.empty() && use != mode)
                 continue;
             CtvxBroadPhase::use(std::strcmp(mode, "never") == 0 ? CtvxBroadPhase::NEVER : CtvxBroadPhase::ALWAYS);
-            Clock::time_point const t0 = Clock::now();
-            for (int f = 0; f < frames; ++f)
+            double ms = 0.0;
+            for (int f = 0; f < frames; ++f) {
+                for (int k = 0; k < n; ++k) {
+                    Affine a;
+                    a.t[0] = 1.2 * k;
+                    a.t[1] = 0.01 * ((f + k) % 3);
+                    spheres[static_cast<std::size_t>(k)]->absolutePosition(tvxtest::toQar(a));
+                }
+                Clock::time_point const t0 = Clock::now();
                 an->compute();
-            std::printf("crossover N=%d %s: %u contacts, %.2f us a query (wall clock; use callgrind)\n", n, mode,
-                        an->countCollisions(), 1000.0 * millisecondsSince(t0) / frames);
+                ms += millisecondsSince(t0);
+            }
+            std::printf("crossover N=%d %s: %u contacts, %u distances, %.2f us a query (wall clock; use "
+                        "callgrind)\n",
+                        n, mode, an->countCollisions(), an->countDistances(), 1000.0 * ms / frames);
         }
         CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
     }
@@ -523,6 +538,12 @@ int main(int argc, char** argv)
             crossoverSizes = parseList(argv[++i]);
         } else if (a == "--use" && more) {
             use = argv[++i];
+        } else if (a == "--type" && more) {
+            std::string const t = argv[++i];
+            g_crossoverType = t == "first"   ? CtvxAnalysis::FIRST_COLLISION
+                              : t == "exact" ? CtvxAnalysis::EXACT_DISTANCE
+                              : t == "estimated" ? CtvxAnalysis::ESTIMATED_DISTANCE
+                                                 : CtvxAnalysis::ALL_COLLISIONS;
         } else if (a == "--modes" && more) {
             std::vector<int> const m = parseList(argv[++i]);
             for (int k = 0; k < 4; ++k)

@@ -234,7 +234,15 @@ private:
 
     std::string edit()
     {
-        switch (m_rng.below(8)) {
+        switch (m_rng.below(9)) {
+        case 8: {
+            // A new list given to the analyses that had the old one: what
+            // was kept is forgotten, and the remembered pair with it.
+            m_lists[3] = CtvxCollisionList::create(m_lists[3]);
+            for (std::size_t k = 12; k < 16; ++k)
+                m_analyses[k]->setCollisionList1(m_lists[3]);
+            return "new list";
+        }
         case 0: {
             ObjectPtr const& o = pickFrom(m_tops);
             o->setTolerance(m_rng.chance(0.5) ? 0.0 : m_rng.uniform(0.0, 0.1));

@@ -58,6 +58,8 @@ void CtvxAnalysis::setCollisionList1(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
+    if (m_broad.phase)
+        m_broad.phase->forget();
     m_collisionList1 = list;
 }
 
@@ -65,6 +67,8 @@ void CtvxAnalysis::setCollisionList2(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
+    if (m_broad.phase)
+        m_broad.phase->forget();
     m_collisionList2 = list;
 }
 

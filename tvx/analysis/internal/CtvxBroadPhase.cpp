@@ -137,6 +137,16 @@ void CtvxBroadPhase::prepare(CtvxCollisionList const& list1, CtvxCollisionList c
     }
 }
 
+void CtvxBroadPhase::forget()
+{
+    for (Side& side : m_sides) {
+        side.list = nullptr;
+        side.slots.clear();
+        side.tree.clear();
+    }
+    m_pairsValid = false;
+}
+
 bool CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
 {
     if (side.list == &list && side.listRevision == list.revision())

@@ -74,6 +74,9 @@ public:
     // above their own.
     void prepare(CtvxCollisionList const& list1, CtvxCollisionList const& list2, CtvxAnalysis::EAnalysisType type,
                  bool eachPairOnce);
+    // Drops what was read from the lists (keeping the memory): for an
+    // analysis given another list, which may even live where the old one did.
+    void forget();
     // Rows are asked in increasing order of i within one query.
     Row row(unsigned int i, float bound);
     // True when pair (i, j), examined with the running bound, provably
