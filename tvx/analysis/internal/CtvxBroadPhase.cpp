@@ -40,8 +40,14 @@ double const kReachFactor = 1.7320508075688772 * (1.0 + 2.0 * kAllowance);
 double const kRigidity = 1.0 / 1048576.0; // 2^-20
 
 // Leaves are stored grown by this fraction of their sphere's radius, so that
-// an object moving by less than that costs no change of the tree.
-double const kFatMargin = 0.25;
+// an object moving by less than that costs no change of the tree; larger,
+// the walks meet more pairs of leaves.
+double const kFatMargin = 0.1;
+
+// When more than this share of the boxed entries left their leaves, the tree
+// is built anew: a top-down build costs about what a few dozen insertions
+// (each a descent and a rebalancing walk back up) cost per hundred entries.
+double const kRebuildShare = 0.125;
 
 // Object pairs (count1 x count2) from which the broad phase is used. Below,
 // the walk over all pairs is as fast (measured with callgrind, see
@@ -168,21 +174,17 @@ bool CtvxBroadPhase::refresh(Side& side)
     side.wild.clear();
     side.bare.clear();
     side.live.clear();
+    m_escaped.clear();
     unsigned int const n = static_cast<unsigned int>(side.slots.size());
     for (unsigned int k = 0; k < n; ++k) {
         Slot& s = side.slots[k];
         if (s.state == UNSEEN || (s.object && s.object->revision() != s.revision)) {
             changed = true;
             read(s);
-            if (s.state == BOXED && side.fresh) {
-                m_bulkItems.push_back(k);
-            } else if (s.state == BOXED) {
-                CtvxBoxTree::Box const tight = cubeAround(s.centre, s.reach);
-                if (s.leaf == CtvxBoxTree::kNone || !CtvxBoxTree::contains(side.tree.box(s.leaf), tight)) {
-                    if (s.leaf != CtvxBoxTree::kNone)
-                        side.tree.remove(s.leaf);
-                    s.leaf = side.tree.insert(k, cubeAround(s.centre, s.reach * (1.0 + kFatMargin)));
-                }
+            if (s.state == BOXED) {
+                if (s.leaf == CtvxBoxTree::kNone ||
+                    !CtvxBoxTree::contains(side.tree.box(s.leaf), cubeAround(s.centre, s.reach)))
+                    m_escaped.push_back(k);
             } else if (s.leaf != CtvxBoxTree::kNone) {
                 side.tree.remove(s.leaf);
                 s.leaf = CtvxBoxTree::kNone;
@@ -196,8 +198,13 @@ bool CtvxBroadPhase::refresh(Side& side)
         else if (s.polyEnd && s.bare)
             side.bare.push_back(k);
     }
-    if (side.fresh) {
-        // A new list: one top-down build instead of an insertion per entry.
+    // A new list, or many entries out of their leaves: one top-down build
+    // costs less than that many removals and insertions.
+    if (side.fresh || m_escaped.size() > kRebuildShare * side.live.size()) {
+        m_bulkItems.clear();
+        for (unsigned int k : side.live)
+            if (side.slots[k].state == BOXED)
+                m_bulkItems.push_back(k);
         m_bulkBoxes.resize(n);
         m_bulkLeaves.assign(n, CtvxBoxTree::kNone);
         for (unsigned int k : m_bulkItems)
@@ -205,8 +212,14 @@ bool CtvxBroadPhase::refresh(Side& side)
         side.tree.build(m_bulkItems, m_bulkBoxes, m_bulkLeaves);
         for (unsigned int k : m_bulkItems)
             side.slots[k].leaf = m_bulkLeaves[k];
-        m_bulkItems.clear();
         side.fresh = false;
+    } else {
+        for (unsigned int k : m_escaped) {
+            Slot& s = side.slots[k];
+            if (s.leaf != CtvxBoxTree::kNone)
+                side.tree.remove(s.leaf);
+            s.leaf = side.tree.insert(k, cubeAround(s.centre, s.reach * (1.0 + kFatMargin)));
+        }
     }
     return changed;
 }

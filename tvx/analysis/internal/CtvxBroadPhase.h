@@ -157,6 +157,7 @@ private:
     std::size_t m_cursor = 0;
     std::vector<unsigned int> m_row;
     std::vector<CtvxObject*> m_walk;
+    std::vector<unsigned int> m_escaped;
     std::vector<unsigned int> m_bulkItems;
     std::vector<CtvxBoxTree::Box> m_bulkBoxes;
     std::vector<int> m_bulkLeaves;
