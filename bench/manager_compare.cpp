@@ -5,6 +5,9 @@
 //   manager_compare [options]
 //
 // Options: --sizes N,N,... (100,1000,3000,10000), --scenes cubes,mix (both),
+// --contacts one|all (one: ALL_COLLISIONS with one contact per object pair
+// against FCL asked for one contact; all: every triangle pair in contact by
+// both), --modes 0,1,2,3 (the four queries below, all by default),
 // --frames F (50), --repeat R (3: the frame sequence of each scene is run R
 // times, times are medians over all of them), --seed S (1), --cad FILE (the
 // CAD part of the mix; default the robot part of the shared meshes, a torus
@@ -30,8 +33,8 @@
 //     shifts a little (at most 0.02 rad and 0.02 along each axis); ours
 //     absolutePosition() on each object, FCL setTransform() and
 //     computeAABB() on each object and update() on its manager(s).
-// FCL's narrow phase is its collide() on the two objects (OBBRSS trees, one
-// contact asked), called from the manager's callback. Times are steady
+// FCL's narrow phase is its collide() on the two objects (OBBRSS trees),
+// called from the manager's callback. Times are steady
 // clock, per frame, medians; "setup" is making the objects (trees of the
 // shared meshes included) and the lists or managers (FCL's setup()), and
 // "first" the first query of a fresh analysis of type FIRST_COLLISION
@@ -98,6 +101,22 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using tvxtest::Affine;
 typedef std::set<std::pair<int, int>> PairSet;
+
+// Contacts asked of each object pair (--contacts one|all): one, as a host
+// that wants which objects touch asks (ours setOneContactPerPair, FCL one
+// contact), or every triangle pair in contact (ours plain ALL_COLLISIONS,
+// FCL 10^8 contacts).
+bool g_oneContact = true;
+std::size_t fclContacts()
+{
+    return g_oneContact ? 1 : 100000000;
+}
+// The queries run (--modes): static one list, static two lists, moving one
+// list, moving two lists.
+bool g_modes[4] = {true, true, true, true};
+// The query type of --crossover (--type first|all|exact|estimated).
+CtvxAnalysis::EAnalysisType g_crossoverType = CtvxAnalysis::ALL_COLLISIONS;
+
 
 double millisecondsSince(Clock::time_point t0)
 {
@@ -255,7 +274,9 @@ void build(Scene& s, int n, std::uint32_t seed)
     s.bytesOurs = static_cast<double>(heapBytes() - heap) / n;
     s.self = tvxtest::analysisOf(s.all, s.all, CtvxAnalysis::ALL_COLLISIONS);
     s.self->setEachPairOnce(true);
+    s.self->setOneContactPerPair(g_oneContact);
     s.halves = tvxtest::analysisOf(s.half1, s.half2, CtvxAnalysis::ALL_COLLISIONS);
+    s.halves->setOneContactPerPair(g_oneContact);
     for (int k = 0; k < n; ++k)
         s.index.emplace_back(s.objects[k].get(), k);
     std::sort(s.index.begin(), s.index.end());
@@ -300,16 +321,6 @@ PairSet ourPairs(Scene const& s, CtvxAnalysis const& a)
     return out;
 }
 
-// FCL's narrow phase asks for one contact per object pair, as a host that
-// only wants the pairs in contact would; --fcl-contacts all asks for every
-// triangle pair, as our ALL_COLLISIONS lists them.
-std::size_t g_fclContacts = 1;
-// The queries run (--modes): static one list, static two lists, moving one
-// list, moving two lists.
-bool g_modes[4] = {true, true, true, true};
-// The query type of --crossover (--type first|all|exact|estimated).
-CtvxAnalysis::EAnalysisType g_crossoverType = CtvxAnalysis::ALL_COLLISIONS;
-
 struct FclCollect {
     PairSet pairs;
     bool stopAtFirst = false;
@@ -318,7 +329,7 @@ struct FclCollect {
 bool fclCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* data)
 {
     FclCollect& c = *static_cast<FclCollect*>(data);
-    fcl::CollisionRequestd req(g_fclContacts, false);
+    fcl::CollisionRequestd req(fclContacts(), false);
     fcl::CollisionResultd res;
     fcl::collide(o1, o2, req, res);
     if (res.isCollision()) {
@@ -548,8 +559,8 @@ int main(int argc, char** argv)
             std::vector<int> const m = parseList(argv[++i]);
             for (int k = 0; k < 4; ++k)
                 g_modes[k] = std::find(m.begin(), m.end(), k) != m.end();
-        } else if (a == "--fcl-contacts" && more) {
-            g_fclContacts = std::strcmp(argv[++i], "all") == 0 ? 100000000 : 1;
+        } else if (a == "--contacts" && more) {
+            g_oneContact = std::strcmp(argv[++i], "all") != 0;
         } else {
             std::fprintf(stderr, "usage: manager_compare [--sizes N,...] [--scenes cubes,mix] [--frames F] "
                                  "[--repeat R] [--seed S] [--cad FILE] [--crossover N,... [--use never|always]]\n");
@@ -568,9 +579,9 @@ int main(int argc, char** argv)
         cadName = "torus (no CAD file)";
     }
     int disagreements = 0;
-    std::printf("ours / FCL 0.7 DynamicAABBTreeCollisionManager, OBBRSS narrow phase (ratio); ms, medians over %d "
-                "frames x %d; mix: %s and a sphere\n",
-                frames, repeat, cadName);
+    std::printf("ours / FCL 0.7 DynamicAABBTreeCollisionManager, OBBRSS narrow phase (ratio); %s contact%s an object "
+                "pair; ms, medians over %d frames x %d; mix: %s and a sphere\n",
+                g_oneContact ? "one" : "every", g_oneContact ? "" : "ing triangle pair of", frames, repeat, cadName);
     std::printf("%-5s %5s %6s | %-21s | %-21s | %-21s | %-21s | %-21s | %-15s | %s\n", "scene", "N", "touch",
                 "static, one list", "static, two lists", "moving, one list", "moving, two lists", "setup",
                 "first contact", "bytes/object ours/FCL, broad");

@@ -140,6 +140,22 @@ TEST(AnalysisDriver, FirstContactHasOnePairAllContactsHasEveryPair)
     EXPECT_GE(c->countPairs(), bf.sureContacts.size());
     EXPECT_LE(c->countPairs(), bf.sureContacts.size() + bf.boundaryContacts.size());
     EXPECT_EQ(all->countDistances(), 0u);
+
+    // One contact per pair: the pair the first-contact query reports.
+    all->setOneContactPerPair(true);
+    all->compute();
+    ASSERT_EQ(all->countCollisions(), 1u);
+    boost::shared_ptr<CtvxCollision> one;
+    all->getCollision(0, one);
+    ASSERT_EQ(one->countPairs(), 1u);
+    first->getCollision(0, c);
+    boost::shared_ptr<CtvxGeometrySubElement> e1, e2;
+    one->getFirst(0, e1);
+    c->getFirst(0, e2);
+    int r1 = -1, r2 = -2;
+    boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(e1)->getTriangle(r1);
+    boost::dynamic_pointer_cast<CtvxPolyhedronTriangle>(e2)->getTriangle(r2);
+    EXPECT_EQ(r1, r2);
 }
 
 // A in list 1; B and C in list 2, C closer to A than B.

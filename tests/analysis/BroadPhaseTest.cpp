@@ -210,9 +210,11 @@ private:
             bool once;
             char const* name;
         };
+        // The halves with one contact per pair (which only all contacts
+        // heed, but each type is compared anyway).
         Pairing const pairings[] = {{0, 0, false, "all x all"},
                                     {0, 0, true, "all x all, each pair once"},
-                                    {1, 2, false, "halves"},
+                                    {1, 2, false, "halves, one contact per pair"},
                                     {3, 4, false, "shared subsets"}};
         char const* const types[] = {"first", "all", "exact", "estimated"};
         for (Pairing const& p : pairings) {
@@ -220,6 +222,7 @@ private:
                 boost::shared_ptr<CtvxAnalysis> a =
                     tvxtest::analysisOf(m_lists[p.l1], m_lists[p.l2], static_cast<CtvxAnalysis::EAnalysisType>(t));
                 a->setEachPairOnce(p.once);
+                a->setOneContactPerPair(p.l1 == 1);
                 m_analyses.push_back(a);
                 m_labels.push_back(std::string(p.name) + ", " + types[t]);
             }

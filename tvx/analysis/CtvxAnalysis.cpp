@@ -490,7 +490,11 @@ void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boos
     CtvxQueryScratch& scratch = *m_scratch.scratch;
     CtvxPairContext pair(p1, p2, scratch);
     bool pairCollided = false, pairDistanceFound = false;
-    pair.compute(m_analysisType, scratch.walk, pairCollided, *state.collision, pairDistanceFound, *state.distance);
+    // One contact per object pair: each poly pair's walk stops at its first
+    // contact, as a first-contact query's does, and so does the pair.
+    bool const oneContact = m_analysisType == ALL_COLLISIONS && m_oneContactPerPair;
+    pair.compute(oneContact ? FIRST_COLLISION : m_analysisType, scratch.walk, pairCollided, *state.collision,
+                 pairDistanceFound, *state.distance);
     scratch.boxTests += pair.boxTests();
     scratch.triangleTests += pair.triangleTests();
     scratch.unsureTests += pair.unsureTests();
@@ -499,6 +503,8 @@ void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boos
             state.stop = true;
             m_lastPoly1 = p1.get();
             m_lastPoly2 = p2.get();
+        } else if (oneContact) {
+            state.stop = true;
         }
         state.collided = true;
         state.distanceFound = false;

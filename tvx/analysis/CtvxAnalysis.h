@@ -90,6 +90,13 @@ public:
     // whatever objects they share.
     void setEachPairOnce(bool on) { m_eachPairOnce = on; }
     bool eachPairOnce() const { return m_eachPairOnce; }
+    // Off by default. When on, ALL_COLLISIONS gives one result per object
+    // pair in contact, as before, but with one triangle pair only: the first
+    // that a first-contact query of that object pair alone would report.
+    // For hosts that want which objects touch rather than every triangle
+    // pair in contact; the other query types ignore it.
+    void setOneContactPerPair(bool on) { m_oneContactPerPair = on; }
+    bool oneContactPerPair() const { return m_oneContactPerPair; }
 
     void compute();
 
@@ -229,6 +236,7 @@ private:
     boost::shared_ptr<CtvxCollisionList> m_collisionList2;
     EAnalysisType m_analysisType;
     bool m_eachPairOnce = false;
+    bool m_oneContactPerPair = false;
     std::vector<DistancePtr> m_distances;
     std::vector<CollisionPtr> m_collisions;
     // The two polys of the last poly pair that was found in contact or that
