@@ -24,20 +24,21 @@ int CtvxBoxTree::allocate()
 {
     if (m_free != kNone) {
         int const n = m_free;
-        m_free = node(n).parent;
+        m_free = link(n).parent;
         return n;
     }
     m_nodes.push_back(Node());
+    m_links.push_back(Link());
     return static_cast<int>(m_nodes.size()) - 1;
 }
 
 void CtvxBoxTree::release(int n)
 {
     Node& nd = node(n);
-    nd.parent = m_free;
     nd.child1 = kNone;
     nd.child2 = kNone;
-    nd.height = -1;
+    link(n).parent = m_free;
+    link(n).height = -1;
     m_free = n;
 }
 
@@ -46,10 +47,10 @@ int CtvxBoxTree::insert(unsigned int item, Box const& box)
     int const leaf = allocate();
     Node& nd = node(leaf);
     nd.box = box;
-    nd.parent = kNone;
     nd.child1 = kNone;
     nd.child2 = static_cast<int>(item);
-    nd.height = 0;
+    link(leaf).parent = kNone;
+    link(leaf).height = 0;
     insertLeaf(leaf);
     return leaf;
 }
@@ -61,9 +62,10 @@ void CtvxBoxTree::build(std::vector<unsigned int> const& items, std::vector<Box>
     if (items.empty())
         return;
     m_nodes.reserve(2 * items.size() - 1);
+    m_links.reserve(2 * items.size() - 1);
     std::vector<unsigned int> order(items.begin(), items.end());
     m_root = buildRange(order.data(), order.data() + order.size(), boxes, leaves);
-    node(m_root).parent = kNone;
+    link(m_root).parent = kNone;
 }
 
 int CtvxBoxTree::buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes,
@@ -75,7 +77,7 @@ int CtvxBoxTree::buildRange(unsigned int* first, unsigned int* last, std::vector
         nd.box = boxes[*first];
         nd.child1 = kNone;
         nd.child2 = static_cast<int>(*first);
-        nd.height = 0;
+        link(leaf).height = 0;
         leaves[*first] = leaf;
         return leaf;
     }
@@ -103,9 +105,9 @@ int CtvxBoxTree::buildRange(unsigned int* first, unsigned int* last, std::vector
     nd.child1 = c1;
     nd.child2 = c2;
     nd.box = merged(node(c1).box, node(c2).box);
-    nd.height = 1 + std::max(node(c1).height, node(c2).height);
-    node(c1).parent = n;
-    node(c2).parent = n;
+    link(n).height = 1 + std::max(link(c1).height, link(c2).height);
+    link(c1).parent = n;
+    link(c2).parent = n;
     return n;
 }
 
@@ -118,6 +120,7 @@ void CtvxBoxTree::remove(int leaf)
 void CtvxBoxTree::clear()
 {
     m_nodes.clear();
+    m_links.clear();
     m_root = kNone;
     m_free = kNone;
 }
@@ -126,7 +129,7 @@ void CtvxBoxTree::insertLeaf(int leaf)
 {
     if (m_root == kNone) {
         m_root = leaf;
-        node(leaf).parent = kNone;
+        link(leaf).parent = kNone;
         return;
     }
     // Branch and bound down the tree: at each node, compare the cost of
@@ -154,14 +157,14 @@ void CtvxBoxTree::insertLeaf(int leaf)
     }
 
     int const sibling = index;
-    int const parent = allocate(); // may move the array: no node references across it
-    int const oldParent = node(sibling).parent;
+    int const parent = allocate(); // may move the arrays: no references across it
+    int const oldParent = link(sibling).parent;
     Node& p = node(parent);
-    p.parent = oldParent;
     p.box = merged(leafBox, node(sibling).box);
-    p.height = node(sibling).height + 1;
     p.child1 = sibling;
     p.child2 = leaf;
+    link(parent).parent = oldParent;
+    link(parent).height = link(sibling).height + 1;
     if (oldParent != kNone) {
         Node& op = node(oldParent);
         if (op.child1 == sibling)
@@ -171,8 +174,8 @@ void CtvxBoxTree::insertLeaf(int leaf)
     } else {
         m_root = parent;
     }
-    node(sibling).parent = parent;
-    node(leaf).parent = parent;
+    link(sibling).parent = parent;
+    link(leaf).parent = parent;
     refitUp(oldParent);
 }
 
@@ -182,8 +185,8 @@ void CtvxBoxTree::removeLeaf(int leaf)
         m_root = kNone;
         return;
     }
-    int const parent = node(leaf).parent;
-    int const grand = node(parent).parent;
+    int const parent = link(leaf).parent;
+    int const grand = link(parent).parent;
     int const sibling = node(parent).child1 == leaf ? node(parent).child2 : node(parent).child1;
     if (grand != kNone) {
         Node& g = node(grand);
@@ -191,12 +194,12 @@ void CtvxBoxTree::removeLeaf(int leaf)
             g.child1 = sibling;
         else
             g.child2 = sibling;
-        node(sibling).parent = grand;
+        link(sibling).parent = grand;
         release(parent);
         refitUp(grand);
     } else {
         m_root = sibling;
-        node(sibling).parent = kNone;
+        link(sibling).parent = kNone;
         release(parent);
     }
 }
@@ -206,11 +209,9 @@ void CtvxBoxTree::refitUp(int n)
     while (n != kNone) {
         n = balance(n);
         Node& nd = node(n);
-        Node const& c1 = node(nd.child1);
-        Node const& c2 = node(nd.child2);
-        nd.height = 1 + std::max(c1.height, c2.height);
-        nd.box = merged(c1.box, c2.box);
-        n = nd.parent;
+        link(n).height = 1 + std::max(link(nd.child1).height, link(nd.child2).height);
+        nd.box = merged(node(nd.child1).box, node(nd.child2).box);
+        n = link(n).parent;
     }
 }
 
@@ -220,25 +221,22 @@ void CtvxBoxTree::refitUp(int n)
 int CtvxBoxTree::balance(int ia)
 {
     Node& a = node(ia);
-    if (a.child1 == kNone || a.height < 2)
+    if (a.child1 == kNone || link(ia).height < 2)
         return ia;
     int const ib = a.child1, ic = a.child2;
-    Node& b = node(ib);
-    Node& c = node(ic);
-    int const skew = c.height - b.height;
+    int const skew = link(ic).height - link(ib).height;
     if (skew > 1 || skew < -1) {
         // up: the taller child, which rises; keep: the other child of a.
         int const iup = skew > 1 ? ic : ib;
-        Node& up = skew > 1 ? c : b;
-        Node& keep = skew > 1 ? b : c;
+        int const ikeep = skew > 1 ? ib : ic;
+        Node& up = node(iup);
         int const i1 = up.child1, i2 = up.child2;
-        Node& g1 = node(i1);
-        Node& g2 = node(i2);
+        int const upParent = link(ia).parent;
         up.child1 = ia;
-        up.parent = a.parent;
-        a.parent = iup;
-        if (up.parent != kNone) {
-            Node& pp = node(up.parent);
+        link(iup).parent = upParent;
+        link(ia).parent = iup;
+        if (upParent != kNone) {
+            Node& pp = node(upParent);
             if (pp.child1 == ia)
                 pp.child1 = iup;
             else
@@ -248,20 +246,18 @@ int CtvxBoxTree::balance(int ia)
         }
         // The taller grandchild stays with up, the shorter goes to a in
         // the place up left.
-        bool const firstTaller = g1.height > g2.height;
+        bool const firstTaller = link(i1).height > link(i2).height;
         int const stay = firstTaller ? i1 : i2, go = firstTaller ? i2 : i1;
-        Node& gs = firstTaller ? g1 : g2;
-        Node& gg = firstTaller ? g2 : g1;
         up.child2 = stay;
         if (skew > 1)
             a.child2 = go;
         else
             a.child1 = go;
-        gg.parent = ia;
-        a.box = merged(keep.box, gg.box);
-        a.height = 1 + std::max(keep.height, gg.height);
-        up.box = merged(a.box, gs.box);
-        up.height = 1 + std::max(a.height, gs.height);
+        link(go).parent = ia;
+        a.box = merged(node(ikeep).box, node(go).box);
+        link(ia).height = 1 + std::max(link(ikeep).height, link(go).height);
+        up.box = merged(a.box, node(stay).box);
+        link(iup).height = 1 + std::max(link(ia).height, link(stay).height);
         return iup;
     }
     return ia;

@@ -36,7 +36,7 @@ public:
     void clear();
 
     Box const& box(int leaf) const { return m_nodes[static_cast<std::size_t>(leaf)].box; }
-    int height() const { return m_root == kNone ? 0 : m_nodes[static_cast<std::size_t>(m_root)].height; }
+    int height() const { return m_root == kNone ? 0 : m_links[static_cast<std::size_t>(m_root)].height; }
     std::size_t countNodes() const { return m_nodes.size(); }
 
     // visit(item) for every leaf whose box overlaps box.
@@ -63,20 +63,25 @@ public:
     }
 
 private:
-    // A leaf has child1 == kNone and keeps its item in child2. A free node
-    // keeps the next free node in parent and a height of -1.
+    // What the walks read, two nodes to a cache line: the box and the
+    // children. A leaf has child1 == kNone and keeps its item in child2.
     struct Node {
         Box box;
-        int parent;
         int child1;
         int child2;
+    };
+    static_assert(sizeof(Node) == 32, "tree nodes are packed to 32 bytes");
+    // What only the edits read, beside: the parent (for a free node, the
+    // next free node) and the height (-1 for a free node).
+    struct Link {
+        int parent;
         int height;
     };
-    static_assert(sizeof(Node) == 40, "tree nodes are packed to 40 bytes");
 
     bool isLeaf(int n) const { return m_nodes[static_cast<std::size_t>(n)].child1 == kNone; }
     Node& node(int n) { return m_nodes[static_cast<std::size_t>(n)]; }
     Node const& node(int n) const { return m_nodes[static_cast<std::size_t>(n)]; }
+    Link& link(int n) { return m_links[static_cast<std::size_t>(n)]; }
     int allocate();
     void release(int n);
     void insertLeaf(int leaf);
@@ -87,8 +92,11 @@ private:
     int buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes, std::vector<int>& leaves);
     static Box merged(Box const& a, Box const& b);
     static float area(Box const& b);
+    // Half the sum of the edges: which of two nodes to split in the walks.
+    static float span(Box const& b) { return b.hi[0] - b.lo[0] + b.hi[1] - b.lo[1] + b.hi[2] - b.lo[2]; }
 
     std::vector<Node> m_nodes;
+    std::vector<Link> m_links;
     int m_root = kNone;
     int m_free = kNone;
     // The walks' pending nodes and node pairs. Pushed through push(), which
@@ -157,7 +165,7 @@ void CtvxBoxTree::selfPairs(Visit&& visit)
         bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
         if (leafA && leafB) {
             visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
-        } else if (leafB || (!leafA && a.height >= b.height)) {
+        } else if (leafB || (!leafA && span(a.box) >= span(b.box))) {
             m_pairStack.push(a.child1, p.second);
             m_pairStack.push(a.child2, p.second);
         } else {
@@ -183,7 +191,7 @@ void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
         bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
         if (leafA && leafB) {
             visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
-        } else if (leafB || (!leafA && a.height >= b.height)) {
+        } else if (leafB || (!leafA && span(a.box) >= span(b.box))) {
             m_pairStack.push(a.child1, p.second);
             m_pairStack.push(a.child2, p.second);
         } else {

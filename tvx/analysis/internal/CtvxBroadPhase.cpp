@@ -151,6 +151,15 @@ void CtvxBroadPhase::forget()
         side.tree.clear();
     }
     m_pairsValid = false;
+    m_leafPairsValid = false;
+}
+
+void CtvxBroadPhase::touch(Side& side, unsigned int k)
+{
+    if (!side.isTouched[k]) {
+        side.isTouched[k] = true;
+        side.touched.push_back(k);
+    }
 }
 
 bool CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
@@ -163,6 +172,10 @@ bool CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
     side.fresh = true;
     unsigned int const n = list.countObjects();
     side.slots.assign(n, Slot());
+    side.spheres.assign(n, Sphere());
+    side.isTouched.assign(n, false);
+    side.touched.clear();
+    m_leafPairsValid = false;
     for (unsigned int k = 0; k < n; ++k)
         side.slots[k].object = list.object(k).get();
     return true;
@@ -181,6 +194,10 @@ bool CtvxBroadPhase::refresh(Side& side)
         if (s.state == UNSEEN || (s.object && s.object->revision() != s.revision)) {
             changed = true;
             read(s);
+            Sphere& sphere = side.spheres[k];
+            for (int c = 0; c < 3; ++c)
+                sphere.centre[c] = s.centre[c];
+            sphere.reach = s.reach;
             if (s.state == BOXED) {
                 if (s.leaf == CtvxBoxTree::kNone ||
                     !CtvxBoxTree::contains(side.tree.box(s.leaf), cubeAround(s.centre, s.reach)))
@@ -188,6 +205,7 @@ bool CtvxBroadPhase::refresh(Side& side)
             } else if (s.leaf != CtvxBoxTree::kNone) {
                 side.tree.remove(s.leaf);
                 s.leaf = CtvxBoxTree::kNone;
+                touch(side, k);
             }
         }
         if (s.state == INERT)
@@ -213,12 +231,14 @@ bool CtvxBroadPhase::refresh(Side& side)
         for (unsigned int k : m_bulkItems)
             side.slots[k].leaf = m_bulkLeaves[k];
         side.fresh = false;
+        m_leafPairsValid = false;
     } else {
         for (unsigned int k : m_escaped) {
             Slot& s = side.slots[k];
             if (s.leaf != CtvxBoxTree::kNone)
                 side.tree.remove(s.leaf);
             s.leaf = side.tree.insert(k, cubeAround(s.centre, s.reach * (1.0 + kFatMargin)));
+            touch(side, k);
         }
     }
     return changed;
@@ -425,7 +445,7 @@ bool CtvxBroadPhase::refreshIsQuiet(CtvxAssembly* top)
 // ---------------------------------------------------------------------------
 // Candidates
 
-bool CtvxBroadPhase::near(Slot const& a, Slot const& b, double inflation) const
+bool CtvxBroadPhase::near(Sphere const& a, Sphere const& b, double inflation)
 {
     double const dx = b.centre[0] - a.centre[0], dy = b.centre[1] - a.centre[1], dz = b.centre[2] - a.centre[2];
     double const r = a.reach + b.reach + inflation;
@@ -444,20 +464,16 @@ void CtvxBroadPhase::collectPairs()
     m_pairs.clear();
     Side& first = m_sides[0];
     Side& second = *m_second;
-    auto const boxed = [this](unsigned int i, unsigned int j) {
-        Slot const& a = m_sides[0].slots[i];
-        Slot const& b = m_second->slots[j];
-        if (near(a, b, 0.0) && !settles(i, j, 0.0f))
+    updateLeafPairs();
+    for (std::uint64_t const key : m_leafPairs) {
+        unsigned int const i = static_cast<unsigned int>(key >> 32), j = static_cast<unsigned int>(key & 0xffffffffu);
+        if (!near(first.spheres[i], second.spheres[j], 0.0))
+            continue;
+        if (!settles(i, j, 0.0f))
             emit(i, j);
-    };
-    if (m_same) {
-        first.tree.selfPairs([&](unsigned int p, unsigned int q) {
-            boxed(p, q);
-            if (!m_once)
-                boxed(q, p);
-        });
-    } else {
-        first.tree.pairs(second.tree, boxed);
+        // The same list: the walk over every pair also meets (j, i).
+        if (m_same && !m_once && !settles(j, i, 0.0f))
+            emit(j, i);
     }
     // Entries that cannot be bounded meet every entry of the other side;
     // lone triangles meet every other lone triangle (their test rewrites
@@ -473,6 +489,72 @@ void CtvxBroadPhase::collectPairs()
             emit(i, j);
     std::sort(m_pairs.begin(), m_pairs.end());
     m_pairs.erase(std::unique(m_pairs.begin(), m_pairs.end()), m_pairs.end());
+}
+
+// The pairs of overlapping leaves, kept from one collection to the next:
+// while objects move within their leaves the trees do not change, and only
+// the pairs of the leaves that did change are looked up again. A walk over
+// the whole tree visits an order of magnitude more pairs of nodes than
+// there are pairs of leaves.
+void CtvxBroadPhase::updateLeafPairs()
+{
+    Side& first = m_sides[0];
+    Side& second = *m_second;
+    if (!m_leafPairsValid || m_leafPairsSame != m_same) {
+        m_leafPairs.clear();
+        if (m_same) {
+            first.tree.selfPairs([this](unsigned int p, unsigned int q) {
+                m_leafPairs.push_back((static_cast<std::uint64_t>(std::min(p, q)) << 32) | std::max(p, q));
+            });
+        } else {
+            first.tree.pairs(second.tree, [this](unsigned int i, unsigned int j) {
+                m_leafPairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
+            });
+        }
+        m_leafPairsValid = true;
+        m_leafPairsSame = m_same;
+    } else if (!first.touched.empty() || (!m_same && !second.touched.empty())) {
+        // Drop the pairs of the leaves that changed, then look theirs up.
+        auto const touchedPair = [&](std::uint64_t key) {
+            return first.isTouched[static_cast<std::size_t>(key >> 32)] ||
+                   second.isTouched[static_cast<std::size_t>(key & 0xffffffffu)];
+        };
+        if (m_same) {
+            auto const either = [&](std::uint64_t key) {
+                return first.isTouched[static_cast<std::size_t>(key >> 32)] ||
+                       first.isTouched[static_cast<std::size_t>(key & 0xffffffffu)];
+            };
+            m_leafPairs.erase(std::remove_if(m_leafPairs.begin(), m_leafPairs.end(), either), m_leafPairs.end());
+            for (unsigned int p : first.touched) {
+                if (first.slots[p].leaf == CtvxBoxTree::kNone)
+                    continue;
+                first.tree.query(first.tree.box(first.slots[p].leaf), [&](unsigned int q) {
+                    // A pair of two changed leaves is found from both.
+                    if (q != p && (!first.isTouched[q] || p < q))
+                        m_leafPairs.push_back((static_cast<std::uint64_t>(std::min(p, q)) << 32) | std::max(p, q));
+                });
+            }
+        } else {
+            m_leafPairs.erase(std::remove_if(m_leafPairs.begin(), m_leafPairs.end(), touchedPair),
+                              m_leafPairs.end());
+            for (unsigned int i : first.touched)
+                if (first.slots[i].leaf != CtvxBoxTree::kNone)
+                    second.tree.query(first.tree.box(first.slots[i].leaf), [&](unsigned int j) {
+                        m_leafPairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
+                    });
+            for (unsigned int j : second.touched)
+                if (second.slots[j].leaf != CtvxBoxTree::kNone)
+                    first.tree.query(second.tree.box(second.slots[j].leaf), [&](unsigned int i) {
+                        if (!first.isTouched[i])
+                            m_leafPairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
+                    });
+        }
+    }
+    for (Side* side : {&first, &second}) {
+        for (unsigned int k : side->touched)
+            side->isTouched[k] = false;
+        side->touched.clear();
+    }
 }
 
 CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
@@ -496,8 +578,9 @@ CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
             // with room to spare).
             double const inflation =
                 m_type == CtvxAnalysis::FIRST_COLLISION ? 0.0 : kReachFactor * static_cast<double>(bound);
+            Sphere const& sa = m_sides[0].spheres[i];
             second.tree.query(cubeAround(a.centre, a.reach + inflation), [&](unsigned int j) {
-                if (near(a, second.slots[j], inflation))
+                if (near(sa, second.spheres[j], inflation))
                     m_row.push_back(j);
             });
             m_row.insert(m_row.end(), second.wild.begin(), second.wild.end());
@@ -614,7 +697,7 @@ std::size_t CtvxBroadPhase::bytes() const
     std::size_t n = sizeof(*this) + m_pairs.capacity() * sizeof(std::uint64_t) +
                     m_row.capacity() * sizeof(unsigned int) + m_walk.capacity() * sizeof(CtvxObject*);
     for (Side const& s : m_sides)
-        n += s.slots.capacity() * sizeof(Slot) + s.tree.countNodes() * 40 +
+        n += s.slots.capacity() * (sizeof(Slot) + sizeof(Sphere)) + s.tree.countNodes() * 40 +
              (s.wild.capacity() + s.bare.capacity() + s.live.capacity()) * sizeof(unsigned int);
     return n;
 }

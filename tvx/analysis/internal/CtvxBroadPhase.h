@@ -116,15 +116,27 @@ private:
     // both boxes or of one box against a lone triangle.
     enum EAxes { BOXES, TREES, FACES, FACES_A, FACES_B };
 
+    // A slot's centre and sphere radius, packed apart from the slots: the
+    // pair walks test these for every pair of leaves they meet.
+    struct Sphere {
+        double centre[3];
+        double reach;
+    };
+
     struct Side {
         CtvxCollisionList const* list = nullptr;
         std::uint64_t listRevision = 0;
         std::vector<Slot> slots;
+        std::vector<Sphere> spheres;
         CtvxBoxTree tree;
         std::vector<unsigned int> wild; // ranks of WILD entries
         std::vector<unsigned int> bare; // ranks of BOXED entries that are lone triangles
         std::vector<unsigned int> live; // ranks of entries that are not INERT
         bool fresh = false;             // the tree is to be built from scratch
+        // Entries whose leaf changed since the pairs of leaves were last
+        // brought up to date.
+        std::vector<unsigned int> touched;
+        std::vector<bool> isTouched;
     };
 
     // Both return whether anything changed.
@@ -139,8 +151,10 @@ private:
     // of side effects: no tree gets built, no class of the host is asked.
     bool refreshIsQuiet(CtvxAssembly* top);
     void collectPairs();
+    void updateLeafPairs();
+    void touch(Side& side, unsigned int k);
     void emit(unsigned int i, unsigned int j);
-    bool near(Slot const& a, Slot const& b, double inflation) const;
+    static bool near(Sphere const& a, Sphere const& b, double inflation);
     static bool apartBy(Slot const& a, Slot const& b, double threshold, EAxes axes);
 
     Side m_sides[2];
@@ -154,6 +168,10 @@ private:
     bool m_pairsValid = false;
     bool m_pairsSame = false;
     bool m_pairsOnce = false;
+    // Pairs of overlapping leaves, (i << 32) | j (i < j for one list).
+    std::vector<std::uint64_t> m_leafPairs;
+    bool m_leafPairsValid = false;
+    bool m_leafPairsSame = false;
     std::size_t m_cursor = 0;
     std::vector<unsigned int> m_row;
     std::vector<CtvxObject*> m_walk;
