@@ -383,8 +383,8 @@ TEST(BroadPhase, RandomScenesAnswerAsEveryPairExamined)
 TEST(BroadPhaseLong, LargeScenesAnswerAsEveryPairExamined)
 {
     Tally tally;
-    compareOverFrames(7u, 2000, tvxtest::runs(3), tally);
-    compareOverFrames(8u, 600, tvxtest::runs(10), tally);
+    compareOverFrames(7u, 2000, tvxtest::runs(6), tally);
+    compareOverFrames(8u, 600, tvxtest::runs(20), tally);
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.withContact, tally.queries / 5);
 }
