@@ -66,6 +66,8 @@
 
 #include <fcl/fcl.h>
 
+#include <bench/FclPlacement.h>
+
 #include <qar/CqarMat4.h>
 #include <qar/CqarVect3.h>
 
@@ -299,17 +301,6 @@ struct Fcl {
         meshBytes[2] += y;
     }
 };
-
-fcl::Transform3d toFcl(Rigid const& p)
-{
-    fcl::Transform3d t = fcl::Transform3d::Identity();
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            t.matrix()(i, j) = p.r[i][j];
-        t.matrix()(i, 3) = p.t[i];
-    }
-    return t;
-}
 
 // Large enough that FCL never stops collecting before the last pair.
 constexpr std::size_t kAllContacts = 100000000;

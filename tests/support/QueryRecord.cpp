@@ -67,10 +67,8 @@ std::string QueryRecord::describe(CtvxAnalysis const& a) const
     for (unsigned int c = 0; c < a.countCollisions(); ++c) {
         boost::shared_ptr<CtvxCollision> col;
         a.getCollision(c, col);
-        boost::shared_ptr<CtvxObject> o1, o2;
-        col->getObject1(o1);
-        col->getObject2(o2);
-        s << "collision " << c << " " << nameOf(o1.get()) << "-" << nameOf(o2.get()) << ":";
+        auto const o = objectsOf(*col);
+        s << "collision " << c << " " << nameOf(o.first.get()) << "-" << nameOf(o.second.get()) << ":";
         for (unsigned int i = 0; i < col->countPairs(); ++i) {
             boost::shared_ptr<CtvxGeometrySubElement> e1, e2;
             col->getFirst(i, e1);
@@ -82,13 +80,11 @@ std::string QueryRecord::describe(CtvxAnalysis const& a) const
     for (unsigned int d = 0; d < a.countDistances(); ++d) {
         boost::shared_ptr<CtvxDistance> dist;
         a.getDistance(d, dist);
-        boost::shared_ptr<CtvxObject> o1, o2;
-        dist->getObject1(o1);
-        dist->getObject2(o2);
+        auto const o = objectsOf(*dist);
         boost::shared_ptr<CtvxGeometryPoint> p1, p2;
         dist->getClosestPoint1(p1);
         dist->getClosestPoint2(p2);
-        s << "distance " << d << " " << nameOf(o1.get()) << "-" << nameOf(o2.get()) << ": "
+        s << "distance " << d << " " << nameOf(o.first.get()) << "-" << nameOf(o.second.get()) << ": "
           << bits(dist->distance()) << " " << describePoint(p1) << " " << describePoint(p2) << "\n";
     }
     for (CtvxPoly const* p : hinted) {

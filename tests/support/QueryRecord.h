@@ -1,6 +1,9 @@
 #pragma once
 
+#include <boost/shared_ptr.hpp>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 class CtvxAnalysis;
@@ -11,6 +14,16 @@ namespace tvxtest {
 
 // A double as its value and its bits, so that two runs compare to the bit.
 std::string bits(double v);
+
+// The two objects a collision or distance result names (empty when gone).
+template <class Result>
+std::pair<boost::shared_ptr<CtvxObject>, boost::shared_ptr<CtvxObject>> objectsOf(Result const& result)
+{
+    std::pair<boost::shared_ptr<CtvxObject>, boost::shared_ptr<CtvxObject>> o;
+    result.getObject1(o.first);
+    result.getObject2(o.second);
+    return o;
+}
 
 // Everything a query leaves behind, as text: the collision results (objects,
 // triangle pairs), the distance results (objects, clearance, closest points),

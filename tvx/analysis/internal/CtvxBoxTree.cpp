@@ -165,15 +165,7 @@ void CtvxBoxTree::insertLeaf(int leaf)
     p.child2 = leaf;
     link(parent).parent = oldParent;
     link(parent).height = link(sibling).height + 1;
-    if (oldParent != kNone) {
-        Node& op = node(oldParent);
-        if (op.child1 == sibling)
-            op.child1 = parent;
-        else
-            op.child2 = parent;
-    } else {
-        m_root = parent;
-    }
+    replaceChild(oldParent, sibling, parent);
     link(sibling).parent = parent;
     link(leaf).parent = parent;
     refitUp(oldParent);
@@ -188,20 +180,23 @@ void CtvxBoxTree::removeLeaf(int leaf)
     int const parent = link(leaf).parent;
     int const grand = link(parent).parent;
     int const sibling = node(parent).child1 == leaf ? node(parent).child2 : node(parent).child1;
-    if (grand != kNone) {
-        Node& g = node(grand);
-        if (g.child1 == parent)
-            g.child1 = sibling;
-        else
-            g.child2 = sibling;
-        link(sibling).parent = grand;
-        release(parent);
-        refitUp(grand);
-    } else {
-        m_root = sibling;
-        link(sibling).parent = kNone;
-        release(parent);
+    replaceChild(grand, parent, sibling);
+    link(sibling).parent = grand;
+    release(parent);
+    refitUp(grand);
+}
+
+void CtvxBoxTree::replaceChild(int parent, int old, int replacement)
+{
+    if (parent == kNone) {
+        m_root = replacement;
+        return;
     }
+    Node& p = node(parent);
+    if (p.child1 == old)
+        p.child1 = replacement;
+    else
+        p.child2 = replacement;
 }
 
 void CtvxBoxTree::refitUp(int n)
@@ -235,15 +230,7 @@ int CtvxBoxTree::balance(int ia)
         up.child1 = ia;
         link(iup).parent = upParent;
         link(ia).parent = iup;
-        if (upParent != kNone) {
-            Node& pp = node(upParent);
-            if (pp.child1 == ia)
-                pp.child1 = iup;
-            else
-                pp.child2 = iup;
-        } else {
-            m_root = iup;
-        }
+        replaceChild(upParent, ia, iup);
         // The taller grandchild stays with up, the shorter goes to a in
         // the place up left.
         bool const firstTaller = link(i1).height > link(i2).height;

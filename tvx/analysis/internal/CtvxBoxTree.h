@@ -90,6 +90,12 @@ private:
     void refitUp(int n);
     int balance(int a);
     int buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes, std::vector<int>& leaves);
+    // Points the parent of old (or the root) at replacement instead.
+    void replaceChild(int parent, int old, int replacement);
+    // The pairs of overlapping leaves of this tree and other (this one's
+    // own pairs when other is this tree).
+    template <class Visit>
+    void walkPairs(CtvxBoxTree const& other, Visit& visit);
     static Box merged(Box const& a, Box const& b);
     static float area(Box const& b);
     // Half the sum of the edges: which of two nodes to split in the walks.
@@ -142,16 +148,30 @@ void CtvxBoxTree::query(Box const& box, Visit&& visit)
 template <class Visit>
 void CtvxBoxTree::selfPairs(Visit&& visit)
 {
-    if (m_root == kNone)
+    walkPairs(*this, visit);
+}
+
+template <class Visit>
+void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
+{
+    walkPairs(other, visit);
+}
+
+template <class Visit>
+void CtvxBoxTree::walkPairs(CtvxBoxTree const& other, Visit& visit)
+{
+    if (m_root == kNone || other.m_root == kNone)
         return;
-    // A pending (n, n) stands for the pairs inside n's subtree, (a, b) with
-    // a != b for the pairs across two disjoint subtrees.
+    // Within one tree, a pending (n, n) stands for the pairs inside n's
+    // subtree, (a, b) with a != b for the pairs across two disjoint
+    // subtrees.
+    bool const self = &other == this;
     m_pairStack.top = 0;
-    m_pairStack.push(m_root, m_root);
+    m_pairStack.push(m_root, other.m_root);
     while (m_pairStack.top > 0) {
         std::pair<int, int> const p = m_pairStack.pop();
         Node const& a = node(p.first);
-        if (p.first == p.second) {
+        if (self && p.first == p.second) {
             if (a.child1 == kNone)
                 continue;
             m_pairStack.push(a.child1, a.child1);
@@ -159,32 +179,6 @@ void CtvxBoxTree::selfPairs(Visit&& visit)
             m_pairStack.push(a.child1, a.child2);
             continue;
         }
-        Node const& b = node(p.second);
-        if (!overlap(a.box, b.box))
-            continue;
-        bool const leafA = a.child1 == kNone, leafB = b.child1 == kNone;
-        if (leafA && leafB) {
-            visit(static_cast<unsigned int>(a.child2), static_cast<unsigned int>(b.child2));
-        } else if (leafB || (!leafA && span(a.box) >= span(b.box))) {
-            m_pairStack.push(a.child1, p.second);
-            m_pairStack.push(a.child2, p.second);
-        } else {
-            m_pairStack.push(p.first, b.child1);
-            m_pairStack.push(p.first, b.child2);
-        }
-    }
-}
-
-template <class Visit>
-void CtvxBoxTree::pairs(CtvxBoxTree const& other, Visit&& visit)
-{
-    if (m_root == kNone || other.m_root == kNone)
-        return;
-    m_pairStack.top = 0;
-    m_pairStack.push(m_root, other.m_root);
-    while (m_pairStack.top > 0) {
-        std::pair<int, int> const p = m_pairStack.pop();
-        Node const& a = node(p.first);
         Node const& b = other.node(p.second);
         if (!overlap(a.box, b.box))
             continue;
