@@ -37,7 +37,12 @@ public:
 
     Box const& box(int leaf) const { return m_nodes[static_cast<std::size_t>(leaf)].box; }
     int height() const { return m_root == kNone ? 0 : m_links[static_cast<std::size_t>(m_root)].height; }
-    std::size_t countNodes() const { return m_nodes.size(); }
+    // Bytes held, walks' stacks included.
+    std::size_t bytes() const
+    {
+        return m_nodes.capacity() * sizeof(Node) + m_links.capacity() * sizeof(Link) +
+               m_stack.capacity() * sizeof(int) + m_pairStack.items.capacity() * sizeof(std::pair<int, int>);
+    }
 
     // visit(item) for every leaf whose box overlaps box.
     template <class Visit>

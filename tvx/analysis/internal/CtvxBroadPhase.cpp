@@ -29,7 +29,7 @@ namespace {
 double const kAllowance = 1.0 / 16384.0;
 
 // The coarse test's sphere radii carry the sqrt(3) of the face-axis bound
-// (see reachOf) and 1 + 2 kAllowance for the allowance on the centre
+// (see place()) and 1 + 2 kAllowance for the allowance on the centre
 // distance itself.
 double const kReachFactor = 1.7320508075688772 * (1.0 + 2.0 * kAllowance);
 
@@ -49,10 +49,13 @@ double const kFatMargin = 0.1;
 // (each a descent and a rebalancing walk back up) cost per hundred entries.
 double const kRebuildShare = 0.125;
 
-// Object pairs (count1 x count2) from which the broad phase is used. Below,
-// the walk over all pairs is as fast (measured with callgrind, see
-// bench/manager_compare.cpp): the pairs are few and each is dismissed by
-// one box test.
+// Object pairs (count1 x count2) from which the broad phase is used.
+// Measured with callgrind (bench/manager_compare --crossover, every object
+// moved before every query, the broad phase's worst case): with two or
+// three objects, re-reading the moved entries costs a first contact or an
+// estimated clearance up to three quarters more than the few box tests it
+// saves; from four objects on it is never dearer, and at 64 pairs (eight
+// objects against each other) 2 to 6 times cheaper.
 unsigned long const kCrossoverPairs = 64;
 
 thread_local CtvxBroadPhase::EUse t_use = CtvxBroadPhase::AUTOMATIC;
@@ -694,10 +697,13 @@ bool CtvxBroadPhase::apartBy(Slot const& a, Slot const& b, double threshold, EAx
 
 std::size_t CtvxBroadPhase::bytes() const
 {
-    std::size_t n = sizeof(*this) + m_pairs.capacity() * sizeof(std::uint64_t) +
-                    m_row.capacity() * sizeof(unsigned int) + m_walk.capacity() * sizeof(CtvxObject*);
+    std::size_t n = sizeof(*this) + (m_pairs.capacity() + m_leafPairs.capacity()) * sizeof(std::uint64_t) +
+                    (m_row.capacity() + m_escaped.capacity() + m_bulkItems.capacity()) * sizeof(unsigned int) +
+                    m_walk.capacity() * sizeof(CtvxObject*) + m_bulkBoxes.capacity() * sizeof(CtvxBoxTree::Box) +
+                    m_bulkLeaves.capacity() * sizeof(int);
     for (Side const& s : m_sides)
-        n += s.slots.capacity() * (sizeof(Slot) + sizeof(Sphere)) + s.tree.countNodes() * 40 +
-             (s.wild.capacity() + s.bare.capacity() + s.live.capacity()) * sizeof(unsigned int);
+        n += s.slots.capacity() * (sizeof(Slot) + sizeof(Sphere)) + s.tree.bytes() + s.isTouched.capacity() / 8 +
+             (s.wild.capacity() + s.bare.capacity() + s.live.capacity() + s.touched.capacity()) *
+                 sizeof(unsigned int);
     return n;
 }

@@ -31,8 +31,8 @@ class CtvxPoly;
 // - EXACT_DISTANCE: only distances of triangles and hint points, each at
 //   least the distance between the two boxes (they enclose the triangles,
 //   the tolerances and the hints, all on the triangles): the pair is passed
-//   over when the boxes' world-aligned bounds are apart by more than the
-//   running bound;
+//   over when a lower bound of the boxes' distance (spheres, world-aligned
+//   bounds, face axes) exceeds the running bound;
 // - FIRST_COLLISION and ALL_COLLISIONS: the first box test of the pair must
 //   find a separating axis, else the walk reaches triangle pairs, whose test
 //   rewrites the hints whether or not they touch;
@@ -43,6 +43,12 @@ class CtvxPoly;
 // normalised). Two triangle sets without boxes (one triangle each) are
 // tested triangle to triangle at once: in those three types such pairs are
 // always examined.
+//
+// All contacts take every candidate pair at once, from the pairs of
+// overlapping leaves (kept from one compute to the next and updated for the
+// leaves that changed), and keep them while nothing moves; the other types
+// ask the tree row by row, a first contact ending at the first row that has
+// one, a distance query with its bound as it falls.
 //
 // An entry is re-read when its object's revision() changed (it moved, or
 // something below it changed) and costs one integer comparison otherwise.
