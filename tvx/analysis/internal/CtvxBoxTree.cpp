@@ -63,8 +63,8 @@ void CtvxBoxTree::build(std::vector<unsigned int> const& items, std::vector<Box>
         return;
     m_nodes.reserve(2 * items.size() - 1);
     m_links.reserve(2 * items.size() - 1);
-    std::vector<unsigned int> order(items.begin(), items.end());
-    m_root = buildRange(order.data(), order.data() + order.size(), boxes, leaves);
+    m_order.assign(items.begin(), items.end());
+    m_root = buildRange(m_order.data(), m_order.data() + m_order.size(), boxes, leaves);
     link(m_root).parent = kNone;
 }
 

@@ -41,7 +41,8 @@ public:
     std::size_t bytes() const
     {
         return m_nodes.capacity() * sizeof(Node) + m_links.capacity() * sizeof(Link) +
-               m_stack.capacity() * sizeof(int) + m_pairStack.items.capacity() * sizeof(std::pair<int, int>);
+               (m_stack.capacity() + m_order.capacity()) * sizeof(int) +
+               m_pairStack.items.capacity() * sizeof(std::pair<int, int>);
     }
 
     // visit(item) for every leaf whose box overlaps box.
@@ -126,6 +127,8 @@ private:
     };
     std::vector<int> m_stack;
     PairStack m_pairStack;
+    // The items being built over, reordered in place by the build.
+    std::vector<unsigned int> m_order;
 };
 
 template <class Visit>
