@@ -17,7 +17,7 @@
 // overlap. Not thread-safe: a tree serves one analysis.
 class CtvxBoxTree {
 public:
-    static int const kNone = -1;
+    static constexpr int kNone = -1;
 
     struct Box {
         float lo[3];
