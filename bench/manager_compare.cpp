@@ -64,6 +64,7 @@
 #include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/QueryRecord.h>
 #include <tests/support/Random.h>
@@ -92,14 +93,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// Reads what the analysis keeps for its broad phase.
-struct CtvxAnalysisProbe {
-    static std::size_t broadPhaseBytes(CtvxAnalysis const& a)
-    {
-        return a.m_broad.phase ? a.m_broad.phase->bytes() : 0;
-    }
-};
 
 namespace {
 
@@ -453,7 +446,7 @@ void run(std::string const& kind, int n, int frames, int repeat, std::uint32_t s
                 }
             }
         }
-        f.broadBytes = static_cast<double>(CtvxAnalysisProbe::broadPhaseBytes(*s.self)) / n;
+        f.broadBytes = static_cast<double>(tvxtest::AnalysisProbe::broadPhaseBytes(*s.self)) / n;
     }
 }
 
@@ -489,7 +482,8 @@ int crossover(std::vector<int> const& sizes, int frames, std::string const& use)
         for (char const* mode : {"never", "always"}) {
             if (!use.empty() && use != mode)
                 continue;
-            CtvxBroadPhase::use(std::strcmp(mode, "never") == 0 ? CtvxBroadPhase::NEVER : CtvxBroadPhase::ALWAYS);
+            tvxtest::AnalysisProbe::broadPhase(*an, std::strcmp(mode, "never") == 0 ? CtvxBroadPhase::NEVER
+                                                                                   : CtvxBroadPhase::ALWAYS);
             double ms = 0.0;
             for (int f = 0; f < frames; ++f) {
                 for (int k = 0; k < n; ++k) {
@@ -506,7 +500,6 @@ int crossover(std::vector<int> const& sizes, int frames, std::string const& use)
                         "callgrind)\n",
                         n, mode, an->countCollisions(), an->countDistances(), 1000.0 * ms / frames);
         }
-        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
     }
     return 0;
 }

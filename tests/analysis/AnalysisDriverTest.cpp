@@ -11,6 +11,7 @@
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/BruteForce.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
@@ -86,10 +87,10 @@ TEST(AnalysisDriver, AnObjectIsNeverAnalysedAgainstItself)
 TEST(AnalysisDriver, OneListAgainstItselfEachPairOnce)
 {
     for (CtvxBroadPhase::EUse use : {CtvxBroadPhase::NEVER, CtvxBroadPhase::ALWAYS}) {
-        CtvxBroadPhase::use(use);
         boost::shared_ptr<CtvxPolyhedron> p = boxAt(0, 0, 0), q = boxAt(0.5, 0.2, 0), r = boxAt(5, 0, 0);
         boost::shared_ptr<CtvxCollisionList> l = listOf({q, p, r});
         boost::shared_ptr<CtvxAnalysis> all = analysisOf(l, l, CtvxAnalysis::ALL_COLLISIONS);
+        tvxtest::AnalysisProbe::broadPhase(*all, use);
         all->setEachPairOnce(true);
         all->compute();
         ASSERT_EQ(all->countCollisions(), 1u);
@@ -110,7 +111,6 @@ TEST(AnalysisDriver, OneListAgainstItselfEachPairOnce)
         all->compute();
         EXPECT_EQ(all->countCollisions(), 2u);
     }
-    CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
 }
 
 TEST(AnalysisDriver, FirstContactHasOnePairAllContactsHasEveryPair)

@@ -15,6 +15,7 @@
 #include <tvx/scene/CtvxCollisionList.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
 
+#include <tests/support/AnalysisProbe.h>
 #include <tests/support/Meshes.h>
 #include <tests/support/QueryRecord.h>
 #include <tests/support/Random.h>
@@ -89,10 +90,10 @@ public:
     // Every analysis queried once, in a fixed order.
     void query()
     {
-        CtvxBroadPhase::use(m_use);
-        for (auto const& a : m_analyses)
+        for (auto const& a : m_analyses) {
+            tvxtest::AnalysisProbe::broadPhase(*a, m_use);
             a->compute();
-        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
+        }
     }
 
     std::string describe(std::size_t k)
@@ -489,9 +490,8 @@ TEST(BroadPhase, PassedOverPairsLeaveNoTrace)
         }
         CtvxBroadPhase broad;
         broad.prepare(*both.l1, *both.l2, type, false);
-        CtvxBroadPhase::use(CtvxBroadPhase::NEVER);
+        tvxtest::AnalysisProbe::broadPhase(*alone.analysis, CtvxBroadPhase::NEVER);
         alone.analysis->compute();
-        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
         // The bound b meets: 0 for contacts, q's distance for distances.
         float bound = 0.0f;
         if (type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE) {
@@ -508,9 +508,8 @@ TEST(BroadPhase, PassedOverPairsLeaveNoTrace)
             continue;
         }
         ++passedOver;
-        CtvxBroadPhase::use(CtvxBroadPhase::NEVER);
+        tvxtest::AnalysisProbe::broadPhase(*both.analysis, CtvxBroadPhase::NEVER);
         both.analysis->compute();
-        CtvxBroadPhase::use(CtvxBroadPhase::AUTOMATIC);
         std::string const a = both.record.describe(*both.analysis), b = alone.record.describe(*alone.analysis);
         if (a != b) {
             ++mismatches;

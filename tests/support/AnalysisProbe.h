@@ -2,8 +2,9 @@
 
 // What the analyses keep for benchmarks and tests, reached through the
 // library's internal headers: the box and triangle test counts of a
-// driver's last compute(), the walk its pairs take, and one pair query
-// through a chosen walk, in a scratch of its own.
+// driver's last compute(), the walk its pairs take, whether its driver
+// uses a broad phase and what that keeps, and one pair query through a
+// chosen walk, in a scratch of its own.
 
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/analysis/CtvxCollision.h>
@@ -13,6 +14,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstddef>
 #include <memory>
 
 namespace tvxtest {
@@ -24,6 +26,11 @@ struct AnalysisProbe {
     // Every pair of a's later queries walks the plain recursive way (true),
     // or the ordered way that queries take by default.
     static void plainWalk(CtvxAnalysis& a, bool on) { a.queryScratch().walk = on ? CtvxWalk::Plain : CtvxWalk::Ordered; }
+    // a's later queries go through the broad phase past the crossover
+    // (AUTOMATIC, as by default), always, or never (every pair, the
+    // reference).
+    static void broadPhase(CtvxAnalysis& a, CtvxBroadPhase::EUse use) { a.queryScratch().broadUse = use; }
+    static std::size_t broadPhaseBytes(CtvxAnalysis const& a) { return a.queryScratch().broad.bytes(); }
 };
 
 // One query between two triangle sets through the given walk.

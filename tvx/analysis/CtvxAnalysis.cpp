@@ -5,7 +5,6 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/internal/CtvxPairContext.h>
 #include <tvx/analysis/internal/CtvxQueryScratch.h>
-#include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
@@ -28,19 +27,7 @@ float const kInitialBound = 1.0e13f;
 } // namespace
 
 CtvxAnalysis::CtvxAnalysis() : m_analysisType(FIRST_COLLISION) {}
-CtvxAnalysis::CtvxAnalysis(CtvxAnalysis const&) = default;
-CtvxAnalysis& CtvxAnalysis::operator=(CtvxAnalysis const&) = default;
 CtvxAnalysis::~CtvxAnalysis() = default;
-
-// Copying an analysis must not share the broad phase: both would rewrite it.
-CtvxAnalysis::BroadPhaseHolder::BroadPhaseHolder() = default;
-CtvxAnalysis::BroadPhaseHolder::BroadPhaseHolder(BroadPhaseHolder const&) {}
-CtvxAnalysis::BroadPhaseHolder& CtvxAnalysis::BroadPhaseHolder::operator=(BroadPhaseHolder const&)
-{
-    phase.reset();
-    return *this;
-}
-CtvxAnalysis::BroadPhaseHolder::~BroadPhaseHolder() = default;
 
 boost::shared_ptr<CtvxAnalysis> CtvxAnalysis::create()
 {
@@ -58,8 +45,8 @@ void CtvxAnalysis::setCollisionList1(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
-    if (m_broad.phase)
-        m_broad.phase->forget();
+    if (m_scratch.scratch)
+        m_scratch.scratch->broad.forget();
     m_collisionList1 = list;
 }
 
@@ -67,8 +54,8 @@ void CtvxAnalysis::setCollisionList2(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
-    if (m_broad.phase)
-        m_broad.phase->forget();
+    if (m_scratch.scratch)
+        m_scratch.scratch->broad.forget();
     m_collisionList2 = list;
 }
 
@@ -160,7 +147,7 @@ void CtvxAnalysis::compute()
 
     bool const once = m_eachPairOnce && &l1 == &l2;
     if (!stopAll) {
-        if (CtvxBroadPhase::pays(l1.countObjects(), l2.countObjects()))
+        if (CtvxBroadPhase::pays(scratch.broadUse, l1.countObjects(), l2.countObjects()))
             examineCandidates(l1, l2, once, r1, r2, bound, stopAll);
         else
             examineAllPairs(l1, l2, once, r1, r2, bound, stopAll);
@@ -226,9 +213,7 @@ void CtvxAnalysis::examineAllPairs(CtvxCollisionList const& l1, CtvxCollisionLis
 void CtvxAnalysis::examineCandidates(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1,
                                      int r2, float& bound, bool& stopAll)
 {
-    if (!m_broad.phase)
-        m_broad.phase.reset(new CtvxBroadPhase());
-    CtvxBroadPhase& broad = *m_broad.phase;
+    CtvxBroadPhase& broad = m_scratch.scratch->broad;
     broad.prepare(l1, l2, m_analysisType, once);
     std::vector<ObjectPtr> const& objects1 = l1.m_objects;
     std::vector<ObjectPtr> const& objects2 = l2.m_objects;

@@ -9,12 +9,10 @@
 
 #include <atomic>
 #include <string>
-#include <memory>
 #include <utility>
 #include <vector>
 
 class CtvxAssembly;
-class CtvxBroadPhase;
 class CtvxCollision;
 class CtvxCollisionList;
 class CtvxDistance;
@@ -71,9 +69,8 @@ public:
     };
 
     static boost::shared_ptr<CtvxAnalysis> create();
-    // A copy shares the lists and results, and starts its broad phase anew.
-    CtvxAnalysis(CtvxAnalysis const&);
-    CtvxAnalysis& operator=(CtvxAnalysis const&);
+    CtvxAnalysis(CtvxAnalysis const&) = default;
+    CtvxAnalysis& operator=(CtvxAnalysis const&) = default;
     ~CtvxAnalysis();
 
     // Setting a list clears the results and forgets the remembered pair.
@@ -182,16 +179,6 @@ private:
         int next; // -1: the prioritary child is still to be tried
     };
 
-    // The broad phase of the last compute(), kept for the next one; a copy
-    // of the analysis starts without one.
-    struct BroadPhaseHolder {
-        BroadPhaseHolder();
-        BroadPhaseHolder(BroadPhaseHolder const&);
-        BroadPhaseHolder& operator=(BroadPhaseHolder const&);
-        ~BroadPhaseHolder();
-        std::unique_ptr<CtvxBroadPhase> phase;
-    };
-
     // The pairs after the remembered one: every pair of list 1 x list 2 in
     // list order, or the broad phase's candidates in the same order.
     void examineAllPairs(CtvxCollisionList const& l1, CtvxCollisionList const& l2, bool once, int r1, int r2,
@@ -255,7 +242,6 @@ private:
         ScratchHolder& operator=(ScratchHolder const&) { return *this; }
     };
     mutable ScratchHolder m_scratch;
-    BroadPhaseHolder m_broad;
     // Box 1's frame seen from the world, E1^-1 * A1^-1, of the object last
     // passed first to obbOverlapp. A descent tests one object against each
     // child of the other in turn, and that object comes first, so it is

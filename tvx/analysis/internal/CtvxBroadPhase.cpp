@@ -58,8 +58,6 @@ double const kRebuildShare = 0.125;
 // objects against each other) 2 to 6 times cheaper.
 unsigned long const kCrossoverPairs = 64;
 
-thread_local CtvxBroadPhase::EUse t_use = CtvxBroadPhase::AUTOMATIC;
-
 float roundDown(double v)
 {
     float f = static_cast<float>(v);
@@ -93,26 +91,16 @@ double dot3(double const (&a)[3], double const (&b)[3])
 
 } // namespace
 
-void CtvxBroadPhase::use(EUse use)
+bool CtvxBroadPhase::pays(EUse use, unsigned int count1, unsigned int count2)
 {
-    t_use = use;
-}
-
-CtvxBroadPhase::EUse CtvxBroadPhase::use()
-{
-    return t_use;
-}
-
-bool CtvxBroadPhase::pays(unsigned int count1, unsigned int count2)
-{
-    if (t_use == NEVER)
+    if (use == NEVER)
         return false;
     // Boxes enlarged to survive their binary16 rounding are what lets a
     // set's own box stand for its triangles; without them (a setting for
     // measurements) the walk over all pairs stays the only one.
     if (!CtvxPolyhedronOBBTreeFactory::conservativeBoxes())
         return false;
-    if (t_use == ALWAYS)
+    if (use == ALWAYS)
         return true;
     return static_cast<unsigned long>(count1) * count2 >= kCrossoverPairs;
 }

@@ -59,14 +59,19 @@ class CtvxPoly;
 // every entry of the other list, as the pair-by-pair walk does.
 class CtvxBroadPhase {
 public:
-    // Internal switch for tests and benchmarks, per thread: AUTOMATIC uses
-    // the broad phase past a number of object pairs, ALWAYS for any list
-    // sizes, NEVER keeps the pair-by-pair walk (the reference).
+    CtvxBroadPhase() = default;
+    // Not copied: it points into itself (m_second), and an analysis's copy
+    // starts with a scratch of its own.
+    CtvxBroadPhase(CtvxBroadPhase const&) = delete;
+    CtvxBroadPhase& operator=(CtvxBroadPhase const&) = delete;
+
+    // When an analysis uses one, set in its scratch (tests and benchmarks
+    // reach it through tests/support/AnalysisProbe.h): AUTOMATIC past a
+    // number of object pairs, ALWAYS for any list sizes, NEVER keeps the
+    // pair-by-pair walk, the reference the broad phase is checked against.
     enum EUse { AUTOMATIC, ALWAYS, NEVER };
-    static void use(EUse use);
-    static EUse use();
     // Whether lists of these sizes go through a broad phase.
-    static bool pays(unsigned int count1, unsigned int count2);
+    static bool pays(EUse use, unsigned int count1, unsigned int count2);
 
     // The ranks in list 2 that row i may have to examine, ascending; valid
     // until the next call of row() or prepare().

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <cstdint>
@@ -96,12 +97,14 @@ struct CtvxNearStep {
 // handed down to each of its pair analyses: the step stacks and placement
 // caches (kept between queries, so that a query allocates nothing once the
 // deepest pair of trees has been seen), the walk its pairs take and the
-// counters of its last compute(). Nothing here is shared between analyses,
+// counters of its last compute(), and the broad phase that its driver keeps
+// from one compute() to the next. Nothing here is shared between analyses,
 // so a query that runs inside another on the same thread (a host's
 // getTriangle that asks a question of its own) works in its own scratch and
 // leaves the outer query's steps and placements alone.
 struct CtvxQueryScratch {
     CtvxWalk walk = CtvxWalk::Ordered;
+    CtvxBroadPhase::EUse broadUse = CtvxBroadPhase::AUTOMATIC;
     // Box tests (enclosing boxes and tree boxes), triangle tests, and the
     // triangle decisions that single precision could not settle, of the last
     // compute(), for benchmarks and tests.
@@ -116,4 +119,7 @@ struct CtvxQueryScratch {
     // placement in frame 2.
     CtvxPlacementCache toBox1Cache;
     CtvxPlacementCache place2Cache;
+
+    // The world boxes of the lists' entries, kept between computes.
+    CtvxBroadPhase broad;
 };
