@@ -238,7 +238,23 @@ private:
 
     std::string edit()
     {
-        switch (m_rng.below(9)) {
+        switch (m_rng.below(10)) {
+        case 9: {
+            // Triangles added to a mesh leave the trees over it stale (the
+            // walk rebuilds them where it meets them); one that names a point
+            // not added yet makes every rebuild refuse, and the queries that
+            // meet those objects incomplete, until a point is added.
+            CtvxPolyhedronData& d = *pickFrom(m_data);
+            unsigned int const n = d.countPoints();
+            unsigned int r = 0;
+            if (m_rng.chance(0.6)) {
+                d.addPoint(m_rng.uniform(-0.8, 0.8), m_rng.uniform(-0.8, 0.8), m_rng.uniform(-0.8, 0.8), r);
+                d.addTriangle(0, 1, r, r);
+                return "spike on a mesh";
+            }
+            d.addTriangle(0, 1, n, r);
+            return "triangle past the points of a mesh";
+        }
         case 8: {
             // A new list given to the analyses that had the old one: what
             // was kept is forgotten, and the remembered pair with it.

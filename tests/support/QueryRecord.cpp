@@ -93,6 +93,11 @@ std::string QueryRecord::describe(CtvxAnalysis const& a) const
         p->getLastClosestPoint(q, t);
         s << "hint " << t << " " << bits(q[0]) << "," << bits(q[1]) << "," << bits(q[2]) << "\n";
     }
+    for (unsigned int k = 0; k < a.countSkippedObjects(); ++k) {
+        boost::shared_ptr<CtvxObject> o;
+        a.getSkippedObject(k, o);
+        s << "unexamined " << nameOf(o.get()) << "\n";
+    }
     for (CtvxObject const* o : objects) {
         CtvxAssembly const* const as = dynamic_cast<CtvxAssembly const*>(o);
         boost::shared_ptr<CtvxObject> c;

@@ -27,8 +27,8 @@ std::pair<boost::shared_ptr<CtvxObject>, boost::shared_ptr<CtvxObject>> objectsO
 
 // Everything a query leaves behind, as text: the collision results (objects,
 // triangle pairs), the distance results (objects, clearance, closest points),
-// the last-closest hints of the triangle sets and the prioritary child of
-// every assembly. Objects and the polyhedra of triangle records are named by
+// the last-closest hints of the triangle sets, the objects left unexamined
+// for want of a tree and the prioritary child of every assembly. Objects and the polyhedra of triangle records are named by
 // their rank in `objects`, floats by their bits, so that two copies of a
 // scene queried two ways compare with one string comparison, and a mismatch
 // prints what differs.

@@ -84,6 +84,14 @@ CtvxBoxTree::Box cubeAround(double const (&c)[3], double r)
     return b;
 }
 
+// Whether refreshing the box of this set builds its tree, as the set's box
+// refresh does when activated: a stale tree is rebuilt, a missing one built
+// unless its last build was refused and the triangles have not changed.
+bool boxRefreshBuilds(CtvxPoly const& p)
+{
+    return p.isActivatedForAnalysis() && (p.isBVStale() || (!p.isBVConstructed() && !p.isBVRefused()));
+}
+
 double dot3(double const (&a)[3], double const (&b)[3])
 {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
@@ -260,7 +268,11 @@ void CtvxBroadPhase::read(Slot& s)
             if (!a->m_needToRecomputeObb || refreshIsQuiet(a)) {
                 if (a->m_needToRecomputeObb)
                     a->computeObb();
-                if (a->m_obbState == CtvxObject::OBB_NONE)
+                if (a->m_holdsUnbuiltGeometry) {
+                    // Geometry below without a tree is left out of the box,
+                    // and the walk notes it whenever it meets the assembly:
+                    // every entry meets it.
+                } else if (a->m_obbState == CtvxObject::OBB_NONE)
                     s.state = INERT;
                 else
                     readChain(s, a);
@@ -320,8 +332,11 @@ bool CtvxBroadPhase::readPoly(Slot& s, CtvxPoly* poly, CtvxObject* owner)
         return true;
     }
     // A box asked of a set without a tree builds one: the walk does that
-    // only when it meets the set against an assembly.
-    if (!poly->isBVConstructed())
+    // only when it meets the set against an assembly. A set whose tree is
+    // stale (rebuilt by the walk when it meets it), refused or missing is
+    // examined with every entry, so that the walk notes it unexamined
+    // wherever examining every pair would.
+    if (!poly->hasUsableTree())
         return false;
     CtvxPolyhedronBVTree* bv = nullptr;
     poly->getBoundingVolumes(bv);
@@ -413,13 +428,12 @@ bool CtvxBroadPhase::refreshIsQuiet(CtvxAssembly* top)
             continue; // a current box is not recomputed
         std::type_info const& type = typeid(*o);
         if (type == typeid(CtvxPolyhedron)) {
-            CtvxPolyhedron const* const p = static_cast<CtvxPolyhedron const*>(o);
-            if (p->isActivatedForAnalysis() && !p->isBVConstructed())
+            if (boxRefreshBuilds(*static_cast<CtvxPolyhedron const*>(o)))
                 return false;
         } else if (type == typeid(CtvxAssembly)) {
             CtvxAssembly const* const a = static_cast<CtvxAssembly const*>(o);
             if (a->m_isRegrouped && a->m_regroupedPoly) {
-                if (a->m_regroupedPoly->isActivatedForAnalysis() && !a->m_regroupedPoly->isBVConstructed())
+                if (boxRefreshBuilds(*a->m_regroupedPoly))
                     return false;
             } else {
                 for (auto const& c : a->m_children)
