@@ -28,21 +28,27 @@
 // diagonals in 64 steps finds the first s where FCL (OBBRSS) sees a contact;
 // 30 bisections narrow it to the touching offset s0. Even poses sit at
 // s0 - depth (depth log-uniform in [0.002, 0.1] * rB, rB = B's box half
-// diagonal), odd poses at s0 + gap (gap log-uniform in [1e-4, 0.03] * rB). A
+// diagonal), odd poses at s0 + gap, the gap log-uniform in one of four bands
+// taken in turn (odd pose 2k + 1 in band k mod 4): near misses, [1e-4, 0.03]
+// * rB; and three shells around A measured in R = rA + rB, the two box half
+// diagonals summed: [1e-4, 0.01] R, [0.01, 0.2] R (where a planner or a
+// clearance check works) and [0.2, 1] R. Times are reported per band. A
 // direction along which B never touches A is drawn again. Pose i uses the
 // 64-bit Mersenne twister seeded with seed * 1000003 + i, so any pose can be
 // regenerated on its own.
 //
 // Coherent mode: one direction and rotation axis (pose 0's draw), and B moves
 // from s0 + 0.45 rB to s0 - 0.05 rB and back (cosine in the step) while it
-// turns half a radian about the axis. Our analyses are kept across the steps,
+// turns half a radian about the axis; a separated step is filed in the band
+// its offset s - s0 falls in. Our analyses are kept across the steps,
 // so the last-closest hints of the previous step serve the next; FCL's
 // distance query starts afresh at each step.
 //
 // Timing: random mode runs each query once per pose (the previous pose's hints
 // are of no use to ours, since poses are unrelated), medians over the poses
-// where the reference answer is contact ("colliding") and where it is not
-// ("separated"). Coherent mode: one query per step, same medians.
+// where the reference answer is contact ("colliding"), where it is not
+// ("separated", all bands), and over each band of separated poses. Coherent
+// mode: one query per step, same medians.
 //
 // Tree bytes. Ours: boxes * sizeof(CtvxOBB), the whole tree (triangles stay in
 // the polyhedron's own arrays, which the host owns anyway). FCL: BVH nodes *
@@ -432,9 +438,35 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
+// Where a pose is filed: contact, then the separated bands by B's offset
+// beyond the touching one (see the pose recipe).
+enum Band { COLLIDING, NEAR_MISS, SHELL_FINE, SHELL_WORKING, SHELL_FAR, BAND_COUNT };
+char const* const kBandNames[BAND_COUNT] = {"colliding", "near miss", "0.01-1% R", "1-20% R", "20-100% R"};
+constexpr int kSeparatedBands = BAND_COUNT - 1;
+
+// The gap range of band b (not COLLIDING) in units of rB (near misses) or of
+// R = rA + rB (the shells).
+void bandGap(Band b, double rB, double R, double& lo, double& hi)
+{
+    switch (b) {
+    case NEAR_MISS: lo = 1e-4 * rB; hi = 0.03 * rB; return;
+    case SHELL_FINE: lo = 1e-4 * R; hi = 0.01 * R; return;
+    case SHELL_WORKING: lo = 0.01 * R; hi = 0.2 * R; return;
+    default: lo = 0.2 * R; hi = R; return;
+    }
+}
+
+// The band of a separated offset (coherent mode): the first shell holding it.
+Band bandOf(double gap, double R)
+{
+    return gap < 0.01 * R ? SHELL_FINE : gap < 0.2 * R ? SHELL_WORKING : SHELL_FAR;
+}
+
 struct Stats {
-    std::vector<double> times[2][KIND_COUNT]; // [colliding][kind]
-    int poses[2] = {0, 0};
+    // [band][kind]; a pose of a separated band that the reference finds in
+    // contact is filed as colliding.
+    std::vector<double> times[BAND_COUNT][KIND_COUNT];
+    int poses[BAND_COUNT] = {0, 0, 0, 0, 0};
     int flagDisagree = 0, countDisagree = 0, distDisagree = 0, boundDisagree = 0;
     int countChecked = 0, distChecked = 0;
     // Box and triangle tests of untimed re-runs of our exact distance on
@@ -457,7 +489,7 @@ void printPose(Rigid const& p)
 }
 
 // Runs every query at one pose, checks the answers, records the times.
-void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int index, Stats& st)
+void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int index, Band band, Stats& st)
 {
     ours.place(pose);
     fcl::Transform3d const tb = toFcl(pose);
@@ -590,7 +622,7 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
             }
         }
     }
-    int const c = colliding ? 1 : 0;
+    int const c = colliding ? COLLIDING : (band == COLLIDING ? NEAR_MISS : band);
     ++st.poses[c];
     for (int k = 0; k < KIND_COUNT; ++k)
         if (!std::isnan(t[k]))
@@ -616,15 +648,39 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
                     f.meshBytes[k] / tris);
     std::printf("build ours/fcl OBBRSS = %.3f, ours/fcl OBB = %.3f\n", ratio(ours.buildMs, f.buildMs[1]),
                 ratio(ours.buildMs, f.buildMs[0]));
-    std::printf("poses: %d colliding, %d separated\n", st.poses[1], st.poses[0]);
-    std::printf("%-18s %14s %14s\n", "median us", "colliding", "separated");
-    double med[2][KIND_COUNT];
+    int separated = 0;
+    for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+        separated += st.poses[b];
+    std::printf("poses: %d colliding, %d separated (", st.poses[COLLIDING], separated);
+    for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+        std::printf("%s%s %d", b == NEAR_MISS ? "" : ", ", kBandNames[b], st.poses[b]);
+    std::printf("; R = %.6g)\n", A.halfDiagonal + B.halfDiagonal);
+    // Columns: colliding, all separated, then each separated band.
+    int const columns = 2 + kSeparatedBands;
+    std::vector<double> med[KIND_COUNT];
     for (int k = 0; k < KIND_COUNT; ++k) {
-        med[1][k] = median(st.times[1][k]);
-        med[0][k] = median(st.times[0][k]);
-        std::printf("%-18s %14.2f %14.2f\n", kKindNames[k], med[1][k], med[0][k]);
+        std::vector<double> all;
+        for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+            all.insert(all.end(), st.times[b][k].begin(), st.times[b][k].end());
+        med[k].push_back(median(st.times[COLLIDING][k]));
+        med[k].push_back(median(all));
+        for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+            med[k].push_back(median(st.times[b][k]));
     }
-    std::printf("ratios (ours / fcl), colliding | separated:\n");
+    auto header = [&](char const* first) {
+        std::printf("%-22s %11s %11s", first, "colliding", "separated");
+        for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+            std::printf(" %11s", kBandNames[b]);
+        std::printf("\n");
+    };
+    header("median us");
+    for (int k = 0; k < KIND_COUNT; ++k) {
+        std::printf("%-22s", kKindNames[k]);
+        for (int c = 0; c < columns; ++c)
+            std::printf(" %11.2f", med[k][c]);
+        std::printf("\n");
+    }
+    header("ratios (ours / fcl)");
     struct R {
         char const* name;
         int ours, fcl;
@@ -635,9 +691,12 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
                     {"exact / dist RSS", OUR_EXACT, FCL_DIST_RSS},
                     {"exact / dist OBBRSS", OUR_EXACT, FCL_DIST_OBBRSS},
                     {"estimated / dist RSS", OUR_ESTIMATED, FCL_DIST_RSS}};
-    for (R const& r : rs)
-        std::printf("  %-22s %8.3f | %8.3f\n", r.name, ratio(med[1][r.ours], med[1][r.fcl]),
-                    ratio(med[0][r.ours], med[0][r.fcl]));
+    for (R const& r : rs) {
+        std::printf("  %-20s", r.name);
+        for (int c = 0; c < columns; ++c)
+            std::printf(" %11.3f", ratio(med[r.ours][c], med[r.fcl][c]));
+        std::printf("\n");
+    }
     std::printf("ours exact, separated, untimed re-runs, median tests: from triangle 0 %.0f boxes %.0f triangles; "
                 "from the answer %.0f boxes %.0f triangles\n",
                 median(st.exactBoxTests[0]), median(st.exactTriTests[0]), median(st.exactBoxTests[1]),
@@ -649,7 +708,7 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
                 st.unsureTests[OUR_ESTIMATED], st.triangleTests[OUR_ESTIMATED]);
     std::printf("agreement: contact flags %d/%d poses agree; pair counts %d/%d; distances %d/%d; estimated <= exact "
                 "%d/%d\n",
-                st.poses[0] + st.poses[1] - st.flagDisagree, st.poses[0] + st.poses[1],
+                st.poses[COLLIDING] + separated - st.flagDisagree, st.poses[COLLIDING] + separated,
                 st.countChecked - st.countDisagree, st.countChecked, st.distChecked - st.distDisagree, st.distChecked,
                 st.distChecked - st.boundDisagree, st.distChecked);
 }
@@ -672,9 +731,17 @@ int runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint6
         for (int i = 0; i < nPoses; ++i) {
             std::mt19937_64 rng = poseRng(seed, i);
             Draw const d = drawDirection(f, A, B, rng);
-            double const s = (i % 2 == 0) ? d.s0 - logUniform(rng, 0.002, 0.1) * B.halfDiagonal
-                                          : d.s0 + logUniform(rng, 1e-4, 0.03) * B.halfDiagonal;
-            runPose(ours, f, placeAlong(A, B, d.r, d.u, s), tolerance, i, st);
+            Band band = COLLIDING;
+            double s = 0;
+            if (i % 2 == 0) {
+                s = d.s0 - logUniform(rng, 0.002, 0.1) * B.halfDiagonal;
+            } else {
+                band = Band(NEAR_MISS + (i / 2) % kSeparatedBands);
+                double lo = 0, hi = 0;
+                bandGap(band, B.halfDiagonal, A.halfDiagonal + B.halfDiagonal, lo, hi);
+                s = d.s0 + logUniform(rng, lo, hi);
+            }
+            runPose(ours, f, placeAlong(A, B, d.r, d.u, s), tolerance, i, band, st);
         }
     } else {
         std::mt19937_64 rng = poseRng(seed, 0);
@@ -687,7 +754,8 @@ int runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint6
             for (int a = 0; a < 3; ++a)
                 for (int b = 0; b < 3; ++b)
                     r[a][b] = turn[a][0] * d.r[0][b] + turn[a][1] * d.r[1][b] + turn[a][2] * d.r[2][b];
-            runPose(ours, f, placeAlong(A, B, r, d.u, s), tolerance, i, st);
+            double const R = A.halfDiagonal + B.halfDiagonal;
+            runPose(ours, f, placeAlong(A, B, r, d.u, s), tolerance, i, bandOf(s - d.s0, R), st);
         }
     }
     report(title + (coherent ? " (coherent path" : " (random poses") + (sharedHints ? ", shared hints)" : ")"), A,
