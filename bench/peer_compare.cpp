@@ -472,7 +472,7 @@ struct Stats {
     // Box and triangle tests of untimed re-runs of our exact distance on
     // separated poses: [0] from triangle 0 of each mesh as the hint, [1] from
     // the answer as the hint (the best case for the descent).
-    std::vector<double> exactBoxTests[2], exactTriTests[2];
+    std::vector<double> exactBoxTests[BAND_COUNT][2], exactTriTests[BAND_COUNT][2];
     // Triangle tests of our four query types over all poses, and those that
     // single precision left unsure (settled by the exact predicates or the
     // double-precision distance).
@@ -541,6 +541,7 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
     // The reference answer for contact is FCL's OBBRSS first contact (the
     // same test that placed the poses).
     bool const colliding = flag[5];
+    int const c = colliding ? COLLIDING : (band == COLLIDING ? NEAR_MISS : band);
     bool flagsAgree = true;
     for (bool fl : flag)
         flagsAgree = flagsAgree && fl == colliding;
@@ -608,8 +609,8 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
                 boost::shared_ptr<CtvxDistance> pd = CtvxDistance::create();
                 tvxtest::PairRun const run =
                     tvxtest::runPair(pa1, pb1, CtvxAnalysis::EXACT_DISTANCE, ourWalk, pc, pd);
-                st.exactBoxTests[warm].push_back(double(run.boxTests));
-                st.exactTriTests[warm].push_back(double(run.triangleTests));
+                st.exactBoxTests[c][warm].push_back(double(run.boxTests));
+                st.exactTriTests[c][warm].push_back(double(run.triangleTests));
             }
             if (ours.an[OUR_ESTIMATED]->countDistances() > 0) {
                 boost::shared_ptr<CtvxDistance> e;
@@ -622,7 +623,6 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
             }
         }
     }
-    int const c = colliding ? COLLIDING : (band == COLLIDING ? NEAR_MISS : band);
     ++st.poses[c];
     for (int k = 0; k < KIND_COUNT; ++k)
         if (!std::isnan(t[k]))
@@ -697,10 +697,11 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
             std::printf(" %11.3f", ratio(med[r.ours][c], med[r.fcl][c]));
         std::printf("\n");
     }
-    std::printf("ours exact, separated, untimed re-runs, median tests: from triangle 0 %.0f boxes %.0f triangles; "
-                "from the answer %.0f boxes %.0f triangles\n",
-                median(st.exactBoxTests[0]), median(st.exactTriTests[0]), median(st.exactBoxTests[1]),
-                median(st.exactTriTests[1]));
+    std::printf("ours exact, separated, untimed re-runs, median tests from triangle 0 | from the answer "
+                "(boxes/triangles):\n");
+    for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+        std::printf("  %-10s %8.0f / %-6.0f | %8.0f / %-6.0f\n", kBandNames[b], median(st.exactBoxTests[b][0]),
+                    median(st.exactTriTests[b][0]), median(st.exactBoxTests[b][1]), median(st.exactTriTests[b][1]));
     std::printf("ours triangle tests left unsure by single precision (exact path): first %.0f of %.0f, all %.0f "
                 "of %.0f, exact %.0f of %.0f, estimated %.0f of %.0f\n",
                 st.unsureTests[OUR_FIRST], st.triangleTests[OUR_FIRST], st.unsureTests[OUR_ALL],
