@@ -328,6 +328,10 @@ struct BoxStats {
     int deepReportedApart = 0;
     int separated = 0;
     int centreGapPositive = 0;
+    // Pairs apart by more than a tenth of their size, and those of them the
+    // gap along the line of nearest points puts within 1 % of the distance.
+    int clearlyApart = 0;
+    int nearestTight = 0;
     int failures = 0;
 };
 
@@ -383,7 +387,14 @@ void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0,
         why = "separation exceeds the clearance";
     float const centreGap = CtvxProximityKernels::centreLineGap(a, b, m);
     float const axisGap = CtvxProximityKernels::axisGap(a, b, m, u);
-    if (why.empty() && !(ref >= double(centreGap) - err))
+    float const nearestGap = CtvxProximityKernels::nearestPointsGap(a, b, m);
+    if (ref > 0.1 * scale) {
+        ++st.clearlyApart;
+        st.nearestTight += double(nearestGap) >= 0.99 * ref;
+    }
+    if (why.empty() && !(ref >= double(nearestGap) - err))
+        why = "gap along the line of nearest points exceeds the distance";
+    else if (why.empty() && !(ref >= double(centreGap) - err))
         why = "gap along the centre line exceeds the distance";
     else if (why.empty() && !(ref >= double(axisGap) - err))
         why = "gap along the axis {" + std::to_string(u[0]) + ", " + std::to_string(u[1]) + ", " +
@@ -412,10 +423,12 @@ TEST(BoxBoxSeparation, TreeVariantIsALowerBound)
         checkTreePair(p, m, tol, bound0, u, st);
     }
     std::printf("[ boxes    ] general: %d pairs, %.1f%% reported apart, %.1f%% deeply overlapping, %.1f%% apart "
-                "along the centre line\n",
+                "along the centre line; %d clearly apart, %d of them bounded within 1%% along the line of nearest "
+                "points\n",
                 st.pairs, 100.0 * st.separated / st.pairs, 100.0 * st.deep / st.pairs,
-                100.0 * st.centreGapPositive / st.pairs);
+                100.0 * st.centreGapPositive / st.pairs, st.clearlyApart, st.nearestTight);
     if (n >= 1000) {
+        EXPECT_GT(st.nearestTight, st.clearlyApart * 3 / 4);
         EXPECT_GT(st.separated, n / 5);
         EXPECT_GT(st.deep, n / 10);
         EXPECT_GT(st.centreGapPositive, n / 20);
@@ -561,6 +574,7 @@ TEST(BoxTriangleSeparation, IsALowerBound)
     int separated[4] = {0, 0, 0, 0};
     int deepCount[4] = {0, 0, 0, 0};
     int centroidGapPositive = 0;
+    int clearlyApart = 0, nearestTight = 0;
     for (int it = 0; it < n; ++it) {
         int const kind = it % 4;
         float h[3];
@@ -603,7 +617,16 @@ TEST(BoxTriangleSeparation, IsALowerBound)
         float const centroidGap = CtvxProximityKernels::centroidLineGap(h, tri);
         float const axisGap = CtvxProximityKernels::axisGap(h, tri, u, behind);
         centroidGapPositive += centroidGap > 0.0f;
-        if (why.empty() && !(ref >= double(centroidGap) - err))
+        // And along the line of nearest points, close to the distance for a
+        // sound triangle clearly apart.
+        float const nearestGap = CtvxProximityKernels::nearestPointsGap(h, tri);
+        if (kind != 2 && ref > 0.1 * scale) {
+            ++clearlyApart;
+            nearestTight += double(nearestGap) >= 0.99 * ref;
+        }
+        if (why.empty() && !(ref >= double(nearestGap) - err))
+            why = "gap along the line of nearest points exceeds the distance";
+        else if (why.empty() && !(ref >= double(centroidGap) - err))
             why = "gap along the centroid line exceeds the distance";
         else if (why.empty() && !(ref >= double(axisGap) - err))
             why = std::string("gap along the axis exceeds the distance (triangle ") + (behind ? "behind" : "ahead") +
@@ -622,8 +645,11 @@ TEST(BoxTriangleSeparation, IsALowerBound)
     for (int kind = 0; kind < 4; ++kind)
         std::printf("[ box-tri  ] %-18s %.1f%% reported apart, %.1f%% through the box\n", names[kind],
                     400.0 * separated[kind] / n, 400.0 * deepCount[kind] / n);
+    std::printf("[ box-tri  ] %d clearly apart, %d of them bounded within 1%% along the line of nearest points\n",
+                clearlyApart, nearestTight);
     if (n >= 1000) {
         EXPECT_GT(centroidGapPositive, n / 20);
+        EXPECT_GT(nearestTight, clearlyApart / 4);
     }
     EXPECT_EQ(failures, 0);
 }

@@ -39,7 +39,15 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
             return false;
         float bound = CtvxProximityKernels::justAbove(current);
         int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
-        return settle(current, gap, result, bound, *outBound);
+        if (!settle(current, gap, result, bound, *outBound))
+            return false;
+        // A pair the cheap bounds keep: along the line of the boxes' nearest
+        // points, which costs about one more box test and prunes the facing
+        // boxes of two surfaces some way apart. It prunes only: taken into
+        // the pair's bound it would reorder the walk among pairs bounded
+        // the cheap way, which on the meshes measured costs more pairs than
+        // it saves.
+        return !(current < CtvxProximityKernels::nearestPointsGap(h1, h2, r) - m_polyTolerance - m_margin);
     }
     float const d0 = m_distance->distance();
     float bound = d0;
@@ -89,7 +97,11 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
         float bound = CtvxProximityKernels::justAbove(current);
         int const result =
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
-        return settle(current, gap, result, bound, *outBound);
+        if (!settle(current, gap, result, bound, *outBound))
+            return false;
+        // The same for a box and a triangle, which the leaves of a tree of
+        // single triangles meet most.
+        return !(current < CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin);
     }
     float const d0 = m_distance->distance();
     float bound = d0;

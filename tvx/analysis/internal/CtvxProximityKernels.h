@@ -198,6 +198,22 @@ public:
     // frame, box b lying on its positive side.
     static float axisGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR, float const (&inU)[3]);
 
+    // The two boxes of centreLineGap along the line through their nearest
+    // points, as found by a few alternating projections (the point of box a
+    // nearest to b's centre, the point of b nearest to that, and so on). Two
+    // facing flat boxes, as deep in a tree, are apart along that line by
+    // nearly their distance, where the box test's axes and the line of
+    // centres see boxes beside each other at a fraction of it. The points
+    // need not be the nearest: the line only chooses the axis, and every
+    // unit axis gives a sound bound. Minus infinity when the points meet.
+    static float nearestPointsGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR);
+
+    // A box (half-lengths inH, centred at the origin, axis-aligned) and a
+    // triangle given in its frame, along the line from the box's point
+    // nearest to the triangle's centroid to the triangle's point nearest to
+    // that. Minus infinity when the two points meet.
+    static float nearestPointsGap(float const (&inH)[3], float const (&inV)[3][3]);
+
     // The box and triangle of centroidLineGap along the unit axis inU of the
     // box's frame, the triangle lying on its positive side, or on its
     // negative side when inBehind.

@@ -56,6 +56,87 @@ inline float CtvxProximityKernels::axisGap(float const (&inA)[3], float const (&
     return along - reach;
 }
 
+inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR)
+{
+    float const t[3] = {inR(0, 3), inR(1, 3), inR(2, 3)};
+    auto clamp = [](float x, float h) { return x < -h ? -h : (x > h ? h : x); };
+    // p in box a, q in box b, both in a's frame.
+    float p[3], q[3] = {0.0f, 0.0f, 0.0f};
+    for (int i = 0; i < 3; ++i)
+        p[i] = clamp(t[i], inA[i]);
+    // Three rounds: on the meshes measured, a third still prunes about 2 %
+    // more box pairs at working clearances, further rounds less than 1 %.
+    int const rounds = 3;
+    for (int round = 0; round < rounds; ++round) {
+        float l[3];
+        for (int j = 0; j < 3; ++j)
+            l[j] = clamp(inR(0, j) * (p[0] - t[0]) + inR(1, j) * (p[1] - t[1]) + inR(2, j) * (p[2] - t[2]), inB[j]);
+        for (int i = 0; i < 3; ++i)
+            q[i] = t[i] + inR(i, 0) * l[0] + inR(i, 1) * l[1] + inR(i, 2) * l[2];
+        if (round + 1 < rounds)
+            for (int i = 0; i < 3; ++i)
+                p[i] = clamp(q[i], inA[i]);
+    }
+    float const d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+    float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (!(len > 0.0f))
+        return -std::numeric_limits<float>::infinity();
+    float const inv = 1.0f / len;
+    float const u[3] = {d[0] * inv, d[1] * inv, d[2] * inv};
+    return axisGap(inA, inB, inR, u);
+}
+
+inline float CtvxProximityKernels::nearestPointsGap(float const (&inH)[3], float const (&inV)[3][3])
+{
+    auto clamp = [](float x, float h) { return x < -h ? -h : (x > h ? h : x); };
+    float p[3], q[3];
+    for (int i = 0; i < 3; ++i)
+        p[i] = clamp((inV[0][i] + inV[1][i] + inV[2][i]) * (1.0f / 3.0f), inH[i]);
+    // q: the point of the triangle nearest to p, by the region of the
+    // triangle's plane p projects into (vertex, edge or face).
+    float const ab[3] = {inV[1][0] - inV[0][0], inV[1][1] - inV[0][1], inV[1][2] - inV[0][2]};
+    float const ac[3] = {inV[2][0] - inV[0][0], inV[2][1] - inV[0][1], inV[2][2] - inV[0][2]};
+    auto dot = [](float const* x, float const* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    auto at = [&q, &inV, &ab, &ac](float v, float w) {
+        for (int i = 0; i < 3; ++i)
+            q[i] = inV[0][i] + ab[i] * v + ac[i] * w;
+    };
+    float const ap[3] = {p[0] - inV[0][0], p[1] - inV[0][1], p[2] - inV[0][2]};
+    float const d1 = dot(ab, ap), d2 = dot(ac, ap);
+    float const bp[3] = {p[0] - inV[1][0], p[1] - inV[1][1], p[2] - inV[1][2]};
+    float const d3 = dot(ab, bp), d4 = dot(ac, bp);
+    float const cp[3] = {p[0] - inV[2][0], p[1] - inV[2][1], p[2] - inV[2][2]};
+    float const d5 = dot(ab, cp), d6 = dot(ac, cp);
+    float const va = d3 * d6 - d5 * d4, vb = d5 * d2 - d1 * d6, vc = d1 * d4 - d3 * d2;
+    if (d1 <= 0.0f && d2 <= 0.0f)
+        at(0.0f, 0.0f);
+    else if (d3 >= 0.0f && d4 <= d3)
+        at(1.0f, 0.0f);
+    else if (d6 >= 0.0f && d5 <= d6)
+        at(0.0f, 1.0f);
+    else if (vc <= 0.0f && d1 >= 0.0f && d3 <= 0.0f)
+        at(d1 / (d1 - d3), 0.0f);
+    else if (vb <= 0.0f && d2 >= 0.0f && d6 <= 0.0f)
+        at(0.0f, d2 / (d2 - d6));
+    else if (va <= 0.0f && (d4 - d3) >= 0.0f && (d5 - d6) >= 0.0f) {
+        float const w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        at(1.0f - w, w);
+    } else {
+        float const den = 1.0f / (va + vb + vc);
+        at(vb * den, vc * den);
+    }
+    for (int i = 0; i < 3; ++i)
+        p[i] = clamp(q[i], inH[i]);
+    float const d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+    float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    // A degenerate triangle makes NaN, which fails this test too.
+    if (!(len > 0.0f))
+        return -std::numeric_limits<float>::infinity();
+    float const inv = 1.0f / len;
+    float const u[3] = {d[0] * inv, d[1] * inv, d[2] * inv};
+    return axisGap(inH, inV, u, false);
+}
+
 inline float CtvxProximityKernels::axisGap(float const (&inH)[3], float const (&inV)[3][3], float const (&inU)[3],
                                            bool inBehind)
 {
