@@ -4,6 +4,7 @@
 #include <tvx/math/CtvxMat4.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // Which order the pair analysis walks its two trees in. Ordered: contact
@@ -93,6 +94,28 @@ struct CtvxNearStep {
     CtvxMat4 place2;
 };
 
+// A pending pair of the nearest-first walk: its bound, raised to zero, and
+// where its step is kept. The walk takes the pair of least bound next, of
+// two equal bounds the later kept: among pairs that may touch (bounds of
+// zero or below, whose order says nothing of where a contact lies) it goes
+// depth first, as a stack would, down to a contact or a first distance.
+struct CtvxNearKey {
+    // The bound's bits above the step's complement: a bound of zero or more
+    // orders as its bits do, so one integer comparison orders the pairs.
+    std::uint64_t order;
+
+    CtvxNearKey(float bound, std::uint32_t step)
+    {
+        float const b = bound > 0.0f ? bound : 0.0f;
+        std::uint32_t bits;
+        std::memcpy(&bits, &b, sizeof bits);
+        order = (std::uint64_t(bits) << 32) | std::uint64_t(~step);
+    }
+    std::uint32_t step() const { return ~static_cast<std::uint32_t>(order); }
+    // True when this pair is taken after `other`: the order of a max-heap.
+    bool after(CtvxNearKey const& other) const { return order > other.order; }
+};
+
 // What the queries of one analysis work in, owned by that analysis and
 // handed down to each of its pair analyses: the step stacks and placement
 // caches (kept between queries, so that a query allocates nothing once the
@@ -115,6 +138,9 @@ struct CtvxQueryScratch {
     std::vector<CtvxPlainStep> plainSteps;
     std::vector<CtvxOrderedStep> orderedSteps;
     std::vector<CtvxNearStep> nearSteps;
+    // The nearest-first walk's pending pairs, ordered as a heap over their
+    // steps in nearSteps.
+    std::vector<CtvxNearKey> nearHeap;
     // Box 1 as the map of frame 2 into its frame, box 2 as its own
     // placement in frame 2.
     CtvxPlacementCache toBox1Cache;
