@@ -56,6 +56,21 @@ inline float CtvxProximityKernels::axisGap(float const (&inA)[3], float const (&
     return along - reach;
 }
 
+namespace tvxbounds {
+// The unit direction from p to q; false when the points meet (or are NaN).
+inline bool unitFromTo(float const (&p)[3], float const (&q)[3], float (&u)[3])
+{
+    float const d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+    float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (!(len > 0.0f))
+        return false;
+    float const inv = 1.0f / len;
+    for (int i = 0; i < 3; ++i)
+        u[i] = d[i] * inv;
+    return true;
+}
+} // namespace tvxbounds
+
 inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR)
 {
     float const t[3] = {inR(0, 3), inR(1, 3), inR(2, 3)};
@@ -77,12 +92,9 @@ inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float
             for (int i = 0; i < 3; ++i)
                 p[i] = clamp(q[i], inA[i]);
     }
-    float const d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
-    float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    if (!(len > 0.0f))
+    float u[3];
+    if (!tvxbounds::unitFromTo(p, q, u))
         return -std::numeric_limits<float>::infinity();
-    float const inv = 1.0f / len;
-    float const u[3] = {d[0] * inv, d[1] * inv, d[2] * inv};
     return axisGap(inA, inB, inR, u);
 }
 
@@ -127,13 +139,10 @@ inline float CtvxProximityKernels::nearestPointsGap(float const (&inH)[3], float
     }
     for (int i = 0; i < 3; ++i)
         p[i] = clamp(q[i], inH[i]);
-    float const d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
-    float const len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    // A degenerate triangle makes NaN, which fails this test too.
-    if (!(len > 0.0f))
+    // A degenerate triangle makes NaN, which has no direction either.
+    float u[3];
+    if (!tvxbounds::unitFromTo(p, q, u))
         return -std::numeric_limits<float>::infinity();
-    float const inv = 1.0f / len;
-    float const u[3] = {d[0] * inv, d[1] * inv, d[2] * inv};
     return axisGap(inH, inV, u, false);
 }
 
