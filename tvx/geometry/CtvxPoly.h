@@ -143,6 +143,8 @@ protected:
 private:
     // The tree builder fills m_bvTree and hands over the set's box.
     friend class CtvxPolyhedronOBBTreeFactory;
+    // The pair analysis keeps the placement below with its inverse.
+    friend class CtvxPairContext;
 
     void invariant() const {}
 
@@ -161,4 +163,10 @@ private:
     bool m_isBVStale = false;
     bool m_isBuildingBV = false;
     bool m_isBVRefused = false;
+    // The placement the last query read (getAbsPos) and its inverse: a set
+    // that has not moved since is not inverted again. Valid while the
+    // placement read is the same bit for bit, which the query checks.
+    bool m_hasQueryPlacement = false;
+    CqarMat4 m_queryPlacement;
+    CqarMat4 m_queryPlacementInverse;
 };

@@ -78,6 +78,9 @@ protected:
     void obtainTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr<CtvxProgressDelegate>& delegate) override;
 
 private:
+    // Reads the mesh arrays in place, under the identity flag kept below.
+    friend class CtvxDirectMesh;
+
     // False, changing nothing (logged), when m is not a usable points
     // transform.
     bool setPointsTransform(CqarMat4 const& m);

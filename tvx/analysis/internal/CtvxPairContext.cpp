@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <typeinfo>
 
 CtvxPairContext::CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2,
@@ -36,6 +38,47 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
     writeHints();
 }
 
+namespace {
+
+// The library builds only box trees of exactly this class: a test of the
+// dynamic type spares the cast's walk of the class graph, which a host's
+// own tree class still takes.
+CtvxPolyhedronOBBTree const* obbTreeOf(CtvxPolyhedronBVTree const* tree)
+{
+    if (tree && typeid(*tree) == typeid(CtvxPolyhedronOBBTree))
+        return static_cast<CtvxPolyhedronOBBTree const*>(tree);
+    return dynamic_cast<CtvxPolyhedronOBBTree const*>(tree);
+}
+
+// True when a and b hold the same bits: +0 and -0, or two NaNs, are not
+// interchangeable inputs of an inverse.
+bool sameBits(CqarMat4 const& a, CqarMat4 const& b)
+{
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            double const x = a(r, c), y = b(r, c);
+            std::uint64_t u, v;
+            std::memcpy(&u, &x, sizeof u);
+            std::memcpy(&v, &y, sizeof v);
+            if (u != v)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly, CqarMat4 const& placement)
+{
+    if (!poly.m_hasQueryPlacement || !sameBits(poly.m_queryPlacement, placement)) {
+        poly.m_queryPlacement = placement;
+        poly.m_queryPlacementInverse = placement.inverse();
+        poly.m_hasQueryPlacement = true;
+    }
+    return poly.m_queryPlacementInverse;
+}
+
 bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
                             boost::shared_ptr<CtvxDistance>& distance)
 {
@@ -46,8 +89,8 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     CtvxPolyhedronBVTree* bv2 = nullptr;
     m_poly1->getBoundingVolumes(bv1);
     m_poly2->getBoundingVolumes(bv2);
-    m_tree1 = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv1);
-    m_tree2 = dynamic_cast<CtvxPolyhedronOBBTree const*>(bv2);
+    m_tree1 = obbTreeOf(bv1);
+    m_tree2 = obbTreeOf(bv2);
     if (!m_tree1 || !m_tree2)
         return false;
     m_type = type;
@@ -74,7 +117,7 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
         return false;
     m_poly1->getAbsPos(m_abs1);
     m_poly2->getAbsPos(m_abs2);
-    m_poly2ToPoly1 = CtvxMat4(m_abs1.inverse() * m_abs2);
+    m_poly2ToPoly1 = CtvxMat4(inversePlacement(*m_poly1, m_abs1) * m_abs2);
     m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
     // The library's own polyhedron: one tolerance for all its triangles
     // and, under an identity points transform, its floats read in place.
@@ -155,7 +198,7 @@ void CtvxPairContext::makeClosestPoints()
     if (g2)
         g2->getAbsolutePosition(G2);
     CqarPoint3 const abs2 = m_abs1 * m_found.closestPoint2;
-    CqarPoint3 const s2 = m_abs2.inverse() * abs2;
+    CqarPoint3 const s2 = inversePlacement(*m_poly2, m_abs2) * abs2;
     CqarPoint3 const abs1 = m_abs1 * m_found.closestPoint1;
     // The relative points are in the owning polyhedron's placement frame,
     // where its mesh coordinates live, also for a member of a regrouped

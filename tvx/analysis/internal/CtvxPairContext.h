@@ -209,6 +209,9 @@ private:
         Hint hint2;
     };
 
+    // The inverse of a set's placement, as CqarMat4::inverse() gives it,
+    // kept in the set for the next query while the placement is unchanged.
+    static CqarMat4 const& inversePlacement(CtvxPoly& poly, CqarMat4 const& placement);
     // A distance query tries the closest pair of the last query first.
     void startFromHint();
     void descend(CtvxWalk walk);

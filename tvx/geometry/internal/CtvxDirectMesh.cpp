@@ -12,11 +12,12 @@ CtvxDirectMesh CtvxDirectMesh::of(CtvxPoly const& poly)
     if (typeid(poly) != typeid(CtvxPolyhedron))
         return direct;
     CtvxPolyhedron const& p = static_cast<CtvxPolyhedron const&>(poly);
-    CqarMat4 m;
-    p.getPointsTransform(m);
-    if (!actsAsIdentityOnPoints(m))
+    // Every query starts here, twice: the flag set with the points
+    // transform spares a copy of it and its test, and the raw mesh pointer
+    // an atomic count up and down.
+    if (!p.m_pointsTransformIsIdentity)
         return direct;
-    boost::shared_ptr<CtvxPolyhedronData> const data = p.polyData();
+    CtvxPolyhedronData const* const data = p.m_polyData.get();
     if (!data || data->countTriangles() == 0)
         return direct;
     direct.m_points = data->points();
