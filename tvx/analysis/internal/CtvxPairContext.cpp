@@ -98,7 +98,7 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     m_distance = distance.get();
     m_collision = collision.get();
     m_collisionFound = false;
-    m_found = Findings();
+    m_found.clear();
     m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->obbs() : nullptr;
     m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->obbs() : nullptr;
 

@@ -207,6 +207,25 @@ private:
         std::uint64_t bestRank[2] = {0, 0};
         Hint hint1;
         Hint hint2;
+
+        // As a fresh Findings holds, without making and dropping four points
+        // through the utility library's calls on every query.
+        void clear()
+        {
+            distanceFound = false;
+            closestTriangle1 = -1;
+            closestPoint1.setValue(0.0, 0.0, 0.0);
+            closestTriangle2 = -1;
+            closestPoint2.setValue(0.0, 0.0, 0.0);
+            bestRanked = false;
+            bestRank[0] = bestRank[1] = 0;
+            for (Hint* h : {&hint1, &hint2}) {
+                h->set = false;
+                h->triangle = -1;
+                h->withPoint = false;
+                h->point.setValue(0.0, 0.0, 0.0);
+            }
+        }
     };
 
     // The inverse of a set's placement, as CqarMat4::inverse() gives it,
