@@ -276,67 +276,56 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
 // must agree bit for bit: clearance, number of contacts, completeness.
 TEST(PairContextMemory, FollowsEveryEditOfTheSets)
 {
-    using Edit = std::function<void(boost::shared_ptr<CtvxPolyhedron> const&, boost::shared_ptr<CtvxPolyhedron> const&)>;
+    using Set = boost::shared_ptr<CtvxPolyhedron>;
+    using Edit = std::function<void(Set const&, Set const&)>;
     tvxtest::Mesh const torus = tvxtest::makeTorus(12, 8, 1.0, 0.3);
-    tvxtest::Mesh const box = tvxtest::makeBox(0.4, 0.3, 0.2);
+    boost::shared_ptr<CtvxProgressDelegate> none;
     struct Scene {
-        boost::shared_ptr<CtvxPolyhedron> a, b;
+        Set a, b;
         boost::shared_ptr<CtvxAnalysis> analysis[4];
-        Scene(tvxtest::Mesh const& meshA, tvxtest::Mesh const& meshB)
-            : a(tvxtest::makePolyhedron(meshA)), b(tvxtest::makePolyhedron(meshB))
-        {
-            boost::shared_ptr<CtvxProgressDelegate> none;
-            a->makeCollisionEntity(none);
-            b->makeCollisionEntity(none);
-            for (int t = 0; t < 4; ++t)
-                analysis[t] = tvxtest::analysisOf(tvxtest::listOf({a}), tvxtest::listOf({b}),
-                                                  CtvxAnalysis::EAnalysisType(t));
-        }
     };
-    auto place = [](Affine const& p) {
-        return [p](boost::shared_ptr<CtvxPolyhedron> const& s, boost::shared_ptr<CtvxPolyhedron> const&) {
-            s->absolutePosition(tvxtest::toQar(p));
-        };
-    };
-    auto swap = [](Edit const& e) {
-        return [e](boost::shared_ptr<CtvxPolyhedron> const& a, boost::shared_ptr<CtvxPolyhedron> const& b) { e(b, a); };
+    auto makeScene = [&torus, &none] {
+        Scene s{tvxtest::makePolyhedron(torus), tvxtest::makePolyhedron(torus), {}};
+        s.a->makeCollisionEntity(none);
+        s.b->makeCollisionEntity(none);
+        for (int t = 0; t < 4; ++t)
+            s.analysis[t] = tvxtest::analysisOf(tvxtest::listOf({s.a}), tvxtest::listOf({s.b}),
+                                                CtvxAnalysis::EAnalysisType(t));
+        return s;
     };
     tvxtest::Random rng(1612);
     std::vector<Edit> edits;
     for (int round = 0; round < 3; ++round) {
-        // Clear of each other, touching, crossing: B about A's tube.
+        // B clear of A, touching, crossing its tube; A turned a little.
         for (double x : {2.5, 1.45, 1.0}) {
-            edits.push_back(swap(place(Affine::translation(x, 0.1, 0.05) * tvxtest::randomRigid(rng, 0.0))));
-            edits.push_back(place(Affine::translation(0.02 * round, -0.03, 0.01) * Affine::rotation(0, 0, 1, 0.1 * round)));
+            CqarMat4 const b = tvxtest::toQar(Affine::translation(x, 0.1, 0.05) * tvxtest::randomRigid(rng, 0.0));
+            CqarMat4 const a = tvxtest::toQar(Affine::rotation(0, 0, 1, 0.1 * round + x));
+            edits.push_back([b](Set const&, Set const& sb) { sb->absolutePosition(b); });
+            edits.push_back([a](Set const& sa, Set const&) { sa->absolutePosition(a); });
         }
-        edits.push_back([](boost::shared_ptr<CtvxPolyhedron> const& a, boost::shared_ptr<CtvxPolyhedron> const&) {
+        edits.push_back([](Set const& a, Set const&) {
             CqarPoint3 centre(0.1, 0.0, 0.0);
             a->polyScale(centre, 1.25);
         });
-        edits.push_back([&box](boost::shared_ptr<CtvxPolyhedron> const&, boost::shared_ptr<CtvxPolyhedron> const& b) {
-            b->polyData(tvxtest::makePolyData(box));
-        });
-        edits.push_back([](boost::shared_ptr<CtvxPolyhedron> const& a, boost::shared_ptr<CtvxPolyhedron> const& b) {
-            boost::shared_ptr<CtvxProgressDelegate> none;
+        edits.push_back([](Set const&, Set const& b) { b->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.4, 0.3, 0.2))); });
+        edits.push_back([&none](Set const& a, Set const& b) {
             a->makeCollisionEntity(none);
             b->makeCollisionEntity(none);
         });
-        edits.push_back([](boost::shared_ptr<CtvxPolyhedron> const& a, boost::shared_ptr<CtvxPolyhedron> const&) {
-            a->markBVStale();
-        });
+        edits.push_back([](Set const& a, Set const&) { a->markBVStale(); });
     }
-    Scene kept(torus, torus);
+    Scene kept = makeScene();
     for (std::size_t step = 0; step < edits.size(); ++step) {
         edits[step](kept.a, kept.b);
-        Scene fresh(torus, torus);
+        Scene fresh = makeScene();
         for (std::size_t e = 0; e <= step; ++e)
             edits[e](fresh.a, fresh.b);
         for (int t = 0; t < 4; ++t) {
             SCOPED_TRACE("edit " + std::to_string(step) + ", query type " + std::to_string(t));
-            kept.analysis[t]->compute();
-            fresh.analysis[t]->compute();
-            CtvxAnalysis const& k = *kept.analysis[t];
-            CtvxAnalysis const& f = *fresh.analysis[t];
+            CtvxAnalysis& k = *kept.analysis[t];
+            CtvxAnalysis& f = *fresh.analysis[t];
+            k.compute();
+            f.compute();
             EXPECT_EQ(k.countCollisions(), f.countCollisions());
             EXPECT_EQ(k.isComplete(), f.isComplete());
             ASSERT_EQ(k.countDistances(), f.countDistances());
@@ -344,11 +333,10 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
                 boost::shared_ptr<CtvxDistance> dk, df;
                 k.getDistance(i, dk);
                 f.getDistance(i, df);
-                float const a = dk->distance(), b = df->distance();
-                std::uint32_t ua, ub;
-                std::memcpy(&ua, &a, sizeof ua);
-                std::memcpy(&ub, &b, sizeof ub);
-                EXPECT_EQ(ua, ub) << a << " against " << b;
+                float const dist[2] = {dk->distance(), df->distance()};
+                std::uint32_t bits[2];
+                std::memcpy(bits, dist, sizeof bits);
+                EXPECT_EQ(bits[0], bits[1]) << dist[0] << " against " << dist[1];
             }
         }
     }
