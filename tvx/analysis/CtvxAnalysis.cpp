@@ -294,7 +294,7 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
 
 void CtvxAnalysis::computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state)
 {
-    // Depth first, in the order of the recursive description: a split
+    // Depth first, in the order the former recursive descent took: a split
     // assembly's prioritary child first, then the others in child order,
     // each pair examined (and split in turn) before the next sibling. Once
     // the query is settled (stop), nothing more is examined.

@@ -12,6 +12,25 @@
 
 using namespace tvxkernels;
 
+namespace {
+
+// Largest and least of three projections, compared in the order given.
+inline void span(float a, float b, float c, float& outMax, float& outMin)
+{
+    outMax = a;
+    outMin = a;
+    if (b > outMax)
+        outMax = b;
+    if (b < outMin)
+        outMin = b;
+    if (c > outMax)
+        outMax = c;
+    if (c < outMin)
+        outMin = c;
+}
+
+} // namespace
+
 int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3, float* q1, float* q2, float* q3,
                                    float& outSeparation) const
 {
@@ -29,26 +48,9 @@ int CtvxProximityKernels::project6(float* axis, float* p1, float* p2, float* p3,
     float const Q2 = vDot(axis, q2);
     float const Q3 = vDot(axis, q3);
 
-    float mx1 = P1;
-    float mn1 = P1;
-    if (P2 > mx1)
-        mx1 = P2;
-    if (P2 < mn1)
-        mn1 = P2;
-    if (P3 > mx1)
-        mx1 = P3;
-    if (P3 < mn1)
-        mn1 = P3;
-    float mx2 = Q1;
-    float mn2 = Q1;
-    if (Q2 > mx2)
-        mx2 = Q2;
-    if (Q2 < mn2)
-        mn2 = Q2;
-    if (Q3 > mx2)
-        mx2 = Q3;
-    if (Q3 < mn2)
-        mn2 = Q3;
+    float mx1, mn1, mx2, mn2;
+    span(P1, P2, P3, mx1, mn1);
+    span(Q1, Q2, Q3, mx2, mn2);
 
     // The axis is not normalised: scale the tolerance to it instead, and
     // divide only the separation that is reported.
