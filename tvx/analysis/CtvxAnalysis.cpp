@@ -45,8 +45,10 @@ void CtvxAnalysis::setCollisionList1(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
-    if (m_scratch.scratch)
+    if (m_scratch.scratch) {
         m_scratch.scratch->broad.forget();
+        m_scratch.scratch->fronts.forget();
+    }
     m_collisionList1 = list;
 }
 
@@ -54,8 +56,10 @@ void CtvxAnalysis::setCollisionList2(boost::shared_ptr<CtvxCollisionList> const&
 {
     clearResults();
     m_prioritaryPairs.clear();
-    if (m_scratch.scratch)
+    if (m_scratch.scratch) {
         m_scratch.scratch->broad.forget();
+        m_scratch.scratch->fronts.forget();
+    }
     m_collisionList2 = list;
 }
 
@@ -73,8 +77,12 @@ int CtvxAnalysis::getCollisionList2(boost::shared_ptr<CtvxCollisionList>& out) c
 
 CtvxQueryScratch& CtvxAnalysis::queryScratch() const
 {
-    if (!m_scratch.scratch)
+    if (!m_scratch.scratch) {
         m_scratch.scratch.reset(new CtvxQueryScratch());
+        // Exact clearance queries of the same pairs follow one another here:
+        // each keeps its front for the next.
+        m_scratch.scratch->fronts.enabled = true;
+    }
     return *m_scratch.scratch;
 }
 

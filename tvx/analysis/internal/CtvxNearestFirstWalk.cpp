@@ -7,6 +7,14 @@
 // plain walk, bit for bit: of two pairs at exactly the same distance, the one
 // the in-order walk meets first is kept (each pending pair carries its rank
 // in that walk), and a contact is left to the in-order contact search.
+//
+// Where the walk stops is a front: pairs pruned, pairs still pending and
+// pairs of triangles tested, which together cover every pair of triangles,
+// each with a lower bound. Kept, it lets the next query of the pair, after a
+// small motion, start there with every bound lowered by the motion: a
+// bound lowered by how far any point can have moved stays a lower bound, so
+// the walk resumed opens a subset of what it would open from the roots and
+// settles the same pairs the same way.
 #include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
@@ -29,7 +37,7 @@ inline void chooseSecond(std::uint64_t (&rank)[2], int level)
 
 } // namespace
 
-bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
+bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
 {
     CtvxQueryScratch& scratch = pair.scratch();
     std::vector<CtvxNearStep>& steps = scratch.nearSteps;
@@ -78,18 +86,38 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
             std::push_heap(heap.begin(), heap.end(), later);
     };
 
+    // The front: pairs pruned or tested as triangles, and those left
+    // pending at the end, in the order met.
+    std::vector<CtvxFrontEntry>* const out = front ? front->record : nullptr;
+    auto const note = [&](CtvxFrontEntry const& e) {
+        if (out->size() < CtvxKeptFronts::Cap)
+            out->push_back(e);
+        else
+            front->overflow = true;
+    };
+    auto const noteStep = [&](CtvxNearStep const& s) {
+        note(CtvxFrontEntry{s.first, s.second, s.bound, s.level, {s.rank[0], s.rank[1]}});
+    };
+
     bool contact = false;
     // Tests a pair and, unless it is a pair of triangles or is pruned, says
     // to keep it, with its bound.
     auto evaluate = [&](CtvxNearStep& s) -> bool {
         bool const box1 = CtvxNodeRef::isBox(s.first);
         bool const box2 = CtvxNodeRef::isBox(s.second);
-        if (box1 && box2)
-            return pair.visitBoxes<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis, &s.bound);
-        if (box1 || box2)
-            return pair.visitBoxTriangle<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis,
-                                                             &s.bound);
-        CtvxLeaf const found = pair.visitTriangles<CtvxVisit::Nearest>(s.first, s.second, &axis, s.rank);
+        if (box1 || box2) {
+            bool const open =
+                box1 && box2
+                    ? pair.visitBoxes<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis, &s.bound)
+                    : pair.visitBoxTriangle<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis,
+                                                                &s.bound);
+            if (!open && out)
+                noteStep(s);
+            return open;
+        }
+        CtvxLeaf const found = pair.visitTriangles<CtvxVisit::Nearest>(s.first, s.second, &axis, s.rank, &s.bound);
+        if (out)
+            noteStep(s);
         if (diving) {
             diving = false;
             std::make_heap(heap.begin(), heap.end(), later);
@@ -101,6 +129,29 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
         return false;
     };
 
+    // A kept front's pairs are named in the heap by their place in it,
+    // marked by the top bit; their bounds are lowered as they are read.
+    std::uint32_t const resumed = std::uint32_t(1) << 31;
+    std::vector<CtvxFrontEntry> const* const from = front ? front->resume : nullptr;
+    auto const lowered = [front](CtvxFrontEntry e) {
+        e.bound -= front->lowering;
+        return e;
+    };
+    // A kept pair back at the new pose: its placements decoded by rank.
+    auto const restore = [&](CtvxFrontEntry const& e, CtvxNearStep& s) {
+        s.first = e.first;
+        s.second = e.second;
+        s.level = e.level;
+        s.rank[0] = e.rank[0];
+        s.rank[1] = e.rank[1];
+        s.toBox1.identity();
+        s.place2.identity();
+        if (CtvxNodeRef::isBox(s.first))
+            pair.toBox1(cache1, s.first, s.toBox1);
+        if (CtvxNodeRef::isBox(s.second))
+            pair.place2(cache2, s.second, s.place2);
+    };
+
     CtvxNearStep root;
     root.first = pair.root1();
     root.second = pair.root2();
@@ -110,12 +161,30 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
     root.bound = -std::numeric_limits<float>::infinity();
     root.toBox1.identity();
     root.place2.identity();
-    if (CtvxNodeRef::isBox(root.first))
-        pair.toBox1(cache1, 0, root.toBox1);
-    if (CtvxNodeRef::isBox(root.second))
-        pair.place2(cache2, 0, root.place2);
-    if (evaluate(root))
-        keep(root);
+    if (from) {
+        // Pairs bounded beyond the distance the walk starts from are never
+        // opened: they pass to the new front as they are.
+        diving = false;
+        float const limit = pair.distance();
+        std::uint32_t const n = static_cast<std::uint32_t>(from->size());
+        for (std::uint32_t i = 0; i < n; ++i) {
+            CtvxFrontEntry const e = lowered((*from)[i]);
+            if (limit < e.bound) {
+                if (out)
+                    note(e);
+            } else {
+                heap.push_back(CtvxNearKey(e.bound, i | resumed));
+            }
+        }
+        std::make_heap(heap.begin(), heap.end(), later);
+    } else {
+        if (CtvxNodeRef::isBox(root.first))
+            pair.toBox1(cache1, 0, root.toBox1);
+        if (CtvxNodeRef::isBox(root.second))
+            pair.place2(cache2, 0, root.place2);
+        if (evaluate(root))
+            keep(root);
+    }
 
     CtvxNearStep children[2];
     bool kept[2];
@@ -133,13 +202,34 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
             heap.pop_back();
         } else if (!inHand) {
             std::pop_heap(heap.begin(), heap.end(), later);
-            s = steps[heap.back().step()];
+            std::uint32_t const step = heap.back().step();
+            if (step & resumed) {
+                CtvxFrontEntry const e = lowered((*from)[step & ~resumed]);
+                if (pair.distance() < e.bound) {
+                    // Left pending, with the rest.
+                    std::push_heap(heap.begin(), heap.end(), later);
+                    break;
+                }
+                heap.pop_back();
+                // Tested afresh at the new pose, the pair is kept with the
+                // better of the two bounds, or pruned, or settled.
+                restore(e, s);
+                if (evaluate(s)) {
+                    if (e.bound > s.bound)
+                        s.bound = e.bound;
+                    keep(s);
+                }
+                continue;
+            }
+            s = steps[step];
             heap.pop_back();
         }
         inHand = false;
         TVX_DEBUG_ASSERT(pair.names(s.first, s.second));
         if (pair.distance() < s.bound) {
             // Taken by least bound, every pair left is bounded as far.
+            if (out)
+                noteStep(s);
             if (!diving)
                 break;
             continue;
@@ -187,6 +277,15 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair)
                 s = c, inHand = true;
             else
                 keep(c);
+        }
+    }
+    if (out && !contact) {
+        for (CtvxNearKey const& k : heap) {
+            std::uint32_t const step = k.step();
+            if (step & resumed)
+                note(lowered((*from)[step & ~resumed]));
+            else
+                noteStep(steps[step]);
         }
     }
     heap.clear();

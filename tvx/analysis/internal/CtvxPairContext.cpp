@@ -235,8 +235,17 @@ void CtvxPairContext::descend(CtvxWalk walk)
     Findings const start = m_found;
 
     prepareNearest();
-    if (CtvxPairWalks::nearestFirst(*this))
+    CtvxKeptFronts& fronts = m_scratch.fronts;
+    if (fronts.enabled) {
+        CtvxFrontWork work;
+        CtvxKeptFront* const kept = resumeFront(work);
+        bool const clear = CtvxPairWalks::nearestFirst(*this, &work);
+        keepFront(kept, clear && !work.overflow, work.resume != nullptr);
+        if (clear)
+            return;
+    } else if (CtvxPairWalks::nearestFirst(*this)) {
         return;
+    }
     // A contact ends an exact distance query, and the one reported is the
     // first that the in-order walk meets; that walk finds it as cheaply as
     // a contact query does. Which pairs it tests before is of no account:

@@ -170,11 +170,14 @@ public:
     bool visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
                           CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
     // A triangle of each set. In Nearest, a contact is only reported (the
-    // contact search then finds the one to record) and `rank` is the pair's
-    // rank in the in-order walk, which settles ties.
+    // contact search then finds the one to record), `rank` is the pair's
+    // rank in the in-order walk, which settles ties, and `outBound`
+    // receives a lower bound of the pair's clearance less the largest
+    // summed tolerance. A pair a Nearest visit prunes leaves the bound that
+    // pruned it in `outBound`.
     template <CtvxVisit how>
     CtvxLeaf visitTriangles(int first, int second, CtvxNearestAxis const* axis = nullptr,
-                            std::uint64_t const* rank = nullptr);
+                            std::uint64_t const* rank = nullptr, float* outBound = nullptr);
 
     // The closest pair so far, in frame 1, when there is one.
     bool hasClosestPair() const { return m_found.closestTriangle1 >= 0 && m_found.closestTriangle2 >= 0; }
@@ -239,6 +242,14 @@ private:
     // A sound margin for lower bounds that are not the box test's own: far
     // above the rounding of any distance this pair can produce.
     float boundMargin() const;
+    // The kept front of this pair, or null; when it is valid for these
+    // trees and tolerances and the motion since is small enough to pay,
+    // `work` is set to resume from it. Always sets `work` to record.
+    CtvxKeptFront* resumeFront(CtvxFrontWork& work);
+    // After the walk: the front recorded becomes the pair's (in `kept`, or
+    // in a place of its own) when the walk ended clear, and `kept` is
+    // dropped otherwise.
+    void keepFront(CtvxKeptFront* kept, bool clear, bool resumed);
 
     // The outcome of a box test in the query's own mode: true to descend.
     bool boxOutcome(int result, float d0, float bound)

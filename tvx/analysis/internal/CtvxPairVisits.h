@@ -35,8 +35,10 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
             gap = g > gap ? g : gap;
         }
         gap = gap - m_polyTolerance - m_margin;
-        if (current < gap)
+        if (current < gap) {
+            *outBound = gap;
             return false;
+        }
         float bound = CtvxProximityKernels::justAbove(current);
         int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
         if (!settle(current, gap, result, bound, *outBound))
@@ -46,8 +48,13 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
         // boxes of two surfaces some way apart. It prunes only: taken into
         // the pair's bound it would reorder the walk among pairs bounded
         // the cheap way, which on the meshes measured costs more pairs than
-        // it saves.
-        return !(current < CtvxProximityKernels::nearestPointsGap(h1, h2, r) - m_polyTolerance - m_margin);
+        // it saves. A pair it prunes keeps it as its bound, for a kept front.
+        float const near = CtvxProximityKernels::nearestPointsGap(h1, h2, r) - m_polyTolerance - m_margin;
+        if (current < near) {
+            *outBound = near;
+            return false;
+        }
+        return true;
     }
     float const d0 = m_distance->distance();
     float bound = d0;
@@ -92,8 +99,10 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
             gap = g > gap ? g : gap;
         }
         gap = gap - m_polyTolerance - m_margin;
-        if (current < gap)
+        if (current < gap) {
+            *outBound = gap;
             return false;
+        }
         float bound = CtvxProximityKernels::justAbove(current);
         int const result =
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
@@ -101,7 +110,12 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
             return false;
         // The same for a box and a triangle, which the leaves of a tree of
         // single triangles meet most.
-        return !(current < CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin);
+        float const near = CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin;
+        if (current < near) {
+            *outBound = near;
+            return false;
+        }
+        return true;
     }
     float const d0 = m_distance->distance();
     float bound = d0;
@@ -115,7 +129,7 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
 
 template <CtvxVisit how>
 inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNearestAxis const* axis,
-                                                std::uint64_t const* rank)
+                                                std::uint64_t const* rank, float* outBound)
 {
     unsigned int const t1 = CtvxNodeRef::triangle(first);
     unsigned int const t2 = CtvxNodeRef::triangle(second);
@@ -134,10 +148,17 @@ inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNeare
         float const current = m_distance->distance();
         // The exact distance costs as much as a few dozen box tests; two
         // projections first settle most pairs that cannot even tie.
+        // The bound a kept front takes for the pair is the clearance less
+        // the largest summed tolerance, which the front is kept under,
+        // rather than this pair's own.
         if (CtvxProximityKernels::trianglesApart(tri1, b, axis->set ? axis->inFrame1 : nullptr,
-                                                 current + tolerance + m_margin))
+                                                 current + tolerance + m_margin)) {
+            *outBound = current + tolerance - m_polyTolerance;
             return CtvxLeaf::Nothing;
-        float const d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
+        }
+        float const raw = triangleDistance(p, q, tri1, b, tolerance);
+        *outBound = raw - m_polyTolerance;
+        float const d = raw - tolerance;
         if (!(d > 0.0f))
             return CtvxLeaf::Contact;
         bool const lower = d < current;

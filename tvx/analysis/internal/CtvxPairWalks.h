@@ -14,8 +14,9 @@ void inOrder(CtvxPairContext& pair, CtvxVisit how);
 // Exact distance only: both children of a split are bounded at once and the
 // nearer is descended first, so the best distance falls fast and prunes the
 // rest. Returns false when it meets a contact, which it leaves to the
-// contact search to record.
-bool nearestFirst(CtvxPairContext& pair);
+// contact search to record. With `front`, it may resume from a kept front
+// and records the front it stops at (see CtvxFrontWork).
+bool nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front = nullptr);
 // The plain recursive order, placements decoded afresh for every pair: for
 // trees too deep to rank ties, and the reference the other walks are
 // checked against.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tvx/analysis/internal/CtvxBroadPhase.h>
+#include <tvx/analysis/internal/CtvxKeptFront.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <cstdint>
@@ -148,4 +149,6 @@ struct CtvxQueryScratch {
 
     // The world boxes of the lists' entries, kept between computes.
     CtvxBroadPhase broad;
+    // The fronts of the last exact clearance queries, by pair of sets.
+    CtvxKeptFronts fronts;
 };

@@ -1,0 +1,133 @@
+// The fronts kept between exact clearance queries of the same pair of sets,
+// and the pair analysis's two hooks around its nearest-first walk: resume
+// from the pair's front when that pays, keep the front the walk stops at.
+#include <tvx/analysis/internal/CtvxKeptFront.h>
+#include <tvx/analysis/internal/CtvxPairContext.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// A front is resumed only while the motion allowance stays under this share
+// of set 2's radius: beyond it nearly every kept bound falls below the
+// clearance, and re-testing the whole front costs about what a walk from the
+// roots does, which prunes on bounds of the new pose from the start.
+float const kResumableShare = 0.125f;
+
+} // namespace
+
+CtvxKeptFront& CtvxKeptFronts::place(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2)
+{
+    CtvxKeptFront* oldest = &m_fronts[0];
+    for (CtvxKeptFront& f : m_fronts) {
+        if (f.holds(p1, p2))
+            return f;
+        if (f.lastUse < oldest->lastUse)
+            oldest = &f;
+    }
+    oldest->poly1 = p1;
+    oldest->poly2 = p2;
+    oldest->valid = false;
+    oldest->lastUse = ++m_clock;
+    return *oldest;
+}
+
+float CtvxKeptFronts::motionAllowance(CtvxMat4 const& before, CtvxMat4 const& now, float const (&centre)[3],
+                                      float radius)
+{
+    // A point x within radius of centre moves by (L1 - L0)(x - centre) +
+    // (L1 - L0) centre + (t1 - t0): at most the spectral norm of L1 - L0,
+    // which its Frobenius norm bounds, times the radius, plus the centre's
+    // own move. The differences of floats are exact in double, and the few
+    // products and sums after them err by a few 2^-53 relatively.
+    double shift2 = 0.0, linear2 = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        double moved = double(now(i, 3)) - double(before(i, 3));
+        for (int j = 0; j < 3; ++j) {
+            double const d = double(now(i, j)) - double(before(i, j));
+            linear2 += d * d;
+            moved += d * double(centre[j]);
+        }
+        shift2 += moved * moved;
+    }
+    double const delta = std::sqrt(shift2) + std::sqrt(linear2) * double(radius);
+    // 2^-40 above covers the double rounding; the step to the next float
+    // above, the rounding to single.
+    float const out = static_cast<float>(delta * (1.0 + 1.0 / 1099511627776.0));
+    if (!std::isfinite(out))
+        return std::numeric_limits<float>::infinity();
+    return std::nextafter(out, std::numeric_limits<float>::infinity());
+}
+
+CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
+{
+    CtvxKeptFronts& fronts = m_scratch.fronts;
+    fronts.working.clear();
+    work.record = &fronts.working;
+    CtvxKeptFront* const kept = fronts.find(m_poly1ShPtr, m_poly2ShPtr);
+    if (!kept)
+        return nullptr;
+    // A new tree (the triangles, the points transform or the mesh changed,
+    // or the set was rebuilt) or a new tolerance: the bounds say nothing.
+    if (!kept->matches(m_poly1->m_bvTree, m_poly2->m_bvTree, m_polyTolerance) || CtvxKeptFronts::outgrown(*kept))
+        return kept;
+    // Set 2 as a ball in its own frame: its root box, or its one triangle.
+    float centre[3] = {0.0f, 0.0f, 0.0f};
+    float radius = 0.0f;
+    if (m_obbs2) {
+        CtvxMat4 p;
+        place2(0, p);
+        float h[3];
+        CtvxObbReader::trueHalfLengths(m_obbs2[0], *m_tree2, h);
+        for (int i = 0; i < 3; ++i)
+            centre[i] = p(i, 3);
+        // The half diagonal, in double and rounded up.
+        double const r = std::sqrt(double(h[0]) * h[0] + double(h[1]) * h[1] + double(h[2]) * h[2]);
+        radius = std::nextafter(static_cast<float>(r), std::numeric_limits<float>::infinity());
+    } else {
+        CqarPoint3 v[3];
+        m_poly2->getTriangle(0, v);
+        double r = 0.0;
+        for (CqarPoint3 const& q : v)
+            r = std::max(r, std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]));
+        radius = std::nextafter(static_cast<float>(r), std::numeric_limits<float>::infinity());
+    }
+    float const delta = CtvxKeptFronts::motionAllowance(kept->poly2ToPoly1, m_poly2ToPoly1, centre, radius);
+    if (!(delta <= kResumableShare * radius))
+        return kept;
+    work.resume = &kept->entries;
+    // The bounds were measured with the margin of the pose they were
+    // measured at and will be compared with distances of this one: each
+    // margin absorbs the rounding of its own pose's tests, twice over for
+    // the roundings of both tests a kept bound and a new distance stand on.
+    work.lowering = delta + 2.0f * (kept->margin + m_margin);
+    return kept;
+}
+
+void CtvxPairContext::keepFront(CtvxKeptFront* kept, bool clear, bool resumed)
+{
+    CtvxKeptFronts& fronts = m_scratch.fronts;
+    if (!clear) {
+        // A contact (or a front past the cap): the next query walks afresh.
+        if (kept)
+            kept->valid = false;
+        return;
+    }
+    CtvxKeptFront& f = kept ? *kept : fronts.place(m_poly1ShPtr, m_poly2ShPtr);
+    std::swap(f.entries, fronts.working);
+    if (!resumed) {
+        // Measured afresh: the trees and tolerance may be new.
+        if (!CtvxKeptFront::sameOwner(f.tree1, m_poly1->m_bvTree))
+            f.tree1 = m_poly1->m_bvTree;
+        if (!CtvxKeptFront::sameOwner(f.tree2, m_poly2->m_bvTree))
+            f.tree2 = m_poly2->m_bvTree;
+        f.polyTolerance = m_polyTolerance;
+        f.freshSize = f.entries.size();
+    }
+    f.poly2ToPoly1 = m_poly2ToPoly1;
+    f.margin = m_margin;
+    f.valid = true;
+}
