@@ -31,6 +31,9 @@ struct AnalysisProbe {
     // reference).
     static void broadPhase(CtvxAnalysis& a, CtvxBroadPhase::EUse use) { a.queryScratch().broadUse = use; }
     static std::size_t broadPhaseBytes(CtvxAnalysis const& a) { return a.queryScratch().broad.bytes(); }
+    // Pair walks of a's exact clearance queries so far that resumed from
+    // the front the query before kept.
+    static unsigned long frontResumes(CtvxAnalysis const& a) { return a.queryScratch().fronts.resumes; }
 };
 
 // One query between two triangle sets through the given walk.

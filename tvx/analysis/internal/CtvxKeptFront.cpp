@@ -99,6 +99,7 @@ CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
     if (!(delta <= kResumableShare * radius))
         return kept;
     work.resume = &kept->entries;
+    ++fronts.resumes;
     // The bounds were measured with the margin of the pose they were
     // measured at and will be compared with distances of this one: each
     // margin absorbs the rounding of its own pose's tests, twice over for

@@ -94,6 +94,8 @@ public:
     bool enabled = false;
     // The front a walk records into, swapped with its pair's afterwards.
     std::vector<CtvxFrontEntry> working;
+    // Walks resumed from a kept front so far, for tests and benchmarks.
+    unsigned long resumes = 0;
 
     // The front kept for this pair of sets, or null.
     CtvxKeptFront* find(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2)
