@@ -129,28 +129,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         return false;
     };
 
-    // A kept front's pairs are named in the heap by their place in it,
-    // marked by the top bit; their bounds are lowered as they are read.
-    std::uint32_t const resumed = std::uint32_t(1) << 31;
     std::vector<CtvxFrontEntry> const* const from = front ? front->resume : nullptr;
-    auto const lowered = [front](CtvxFrontEntry e) {
-        e.bound -= front->lowering;
-        return e;
-    };
-    // A kept pair back at the new pose: its placements decoded by rank.
-    auto const restore = [&](CtvxFrontEntry const& e, CtvxNearStep& s) {
-        s.first = e.first;
-        s.second = e.second;
-        s.level = e.level;
-        s.rank[0] = e.rank[0];
-        s.rank[1] = e.rank[1];
-        s.toBox1.identity();
-        s.place2.identity();
-        if (CtvxNodeRef::isBox(s.first))
-            pair.toBox1(cache1, s.first, s.toBox1);
-        if (CtvxNodeRef::isBox(s.second))
-            pair.place2(cache2, s.second, s.place2);
-    };
 
     CtvxNearStep root;
     root.first = pair.root1();
@@ -162,21 +141,39 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
     root.toBox1.identity();
     root.place2.identity();
     if (from) {
-        // Pairs bounded beyond the distance the walk starts from are never
-        // opened: they pass to the new front as they are.
+        // The kept front, its bounds lowered by the motion. The walk starts
+        // from the last answer's pair, so the distance is about the answer
+        // already and the order the kept pairs are met in saves little: they
+        // are taken as kept, without a heap. A pair bounded beyond the best
+        // distance passes to the new front as it is; any other is tested
+        // afresh at the new pose and pruned, settled, or kept for the walk
+        // with the better of its two bounds.
         diving = false;
-        float const limit = pair.distance();
-        std::uint32_t const n = static_cast<std::uint32_t>(from->size());
-        for (std::uint32_t i = 0; i < n; ++i) {
-            CtvxFrontEntry const e = lowered((*from)[i]);
-            if (limit < e.bound) {
-                if (out)
-                    note(e);
-            } else {
-                heap.push_back(CtvxNearKey(e.bound, i | resumed));
+        for (CtvxFrontEntry e : *from) {
+            e.bound -= front->lowering;
+            if (pair.distance() < e.bound) {
+                note(e);
+                continue;
             }
+            CtvxNearStep& r = root;
+            r.first = e.first;
+            r.second = e.second;
+            r.level = e.level;
+            r.rank[0] = e.rank[0];
+            r.rank[1] = e.rank[1];
+            // The placements by rank; a side that is a triangle has none.
+            if (CtvxNodeRef::isBox(r.first))
+                pair.toBox1(cache1, r.first, r.toBox1);
+            if (CtvxNodeRef::isBox(r.second))
+                pair.place2(cache2, r.second, r.place2);
+            if (evaluate(r)) {
+                if (e.bound > r.bound)
+                    r.bound = e.bound;
+                keep(r);
+            }
+            if (contact)
+                break;
         }
-        std::make_heap(heap.begin(), heap.end(), later);
     } else {
         if (CtvxNodeRef::isBox(root.first))
             pair.toBox1(cache1, 0, root.toBox1);
@@ -202,26 +199,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             heap.pop_back();
         } else if (!inHand) {
             std::pop_heap(heap.begin(), heap.end(), later);
-            std::uint32_t const step = heap.back().step();
-            if (step & resumed) {
-                CtvxFrontEntry const e = lowered((*from)[step & ~resumed]);
-                if (pair.distance() < e.bound) {
-                    // Left pending, with the rest.
-                    std::push_heap(heap.begin(), heap.end(), later);
-                    break;
-                }
-                heap.pop_back();
-                // Tested afresh at the new pose, the pair is kept with the
-                // better of the two bounds, or pruned, or settled.
-                restore(e, s);
-                if (evaluate(s)) {
-                    if (e.bound > s.bound)
-                        s.bound = e.bound;
-                    keep(s);
-                }
-                continue;
-            }
-            s = steps[step];
+            s = steps[heap.back().step()];
             heap.pop_back();
         }
         inHand = false;
@@ -279,15 +257,9 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
                 keep(c);
         }
     }
-    if (out && !contact) {
-        for (CtvxNearKey const& k : heap) {
-            std::uint32_t const step = k.step();
-            if (step & resumed)
-                note(lowered((*from)[step & ~resumed]));
-            else
-                noteStep(steps[step]);
-        }
-    }
+    if (out && !contact)
+        for (CtvxNearKey const& k : heap)
+            noteStep(steps[k.step()]);
     heap.clear();
     steps.clear();
     return !contact;
