@@ -11,6 +11,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/analysis/internal/CtvxKeptFront.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
@@ -283,6 +284,72 @@ TEST(DescentOrder, SmoothMotionAgreesWithThePlainWalk)
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.contacts, 0);
     EXPECT_GT(tally.separated, 0);
+}
+
+// The motion allowance against the motion itself, in double: no point of
+// the ball may move farther (the worst one lies along the leading singular
+// vector of the change of the linear part, found by power iteration), and
+// the allowance is never looser than the Frobenius bound. Motions from a
+// millionth of a radian to a large turn, with and without a scale.
+TEST(DescentOrder, MotionAllowanceBoundsEveryPointOfTheBall)
+{
+    tvxtest::Random rng(31u);
+    auto const toMat = [](Affine const& a) {
+        CtvxMat4 m;
+        m.identity();
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                m(i, j) = static_cast<float>(a.r[i][j]);
+            m(i, 3) = static_cast<float>(a.t[i]);
+        }
+        return m;
+    };
+    for (int n = 0; n < tvxtest::runs(2000); ++n) {
+        Affine const before = tvxtest::randomRigid(rng, 10.0);
+        double const angle = std::pow(10.0, rng.uniform(-6.0, 0.0));
+        Affine step = Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1), angle) *
+                      Affine::translation(rng.uniform(-1, 1) * angle, 0.0, rng.uniform(-1, 1) * angle);
+        if (n % 4 == 0)
+            for (auto& row : step.r)
+                for (double& x : row)
+                    x *= 1.0 + rng.uniform(-0.1, 0.1) * angle;
+        CtvxMat4 const m0 = toMat(before), m1 = toMat(before * step);
+        float const centre[3] = {rng.uniformf(-3, 3), rng.uniformf(-3, 3), rng.uniformf(-3, 3)};
+        float const radius = rng.uniformf(0.01f, 5.0f);
+        float const allowance = CtvxKeptFronts::motionAllowance(m0, m1, centre, radius);
+        double d[3][3], frobenius = 0.0;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                d[i][j] = double(m1(i, j)) - double(m0(i, j));
+                frobenius += d[i][j] * d[i][j];
+            }
+        double v[3] = {rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1)};
+        for (int k = 0; k < 60; ++k) {
+            double w[3], u[3], len = 0.0;
+            for (int i = 0; i < 3; ++i)
+                w[i] = d[i][0] * v[0] + d[i][1] * v[1] + d[i][2] * v[2];
+            for (int j = 0; j < 3; ++j) {
+                u[j] = d[0][j] * w[0] + d[1][j] * w[1] + d[2][j] * w[2];
+                len += u[j] * u[j];
+            }
+            len = std::sqrt(len);
+            for (int j = 0; j < 3 && len > 0.0; ++j)
+                v[j] = u[j] / len;
+        }
+        double worst = 0.0, shift = 0.0;
+        for (int side = -1; side <= 1; ++side) {
+            double moved = 0.0;
+            for (int i = 0; i < 3; ++i) {
+                double e = double(m1(i, 3)) - double(m0(i, 3));
+                for (int j = 0; j < 3; ++j)
+                    e += d[i][j] * (double(centre[j]) + side * double(radius) * v[j]);
+                moved += e * e;
+            }
+            (side == 0 ? shift : worst) = std::max(side == 0 ? shift : worst, std::sqrt(moved));
+        }
+        ASSERT_LE(worst, double(allowance)) << "case " << n;
+        ASSERT_LE(double(allowance), (shift + std::sqrt(frobenius) * radius) * (1.0 + 1e-6) + 1e-30) << "case " << n;
+    }
 }
 
 // Smooth paths along which each exact query resumes from the front of box

@@ -43,23 +43,42 @@ float CtvxKeptFronts::motionAllowance(CtvxMat4 const& before, CtvxMat4 const& no
                                       float radius)
 {
     // A point x within radius of centre moves by (L1 - L0)(x - centre) +
-    // (L1 - L0) centre + (t1 - t0): at most the spectral norm of L1 - L0,
-    // which its Frobenius norm bounds, times the radius, plus the centre's
-    // own move. The differences of floats are exact in double, and the few
-    // products and sums after them err by a few 2^-53 relatively.
-    double shift2 = 0.0, linear2 = 0.0;
+    // (L1 - L0) centre + (t1 - t0): at most the spectral norm of D = L1 - L0
+    // times the radius, plus the centre's own move. The differences of
+    // floats are exact in double.
+    double d[3][3];
+    double shift2 = 0.0;
     for (int i = 0; i < 3; ++i) {
         double moved = double(now(i, 3)) - double(before(i, 3));
         for (int j = 0; j < 3; ++j) {
-            double const d = double(now(i, j)) - double(before(i, j));
-            linear2 += d * d;
-            moved += d * double(centre[j]);
+            d[i][j] = double(now(i, j)) - double(before(i, j));
+            moved += d[i][j] * double(centre[j]);
         }
         shift2 += moved * moved;
     }
-    double const delta = std::sqrt(shift2) + std::sqrt(linear2) * double(radius);
-    // 2^-40 above covers the double rounding; the step to the next float
-    // above, the rounding to single.
+    // The spectral norm squared is the largest eigenvalue of M = D^T D,
+    // at most its trace (the Frobenius bound), and at most m + s sqrt(2)
+    // for a symmetric 3x3 matrix whose eigenvalues have mean m and
+    // standard deviation s (taken from the traces of M and M^2): for the
+    // difference of two rotations, whose M has eigenvalues (a, a, 0), that
+    // is 4a/3 where the Frobenius bound says 2a.
+    double m[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            m[i][j] = d[0][i] * d[0][j] + d[1][i] * d[1][j] + d[2][i] * d[2][j];
+    double const trace = m[0][0] + m[1][1] + m[2][2];
+    double squares = 0.0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            squares += m[i][j] * m[i][j];
+    double const mean = trace / 3.0;
+    double const spread = std::sqrt(std::max(0.0, squares / 3.0 - mean * mean));
+    double const largest = std::min(trace, mean + spread * std::sqrt(2.0));
+    // The variance's cancellation errs by a few 2^-53 of the trace squared,
+    // which its square root turns into some 2^-25 of the trace: 2^-20 of
+    // the trace absorbs it, and 2^-40 of the whole the roundings after.
+    double const norm = std::sqrt(std::min(trace, largest + trace * (1.0 / 1048576.0)));
+    double const delta = std::sqrt(shift2) + norm * double(radius);
     float const out = static_cast<float>(delta * (1.0 + 1.0 / 1099511627776.0));
     if (!std::isfinite(out))
         return std::numeric_limits<float>::infinity();
