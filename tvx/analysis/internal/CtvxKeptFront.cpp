@@ -16,10 +16,6 @@ namespace {
 // clearance, and re-testing the whole front costs about what a walk from the
 // roots does, which prunes on bounds of the new pose from the start.
 float const kResumableShare = 0.125f;
-// How many motions like the last one a bound measured in a resumed walk is
-// sought to outlast (see CtvxPairContext::m_frontReach): the box test then
-// scans more of its axes, which a walk from the roots does not pay.
-float const kFrontReach = 8.0f;
 
 } // namespace
 
@@ -90,7 +86,6 @@ CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
     CtvxKeptFronts& fronts = m_scratch.fronts;
     fronts.working.clear();
     work.record = &fronts.working;
-    m_frontReach = 0.0f;
     CtvxKeptFront* const kept = fronts.find(m_poly1ShPtr, m_poly2ShPtr);
     if (!kept)
         return nullptr;
@@ -129,7 +124,6 @@ CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
     // margin absorbs the rounding of its own pose's tests, twice over for
     // the roundings of both tests a kept bound and a new distance stand on.
     work.lowering = delta + 2.0f * (kept->margin + m_margin);
-    m_frontReach = kFrontReach * work.lowering;
     return kept;
 }
 

@@ -267,7 +267,6 @@ void CtvxPairContext::descend(CtvxWalk walk)
 void CtvxPairContext::prepareNearest()
 {
     m_margin = boundMargin();
-    m_frontReach = 0.0f;
     m_found.bestRanked = false;
 }
 

@@ -395,11 +395,6 @@ private:
     // box tests subtract.
     float m_polyTolerance = 0.0f;
     float m_margin = 0.0f;
-    // How far above the best distance a Nearest visit goes on looking for a
-    // bound before it prunes: zero for the walk from the roots, which needs
-    // only to prune; a few motions for a walk resumed from a kept front, so
-    // that the bounds it keeps outlast the next motions.
-    float m_frontReach = 0.0f;
     // The library's own polyhedron has one tolerance for all its triangles.
     bool m_uniformTolerance1 = false;
     bool m_uniformTolerance2 = false;

@@ -39,7 +39,7 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
             *outBound = gap;
             return false;
         }
-        float bound = CtvxProximityKernels::justAbove(current + m_frontReach);
+        float bound = CtvxProximityKernels::justAbove(current);
         int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
         if (!settle(current, gap, result, bound, *outBound))
             return false;
@@ -103,7 +103,7 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
             *outBound = gap;
             return false;
         }
-        float bound = CtvxProximityKernels::justAbove(current + m_frontReach);
+        float bound = CtvxProximityKernels::justAbove(current);
         int const result =
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
         if (!settle(current, gap, result, bound, *outBound))
@@ -151,13 +151,8 @@ inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNeare
         // The bound a kept front takes for the pair is the clearance less
         // the largest summed tolerance, which the front is kept under,
         // rather than this pair's own.
-        float const* const along = axis->set ? axis->inFrame1 : nullptr;
-        if (m_frontReach > 0.0f &&
-            CtvxProximityKernels::trianglesApart(tri1, b, along, current + m_frontReach + tolerance + m_margin)) {
-            *outBound = current + m_frontReach + tolerance - m_polyTolerance;
-            return CtvxLeaf::Nothing;
-        }
-        if (CtvxProximityKernels::trianglesApart(tri1, b, along, current + tolerance + m_margin)) {
+        if (CtvxProximityKernels::trianglesApart(tri1, b, axis->set ? axis->inFrame1 : nullptr,
+                                                 current + tolerance + m_margin)) {
             *outBound = current + tolerance - m_polyTolerance;
             return CtvxLeaf::Nothing;
         }
