@@ -1,5 +1,5 @@
 // The in-order walk: depth first, first child first, each pair tested when
-// it is reached, with box placements carried along and kept by rank.
+// it is reached, with boxes decoded once and kept by rank.
 #include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
@@ -16,24 +16,22 @@ void walk(CtvxPairContext& pair)
     steps.clear();
     steps.reserve(bound + 1);
     {
-        CtvxOrderedStep root;
+        CtvxOrderedStep root{};
         root.first = pair.root1();
         root.second = pair.root2();
         root.known1 = false;
         root.known2 = false;
-        root.toBox1.identity();
-        root.place2.identity();
         steps.push_back(root);
     }
-    CtvxPlacementCache& cache1 = scratch.toBox1Cache;
-    CtvxPlacementCache& cache2 = scratch.place2Cache;
+    CtvxRankCache<CtvxDecodedBox>& cache1 = scratch.decoded1Cache;
+    CtvxRankCache<CtvxDecodedBox>& cache2 = scratch.decoded2Cache;
     cache1.reset();
     cache2.reset();
 
     // The step in hand stays in its slot: a pruned one is dropped, a split
     // one becomes its second child and its first child is pushed above it,
     // so that no step is copied more than once. The side that was split
-    // forgets its placement; the other keeps it.
+    // forgets its box; the other keeps it.
     auto split = [&steps, bound](bool firstSide, int const (&refs)[2]) {
         std::size_t const at = steps.size() - 1;
         steps.push_back(steps[at]);
@@ -61,25 +59,25 @@ void walk(CtvxPairContext& pair)
         bool const box1 = CtvxNodeRef::isBox(s.first);
         bool const box2 = CtvxNodeRef::isBox(s.second);
         if (box1 && !s.known1) {
-            pair.toBox1(cache1, s.first, s.toBox1);
+            pair.decode1(cache1, s.first, s.box1);
             s.known1 = true;
         }
         if (box2 && !s.known2) {
-            pair.place2(cache2, s.second, s.place2);
+            pair.decode2(cache2, s.second, s.box2);
             s.known2 = true;
         }
         if (box1 && box2) {
-            if (!pair.visitBoxes<how>(s.first, s.second, s.toBox1, s.place2)) {
+            if (!pair.visitBoxes<how>(s.box1, s.box2)) {
                 steps.pop_back();
                 continue;
             }
-            bool const splitFirst = pair.splitsFirst(s.first, s.second);
+            bool const splitFirst = CtvxPairContext::splitsFirst(s.box1, s.box2);
             pair.children(splitFirst, splitFirst ? s.first : s.second, refs);
             split(splitFirst, refs);
             continue;
         }
         if (box1 || box2) {
-            if (!pair.visitBoxTriangle<how>(s.first, s.second, s.toBox1, s.place2)) {
+            if (!pair.visitBoxTriangle<how>(s.first, s.second, s.box1, s.box2)) {
                 steps.pop_back();
                 continue;
             }

@@ -144,10 +144,36 @@ public:
         }
     }
 
+    // Boxes decoded for the in-order walk, afresh or through one of the
+    // scratch's caches: box 1 with toBox1, box 2 with place2, computed as
+    // above.
+    void decode1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    {
+        if (cache.get(box, out))
+            return;
+        CtvxMat4 m;
+        toBox1(box, m);
+        decoded(m, m_obbs1[box], *m_tree1, out);
+        cache.put(box, out);
+    }
+    void decode2(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    {
+        if (cache.get(box, out))
+            return;
+        CtvxMat4 m;
+        place2(box, m);
+        decoded(m, m_obbs2[box], *m_tree2, out);
+        cache.put(box, out);
+    }
+
     // Of two boxes in hand the larger is split, sizes compared as stored.
     bool splitsFirst(int box1, int box2) const
     {
         return CtvxObbReader::size(m_obbs1[box1]) > CtvxObbReader::size(m_obbs2[box2]);
+    }
+    static bool splitsFirst(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2)
+    {
+        return box1.size > box2.size;
     }
     // The refs of the two children of a box of tree 1 (ofFirst) or tree 2.
     void children(bool ofFirst, int box, int (&refs)[2]) const
@@ -169,6 +195,13 @@ public:
     template <CtvxVisit how>
     bool visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
                           CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
+    // The Query and Overlap visits of the same pairs on decoded boxes, for
+    // the in-order walk: the same tests on the same floats, so the same
+    // outcomes as the two above.
+    template <CtvxVisit how>
+    bool visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2);
+    template <CtvxVisit how>
+    bool visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2);
     // A triangle of each set. In Nearest, a contact is only reported (the
     // contact search then finds the one to record), `rank` is the pair's
     // rank in the in-order walk, which settles ties, and `outBound`
@@ -231,6 +264,15 @@ private:
         }
     };
 
+    static void decoded(CtvxMat4 const& m, CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree,
+                        CtvxDecodedBox& out)
+    {
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j)
+                out.m[i][j] = m(i, j);
+        CtvxObbReader::trueHalfLengths(box, tree, out.half);
+        out.size = CtvxObbReader::size(box);
+    }
     // The inverse of a set's placement, as CqarMat4::inverse() gives it,
     // kept in the set for the next query while the placement is unchanged.
     static CqarMat4 const& inversePlacement(CtvxPoly& poly, CqarMat4 const& placement);

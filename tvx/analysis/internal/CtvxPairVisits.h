@@ -128,6 +128,54 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
 }
 
 template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2)
+{
+    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk bounds its pairs on placements");
+    ++m_boxTests;
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    int const result = CtvxProximityKernels::boxBoxSeparation(
+        box1.half, box2.half, box1.m, box2.m, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1,
+                                              CtvxDecodedBox const& box2)
+{
+    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk bounds its pairs on placements");
+    bool const ofFirst = CtvxNodeRef::isBox(first);
+    float tri[3][3];
+    float v[3][3];
+    if (ofFirst) {
+        readTriangle2(CtvxNodeRef::triangle(second), tri);
+        for (int k = 0; k < 3; ++k)
+            CtvxProximityKernels::PmM(v[k], tri[k], box1.m);
+    } else {
+        readTriangle1(CtvxNodeRef::triangle(first), tri);
+        // The product and the inverse read the top three rows only.
+        CtvxMat4 place2;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j)
+                place2(i, j) = box2.m[i][j];
+        CtvxMat4 const toBox2 = (m_poly2ToPoly1 * place2).inverse();
+        for (int k = 0; k < 3; ++k)
+            m_kernels.PmM(v[k], tri[k], toBox2);
+    }
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxTriangleSeparation(
+        v[0], v[1], v[2], ofFirst ? box1.half : box2.half, m_polyTolerance,
+        how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
 inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNearestAxis const* axis,
                                                 std::uint64_t const* rank, float* outBound)
 {

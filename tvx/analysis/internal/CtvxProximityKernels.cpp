@@ -246,12 +246,6 @@ bool CtvxProximityKernels::contact(float const (*const s)[3], float const (*cons
     return false;
 }
 
-void CtvxProximityKernels::PmM(float* const out, float const* const in, CtvxMat4 const& m) const
-{
-    for (int i = 0; i < 3; ++i)
-        out[i] = m(i, 0) * in[0] + m(i, 1) * in[1] + m(i, 2) * in[2] + m(i, 3);
-}
-
 void CtvxProximityKernels::TcT(float (&out)[3][3], CqarPoint3 const* const points) const
 {
     for (int k = 0; k < 3; ++k)

@@ -108,7 +108,17 @@ public:
 
     // out = m * in as an affine map (translation in column 3), in single
     // precision.
-    void PmM(float* const out, float const* const in, CtvxMat4 const& m) const;
+    void PmM(float* const out, float const* const in, CtvxMat4 const& m) const
+    {
+        for (int i = 0; i < 3; ++i)
+            out[i] = m(i, 0) * in[0] + m(i, 1) * in[1] + m(i, 2) * in[2] + m(i, 3);
+    }
+    // The same on the three top rows of an affine map.
+    static void PmM(float* const out, float const* const in, float const (&m)[3][4])
+    {
+        for (int i = 0; i < 3; ++i)
+            out[i] = m[i][0] * in[0] + m[i][1] * in[1] + m[i][2] * in[2] + m[i][3];
+    }
 
     // Copies three double-precision points into a float triangle.
     void TcT(float (&out)[3][3], CqarPoint3 const* const points) const;
@@ -122,6 +132,16 @@ public:
     // the code (1..15) of the separating axis reported.
     static int boxBoxSeparation(float const* inA, float const* inB, CtvxMat4 const& inR, float inTolerance,
                                 bool inDistanceMode, float& ioBound);
+
+    // The tree form with the relative placement given as its two factors,
+    // inR = inToBox1 * inPlace2 (3x4 rows, the affine product of CtvxMat4):
+    // each element of the product is formed, as that product rounds it,
+    // only when the scan first reads it, so a pair that the first axes
+    // separate pays for a third of the product. Same code and same bound as
+    // the tree form on the composed placement, bit for bit.
+    static int boxBoxSeparation(float const* inA, float const* inB, float const (&inToBox1)[3][4],
+                                float const (&inPlace2)[3][4], float inTolerance, bool inDistanceMode,
+                                float& ioBound);
 
     // The same test on enclosing boxes, whose relative placement comes in
     // double precision. The boxes already contain their objects' tolerances,
@@ -306,18 +326,35 @@ private:
     // precision the placement came in; s(code) is the centre distance
     // projected on axis `code`, formed at that precision and rounded to
     // single. Only the projections a scan reaches are computed.
+    // F holds the rotation magnitudes used on the face axes, G those used
+    // on the cross-product axes. reach(axis) readies what the scan reads
+    // from that axis on (nothing here: everything is filled beforehand).
     template <typename Real>
     struct Placement {
         Real B[3][3];
         Real T[3];
+        float F[3][3];
+        float G[3][3];
         float s(int code) const;
+        void reach(int) {}
+    };
+    // The composed placement of the factored tree form, filled as the scan
+    // reaches the axes that read it: axis 1 row 0, axis 2 column 0 and the
+    // translation, axes 3 and 4 the rest of rows 1 and 2, axis 7 G.
+    struct ComposedPlacement : Placement<float> {
+        float const (*L)[4];
+        float const (*M)[4];
+        void element(int i, int c)
+        {
+            B[i][c] = L[i][0] * M[0][c] + L[i][1] * M[1][c] + L[i][2] * M[2][c];
+            F[i][c] = std::fabs(B[i][c]);
+        }
+        void translation(int i) { T[i] = L[i][0] * M[0][3] + L[i][1] * M[1][3] + L[i][2] * M[2][3] + L[i][3]; }
+        void reach(int axis);
     };
 
-    // F holds the rotation magnitudes used on the face axes, G those used
-    // on the cross-product axes.
-    template <typename Real>
-    static int boxBoxScan(float const* a, float const* b, float const (&F)[3][3], float const (&G)[3][3],
-                          Placement<Real> const& P, float t, bool distanceMode, float& ioBound);
+    template <typename Place>
+    static int boxBoxScan(float const* a, float const* b, Place& P, float t, bool distanceMode, float& ioBound);
 
     void invariant() const {}
 };
@@ -348,23 +385,28 @@ inline float CtvxProximityKernels::Placement<Real>::s(int code) const
 // cross products Ai x Bj in the order (0,0), (0,1), ..., (2,2), unnormalised
 // (their length is the sine of the angle between the two edges). Face axes
 // come first because they are the cheap ones and prune most pairs.
-template <typename Real>
-inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, float const (&F)[3][3],
-                                            float const (&G)[3][3], Placement<Real> const& P, float t,
-                                            bool distanceMode, float& ioBound)
+template <typename Place>
+inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, Place& P, float t, bool distanceMode,
+                                            float& ioBound)
 {
     Scan scan{distanceMode, ioBound, 0.0f, 0};
+    float const (&F)[3][3] = P.F;
+    float const (&G)[3][3] = P.G;
     float r;
 
+    P.reach(1);
     r = a[0] + b[0] * F[0][0] + b[1] * F[0][1] + b[2] * F[0][2];
     if (scan.stopsAt(std::fabs(P.s(1)) - r - t, 1))
         return 1;
+    P.reach(2);
     r = b[0] + a[0] * F[0][0] + a[1] * F[1][0] + a[2] * F[2][0];
     if (scan.stopsAt(std::fabs(P.s(2)) - r - t, 2))
         return 2;
+    P.reach(3);
     r = a[1] + b[0] * F[1][0] + b[1] * F[1][1] + b[2] * F[1][2];
     if (scan.stopsAt(std::fabs(P.s(3)) - r - t, 3))
         return 3;
+    P.reach(4);
     r = a[2] + b[0] * F[2][0] + b[1] * F[2][1] + b[2] * F[2][2];
     if (scan.stopsAt(std::fabs(P.s(4)) - r - t, 4))
         return 4;
@@ -375,6 +417,7 @@ inline int CtvxProximityKernels::boxBoxScan(float const* a, float const* b, floa
     if (scan.stopsAt(std::fabs(P.s(6)) - r - t, 6))
         return 6;
 
+    P.reach(7);
     r = a[1] * G[2][0] + a[2] * G[1][0] + b[1] * G[0][2] + b[2] * G[0][1];
     if (scan.stopsAt(std::fabs(P.s(7)) - r - t, 7))
         return 7;
@@ -410,32 +453,71 @@ inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const*
                                                   float inTolerance, bool inDistanceMode, float& ioBound)
 {
     Placement<float> P;
-    float F[3][3];
-    float G[3][3];
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             P.B[i][j] = inR(i, j);
-            F[i][j] = std::fabs(P.B[i][j]);
-            G[i][j] = F[i][j] + RotationSlack;
+            P.F[i][j] = std::fabs(P.B[i][j]);
+            P.G[i][j] = P.F[i][j] + RotationSlack;
         }
         P.T[i] = inR(i, 3);
     }
-    return boxBoxScan(inA, inB, F, G, P, inTolerance, inDistanceMode, ioBound);
+    return boxBoxScan(inA, inB, P, inTolerance, inDistanceMode, ioBound);
+}
+
+inline void CtvxProximityKernels::ComposedPlacement::reach(int axis)
+{
+    switch (axis) {
+    case 1:
+        element(0, 0);
+        element(0, 1);
+        element(0, 2);
+        translation(0);
+        break;
+    case 2:
+        element(1, 0);
+        element(2, 0);
+        translation(1);
+        translation(2);
+        break;
+    case 3:
+        element(1, 1);
+        element(1, 2);
+        break;
+    case 4:
+        element(2, 1);
+        element(2, 2);
+        break;
+    default:
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                G[i][j] = F[i][j] + RotationSlack;
+        break;
+    }
+}
+
+inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const* inB, float const (&inToBox1)[3][4],
+                                                  float const (&inPlace2)[3][4], float inTolerance,
+                                                  bool inDistanceMode, float& ioBound)
+{
+    ComposedPlacement P;
+    P.L = inToBox1;
+    P.M = inPlace2;
+    return boxBoxScan(inA, inB, P, inTolerance, inDistanceMode, ioBound);
 }
 
 inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const* inB, CqarMat4 const& inR,
                                                   bool inDistanceMode, float& ioBound)
 {
     Placement<double> P;
-    float F[3][3];
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             P.B[i][j] = inR(i, j);
-            F[i][j] = static_cast<float>(std::fabs(P.B[i][j])) + RotationSlack;
+            P.F[i][j] = static_cast<float>(std::fabs(P.B[i][j])) + RotationSlack;
+            P.G[i][j] = P.F[i][j];
         }
         P.T[i] = inR(i, 3);
     }
-    return boxBoxScan(inA, inB, F, F, P, 0.0f, inDistanceMode, ioBound);
+    return boxBoxScan(inA, inB, P, 0.0f, inDistanceMode, ioBound);
 }
 
 // Box-triangle axes in order: the box faces (codes 10, 11, 12), the nine

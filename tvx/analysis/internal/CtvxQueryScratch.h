@@ -20,8 +20,11 @@ enum class CtvxWalk { Ordered, Plain };
 // several pairs, one for each box of the other tree it meets, and every such
 // pair would decode it again: a walk keeps the last few hundred for the
 // duration of one walk (placements in frame 1 depend on the pose), and
-// reset() forgets them all at once by moving to a new stamp.
-class CtvxPlacementCache {
+// reset() forgets them all at once by moving to a new stamp. What is kept of
+// a box is a CtvxMat4 for the nearest-first walk, a CtvxDecodedBox for the
+// in-order walk.
+template <typename Kept>
+class CtvxRankCache {
 public:
     void reset()
     {
@@ -32,7 +35,7 @@ public:
         }
     }
     // The kept placement of that rank into out; false when none is kept.
-    bool get(int rank, CtvxMat4& out) const
+    bool get(int rank, Kept& out) const
     {
         Entry const& e = m_entries[static_cast<unsigned int>(rank) % Size];
         if (e.stamp != m_stamp || e.rank != rank)
@@ -40,7 +43,7 @@ public:
         out = e.m;
         return true;
     }
-    void put(int rank, CtvxMat4 const& m)
+    void put(int rank, Kept const& m)
     {
         Entry& e = m_entries[static_cast<unsigned int>(rank) % Size];
         e.rank = rank;
@@ -53,10 +56,22 @@ private:
     struct Entry {
         int rank = -1;
         unsigned int stamp = 0;
-        CtvxMat4 m;
+        Kept m;
     };
     Entry m_entries[Size];
     unsigned int m_stamp = 0;
+};
+using CtvxPlacementCache = CtvxRankCache<CtvxMat4>;
+
+// A box of either tree as the in-order walk uses it, decoded once for all
+// the pairs it meets: its placement as the top three rows of an affine map
+// (box 1: frame 2 into its frame, toBox1; box 2: its placement in frame 2,
+// place2), its half-lengths in true lengths, and its size as stored, which
+// chooses the box to split. Plain floats, copied as bytes.
+struct CtvxDecodedBox {
+    float m[3][4];
+    float half[3];
+    float size;
 };
 
 // Pending steps of the walks. Each names a box or a triangle of each tree
@@ -70,15 +85,15 @@ struct CtvxPlainStep {
     int second;
 };
 
-// The in-order walk, with the placements already known: the side that was
-// not split keeps its parent's, so a step decodes one box at most.
+// The in-order walk, with the boxes already decoded: the side that was not
+// split keeps its parent's, so a step decodes one box at most.
 struct CtvxOrderedStep {
     int first;
     int second;
-    bool known1; // toBox1 holds P(box 1) inverted, times frame 2 into frame 1
-    bool known2; // place2 holds P(box 2)
-    CtvxMat4 toBox1;
-    CtvxMat4 place2;
+    bool known1; // box1 holds box 1 decoded, with toBox1
+    bool known2; // box2 holds box 2 decoded, with place2
+    CtvxDecodedBox box1;
+    CtvxDecodedBox box2;
 };
 
 // The nearest-first walk: a pair already tested, with the lower bound of its
@@ -146,6 +161,9 @@ struct CtvxQueryScratch {
     // placement in frame 2.
     CtvxPlacementCache toBox1Cache;
     CtvxPlacementCache place2Cache;
+    // The same for the in-order walk, with half-lengths and sizes.
+    CtvxRankCache<CtvxDecodedBox> decoded1Cache;
+    CtvxRankCache<CtvxDecodedBox> decoded2Cache;
 
     // The world boxes of the lists' entries, kept between computes.
     CtvxBroadPhase broad;
