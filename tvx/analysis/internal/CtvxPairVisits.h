@@ -132,6 +132,9 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
 {
     static_assert(how != CtvxVisit::Nearest, "the nearest-first walk bounds its pairs on placements");
     ++m_boxTests;
+    // Contact queries and the contact search ask for the verdict alone.
+    if (how == CtvxVisit::Overlap || !m_distanceMode)
+        return CtvxProximityKernels::boxesOverlap(box1.half, box2.half, box1.m, box2.m, m_polyTolerance);
     float const d0 = m_distance->distance();
     float bound = d0;
     int const result = CtvxProximityKernels::boxBoxSeparation(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <tvx/bvtree/internal/CtvxLanes.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <qar/CqarMat4.h>
@@ -142,6 +143,14 @@ public:
     static int boxBoxSeparation(float const* inA, float const* inB, float const (&inToBox1)[3][4],
                                 float const (&inPlace2)[3][4], float inTolerance, bool inDistanceMode,
                                 float& ioBound);
+
+    // The verdict of the factored form in overlap mode: true exactly where
+    // it returns 0. The fifteen axes go three at a time through four-float
+    // lanes, each lane computing what the scan computes for its axis with
+    // the same operations in the same order, so the verdict is the scan's
+    // bit for bit; which axis separates is not said.
+    static bool boxesOverlap(float const* inA, float const* inB, float const (&inToBox1)[3][4],
+                             float const (&inPlace2)[3][4], float inTolerance);
 
     // The same test on enclosing boxes, whose relative placement comes in
     // double precision. The boxes already contain their objects' tolerances,
@@ -518,6 +527,68 @@ inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const*
         P.T[i] = inR(i, 3);
     }
     return boxBoxScan(inA, inB, P, 0.0f, inDistanceMode, ioBound);
+}
+
+inline bool CtvxProximityKernels::boxesOverlap(float const* inA, float const* inB, float const (&inToBox1)[3][4],
+                                              float const (&inPlace2)[3][4], float inTolerance)
+{
+    using tvx_lanes::Float4;
+    // Row i of the relative placement, (B[i][0], B[i][1], B[i][2], T[i]), as
+    // CtvxMat4's product rounds it: the three products summed left to right,
+    // then the translation; adding -0 leaves the rotation lanes as they are.
+    Float4 const m0 = Float4::load(inPlace2[0]);
+    Float4 const m1 = Float4::load(inPlace2[1]);
+    Float4 const m2 = Float4::load(inPlace2[2]);
+    auto row = [&](float const (&l)[4]) {
+        return Float4::broadcast(l[0]) * m0 + Float4::broadcast(l[1]) * m1 + Float4::broadcast(l[2]) * m2 +
+               Float4::set(-0.0f, -0.0f, -0.0f, l[3]);
+    };
+    Float4 const r0 = row(inToBox1[0]);
+    Float4 const r1 = row(inToBox1[1]);
+    Float4 const r2 = row(inToBox1[2]);
+    Float4 const f0 = abs(r0);
+    Float4 const f1 = abs(r1);
+    Float4 const f2 = abs(r2);
+    Float4 const t = Float4::broadcast(inTolerance);
+    Float4 const zero = Float4::broadcast(0.0f);
+    // Separated where lane 0, 1 or 2 of (|s| - r) - t is positive; lane 3
+    // carries the translation column along and is not an axis.
+    auto apart = [&](Float4 s, Float4 r) { return (tvx_lanes::laneBits(abs(s) - r - t > zero) & 7) != 0; };
+
+    // Box a's faces (codes 1, 3, 4), lane i its axis i: the columns of F.
+    Float4 c0 = f0, c1 = f1, c2 = f2, c3 = zero;
+    tvx_lanes::transpose(c0, c1, c2, c3);
+    Float4 const a = Float4::set(inA[0], inA[1], inA[2], 0.0f);
+    if (apart(c3, a + Float4::broadcast(inB[0]) * c0 + Float4::broadcast(inB[1]) * c1 +
+                      Float4::broadcast(inB[2]) * c2))
+        return false;
+    // Box b's faces (codes 2, 5, 6), lane j its axis j: the rows of F.
+    Float4 const b = Float4::set(inB[0], inB[1], inB[2], 0.0f);
+    Float4 const a0 = Float4::broadcast(inA[0]);
+    Float4 const a1 = Float4::broadcast(inA[1]);
+    Float4 const a2 = Float4::broadcast(inA[2]);
+    Float4 const t0 = r0.permute<3, 3, 3, 3>();
+    Float4 const t1 = r1.permute<3, 3, 3, 3>();
+    Float4 const t2 = r2.permute<3, 3, 3, 3>();
+    if (apart(t0 * r0 + t1 * r1 + t2 * r2, b + a0 * f0 + a1 * f1 + a2 * f2))
+        return false;
+    // The cross products Ai x Bj (codes 7 to 15), lane j for three j at a
+    // time: box b's two half-lengths other than j, against the two
+    // elements of the G row of i that the scan pairs them with.
+    Float4 const slack = Float4::broadcast(RotationSlack);
+    Float4 const g0 = f0 + slack;
+    Float4 const g1 = f1 + slack;
+    Float4 const g2 = f2 + slack;
+    Float4 const bx = b.permute<1, 0, 0, 3>();
+    Float4 const by = b.permute<2, 2, 1, 3>();
+    auto cross = [&](Float4 ga, Float4 gb, Float4 gi, Float4 p, Float4 q) {
+        return p * ga + q * gb + bx * gi.permute<2, 2, 1, 3>() + by * gi.permute<1, 0, 0, 3>();
+    };
+    if (apart(t2 * r1 - t1 * r2, cross(g2, g1, g0, a1, a2)))
+        return false;
+    if (apart(t0 * r2 - t2 * r0, cross(g2, g0, g1, a0, a2)))
+        return false;
+    return !apart(t1 * r0 - t0 * r1, cross(g1, g0, g2, a0, a1));
 }
 
 // Box-triangle axes in order: the box faces (codes 10, 11, 12), the nine

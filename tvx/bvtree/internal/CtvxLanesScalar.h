@@ -95,6 +95,20 @@ inline Float4 select(Mask4 m, Float4 yes, Float4 no)
     return {{m.m[0] ? yes.x[0] : no.x[0], m.m[1] ? yes.x[1] : no.x[1], m.m[2] ? yes.x[2] : no.x[2],
              m.m[3] ? yes.x[3] : no.x[3]}};
 }
+// Bit i set where lane i of m is.
+inline int laneBits(Mask4 m) { return (m.m[0] ? 1 : 0) | (m.m[1] ? 2 : 0) | (m.m[2] ? 4 : 0) | (m.m[3] ? 8 : 0); }
+// Rows a, b, c, d become the columns.
+inline void transpose(Float4& a, Float4& b, Float4& c, Float4& d)
+{
+    Float4* const rows[4] = {&a, &b, &c, &d};
+    float m[4][4];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            m[i][j] = rows[i]->x[j];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            rows[i]->x[j] = m[j][i];
+}
 // +0 where m is set.
 inline Float4 zeroWhere(Mask4 m, Float4 a) { return select(m, Float4::broadcast(0.0f), a); }
 // The sign bit flipped where m is set.

@@ -60,6 +60,10 @@ inline Float4 select(Mask4 m, Float4 yes, Float4 no)
 {
     return {_mm_or_ps(_mm_and_ps(m.v, yes.v), _mm_andnot_ps(m.v, no.v))};
 }
+// Bit i set where lane i of m is.
+inline int laneBits(Mask4 m) { return _mm_movemask_ps(m.v); }
+// Rows a, b, c, d become the columns.
+inline void transpose(Float4& a, Float4& b, Float4& c, Float4& d) { _MM_TRANSPOSE4_PS(a.v, b.v, c.v, d.v); }
 // +0 where m is set.
 inline Float4 zeroWhere(Mask4 m, Float4 a) { return {_mm_andnot_ps(m.v, a.v)}; }
 // The sign bit flipped where m is set.
