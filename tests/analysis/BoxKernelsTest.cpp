@@ -2,7 +2,9 @@
 // triangle): hand-computed cases of the scan rule, and randomized checks
 // that every separation reported is a lower bound of the exact clearance
 // from the double-precision reference and that overlapping pairs are never
-// pruned. The nearest-first walk's other lower bounds (the gaps along the
+// pruned. The tree form's factored variants (placement composed as the scan
+// reads it, verdict in lanes) must match it bit for bit on the same pairs
+// and where its verdict flips. The nearest-first walk's other lower bounds (the gaps along the
 // line of centres and along any unit axis) ride along on the same pairs.
 
 #include <tvx/analysis/internal/CtvxProximityKernels.h>
@@ -332,6 +334,8 @@ struct BoxStats {
     // gap along the line of nearest points puts within 1 % of the distance.
     int clearlyApart = 0;
     int nearestTight = 0;
+    // Pairs whose factored forms were also checked where the verdict flips.
+    int flipped = 0;
     int failures = 0;
 };
 
@@ -346,9 +350,101 @@ void randomUnit(tvxtest::Random& rng, float (&u)[3])
         u[i] = static_cast<float>(v[i]);
 }
 
+// A rigid frame in float: a random rotation, and a translation of up to 8
+// half the time.
+CtvxMat4 randomFrame(tvxtest::Random& rng)
+{
+    double Q[3][3];
+    tvxtest::randomRotation(rng, Q);
+    double T[3] = {0, 0, 0};
+    if (rng.chance(0.5))
+        for (double& x : T)
+            x = rng.uniform(-8.0, 8.0);
+    return toFloat(Q, T);
+}
+
+void rowsOf(CtvxMat4 const& m, float (&rows)[3][4])
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 4; ++j)
+            rows[i][j] = m(i, j);
+}
+
+bool sameBits(float x, float y)
+{
+    return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+// The placement factored as the in-order walk hands it over, toBox1 * place2
+// with toBox1 = `frame`: the factored form must give the tree form's code and
+// bound on the float product in both modes, and the lanes its overlap
+// verdict, bit for bit. Checked at the factors as drawn, then at the two
+// ends of a bisection of the tree form's verdict as box b slides along
+// place2's translation from the centre of box a outwards: near-touching
+// pairs, where one rounding decides. Returns an empty string or what failed.
+std::string checkFactored(float const (&a)[3], float const (&b)[3], CtvxMat4 const& frame, CtvxMat4 const& m,
+                          float tol, float bound0, bool& outFlipped)
+{
+    CtvxMat4 place2 = frame.inverse() * m;
+    auto differs = [&](CtvxMat4 const& second) -> std::string {
+        CtvxMat4 const r = frame * second;
+        float l[3][4], k[3][4];
+        rowsOf(frame, l);
+        rowsOf(second, k);
+        bool overlapOld = false;
+        for (bool distance : {false, true}) {
+            float boundOld = bound0, boundNew = bound0;
+            int const old = CtvxProximityKernels::boxBoxSeparation(a, b, r, tol, distance, boundOld);
+            int const now = CtvxProximityKernels::boxBoxSeparation(a, b, l, k, tol, distance, boundNew);
+            if (old != now || !sameBits(boundOld, boundNew)) {
+                std::ostringstream os;
+                os.precision(9);
+                os << "factored form: code " << now << " for " << old << ", bound " << boundNew << " for "
+                   << boundOld << (distance ? " (distance mode)" : " (overlap mode)");
+                return os.str();
+            }
+            overlapOld = overlapOld || (!distance && old == 0);
+        }
+        if (CtvxProximityKernels::boxesOverlap(a, b, l, k, tol) != overlapOld)
+            return std::string("lanes: overlap verdict ") + (overlapOld ? "lost" : "invented");
+        return std::string();
+    };
+    std::string why = differs(place2);
+    // Place2's translation as c + s d: s = 0 puts b's centre on a's, s = 1
+    // is the pair as drawn, and s = hi is far beyond touching.
+    CtvxMat4 const back = frame.inverse();
+    float const c[3] = {back(0, 3), back(1, 3), back(2, 3)};
+    float const d[3] = {place2(0, 3) - c[0], place2(1, 3) - c[1], place2(2, 3) - c[2]};
+    double const len = std::sqrt(double(d[0]) * d[0] + double(d[1]) * d[1] + double(d[2]) * d[2]);
+    auto at = [&](double s) {
+        CtvxMat4 q = place2;
+        for (int i = 0; i < 3; ++i)
+            q(i, 3) = static_cast<float>(c[i] + s * d[i]);
+        return q;
+    };
+    auto touches = [&](double s) {
+        float ignored = 0.0f;
+        return CtvxProximityKernels::boxBoxSeparation(a, b, frame * at(s), tol, false, ignored) == 0;
+    };
+    double lo = 0.0, hi = len > 0.0 ? 64.0 / len : 0.0;
+    outFlipped = touches(lo) && !touches(hi);
+    if (!outFlipped)
+        return why;
+    for (int i = 0; i < 60 && why.empty(); ++i) {
+        double const mid = 0.5 * (lo + hi);
+        (touches(mid) ? lo : hi) = mid;
+    }
+    for (double s : {lo, hi})
+        if (why.empty())
+            why = differs(at(s));
+    return why;
+}
+
 // Runs one box pair through the tree variant in both modes and checks it,
-// and its gaps along the line of centres and along the unit axis u.
-void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0, float const (&u)[3], BoxStats& st)
+// and its gaps along the line of centres and along the unit axis u; and
+// through the factored forms with box 1's placement `frame`.
+void checkTreePair(BoxPair const& p, CtvxMat4 const& m, CtvxMat4 const& frame, float tol, float bound0,
+                   float const (&u)[3], BoxStats& st)
 {
     float const a[3] = {float(p.a[0]), float(p.a[1]), float(p.a[2])};
     float const b[3] = {float(p.b[0]), float(p.b[1]), float(p.b[2])};
@@ -399,6 +495,10 @@ void checkTreePair(BoxPair const& p, CtvxMat4 const& m, float tol, float bound0,
     else if (why.empty() && !(ref >= double(axisGap) - err))
         why = "gap along the axis {" + std::to_string(u[0]) + ", " + std::to_string(u[1]) + ", " +
               std::to_string(u[2]) + "} exceeds the distance";
+    bool flipped = false;
+    if (why.empty())
+        why = checkFactored(a, b, frame, m, tol, bound0, flipped);
+    st.flipped += flipped;
     st.centreGapPositive += centreGap > 0.0f;
     st.separated += overlapCode != 0;
     if (!why.empty() && ++st.failures <= 10)
@@ -411,6 +511,8 @@ TEST(BoxBoxSeparation, TreeVariantIsALowerBound)
 {
     tvxtest::Random rng(31);
     BoxStats st;
+    // Box 1's placements of the factored forms, drawn apart from the pairs.
+    tvxtest::Random frames(311);
     int const n = tvxtest::runs(20000);
     for (int it = 0; it < n; ++it) {
         BoxPair p;
@@ -420,18 +522,19 @@ TEST(BoxBoxSeparation, TreeVariantIsALowerBound)
         float const bound0 = rng.chance(0.5) ? 1.0e30f : rng.uniformf(0.0f, 3.0f);
         float u[3];
         randomUnit(rng, u);
-        checkTreePair(p, m, tol, bound0, u, st);
+        checkTreePair(p, m, randomFrame(frames), tol, bound0, u, st);
     }
     std::printf("[ boxes    ] general: %d pairs, %.1f%% reported apart, %.1f%% deeply overlapping, %.1f%% apart "
                 "along the centre line; %d clearly apart, %d of them bounded within 1%% along the line of nearest "
-                "points\n",
+                "points; %d checked factored where the verdict flips\n",
                 st.pairs, 100.0 * st.separated / st.pairs, 100.0 * st.deep / st.pairs,
-                100.0 * st.centreGapPositive / st.pairs, st.clearlyApart, st.nearestTight);
+                100.0 * st.centreGapPositive / st.pairs, st.clearlyApart, st.nearestTight, st.flipped);
     if (n >= 1000) {
         EXPECT_GT(st.nearestTight, st.clearlyApart * 3 / 4);
         EXPECT_GT(st.separated, n / 5);
         EXPECT_GT(st.deep, n / 10);
         EXPECT_GT(st.centreGapPositive, n / 20);
+        EXPECT_GT(st.flipped, n / 2);
     }
     EXPECT_EQ(st.failures, 0);
 }
@@ -443,6 +546,8 @@ TEST(BoxBoxSeparation, TreeVariantNeverPrunesOverlapOfParallelBoxes)
 {
     tvxtest::Random rng(32);
     BoxStats st;
+    // Box 1's placements of the factored forms, drawn apart from the pairs.
+    tvxtest::Random frames(321);
     int const n = tvxtest::runs(20000);
     for (int it = 0; it < n; ++it) {
         BoxPair p;
@@ -457,12 +562,14 @@ TEST(BoxBoxSeparation, TreeVariantNeverPrunesOverlapOfParallelBoxes)
             u[rng.below(3)] = rng.chance(0.5) ? 1.0f : -1.0f;
         else
             randomUnit(rng, u);
-        checkTreePair(p, m, tol, bound0, u, st);
+        checkTreePair(p, m, randomFrame(frames), tol, bound0, u, st);
     }
-    std::printf("[ boxes    ] near-parallel: %d pairs, %.1f%% deeply overlapping, %d of them reported apart\n",
-                st.pairs, 100.0 * st.deep / st.pairs, st.deepReportedApart);
+    std::printf("[ boxes    ] near-parallel: %d pairs, %.1f%% deeply overlapping, %d of them reported apart; %d "
+                "checked factored where the verdict flips\n",
+                st.pairs, 100.0 * st.deep / st.pairs, st.deepReportedApart, st.flipped);
     if (n >= 1000) {
         EXPECT_GT(st.deep, n / 2);
+        EXPECT_GT(st.flipped, n / 2);
     }
     EXPECT_EQ(st.deepReportedApart, 0);
     EXPECT_EQ(st.failures, 0);
