@@ -145,15 +145,16 @@ public:
     }
 
     // Boxes decoded for the in-order walk, afresh or through one of the
-    // scratch's caches: box 1 with toBox1, box 2 with place2, computed as
+    // scratch's caches: box 1 with toBox1, box 2 with place2, rounded as
     // above.
     void decode1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
     {
         if (cache.get(box, out))
             return;
-        CtvxMat4 m;
-        toBox1(box, m);
-        decoded(m, m_obbs1[box], *m_tree1, out);
+        CtvxMat4 p;
+        CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
+        CtvxProximityKernels::composeRows(p.inverse().data(), m_poly2ToPoly1.data(), &out.m[0][0]);
+        halves(m_obbs1[box], *m_tree1, out);
         cache.put(box, out);
     }
     void decode2(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
@@ -162,7 +163,10 @@ public:
             return;
         CtvxMat4 m;
         place2(box, m);
-        decoded(m, m_obbs2[box], *m_tree2, out);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j)
+                out.m[i][j] = m(i, j);
+        halves(m_obbs2[box], *m_tree2, out);
         cache.put(box, out);
     }
 
@@ -264,12 +268,8 @@ private:
         }
     };
 
-    static void decoded(CtvxMat4 const& m, CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree,
-                        CtvxDecodedBox& out)
+    static void halves(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, CtvxDecodedBox& out)
     {
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 4; ++j)
-                out.m[i][j] = m(i, j);
         CtvxObbReader::trueHalfLengths(box, tree, out.half);
         out.size = CtvxObbReader::size(box);
     }

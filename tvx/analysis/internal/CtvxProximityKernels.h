@@ -144,6 +144,11 @@ public:
                                 float const (&inPlace2)[3][4], float inTolerance, bool inDistanceMode,
                                 float& ioBound);
 
+    // The top three rows of the affine product l * m, each matrix given as
+    // rows of four floats (stride 4, as CtvxMat4 stores them), rounded as
+    // CtvxMat4's product rounds them and written to out (same layout).
+    static void composeRows(float const* l, float const* m, float* out);
+
     // The verdict of the factored form in overlap mode: true exactly where
     // it returns 0. The fifteen axes go three at a time through four-float
     // lanes, each lane computing what the scan computes for its axis with
@@ -529,23 +534,43 @@ inline int CtvxProximityKernels::boxBoxSeparation(float const* inA, float const*
     return boxBoxScan(inA, inB, P, 0.0f, inDistanceMode, ioBound);
 }
 
+namespace tvxkernels_lanes {
+
+// Row i of an affine product l * m, (c0, c1, c2, translation), as CtvxMat4's
+// product rounds it: the three products summed left to right, then the
+// translation; adding -0 leaves the other lanes as they are, -0 included.
+inline tvx_lanes::Float4 productRow(float const* l, tvx_lanes::Float4 m0, tvx_lanes::Float4 m1,
+                                    tvx_lanes::Float4 m2)
+{
+    using tvx_lanes::Float4;
+    return Float4::broadcast(l[0]) * m0 + Float4::broadcast(l[1]) * m1 + Float4::broadcast(l[2]) * m2 +
+           Float4::set(-0.0f, -0.0f, -0.0f, l[3]);
+}
+
+} // namespace tvxkernels_lanes
+
+inline void CtvxProximityKernels::composeRows(float const* l, float const* m, float* out)
+{
+    using tvx_lanes::Float4;
+    Float4 const m0 = Float4::load(m);
+    Float4 const m1 = Float4::load(m + 4);
+    Float4 const m2 = Float4::load(m + 8);
+    for (int i = 0; i < 3; ++i)
+        tvxkernels_lanes::productRow(l + 4 * i, m0, m1, m2).store(out + 4 * i);
+}
+
 inline bool CtvxProximityKernels::boxesOverlap(float const* inA, float const* inB, float const (&inToBox1)[3][4],
                                               float const (&inPlace2)[3][4], float inTolerance)
 {
     using tvx_lanes::Float4;
-    // Row i of the relative placement, (B[i][0], B[i][1], B[i][2], T[i]), as
-    // CtvxMat4's product rounds it: the three products summed left to right,
-    // then the translation; adding -0 leaves the rotation lanes as they are.
+    using tvxkernels_lanes::productRow;
+    // Row i of the relative placement: (B[i][0], B[i][1], B[i][2], T[i]).
     Float4 const m0 = Float4::load(inPlace2[0]);
     Float4 const m1 = Float4::load(inPlace2[1]);
     Float4 const m2 = Float4::load(inPlace2[2]);
-    auto row = [&](float const (&l)[4]) {
-        return Float4::broadcast(l[0]) * m0 + Float4::broadcast(l[1]) * m1 + Float4::broadcast(l[2]) * m2 +
-               Float4::set(-0.0f, -0.0f, -0.0f, l[3]);
-    };
-    Float4 const r0 = row(inToBox1[0]);
-    Float4 const r1 = row(inToBox1[1]);
-    Float4 const r2 = row(inToBox1[2]);
+    Float4 const r0 = productRow(inToBox1[0], m0, m1, m2);
+    Float4 const r1 = productRow(inToBox1[1], m0, m1, m2);
+    Float4 const r2 = productRow(inToBox1[2], m0, m1, m2);
     Float4 const f0 = abs(r0);
     Float4 const f1 = abs(r1);
     Float4 const f2 = abs(r2);
