@@ -158,12 +158,11 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
             CtvxProximityKernels::PmM(v[k], tri[k], box1.m);
     } else {
         readTriangle1(CtvxNodeRef::triangle(first), tri);
-        // The product and the inverse read the top three rows only.
-        CtvxMat4 place2;
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 4; ++j)
-                place2(i, j) = box2.m[i][j];
-        CtvxMat4 const toBox2 = (m_poly2ToPoly1 * place2).inverse();
+        // The inverse reads the top three rows only.
+        CtvxMat4 placed;
+        CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
+                                          static_cast<float*>(placed.getAddress()));
+        CtvxMat4 const toBox2 = placed.inverse();
         for (int k = 0; k < 3; ++k)
             m_kernels.PmM(v[k], tri[k], toBox2);
     }
