@@ -35,7 +35,9 @@
 // clearance check works) and [0.2, 1] R. Times are reported per band. A
 // direction along which B never touches A is drawn again. Pose i uses the
 // 64-bit Mersenne twister seeded with seed * 1000003 + i, so any pose can be
-// regenerated on its own.
+// regenerated on its own. --band near|fine|working|far runs only the
+// separated poses of one band (the same poses as in a full run), a small
+// fixed workload for instruction counts.
 //
 // Coherent mode: one direction and rotation axis (pose 0's draw), and B moves
 // from s0 + 0.45 rB to s0 - 0.05 rB and back (cosine in the step) while it
@@ -443,6 +445,10 @@ double median(std::vector<double> v)
 enum Band { COLLIDING, NEAR_MISS, SHELL_FINE, SHELL_WORKING, SHELL_FAR, BAND_COUNT };
 char const* const kBandNames[BAND_COUNT] = {"colliding", "near miss", "0.01-1% R", "1-20% R", "20-100% R"};
 constexpr int kSeparatedBands = BAND_COUNT - 1;
+// --band: random mode runs only the separated poses of this band (a fixed,
+// small workload for instruction counts); COLLIDING runs every pose.
+Band onlyBand = COLLIDING;
+char const* const kBandOptions[BAND_COUNT] = {"", "near", "fine", "working", "far"};
 
 // The gap range of band b (not COLLIDING) in units of rB (near misses) or of
 // R = rA + rB (the shells).
@@ -730,6 +736,8 @@ int runScenario(std::string const& title, Body A, Body B, int nPoses, std::uint6
     Stats st;
     if (!coherent) {
         for (int i = 0; i < nPoses; ++i) {
+            if (onlyBand != COLLIDING && (i % 2 == 0 || NEAR_MISS + (i / 2) % kSeparatedBands != onlyBand))
+                continue;
             std::mt19937_64 rng = poseRng(seed, i);
             Draw const d = drawDirection(f, A, B, rng);
             Band band = COLLIDING;
@@ -793,7 +801,7 @@ void procedural(int n, Body& a, Body& b)
 int usage()
 {
     std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] [--shared-hints] "
-                         "[--plain-walk] [--cold] [--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
+                         "[--plain-walk] [--cold] [--band near|fine|working|far] [--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
     return 2;
 }
 
@@ -824,7 +832,14 @@ int main(int argc, char** argv)
             warmContacts = false;
         else if (a == "--plain-walk")
             ourWalk = CtvxWalk::Plain;
-        else if (a == "--shared" && hasValue)
+        else if (a == "--band" && hasValue) {
+            std::string const name = argv[++i];
+            for (int b = NEAR_MISS; b < BAND_COUNT; ++b)
+                if (name == kBandOptions[b])
+                    onlyBand = Band(b);
+            if (onlyBand == COLLIDING)
+                return usage();
+        } else if (a == "--shared" && hasValue)
             shared = argv[++i];
         else if (a == "--procedural" && hasValue)
             sizes.push_back(std::atoi(argv[++i]));
