@@ -245,7 +245,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             break;
         // The nearer child goes on in hand, the first child on equal bounds,
         // unless a pending pair comes before it; the other is kept.
-        int const nearer = children[1].bound < children[0].bound ? 1 : 0;
+        int const nearer = !kept[0] || (kept[1] && children[1].bound < children[0].bound) ? 1 : 0;
         if (kept[1 - nearer])
             keep(children[1 - nearer]);
         if (kept[nearer]) {
