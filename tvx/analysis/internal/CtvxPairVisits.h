@@ -52,6 +52,16 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
             *outBound = near;
             return false;
         }
+        // A pair the line gaps already put beyond half the best distance is
+        // seldom pruned by the box test's own axes where those lines did not
+        // prune it (on the meshes measured): skipping the test there opens
+        // a few more pairs but spares many more tests, 15 % of the walk's
+        // instructions at far clearances; near misses, where the best
+        // distance is small, keep it. The bound is the gaps' alone.
+        if (gap > 0.5f * current) {
+            *outBound = gap;
+            return true;
+        }
         float bound = CtvxProximityKernels::justAbove(current);
         int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
         return settle(current, gap, result, bound, *outBound);
