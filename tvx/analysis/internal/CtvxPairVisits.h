@@ -206,12 +206,15 @@ inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNeare
         float const current = m_distance->distance();
         // The exact distance costs as much as a few dozen box tests; two
         // projections first settle most pairs that cannot even tie.
-        // The bound a kept front takes for the pair is the clearance less
-        // the largest summed tolerance, which the front is kept under,
-        // rather than this pair's own.
+        // The bound a kept front takes for the pair is the gap that pruned
+        // it, read as the box gaps are (the margin for its roundings, the
+        // largest summed tolerance, which the front is kept under, rather
+        // than this pair's own): the clearance it beat would leave nearly
+        // every such pair to be tested again after the least motion.
+        float apart;
         if (CtvxProximityKernels::trianglesApart(tri1, b, axis->set ? axis->inFrame1 : nullptr,
-                                                 current + tolerance + m_margin)) {
-            *outBound = current + tolerance - m_polyTolerance;
+                                                 current + tolerance + m_margin, apart)) {
+            *outBound = apart - m_margin - m_polyTolerance;
             return CtvxLeaf::Nothing;
         }
         float const raw = triangleDistance(p, q, tri1, b, tolerance);

@@ -255,8 +255,9 @@ public:
 
     // True when triangles a and b are farther apart than inBeyond along the
     // line of their centroids or along the unit axis inU (when not null), b
-    // lying on its positive side.
-    static bool trianglesApart(float const (&inA)[3][3], float const (&inB)[3][3], float const* inU, float inBeyond);
+    // lying on its positive side; outGap is then the gap along that axis.
+    static bool trianglesApart(float const (&inA)[3][3], float const (&inB)[3][3], float const* inU, float inBeyond,
+                               float& outGap);
 
     // The next float above a positive finite x: a box test given it as its
     // bound stops at any axis that separates by more than x, so such a stop

@@ -161,7 +161,7 @@ inline float CtvxProximityKernels::axisGap(float const (&inH)[3], float const (&
 }
 
 inline bool CtvxProximityKernels::trianglesApart(float const (&inA)[3][3], float const (&inB)[3][3], float const* inU,
-                                                 float inBeyond)
+                                                 float inBeyond, float& outGap)
 {
     auto apart = [&](float const* n) {
         float hiA = inA[0][0] * n[0] + inA[0][1] * n[1] + inA[0][2] * n[2];
@@ -172,7 +172,8 @@ inline bool CtvxProximityKernels::trianglesApart(float const (&inA)[3][3], float
             hiA = pa > hiA ? pa : hiA;
             loB = pb < loB ? pb : loB;
         }
-        return loB - hiA > inBeyond;
+        outGap = loB - hiA;
+        return outGap > inBeyond;
     };
     if (inU && apart(inU))
         return true;
