@@ -135,24 +135,36 @@ void CtvxPolyhedronData::watch(boost::weak_ptr<CtvxPoly> const& set)
     boost::shared_ptr<CtvxPoly> const newcomer = set.lock();
     if (!newcomer)
         return;
-    std::lock_guard<std::recursive_mutex> const lock(m_treeShelf->mutex);
-    std::vector<boost::weak_ptr<CtvxPoly>>& w = m_treeShelf->watchers;
-    // Expired entries go, and a set rebuilt many times (scaled step by step,
-    // say) is listed once: the list stays as long as the live sets.
-    bool listed = false;
-    for (std::size_t i = 0; i < w.size();) {
-        boost::shared_ptr<CtvxPoly> const entry = w[i].lock();
-        if (!entry) {
-            w[i] = w.back();
-            w.pop_back();
-            continue;
-        }
-        listed = listed || entry == newcomer;
-        ++i;
-    }
-    if (!listed)
-        w.push_back(set);
+    CtvxTreeShelf& shelf = *m_treeShelf;
+    std::lock_guard<std::recursive_mutex> const lock(shelf.mutex);
+    std::vector<boost::weak_ptr<CtvxPoly>>& w = shelf.watchers;
     m_isWatched = true;
+    // A set rebuilt many times (scaled step by step, say) is listed once.
+    auto const known = shelf.watcherRank.find(newcomer.get());
+    if (known != shelf.watcherRank.end()) {
+        ++shelf.watcherSteps;
+        if (w[known->second].lock() != newcomer)
+            w[known->second] = set;
+        return;
+    }
+    // Expired entries go once the list has doubled since the last sweep:
+    // the list stays within twice the live sets, and a mesh shared by many
+    // instances lists them all in time linear in their number.
+    if (w.size() >= 2 * shelf.watchersAtSweep + 8) {
+        shelf.watcherSteps += w.size();
+        shelf.watcherRank.clear();
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < w.size(); ++i)
+            if (boost::shared_ptr<CtvxPoly> const entry = w[i].lock()) {
+                shelf.watcherRank[entry.get()] = kept;
+                w[kept++] = w[i];
+            }
+        w.resize(kept);
+        shelf.watchersAtSweep = kept;
+    }
+    ++shelf.watcherSteps;
+    shelf.watcherRank[newcomer.get()] = w.size();
+    w.push_back(set);
 }
 
 void CtvxPolyhedronData::changed()
@@ -161,6 +173,8 @@ void CtvxPolyhedronData::changed()
     {
         std::lock_guard<std::recursive_mutex> const lock(m_treeShelf->mutex);
         sets.swap(m_treeShelf->watchers);
+        m_treeShelf->watcherRank.clear();
+        m_treeShelf->watchersAtSweep = 0;
         m_isWatched = false;
     }
     for (auto const& w : sets)

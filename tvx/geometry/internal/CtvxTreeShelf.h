@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 // The trees built over one mesh, kept so that every polyhedron that sees the
@@ -92,4 +93,17 @@ struct CtvxTreeShelf {
     // it). The first point or triangle added marks them all stale and
     // empties the list; a set enters it again with its next build.
     std::vector<boost::weak_ptr<CtvxPoly>> watchers;
+    // Where each set of the list sits in it, by address: a set watched again
+    // (rebuilt, or one of many instances of the mesh) is found without a
+    // scan of the list. An address may be that of a set that died since;
+    // its entry then is expired and passes to the set now living there.
+    std::unordered_map<CtvxPoly const*, std::size_t> watcherRank;
+    // Live entries left by the last sweep of the expired ones: the next
+    // sweep waits for the list to double, so that sweeping costs a bounded
+    // number of steps per set added.
+    std::size_t watchersAtSweep = 0;
+    // Entries looked at by watches and sweeps, over the shelf's life: a
+    // count of the list's upkeep, read by the tests to see it stays linear
+    // in the watches made.
+    std::size_t watcherSteps = 0;
 };
