@@ -10,6 +10,7 @@
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
 #include <tvx/geometry/internal/CtvxDirectMesh.h>
+#include <tvx/geometry/internal/CtvxTreeShelf.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxObjectOBB.h>
 #include <tvx/scene/CtvxPolyhedronGroup.h>
@@ -528,6 +529,38 @@ TEST(PolyhedronSharedTree, ChangedMeshOrSettingsGetANewTree)
     boost::shared_ptr<CtvxPolyhedron> again = onData(data);
     again->makeCollisionEntity(noDelegate);
     EXPECT_EQ(treeOf(after), treeOf(again));
+}
+
+// Instances of one mesh made collision entities, some dropped and some
+// rebuilt on the way (new sets often take a dropped one's address): the
+// mesh's list of sets to mark stale is kept up in steps linear in the builds,
+// and a triangle added afterwards leaves exactly the live sets stale.
+TEST(PolyhedronSharedTree, ManyInstancesWatchedInLinearSteps)
+{
+    boost::shared_ptr<CtvxPolyhedronData> data = tvxtest::makePolyhedron(tvxtest::makeBox(1, 1, 1))->polyData();
+    std::vector<boost::shared_ptr<CtvxPolyhedron>> live;
+    std::size_t builds = 0;
+    for (int k = 0; k < 3000; ++k) {
+        boost::shared_ptr<CtvxPolyhedron> p = onData(data);
+        p->makeCollisionEntity(noDelegate);
+        ++builds;
+        if (k % 3 == 1)
+            continue; // dropped: its address is free for the next one
+        if (k % 5 == 0) {
+            p->removeCollisionEntities();
+            p->makeCollisionEntity(noDelegate);
+            ++builds;
+        }
+        live.push_back(p);
+    }
+    CtvxTreeShelf const& shelf = data->treeShelf();
+    EXPECT_LE(shelf.watcherSteps, 4 * builds);
+    EXPECT_LE(shelf.watchers.size(), 2 * live.size() + 8);
+    unsigned int rank = 0, t = 0;
+    data->addPoint(2.0f, 2.0f, 2.0f, rank);
+    data->addTriangle(0, 1, rank, t);
+    EXPECT_EQ(live.size(), static_cast<std::size_t>(std::count_if(
+                               live.begin(), live.end(), [](auto const& p) { return p->isBVStale(); })));
 }
 
 // A host subclass may read its triangles otherwise: it never adopts a tree.

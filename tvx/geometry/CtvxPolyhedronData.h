@@ -72,6 +72,10 @@ public:
     // the triangles of that revision.
     std::uint64_t revision() const { return m_revision; }
 
+    // The trees shared over this mesh and the sets to mark stale on an
+    // addition; its type is internal to the library (read by its tests).
+    CtvxTreeShelf& treeShelf() const { return *m_treeShelf; }
+
 protected:
     CtvxPolyhedronData();
 
@@ -82,7 +86,6 @@ private:
     friend class CtvxPolyhedronGroup;
 
     void invariant() const {}
-    CtvxTreeShelf& treeShelf() const { return *m_treeShelf; }
     // Registers set to be marked stale by the next addition.
     void watch(boost::weak_ptr<CtvxPoly> const& set);
     // After an addition: marks the registered sets stale, empties the list.
