@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tvx/tvxExport.h>
+#include <tvx/math/CtvxMat4.h>
 #include <tvx/scene/CtvxObject.h>
 
 #include <qar/CqarMat4.h>
@@ -9,6 +10,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <cstdint>
 #include <string>
 
 class CtvxObject;
@@ -165,8 +167,29 @@ private:
     bool m_isBVRefused = false;
     // The placement the last query read (getAbsPos) and its inverse: a set
     // that has not moved since is not inverted again. Valid while the
-    // placement read is the same bit for bit, which the query checks.
+    // placement read is the same bit for bit, which the query checks. The
+    // stamp, unique across all sets and advanced whenever the placement
+    // kept here changes, names the kept placement to the analyses' caches
+    // of what is made from it (the inverse is made when first asked for).
     bool m_hasQueryPlacement = false;
+    bool m_hasQueryPlacementInverse = false;
+    std::uint64_t m_queryPlacementStamp = 0;
     CqarMat4 m_queryPlacement;
     CqarMat4 m_queryPlacementInverse;
+    // The root box of the tree the last query walked, decoded: its placement
+    // in this set's frame and the inverse of it, as the walks make them,
+    // with what they were decoded from (the stored quaternion and centre,
+    // and the tree's stored scale, on which alone the decoding depends). A
+    // query whose root holds other values, a rebuilt or another tree's,
+    // decodes it again. Each decoding takes a new stamp (from the same
+    // series as the placements'), which names it to the analyses' caches.
+    struct KeptRoot {
+        bool set = false;
+        std::uint64_t stamp = 0;
+        std::uint16_t stored[7] = {0, 0, 0, 0, 0, 0, 0};
+        float scale = 0.0f;
+        CtvxMat4 placement;
+        CtvxMat4 inverse;
+    };
+    KeptRoot m_keptRoot;
 };

@@ -6,6 +6,7 @@
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -28,7 +29,7 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
     if (start(type, collision, distance)) {
         if (m_distanceMode)
             startFromHint();
-        if (!m_collisionFound)
+        if (!m_collisionFound && !rootsSettle(walk))
             descend(walk);
     }
     distanceFound = m_found.distanceFound;
@@ -69,14 +70,48 @@ bool sameBits(CqarMat4 const& a, CqarMat4 const& b)
 
 } // namespace
 
-CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly, CqarMat4 const& placement)
+namespace {
+// Stamps of kept placements, unique across all sets of all threads.
+std::atomic<std::uint64_t> s_placementStamps{0};
+} // namespace
+
+std::uint64_t CtvxPairContext::keepPlacement(CtvxPoly& poly, CqarMat4 const& placement)
 {
     if (!poly.m_hasQueryPlacement || !sameBits(poly.m_queryPlacement, placement)) {
         poly.m_queryPlacement = placement;
-        poly.m_queryPlacementInverse = placement.inverse();
         poly.m_hasQueryPlacement = true;
+        poly.m_hasQueryPlacementInverse = false;
+        poly.m_queryPlacementStamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    return poly.m_queryPlacementStamp;
+}
+
+CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly)
+{
+    if (!poly.m_hasQueryPlacementInverse) {
+        poly.m_queryPlacementInverse = poly.m_queryPlacement.inverse();
+        poly.m_hasQueryPlacementInverse = true;
     }
     return poly.m_queryPlacementInverse;
+}
+
+CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree)
+{
+    CtvxPoly::KeptRoot& kept = poly.m_keptRoot;
+    std::uint16_t stored[7];
+    CtvxObbReader::storedPlacement(tree.obbs()[0], stored);
+    float const scale = tree.storedScale();
+    // The scale compared as bits: the decoding divides by it.
+    if (!kept.set || std::memcmp(kept.stored, stored, sizeof stored) != 0 ||
+        std::memcmp(&kept.scale, &scale, sizeof scale) != 0) {
+        CtvxObbReader::placement(tree.obbs()[0], tree, kept.placement);
+        kept.inverse = kept.placement.inverse();
+        std::memcpy(kept.stored, stored, sizeof stored);
+        kept.scale = scale;
+        kept.set = true;
+        kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    return kept;
 }
 
 bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
@@ -115,9 +150,28 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     if (!m_poly1->isActivatedForAnalysis() || !m_poly2->isActivatedForAnalysis() || n1 == 0 || n2 == 0 ||
         !treesFit)
         return false;
+    m_rootPlacement2 = m_obbs2 ? &keptRoot(*m_poly2, *m_tree2).placement : nullptr;
     m_poly1->getAbsPos(m_abs1);
     m_poly2->getAbsPos(m_abs2);
-    m_poly2ToPoly1 = CtvxMat4(inversePlacement(*m_poly1, m_abs1) * m_abs2);
+    std::uint64_t const stamp1 = keepPlacement(*m_poly1, m_abs1);
+    std::uint64_t const stamp2 = keepPlacement(*m_poly2, m_abs2);
+    CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(stamp1, stamp2);
+    if (relative.stamp1 != stamp1 || relative.stamp2 != stamp2) {
+        relative.poly2ToPoly1 = CtvxMat4(inversePlacement(*m_poly1) * m_abs2);
+        relative.stamp1 = stamp1;
+        relative.stamp2 = stamp2;
+        relative.root1 = 0;
+    }
+    if (m_obbs1) {
+        CtvxPoly::KeptRoot const& root1 = keptRoot(*m_poly1, *m_tree1);
+        if (relative.root1 != root1.stamp) {
+            relative.rootToBox1 = root1.inverse * relative.poly2ToPoly1;
+            relative.root1 = root1.stamp;
+        }
+        m_rootToBox1 = relative.rootToBox1;
+        m_rootInverse1 = &root1.inverse;
+    }
+    m_poly2ToPoly1 = relative.poly2ToPoly1;
     m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
     // The library's own polyhedron: one tolerance for all its triangles
     // and, under an identity points transform, its floats read in place.
@@ -130,6 +184,30 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     m_direct1 = CtvxDirectMesh::of(*m_poly1);
     m_direct2 = CtvxDirectMesh::of(*m_poly2);
     return true;
+}
+
+bool CtvxPairContext::rootsSettle(CtvxWalk walk)
+{
+    if (!m_obbs1 || !m_obbs2 || (m_type == CtvxAnalysis::EXACT_DISTANCE && walk == CtvxWalk::Ordered))
+        return false;
+    // The walk's own first visit, on the same floats through the same
+    // test: the in-order walk's on the roots decoded as it decodes them,
+    // the plain walk's on their placements. A pair it keeps has changed
+    // nothing (only a pruned one lowers an estimated distance), and the
+    // walk then visits it again, counted once.
+    bool keep;
+    if (walk == CtvxWalk::Ordered) {
+        CtvxDecodedBox root1, root2;
+        decode1(0, root1);
+        decode2(0, root2);
+        keep = visitBoxes<CtvxVisit::Query>(root1, root2);
+    } else {
+        keep = visitBoxes<CtvxVisit::Query>(0, 0, m_rootToBox1, *m_rootPlacement2);
+    }
+    if (!keep)
+        return true;
+    --m_boxTests;
+    return false;
 }
 
 void CtvxPairContext::startFromHint()
@@ -198,7 +276,7 @@ void CtvxPairContext::makeClosestPoints()
     if (g2)
         g2->getAbsolutePosition(G2);
     CqarPoint3 const abs2 = m_abs1 * m_found.closestPoint2;
-    CqarPoint3 const s2 = inversePlacement(*m_poly2, m_abs2) * abs2;
+    CqarPoint3 const s2 = inversePlacement(*m_poly2) * abs2;
     CqarPoint3 const abs1 = m_abs1 * m_found.closestPoint1;
     // The relative points are in the owning polyhedron's placement frame,
     // where its mesh coordinates live, also for a member of a regrouped

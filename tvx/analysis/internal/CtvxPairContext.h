@@ -122,13 +122,25 @@ public:
     }
 
     // Placements, decoded afresh or through one of the scratch's caches.
+    // The roots, where every query starts, are decoded once and kept in
+    // their sets.
     void toBox1(int box, CtvxMat4& out) const
     {
+        if (box == 0) {
+            out = m_rootToBox1;
+            return;
+        }
         CtvxMat4 p;
         CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
         out = p.inverse() * m_poly2ToPoly1;
     }
-    void place2(int box, CtvxMat4& out) const { CtvxObbReader::placement(m_obbs2[box], *m_tree2, out); }
+    void place2(int box, CtvxMat4& out) const
+    {
+        if (box == 0)
+            out = *m_rootPlacement2;
+        else
+            CtvxObbReader::placement(m_obbs2[box], *m_tree2, out);
+    }
     void toBox1(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
     {
         if (!cache.get(box, out)) {
@@ -146,28 +158,41 @@ public:
 
     // Boxes decoded for the in-order walk, afresh or through one of the
     // scratch's caches: box 1 with toBox1, box 2 with place2, rounded as
-    // above.
-    void decode1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    // above. Root 1 is composed from its kept inverse, the very bits
+    // p.inverse() gives on its decoding.
+    void decode1(int box, CtvxDecodedBox& out) const
     {
-        if (cache.get(box, out))
-            return;
-        CtvxMat4 p;
-        CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
-        CtvxProximityKernels::composeRows(p.inverse().data(), m_poly2ToPoly1.data(), &out.m[0][0]);
+        if (box == 0) {
+            CtvxProximityKernels::composeRows(m_rootInverse1->data(), m_poly2ToPoly1.data(), &out.m[0][0]);
+        } else {
+            CtvxMat4 p;
+            CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
+            CtvxProximityKernels::composeRows(p.inverse().data(), m_poly2ToPoly1.data(), &out.m[0][0]);
+        }
         halves(m_obbs1[box], *m_tree1, out);
-        cache.put(box, out);
     }
-    void decode2(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    void decode2(int box, CtvxDecodedBox& out) const
     {
-        if (cache.get(box, out))
-            return;
         CtvxMat4 m;
         place2(box, m);
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 4; ++j)
                 out.m[i][j] = m(i, j);
         halves(m_obbs2[box], *m_tree2, out);
-        cache.put(box, out);
+    }
+    void decode1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    {
+        if (!cache.get(box, out)) {
+            decode1(box, out);
+            cache.put(box, out);
+        }
+    }
+    void decode2(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    {
+        if (!cache.get(box, out)) {
+            decode2(box, out);
+            cache.put(box, out);
+        }
     }
 
     // Of two boxes in hand the larger is split, sizes compared as stored.
@@ -273,11 +298,21 @@ private:
         CtvxObbReader::trueHalfLengths(box, tree, out.half);
         out.size = CtvxObbReader::size(box);
     }
-    // The inverse of a set's placement, as CqarMat4::inverse() gives it,
-    // kept in the set for the next query while the placement is unchanged.
-    static CqarMat4 const& inversePlacement(CtvxPoly& poly, CqarMat4 const& placement);
+    // Keeps a set's placement as read by this query in the set, and returns
+    // its stamp: the same as the last query's while the placement is the
+    // same bit for bit.
+    static std::uint64_t keepPlacement(CtvxPoly& poly, CqarMat4 const& placement);
+    // The inverse of the set's kept placement, as CqarMat4::inverse() gives
+    // it, made once for each placement kept.
+    static CqarMat4 const& inversePlacement(CtvxPoly& poly);
+    // The set's root box decoded, kept in the set while the tree's root
+    // holds the same values.
+    static CtvxPoly::KeptRoot const& keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
     // A distance query tries the closest pair of the last query first.
     void startFromHint();
+    // True when the roots' visit, the first of every walk but the
+    // nearest-first one, ends the query: the walk is then not set up.
+    bool rootsSettle(CtvxWalk walk);
     void descend(CtvxWalk walk);
     // The closest points of an exact distance, and the hints from them.
     void makeClosestPoints();
@@ -429,6 +464,12 @@ private:
     // The box arrays, null for a tree without boxes.
     CtvxOBB const* m_obbs1 = nullptr;
     CtvxOBB const* m_obbs2 = nullptr;
+    // The roots' placements: P(root 1)^-1 * m_poly2ToPoly1, and P(root 2)
+    // (kept in set 2).
+    CtvxMat4 m_rootToBox1;
+    CtvxMat4 const* m_rootPlacement2 = nullptr;
+    // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
+    CtvxMat4 const* m_rootInverse1 = nullptr;
 
     CqarMat4 m_abs1;
     CqarMat4 m_abs2;

@@ -74,6 +74,36 @@ struct CtvxDecodedBox {
     float size;
 };
 
+// The frame of set 2 in set 1's frame, for the pairs of sets met lately,
+// by the stamps of the two placements it was made from (see CtvxPoly): a
+// pair of sets neither of which moved since takes it again instead of
+// inverting and multiplying in double precision; and with it the map of
+// frame 2 into the frame of set 1's root box, by the stamp of that box's
+// decoding. A stamp names one set's placement, or one decoding of a root,
+// for good, so an entry can never be taken for another pair, pose or tree;
+// stamps start at 1, and the empty entries hold 0.
+class CtvxRelativePlacements {
+public:
+    struct Entry {
+        std::uint64_t stamp1 = 0;
+        std::uint64_t stamp2 = 0;
+        std::uint64_t root1 = 0;
+        CtvxMat4 poly2ToPoly1;
+        // P(root 1)^-1 * poly2ToPoly1.
+        CtvxMat4 rootToBox1;
+    };
+    // The one entry that may hold the pair's frame.
+    Entry& slot(std::uint64_t stamp1, std::uint64_t stamp2)
+    {
+        std::uint64_t const h = (stamp1 * 0x9E3779B97F4A7C15ull) ^ (stamp2 * 0xC2B2AE3D27D4EB4Full);
+        return m_entries[h >> (64 - Bits)];
+    }
+
+private:
+    static constexpr unsigned int Bits = 6;
+    Entry m_entries[1u << Bits];
+};
+
 // Pending steps of the walks. Each names a box or a triangle of each tree
 // (CtvxNodeRef); a walk keeps them on an explicit stack, because degenerate
 // meshes make trees as deep as they have triangles, and popping in last-in-
@@ -164,6 +194,8 @@ struct CtvxQueryScratch {
     // The same for the in-order walk, with half-lengths and sizes.
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
+    // Frame 2 into frame 1 of the pairs of sets met lately.
+    CtvxRelativePlacements relative;
 
     // The world boxes of the lists' entries, kept between computes.
     CtvxBroadPhase broad;

@@ -5,6 +5,8 @@
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/math/CtvxMat4.h>
 
+#include <cstdint>
+
 // Inline reads of a box's stored values. The tree descent decodes a box for
 // nearly every pair it visits, so these must be visible to the compiler where
 // the descent is; the box's own getters call the same code, so the two can
@@ -65,6 +67,15 @@ struct CtvxObbReader {
         x = CtvxHalf::toFloat(box.m_translation[0]);
         y = CtvxHalf::toFloat(box.m_translation[1]);
         z = CtvxHalf::toFloat(box.m_translation[2]);
+    }
+
+    // What placement() decodes, as stored: the quaternion, then the centre.
+    static void storedPlacement(CtvxOBB const& box, std::uint16_t (&out)[7])
+    {
+        for (int i = 0; i < 4; ++i)
+            out[i] = box.m_rotation[i];
+        for (int i = 0; i < 3; ++i)
+            out[4 + i] = box.m_translation[i];
     }
 
     static void halfLengths(CtvxOBB const& box, float& a, float& b, float& c)
