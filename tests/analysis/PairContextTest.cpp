@@ -268,10 +268,11 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
 
 } // namespace
 
-// What a query keeps in a set between queries (the inverse of its placement)
-// must follow every edit of the set. One scene is queried after each edit of
-// a sequence (moves of either set, a scaling, a new mesh, a rebuild, a tree
-// marked stale), in all four query types; the reference is a scene made
+// What a query keeps between queries (in a set: its placement, the inverse
+// of it and its root box decoded; in the analysis: the frames of a pair of
+// sets that did not move) must follow every edit of the sets. One scene is
+// queried after each edit of a sequence (moves of either set, scalings, a
+// new mesh, a rebuild, a tree marked stale), in all four query types; the reference is a scene made
 // afresh and brought through the same edits, queried once. The answers
 // must agree bit for bit: clearance, number of contacts, completeness.
 TEST(PairContextMemory, FollowsEveryEditOfTheSets)
@@ -302,6 +303,13 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
             CqarMat4 const a = tvxtest::toQar(Affine::rotation(0, 0, 1, 0.1 * round + x));
             edits.push_back([b](Set const&, Set const& sb) { sb->absolutePosition(b); });
             edits.push_back([a](Set const& sa, Set const&) { sa->absolutePosition(a); });
+            // A shrunk while clear of B, neither set moved: a new root box
+            // met at kept poses.
+            if (x > 2.0)
+                edits.push_back([](Set const& sa, Set const&) {
+                    CqarPoint3 centre(-0.2, 0.1, 0.0);
+                    sa->polyScale(centre, 0.8);
+                });
         }
         edits.push_back([](Set const& a, Set const&) {
             CqarPoint3 centre(0.1, 0.0, 0.0);
