@@ -375,12 +375,25 @@ bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairSta
     if (hasPoly1 && hasPoly2) {
         refreshTree(o1.get(), v1, a1);
         refreshTree(o2.get(), v2, a2);
-        // A polyhedron shares its object's ownership.
-        typedef boost::shared_ptr<CtvxPoly> PolyPtr;
-        PolyPtr const poly1 = v1 ? PolyPtr(o1, static_cast<CtvxPoly*>(v1)) : PolyPtr(a1->m_regroupedPoly);
-        PolyPtr const poly2 = v2 ? PolyPtr(o2, static_cast<CtvxPoly*>(v2)) : PolyPtr(a2->m_regroupedPoly);
-        bool const ready1 = poly1->hasUsableTree();
-        bool const ready2 = poly2->hasUsableTree();
+        // A polyhedron shares its object's ownership, a group its own; a
+        // shared pointer is made only for a result that names the set.
+        CtvxPolyOwner poly1, poly2;
+        if (v1) {
+            poly1.poly = v1;
+            poly1.object = &o1;
+        } else {
+            poly1.poly = a1->m_regroupedPoly.get();
+            poly1.group = &a1->m_regroupedPoly;
+        }
+        if (v2) {
+            poly2.poly = v2;
+            poly2.object = &o2;
+        } else {
+            poly2.poly = a2->m_regroupedPoly.get();
+            poly2.group = &a2->m_regroupedPoly;
+        }
+        bool const ready1 = poly1.poly->hasUsableTree();
+        bool const ready2 = poly2.poly->hasUsableTree();
         if (ready1 && ready2) {
             computePolyVSPoly(poly1, poly2, state);
             return false;
@@ -390,7 +403,7 @@ bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairSta
         auto const hasTriangles = [](CtvxPoly const& p) {
             return p.isActivatedForAnalysis() && p.countTriangles() > 0;
         };
-        if (hasTriangles(*poly1) && hasTriangles(*poly2)) {
+        if (hasTriangles(*poly1.poly) && hasTriangles(*poly2.poly)) {
             if (!ready1)
                 noteSkippedPoly(o1.get(), 1);
             if (!ready2)
@@ -477,11 +490,13 @@ void CtvxAnalysis::noteSkippedPoly(CtvxObject* owner, int side)
     m_skipped.push_back(owner->m_objectWkPtr);
 }
 
-void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
-                                     PairState& state)
+void CtvxAnalysis::computePolyVSPoly(CtvxPolyOwner const& p1, CtvxPolyOwner const& p2, PairState& state)
 {
     CtvxQueryScratch& scratch = *m_scratch.scratch;
-    CtvxPairContext pair(p1, p2, scratch);
+    if (!scratch.pair)
+        scratch.pair.reset(new CtvxPairContext(scratch));
+    CtvxPairContext& pair = *scratch.pair;
+    pair.bind(p1, p2);
     bool pairCollided = false, pairDistanceFound = false;
     // One contact per object pair: each poly pair's walk stops at its first
     // contact, as a first-contact query's does, and so does the pair.
@@ -494,8 +509,8 @@ void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boos
     if (pairCollided) {
         if (m_analysisType != ALL_COLLISIONS) {
             state.stop = true;
-            m_lastPoly1 = p1.get();
-            m_lastPoly2 = p2.get();
+            m_lastPoly1 = p1.poly;
+            m_lastPoly2 = p2.poly;
         } else if (oneContact) {
             state.stop = true;
         }
@@ -503,8 +518,8 @@ void CtvxAnalysis::computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boos
         state.distanceFound = false;
     } else if (pairDistanceFound && !state.collided) {
         state.distanceFound = true;
-        m_lastPoly1 = p1.get();
-        m_lastPoly2 = p2.get();
+        m_lastPoly1 = p1.poly;
+        m_lastPoly2 = p2.poly;
     }
 }
 

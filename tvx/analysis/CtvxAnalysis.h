@@ -19,6 +19,7 @@ class CtvxDistance;
 class CtvxGeometry;
 class CtvxObject;
 class CtvxPoly;
+struct CtvxPolyOwner;
 struct CtvxQueryScratch;
 class CtvxVirtualPolyhedron;
 
@@ -203,8 +204,7 @@ private:
     // it without a usable tree.
     void noteSkipped(CtvxObject* holder, int side);
     void noteSkippedPoly(CtvxObject* owner, int side);
-    void computePolyVSPoly(boost::shared_ptr<CtvxPoly> const& p1, boost::shared_ptr<CtvxPoly> const& p2,
-                           PairState& state);
+    void computePolyVSPoly(CtvxPolyOwner const& p1, CtvxPolyOwner const& p2, PairState& state);
     void analyseObbs(CtvxAssembly* a1, CtvxAssembly* a2, bool& analyse, bool& splitFirst, bool& distanceSet,
                      CtvxDistance& d) const;
     void analyseObbs(CtvxGeometry* g, CtvxAssembly* a, bool& analyse, bool& distanceSet, CtvxDistance& d) const;

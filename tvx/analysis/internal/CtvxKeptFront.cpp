@@ -86,7 +86,7 @@ CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
     CtvxKeptFronts& fronts = m_scratch.fronts;
     fronts.working.clear();
     work.record = &fronts.working;
-    CtvxKeptFront* const kept = fronts.find(m_poly1ShPtr, m_poly2ShPtr);
+    CtvxKeptFront* const kept = fronts.find(sharedPoly1(), sharedPoly2());
     if (!kept)
         return nullptr;
     // A new tree (the triangles, the points transform or the mesh changed,
@@ -136,7 +136,7 @@ void CtvxPairContext::keepFront(CtvxKeptFront* kept, bool clear, bool resumed)
             kept->valid = false;
         return;
     }
-    CtvxKeptFront& f = kept ? *kept : fronts.place(m_poly1ShPtr, m_poly2ShPtr);
+    CtvxKeptFront& f = kept ? *kept : fronts.place(sharedPoly1(), sharedPoly2());
     std::swap(f.entries, fronts.working);
     if (!resumed) {
         // Measured afresh: the trees and tolerance may be new.

@@ -14,12 +14,24 @@
 
 CtvxPairContext::CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2,
                                  CtvxQueryScratch& scratch)
-    : m_poly1(poly1.get()),
-      m_poly2(poly2.get()),
-      m_poly1ShPtr(poly1),
-      m_poly2ShPtr(poly2),
-      m_scratch(scratch)
+    : m_scratch(scratch)
 {
+    CtvxPolyOwner first, second;
+    first.poly = poly1.get();
+    first.set = &poly1;
+    second.poly = poly2.get();
+    second.set = &poly2;
+    bind(first, second);
+}
+
+CtvxPairContext::CtvxPairContext(CtvxQueryScratch& scratch) : m_scratch(scratch) {}
+
+void CtvxPairContext::bind(CtvxPolyOwner const& first, CtvxPolyOwner const& second)
+{
+    m_owner1 = first;
+    m_owner2 = second;
+    m_poly1 = first.poly;
+    m_poly2 = second.poly;
 }
 
 void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, bool& collided,
@@ -37,6 +49,8 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
     if (m_found.distanceFound && type == CtvxAnalysis::EXACT_DISTANCE)
         makeClosestPoints();
     writeHints();
+    m_shared1.reset();
+    m_shared2.reset();
 }
 
 namespace {
@@ -120,6 +134,10 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     m_boxTests = 0;
     m_triangleTests = 0;
     m_unsureTests = 0;
+    // Nothing found, and no hint to leave, also for a pair with nothing to
+    // walk: a kept context holds its last pair's findings until here.
+    m_collisionFound = false;
+    m_found.clear();
     CtvxPolyhedronBVTree* bv1 = nullptr;
     CtvxPolyhedronBVTree* bv2 = nullptr;
     m_poly1->getBoundingVolumes(bv1);
@@ -132,8 +150,6 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     m_distanceMode = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
     m_distance = distance.get();
     m_collision = collision.get();
-    m_collisionFound = false;
-    m_found.clear();
     m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->obbs() : nullptr;
     m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->obbs() : nullptr;
 

@@ -49,6 +49,29 @@ struct CtvxNearestAxis {
 // What a visit of a triangle pair found.
 enum class CtvxLeaf { Nothing, Contact, Closer };
 
+class CtvxPolyhedronGroup;
+
+// A set of a pair, with what owns it, for the results that name the set:
+// its own shared pointer, the scene object that holds it, or the group of a
+// regrouped assembly. Made without touching a reference count: a shared
+// pointer to the set is made only for a result that names it, and shares
+// the owner's ownership as a copy of that owner's pointer would.
+struct CtvxPolyOwner {
+    CtvxPoly* poly = nullptr;
+    boost::shared_ptr<CtvxPoly> const* set = nullptr;
+    boost::shared_ptr<CtvxObject> const* object = nullptr;
+    boost::shared_ptr<CtvxPolyhedronGroup> const* group = nullptr;
+
+    boost::shared_ptr<CtvxPoly> shared() const
+    {
+        if (set)
+            return *set;
+        if (object)
+            return boost::shared_ptr<CtvxPoly>(*object, poly);
+        return boost::shared_ptr<CtvxPoly>(*group, poly);
+    }
+};
+
 // One query between two triangle sets: everything the walks share.
 //
 // It holds the pair's frames (frame 2 into frame 1, computed once in double
@@ -71,6 +94,12 @@ public:
     // The sets are held by the caller for the whole query; so is the scratch.
     CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost::shared_ptr<CtvxPoly> const& poly2,
                     CtvxQueryScratch& scratch);
+    // A context for the driver, kept in the scratch from one pair to the
+    // next (its construction costs as much as a miss), and given each pair
+    // of sets through bind(). The owners are held by the caller for the
+    // whole query.
+    explicit CtvxPairContext(CtvxQueryScratch& scratch);
+    void bind(CtvxPolyOwner const& first, CtvxPolyOwner const& second);
     CtvxPairContext(CtvxPairContext const&) = delete;
     CtvxPairContext& operator=(CtvxPairContext const&) = delete;
 
@@ -420,8 +449,8 @@ private:
     {
         m_found.distanceFound = false;
         m_collisionFound = true;
-        m_collision->addPair(CtvxPolyhedronTriangle::create(m_poly1ShPtr, static_cast<int>(t1)),
-                             CtvxPolyhedronTriangle::create(m_poly2ShPtr, static_cast<int>(t2)));
+        m_collision->addPair(CtvxPolyhedronTriangle::create(sharedPoly1(), static_cast<int>(t1)),
+                             CtvxPolyhedronTriangle::create(sharedPoly2(), static_cast<int>(t2)));
         hint(t1, t2);
     }
     // A triangle pair at clearance d, below the best so far (lower) or, for
@@ -443,11 +472,29 @@ private:
         hint(t1, t2);
     }
     void writeHints();
+    // The sets' shared pointers, for what names or remembers them.
+    boost::shared_ptr<CtvxPoly> const& sharedPoly1()
+    {
+        if (!m_shared1)
+            m_shared1 = m_owner1.shared();
+        return m_shared1;
+    }
+    boost::shared_ptr<CtvxPoly> const& sharedPoly2()
+    {
+        if (!m_shared2)
+            m_shared2 = m_owner2.shared();
+        return m_shared2;
+    }
 
-    CtvxPoly* m_poly1;
-    CtvxPoly* m_poly2;
-    boost::shared_ptr<CtvxPoly> const& m_poly1ShPtr;
-    boost::shared_ptr<CtvxPoly> const& m_poly2ShPtr;
+    CtvxPoly* m_poly1 = nullptr;
+    CtvxPoly* m_poly2 = nullptr;
+    CtvxPolyOwner m_owner1;
+    CtvxPolyOwner m_owner2;
+    // The sets' shared pointers, made when first asked for (a contact
+    // recorded, a front kept) and dropped at the end of the query (a kept
+    // context must not keep the sets alive).
+    boost::shared_ptr<CtvxPoly> m_shared1;
+    boost::shared_ptr<CtvxPoly> m_shared2;
     CtvxQueryScratch& m_scratch;
     CtvxProximityKernels m_kernels;
 

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+class CtvxPairContext;
 
 // Which order the pair analysis walks its two trees in. Ordered: contact
 // queries and the estimated distance depth first, first child first, with
@@ -201,4 +204,6 @@ struct CtvxQueryScratch {
     CtvxBroadPhase broad;
     // The fronts of the last exact clearance queries, by pair of sets.
     CtvxKeptFronts fronts;
+    // The driver's pair context, made at its first pair.
+    std::unique_ptr<CtvxPairContext> pair;
 };
