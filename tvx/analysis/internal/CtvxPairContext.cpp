@@ -82,6 +82,21 @@ bool sameBits(CqarMat4 const& a, CqarMat4 const& b)
     return true;
 }
 
+// a * b rounded to single precision, element by element as
+// CtvxMat4(a * b) rounds the utility library's product: the same sums in
+// the same order, without the double-precision temporary and its copies.
+void roundedProduct(CqarMat4 const& a, CqarMat4 const& b, CtvxMat4& out)
+{
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            double s = 0.0;
+            for (int k = 0; k < 4; ++k)
+                s += a(r, k) * b(k, c);
+            out(r, c) = static_cast<float>(s);
+        }
+    }
+}
+
 } // namespace
 
 namespace {
@@ -173,7 +188,7 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     std::uint64_t const stamp2 = keepPlacement(*m_poly2, m_abs2);
     CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(stamp1, stamp2);
     if (relative.stamp1 != stamp1 || relative.stamp2 != stamp2) {
-        relative.poly2ToPoly1 = CtvxMat4(inversePlacement(*m_poly1) * m_abs2);
+        roundedProduct(inversePlacement(*m_poly1), m_abs2, relative.poly2ToPoly1);
         relative.stamp1 = stamp1;
         relative.stamp2 = stamp2;
         relative.root1 = 0;
