@@ -66,20 +66,13 @@ CtvxPolyhedronOBBTree const* obbTreeOf(CtvxPolyhedronBVTree const* tree)
 }
 
 // True when a and b hold the same bits: +0 and -0, or two NaNs, are not
-// interchangeable inputs of an inverse.
-bool sameBits(CqarMat4 const& a, CqarMat4 const& b)
+// interchangeable inputs of an inverse. The sixteen elements lie row after
+// row in one array; every query compares two pairs of them, nearly always
+// equal, which one comparison of the bytes does in a third of the
+// instructions of an element-wise loop.
+bool sameBits(CqarMat4& a, CqarMat4& b)
 {
-    for (int r = 0; r < 4; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            double const x = a(r, c), y = b(r, c);
-            std::uint64_t u, v;
-            std::memcpy(&u, &x, sizeof u);
-            std::memcpy(&v, &y, sizeof v);
-            if (u != v)
-                return false;
-        }
-    }
-    return true;
+    return std::memcmp(&a(0, 0), &b(0, 0), 16 * sizeof(double)) == 0;
 }
 
 // a * b rounded to single precision, element by element as
@@ -104,7 +97,7 @@ namespace {
 std::atomic<std::uint64_t> s_placementStamps{0};
 } // namespace
 
-std::uint64_t CtvxPairContext::keepPlacement(CtvxPoly& poly, CqarMat4 const& placement)
+std::uint64_t CtvxPairContext::keepPlacement(CtvxPoly& poly, CqarMat4& placement)
 {
     if (!poly.m_hasQueryPlacement || !sameBits(poly.m_queryPlacement, placement)) {
         poly.m_queryPlacement = placement;

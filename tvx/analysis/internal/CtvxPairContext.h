@@ -330,7 +330,7 @@ private:
     // Keeps a set's placement as read by this query in the set, and returns
     // its stamp: the same as the last query's while the placement is the
     // same bit for bit.
-    static std::uint64_t keepPlacement(CtvxPoly& poly, CqarMat4 const& placement);
+    static std::uint64_t keepPlacement(CtvxPoly& poly, CqarMat4& placement);
     // The inverse of the set's kept placement, as CqarMat4::inverse() gives
     // it, made once for each placement kept.
     static CqarMat4 const& inversePlacement(CtvxPoly& poly);
