@@ -377,21 +377,19 @@ bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairSta
         refreshTree(o2.get(), v2, a2);
         // A polyhedron shares its object's ownership, a group its own; a
         // shared pointer is made only for a result that names the set.
-        CtvxPolyOwner poly1, poly2;
-        if (v1) {
-            poly1.poly = v1;
-            poly1.object = &o1;
-        } else {
-            poly1.poly = a1->m_regroupedPoly.get();
-            poly1.group = &a1->m_regroupedPoly;
-        }
-        if (v2) {
-            poly2.poly = v2;
-            poly2.object = &o2;
-        } else {
-            poly2.poly = a2->m_regroupedPoly.get();
-            poly2.group = &a2->m_regroupedPoly;
-        }
+        auto const ownerOf = [](ObjectPtr const& o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) {
+            CtvxPolyOwner owner;
+            if (v) {
+                owner.poly = v;
+                owner.object = &o;
+            } else {
+                owner.poly = a->m_regroupedPoly.get();
+                owner.group = &a->m_regroupedPoly;
+            }
+            return owner;
+        };
+        CtvxPolyOwner const poly1 = ownerOf(o1, v1, a1);
+        CtvxPolyOwner const poly2 = ownerOf(o2, v2, a2);
         bool const ready1 = poly1.poly->hasUsableTree();
         bool const ready2 = poly2.poly->hasUsableTree();
         if (ready1 && ready2) {
