@@ -270,7 +270,8 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
 
 // What a query keeps between queries (in a set: its placement, the inverse
 // of it and its root box decoded; in the analysis: the frames of a pair of
-// sets that did not move) must follow every edit of the sets. One scene is
+// sets that did not move, and the pair context) must follow every edit of
+// the sets, and must not keep them alive. One scene is
 // queried after each edit of a sequence (moves of either set, scalings, a
 // new mesh, a rebuild, a tree marked stale), in all four query types; the reference is a scene made
 // afresh and brought through the same edits, queried once. The answers
@@ -348,4 +349,17 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
             }
         }
     }
+    // Nor does what the analyses keep from query to query hold the sets:
+    // their last queries found contacts, and once no list names the sets
+    // they are gone.
+    ASSERT_GT(kept.analysis[0]->countCollisions(), 0u);
+    boost::weak_ptr<CtvxPolyhedron> const a = kept.a, b = kept.b;
+    for (auto const& analysis : kept.analysis) {
+        analysis->setCollisionList1(tvxtest::listOf({}));
+        analysis->setCollisionList2(tvxtest::listOf({}));
+    }
+    kept.a.reset();
+    kept.b.reset();
+    EXPECT_TRUE(a.expired());
+    EXPECT_TRUE(b.expired());
 }
