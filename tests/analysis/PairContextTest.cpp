@@ -219,13 +219,17 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
                             axis.inFrame2[j] =
                                 static_cast<float>(back.r[j][0] * u.x + back.r[j][1] * u.y + back.r[j][2] * u.z);
                     }
+                    // The nearest-first walk's visits take the boxes decoded.
+                    CtvxDecodedBox box1{}, box2{};
+                    if (CtvxNodeRef::isBox(first))
+                        pair.decode1(first, box1);
+                    if (CtvxNodeRef::isBox(second))
+                        pair.decode2(second, box2);
                     if (boxPair)
-                        kept = mode == 0   ? pair.visitBoxes<CtvxVisit::Query>(first, second, toBox1, place2)
-                               : mode == 3 ? pair.visitBoxes<CtvxVisit::Nearest>(first, second, toBox1, place2,
-                                                                                  &axis, &bound)
-                                           : pair.visitBoxes<CtvxVisit::Query>(first, second, toBox1, place2);
+                        kept = mode == 3 ? pair.visitBoxes<CtvxVisit::Nearest>(box1, box2, &axis, &bound)
+                                         : pair.visitBoxes<CtvxVisit::Query>(first, second, toBox1, place2);
                     else
-                        kept = mode == 3 ? pair.visitBoxTriangle<CtvxVisit::Nearest>(first, second, toBox1, place2,
+                        kept = mode == 3 ? pair.visitBoxTriangle<CtvxVisit::Nearest>(first, second, box1, box2,
                                                                                       &axis, &bound)
                                          : pair.visitBoxTriangle<CtvxVisit::Query>(first, second, toBox1, place2);
                     bool overlapKept = true;

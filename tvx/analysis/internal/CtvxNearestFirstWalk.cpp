@@ -41,8 +41,8 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
 {
     CtvxQueryScratch& scratch = pair.scratch();
     std::vector<CtvxNearStep>& steps = scratch.nearSteps;
-    CtvxPlacementCache& cache1 = scratch.toBox1Cache;
-    CtvxPlacementCache& cache2 = scratch.place2Cache;
+    CtvxRankCache<CtvxDecodedBox>& cache1 = scratch.decoded1Cache;
+    CtvxRankCache<CtvxDecodedBox>& cache2 = scratch.decoded2Cache;
     cache1.reset();
     cache2.reset();
     // Near their closest points two surfaces are apart along the line that
@@ -100,17 +100,17 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
     };
 
     bool contact = false;
-    // Tests a pair and, unless it is a pair of triangles or is pruned, says
-    // to keep it, with its bound.
-    auto evaluate = [&](CtvxNearStep& s) -> bool {
+    // Tests a pair, its boxes decoded as b1 and b2 (a side that is a
+    // triangle leaves its own unread), and, unless it is a pair of triangles
+    // or is pruned, says to keep it, with its bound.
+    auto evaluate = [&](CtvxNearStep& s, CtvxDecodedBox const& b1, CtvxDecodedBox const& b2) -> bool {
         bool const box1 = CtvxNodeRef::isBox(s.first);
         bool const box2 = CtvxNodeRef::isBox(s.second);
         if (box1 || box2) {
-            bool const open =
-                box1 && box2
-                    ? pair.visitBoxes<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis, &s.bound)
-                    : pair.visitBoxTriangle<CtvxVisit::Nearest>(s.first, s.second, s.toBox1, s.place2, &axis,
-                                                                &s.bound);
+            bool const open = box1 && box2
+                                  ? pair.visitBoxes<CtvxVisit::Nearest>(b1, b2, &axis, &s.bound)
+                                  : pair.visitBoxTriangle<CtvxVisit::Nearest>(s.first, s.second, b1, b2, &axis,
+                                                                              &s.bound);
             if (!open && out)
                 noteStep(s);
             return open;
@@ -129,6 +129,16 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         return false;
     };
 
+    // The boxes of the pair in hand, decoded; those of a pair taken from the
+    // pool are decoded again by rank, most often from the caches.
+    CtvxDecodedBox box1, box2;
+    auto decode = [&](CtvxNearStep const& s) {
+        if (CtvxNodeRef::isBox(s.first))
+            pair.decode1(cache1, s.first, box1);
+        if (CtvxNodeRef::isBox(s.second))
+            pair.decode2(cache2, s.second, box2);
+    };
+
     std::vector<CtvxFrontEntry> const* const from = front ? front->resume : nullptr;
 
     CtvxNearStep root;
@@ -138,8 +148,6 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
     root.rank[0] = 0;
     root.rank[1] = 0;
     root.bound = -std::numeric_limits<float>::infinity();
-    root.toBox1.identity();
-    root.place2.identity();
     if (from) {
         // The kept front, its bounds lowered by the motion. The walk starts
         // from the last answer's pair, so the distance is about the answer
@@ -161,12 +169,8 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             r.level = e.level;
             r.rank[0] = e.rank[0];
             r.rank[1] = e.rank[1];
-            // The placements by rank; a side that is a triangle has none.
-            if (CtvxNodeRef::isBox(r.first))
-                pair.toBox1(cache1, r.first, r.toBox1);
-            if (CtvxNodeRef::isBox(r.second))
-                pair.place2(cache2, r.second, r.place2);
-            if (evaluate(r)) {
+            decode(r);
+            if (evaluate(r, box1, box2)) {
                 if (e.bound > r.bound)
                     r.bound = e.bound;
                 keep(r);
@@ -175,15 +179,14 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
                 break;
         }
     } else {
-        if (CtvxNodeRef::isBox(root.first))
-            pair.toBox1(cache1, 0, root.toBox1);
-        if (CtvxNodeRef::isBox(root.second))
-            pair.place2(cache2, 0, root.place2);
-        if (evaluate(root))
+        decode(root);
+        if (evaluate(root, box1, box2))
             keep(root);
     }
 
     CtvxNearStep children[2];
+    // The split side's boxes of the two children.
+    CtvxDecodedBox halves[2];
     bool kept[2];
     int refs[2];
     // The pair in hand: popped, or the nearer child of the last one when no
@@ -202,6 +205,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             s = steps[heap.back().step()];
             heap.pop_back();
         }
+        bool const fromPool = !inHand;
         inHand = false;
         TVX_DEBUG_ASSERT(pair.names(s.first, s.second));
         if (pair.distance() < s.bound) {
@@ -212,9 +216,11 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
                 break;
             continue;
         }
+        if (fromPool)
+            decode(s);
         bool splitFirst;
         if (CtvxNodeRef::isBox(s.first) && CtvxNodeRef::isBox(s.second))
-            splitFirst = pair.splitsFirst(s.first, s.second);
+            splitFirst = CtvxPairContext::splitsFirst(box1, box2);
         else
             splitFirst = CtvxNodeRef::isBox(s.first);
         pair.children(splitFirst, splitFirst ? s.first : s.second, refs);
@@ -227,13 +233,14 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             if (splitFirst) {
                 c.first = refs[i];
                 if (CtvxNodeRef::isBox(c.first))
-                    pair.toBox1(cache1, c.first, c.toBox1);
+                    pair.decode1(cache1, c.first, halves[i]);
+                kept[i] = evaluate(c, halves[i], box2);
             } else {
                 c.second = refs[i];
                 if (CtvxNodeRef::isBox(c.second))
-                    pair.place2(cache2, c.second, c.place2);
+                    pair.decode2(cache2, c.second, halves[i]);
+                kept[i] = evaluate(c, box1, halves[i]);
             }
-            kept[i] = evaluate(c);
             if (contact)
                 break;
             // A child's triangles are some of its parent's, so they are at
@@ -251,9 +258,11 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         if (kept[nearer]) {
             CtvxNearStep const& c = children[nearer];
             CtvxNearKey const key(c.bound, static_cast<std::uint32_t>(steps.size()));
-            if (diving || heap.empty() || !key.after(heap.front()))
-                s = c, inHand = true;
-            else
+            if (diving || heap.empty() || !key.after(heap.front())) {
+                s = c;
+                inHand = true;
+                (splitFirst ? box1 : box2) = halves[nearer];
+            } else
                 keep(c);
         }
     }

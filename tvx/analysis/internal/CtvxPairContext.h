@@ -170,24 +170,9 @@ public:
         else
             CtvxObbReader::placement(m_obbs2[box], *m_tree2, out);
     }
-    void toBox1(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
-    {
-        if (!cache.get(box, out)) {
-            toBox1(box, out);
-            cache.put(box, out);
-        }
-    }
-    void place2(CtvxPlacementCache& cache, int box, CtvxMat4& out) const
-    {
-        if (!cache.get(box, out)) {
-            place2(box, out);
-            cache.put(box, out);
-        }
-    }
 
-    // Boxes decoded for the in-order walk, afresh or through one of the
-    // scratch's caches: box 1 with toBox1, box 2 with place2, rounded as
-    // above. Root 1 is composed from its kept inverse, the very bits
+    // Boxes decoded for the walks, afresh or through one of the scratch's
+    // caches: box 1 with toBox1, box 2 with place2, rounded as above. Root 1 is composed from its kept inverse, the very bits
     // p.inverse() gives on its decoding.
     void decode1(int box, CtvxDecodedBox& out) const
     {
@@ -241,25 +226,26 @@ public:
         refs[1] = CtvxNodeRef::fromChildCode(b.getChild2Rank());
     }
 
-    // The visits. True when the pair must be descended. In Nearest, `axis`
-    // is the walk's direction of the best pair and `outBound` receives the
-    // pair's lower bound; a pair at exactly the best distance is kept (the
-    // in-order walk may reach one of its triangle pairs first, and that one
-    // is reported).
+    // The visits. True when the pair must be descended. The Query and
+    // Overlap visits of a box pair, and of a box and a triangle, on
+    // placements (the plain walk's).
     template <CtvxVisit how>
-    bool visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
-                    CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
-    // One side a box, the other a triangle.
+    bool visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2);
     template <CtvxVisit how>
-    bool visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
+    bool visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1, CtvxMat4 const& place2);
+    // The same pairs on decoded boxes (the in-order and nearest-first
+    // walks): the same tests on the same floats, so the same outcomes as the
+    // two above. In Nearest, `axis` is the walk's direction of the best pair
+    // and `outBound` receives the pair's lower bound; a pair at exactly the
+    // best distance is kept (the in-order walk may reach one of its triangle
+    // pairs first, and that one is reported). A side that is a triangle
+    // leaves its decoded box unread.
+    template <CtvxVisit how>
+    bool visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2, CtvxNearestAxis const* axis = nullptr,
+                    float* outBound = nullptr);
+    template <CtvxVisit how>
+    bool visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2,
                           CtvxNearestAxis const* axis = nullptr, float* outBound = nullptr);
-    // The Query and Overlap visits of the same pairs on decoded boxes, for
-    // the in-order walk: the same tests on the same floats, so the same
-    // outcomes as the two above.
-    template <CtvxVisit how>
-    bool visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2);
-    template <CtvxVisit how>
-    bool visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2);
     // A triangle of each set. In Nearest, a contact is only reported (the
     // contact search then finds the one to record), `rank` is the pair's
     // rank in the in-order walk, which settles ties, and `outBound`

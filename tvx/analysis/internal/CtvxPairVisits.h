@@ -15,22 +15,67 @@ inline bool CtvxPairContext::names(int first, int second) const
 }
 
 template <CtvxVisit how>
-inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2,
-                                        CtvxNearestAxis const* axis, float* outBound)
+inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2)
 {
+    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk visits decoded boxes");
     float h1[3], h2[3];
     CtvxObbReader::trueHalfLengths(m_obbs1[box1], *m_tree1, h1);
     CtvxObbReader::trueHalfLengths(m_obbs2[box2], *m_tree2, h2);
     CtvxMat4 const r = toBox1 * place2;
     ++m_boxTests;
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    int const result = CtvxProximityKernels::boxBoxSeparation(
+        h1, h2, r, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1,
+                                              CtvxMat4 const& place2)
+{
+    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk visits decoded boxes");
+    bool const box1 = CtvxNodeRef::isBox(first);
+    float h[3];
+    if (box1)
+        CtvxObbReader::trueHalfLengths(m_obbs1[first], *m_tree1, h);
+    else
+        CtvxObbReader::trueHalfLengths(m_obbs2[second], *m_tree2, h);
+    float v[3][3];
+    CtvxMat4 toBox2;
+    triangleInBoxFrame(box1, first, second, toBox1, place2, v, toBox2);
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxTriangleSeparation(
+        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
+inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2,
+                                        CtvxNearestAxis const* axis, float* outBound)
+{
+    ++m_boxTests;
     if (how == CtvxVisit::Nearest) {
+        float const (&h1)[3] = box1.half;
+        float const (&h2)[3] = box2.half;
+        // The pair's placement, toBox1 * place2, in lanes rounded as the
+        // product of placements rounds it; the bounds read its top three
+        // rows only.
+        CtvxMat4 r;
+        CtvxProximityKernels::composeRows(&box1.m[0][0], &box2.m[0][0], static_cast<float*>(r.getAddress()));
         float const current = m_distance->distance();
         float gap = CtvxProximityKernels::centreLineGap(h1, h2, r);
         if (axis->set) {
             float u[3];
             for (int i = 0; i < 3; ++i)
-                u[i] = toBox1(i, 0) * axis->inFrame2[0] + toBox1(i, 1) * axis->inFrame2[1] +
-                       toBox1(i, 2) * axis->inFrame2[2];
+                u[i] = box1.m[i][0] * axis->inFrame2[0] + box1.m[i][1] * axis->inFrame2[1] +
+                       box1.m[i][2] * axis->inFrame2[2];
             float const g = CtvxProximityKernels::axisGap(h1, h2, r, u);
             gap = g > gap ? g : gap;
         }
@@ -66,46 +111,60 @@ inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBo
         int const result = CtvxProximityKernels::boxBoxSeparation(h1, h2, r, m_polyTolerance, true, bound);
         return settle(current, gap, result, bound, *outBound);
     }
+    // Contact queries and the contact search ask for the verdict alone.
+    if (how == CtvxVisit::Overlap || !m_distanceMode)
+        return CtvxProximityKernels::boxesOverlap(box1.half, box2.half, box1.m, box2.m, m_polyTolerance);
     float const d0 = m_distance->distance();
     float bound = d0;
     int const result = CtvxProximityKernels::boxBoxSeparation(
-        h1, h2, r, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+        box1.half, box2.half, box1.m, box2.m, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
     if (how == CtvxVisit::Overlap)
         return result == 0;
     return boxOutcome(result, d0, bound);
 }
 
 template <CtvxVisit how>
-inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 const& toBox1,
-                                              CtvxMat4 const& place2, CtvxNearestAxis const* axis,
+inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1,
+                                              CtvxDecodedBox const& box2, CtvxNearestAxis const* axis,
                                               float* outBound)
 {
-    bool const box1 = CtvxNodeRef::isBox(first);
-    float h[3];
-    if (box1)
-        CtvxObbReader::trueHalfLengths(m_obbs1[first], *m_tree1, h);
-    else
-        CtvxObbReader::trueHalfLengths(m_obbs2[second], *m_tree2, h);
+    bool const ofFirst = CtvxNodeRef::isBox(first);
+    float tri[3][3];
     float v[3][3];
+    // Frame 1 into box 2's frame, for a triangle of set 1.
     CtvxMat4 toBox2;
-    triangleInBoxFrame(box1, first, second, toBox1, place2, v, toBox2);
+    if (ofFirst) {
+        readTriangle2(CtvxNodeRef::triangle(second), tri);
+        for (int k = 0; k < 3; ++k)
+            CtvxProximityKernels::PmM(v[k], tri[k], box1.m);
+    } else {
+        readTriangle1(CtvxNodeRef::triangle(first), tri);
+        // The inverse reads the top three rows only.
+        CtvxMat4 placed;
+        CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
+                                          static_cast<float*>(placed.getAddress()));
+        toBox2 = placed.inverse();
+        for (int k = 0; k < 3; ++k)
+            m_kernels.PmM(v[k], tri[k], toBox2);
+    }
+    float const (&h)[3] = ofFirst ? box1.half : box2.half;
     if (how == CtvxVisit::Nearest) {
         float const current = m_distance->distance();
         float u[3];
         if (axis->set) {
             // The axis in the box's frame: from frame 2 into box 1's, or
             // from frame 1 into box 2's.
-            CtvxMat4 const& m = box1 ? toBox1 : toBox2;
-            float const* a = box1 ? axis->inFrame2 : axis->inFrame1;
+            float const* a = ofFirst ? axis->inFrame2 : axis->inFrame1;
             for (int i = 0; i < 3; ++i)
-                u[i] = m(i, 0) * a[0] + m(i, 1) * a[1] + m(i, 2) * a[2];
+                u[i] = ofFirst ? box1.m[i][0] * a[0] + box1.m[i][1] * a[1] + box1.m[i][2] * a[2]
+                               : toBox2(i, 0) * a[0] + toBox2(i, 1) * a[1] + toBox2(i, 2) * a[2];
         }
         ++m_boxTests;
         float gap = CtvxProximityKernels::centroidLineGap(h, v);
         if (axis->set) {
             // A triangle of set 2 lies ahead of a box of set 1 along the
             // axis, a triangle of set 1 behind a box of set 2.
-            float const g = CtvxProximityKernels::axisGap(h, v, u, !box1);
+            float const g = CtvxProximityKernels::axisGap(h, v, u, !ofFirst);
             gap = g > gap ? g : gap;
         }
         gap = gap - m_polyTolerance - m_margin;
@@ -130,56 +189,6 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
     ++m_boxTests;
     int const result = CtvxProximityKernels::boxTriangleSeparation(
         v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
-    if (how == CtvxVisit::Overlap)
-        return result == 0;
-    return boxOutcome(result, d0, bound);
-}
-
-template <CtvxVisit how>
-inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedBox const& box2)
-{
-    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk bounds its pairs on placements");
-    ++m_boxTests;
-    // Contact queries and the contact search ask for the verdict alone.
-    if (how == CtvxVisit::Overlap || !m_distanceMode)
-        return CtvxProximityKernels::boxesOverlap(box1.half, box2.half, box1.m, box2.m, m_polyTolerance);
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    int const result = CtvxProximityKernels::boxBoxSeparation(
-        box1.half, box2.half, box1.m, box2.m, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
-    if (how == CtvxVisit::Overlap)
-        return result == 0;
-    return boxOutcome(result, d0, bound);
-}
-
-template <CtvxVisit how>
-inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1,
-                                              CtvxDecodedBox const& box2)
-{
-    static_assert(how != CtvxVisit::Nearest, "the nearest-first walk bounds its pairs on placements");
-    bool const ofFirst = CtvxNodeRef::isBox(first);
-    float tri[3][3];
-    float v[3][3];
-    if (ofFirst) {
-        readTriangle2(CtvxNodeRef::triangle(second), tri);
-        for (int k = 0; k < 3; ++k)
-            CtvxProximityKernels::PmM(v[k], tri[k], box1.m);
-    } else {
-        readTriangle1(CtvxNodeRef::triangle(first), tri);
-        // The inverse reads the top three rows only.
-        CtvxMat4 placed;
-        CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
-                                          static_cast<float*>(placed.getAddress()));
-        CtvxMat4 const toBox2 = placed.inverse();
-        for (int k = 0; k < 3; ++k)
-            m_kernels.PmM(v[k], tri[k], toBox2);
-    }
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    ++m_boxTests;
-    int const result = CtvxProximityKernels::boxTriangleSeparation(
-        v[0], v[1], v[2], ofFirst ? box1.half : box2.half, m_polyTolerance,
-        how == CtvxVisit::Query && m_distanceMode, bound);
     if (how == CtvxVisit::Overlap)
         return result == 0;
     return boxOutcome(result, d0, bound);

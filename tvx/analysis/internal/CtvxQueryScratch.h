@@ -24,8 +24,7 @@ enum class CtvxWalk { Ordered, Plain };
 // pair would decode it again: a walk keeps the last few hundred for the
 // duration of one walk (placements in frame 1 depend on the pose), and
 // reset() forgets them all at once by moving to a new stamp. What is kept of
-// a box is a CtvxMat4 for the nearest-first walk, a CtvxDecodedBox for the
-// in-order walk.
+// a box is a CtvxDecodedBox.
 template <typename Kept>
 class CtvxRankCache {
 public:
@@ -64,10 +63,9 @@ private:
     Entry m_entries[Size];
     unsigned int m_stamp = 0;
 };
-using CtvxPlacementCache = CtvxRankCache<CtvxMat4>;
 
-// A box of either tree as the in-order walk uses it, decoded once for all
-// the pairs it meets: its placement as the top three rows of an affine map
+// A box of either tree as the walks use it, decoded once for all the pairs
+// it meets: its placement as the top three rows of an affine map
 // (box 1: frame 2 into its frame, toBox1; box 2: its placement in frame 2,
 // place2), its half-lengths in true lengths, and its size as stored, which
 // chooses the box to split. Plain floats, copied as bytes.
@@ -132,15 +130,16 @@ struct CtvxOrderedStep {
 // The nearest-first walk: a pair already tested, with the lower bound of its
 // clearance that the test gave (minus infinity when the boxes overlap), its
 // depth and its rank in the in-order walk (child choices as bits, first
-// split highest, one bit a level, up to 128 levels).
+// split highest, one bit a level, up to 128 levels). 32 bytes: the boxes'
+// placements are not kept with it (a pending pair is copied into the pool,
+// moved in the heap's order and copied out again) but decoded again by rank
+// when it is taken, most often from the rank caches.
 struct CtvxNearStep {
     int first;
     int second;
     float bound;
     int level;
     std::uint64_t rank[2];
-    CtvxMat4 toBox1;
-    CtvxMat4 place2;
 };
 
 // A pending pair of the nearest-first walk: its bound, raised to zero, and
@@ -190,11 +189,8 @@ struct CtvxQueryScratch {
     // The nearest-first walk's pending pairs, ordered as a heap over their
     // steps in nearSteps.
     std::vector<CtvxNearKey> nearHeap;
-    // Box 1 as the map of frame 2 into its frame, box 2 as its own
-    // placement in frame 2.
-    CtvxPlacementCache toBox1Cache;
-    CtvxPlacementCache place2Cache;
-    // The same for the in-order walk, with half-lengths and sizes.
+    // The boxes the walks decoded, by rank, box 1 with the map of frame 2
+    // into its frame, box 2 with its own placement in frame 2.
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
     // Frame 2 into frame 1 of the pairs of sets met lately.
