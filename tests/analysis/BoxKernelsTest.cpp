@@ -375,15 +375,17 @@ bool sameBits(float x, float y)
     return std::memcmp(&x, &y, sizeof x) == 0;
 }
 
-// The placement factored as the in-order walk hands it over, toBox1 * place2
-// with toBox1 = `frame`: the factored form must give the tree form's code and
-// bound on the float product in both modes, and the lanes its overlap
-// verdict, bit for bit. Checked at the factors as drawn, then at the two
-// ends of a bisection of the tree form's verdict as box b slides along
-// place2's translation from the centre of box a outwards: near-touching
-// pairs, where one rounding decides. Returns an empty string or what failed.
+// The placement factored as the walks hand it over, toBox1 * place2 with
+// toBox1 = `frame`: the factored form must give the tree form's code and
+// bound on the float product in both modes, the lanes its overlap verdict,
+// and the gaps in lanes (centre line, axis u, nearest points) on the rows
+// composed in lanes the scalar gaps on the product, bit for bit. Checked at
+// the factors as drawn, then at the two ends of a bisection of the tree
+// form's verdict as box b slides along place2's translation from the centre
+// of box a outwards: near-touching pairs, where one rounding decides.
+// Returns an empty string or what failed.
 std::string checkFactored(float const (&a)[3], float const (&b)[3], CtvxMat4 const& frame, CtvxMat4 const& m,
-                          float tol, float bound0, bool& outFlipped)
+                          float tol, float bound0, float const (&u)[3], bool& outFlipped)
 {
     CtvxMat4 place2 = frame.inverse() * m;
     auto differs = [&](CtvxMat4 const& second) -> std::string {
@@ -407,6 +409,21 @@ std::string checkFactored(float const (&a)[3], float const (&b)[3], CtvxMat4 con
         }
         if (CtvxProximityKernels::boxesOverlap(a, b, l, k, tol) != overlapOld)
             return std::string("lanes: overlap verdict ") + (overlapOld ? "lost" : "invented");
+        float rows[3][4];
+        CtvxProximityKernels::composeRows(&l[0][0], &k[0][0], &rows[0][0]);
+        float const gaps[3][2] = {
+            {CtvxProximityKernels::centreLineGap(a, b, r), CtvxProximityKernels::centreLineGapInLanes(a, b, &rows[0][0])},
+            {CtvxProximityKernels::axisGap(a, b, r, u), CtvxProximityKernels::axisGapInLanes(a, b, &rows[0][0], u)},
+            {CtvxProximityKernels::nearestPointsGap(a, b, r),
+             CtvxProximityKernels::nearestPointsGapInLanes(a, b, &rows[0][0])}};
+        char const* const names[3] = {"centre line", "axis", "nearest points"};
+        for (int g = 0; g < 3; ++g)
+            if (!sameBits(gaps[g][0], gaps[g][1])) {
+                std::ostringstream os;
+                os.precision(9);
+                os << "lanes: gap along the " << names[g] << " " << gaps[g][1] << " for " << gaps[g][0];
+                return os.str();
+            }
         return std::string();
     };
     std::string why = differs(place2);
@@ -497,7 +514,7 @@ void checkTreePair(BoxPair const& p, CtvxMat4 const& m, CtvxMat4 const& frame, f
               std::to_string(u[2]) + "} exceeds the distance";
     bool flipped = false;
     if (why.empty())
-        why = checkFactored(a, b, frame, m, tol, bound0, flipped);
+        why = checkFactored(a, b, frame, m, tol, bound0, u, flipped);
     st.flipped += flipped;
     st.centreGapPositive += centreGap > 0.0f;
     st.separated += overlapCode != 0;

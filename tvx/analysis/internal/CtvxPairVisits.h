@@ -70,13 +70,13 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
         CtvxMat4 r;
         CtvxProximityKernels::composeRows(&box1.m[0][0], &box2.m[0][0], static_cast<float*>(r.getAddress()));
         float const current = m_distance->distance();
-        float gap = CtvxProximityKernels::centreLineGap(h1, h2, r);
+        float gap = CtvxProximityKernels::centreLineGapInLanes(h1, h2, r.data());
         if (axis->set) {
             float u[3];
             for (int i = 0; i < 3; ++i)
                 u[i] = box1.m[i][0] * axis->inFrame2[0] + box1.m[i][1] * axis->inFrame2[1] +
                        box1.m[i][2] * axis->inFrame2[2];
-            float const g = CtvxProximityKernels::axisGap(h1, h2, r, u);
+            float const g = CtvxProximityKernels::axisGapInLanes(h1, h2, r.data(), u);
             gap = g > gap ? g : gap;
         }
         gap = gap - m_polyTolerance - m_margin;
@@ -92,7 +92,8 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
         // the pair's bound it would reorder the walk among pairs bounded the
         // cheap way, which on the meshes measured costs more pairs than it
         // saves. A pair it prunes keeps it as its bound, for a kept front.
-        float const near = CtvxProximityKernels::nearestPointsGap(h1, h2, r) - m_polyTolerance - m_margin;
+        float const near =
+            CtvxProximityKernels::nearestPointsGapInLanes(h1, h2, r.data()) - m_polyTolerance - m_margin;
         if (current < near) {
             *outBound = near;
             return false;

@@ -242,6 +242,16 @@ public:
     // unit axis gives a sound bound. Minus infinity when the points meet.
     static float nearestPointsGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR);
 
+    // The three box-pair gaps above with the placement given as its top
+    // three rows (stride 4, as composeRows writes them), in four-float
+    // lanes: the three sums of a row product side by side, each with the
+    // scalar form's operations in its order, the translation's in the
+    // fourth lane; the same float as the scalar forms, bit for bit.
+    static float centreLineGapInLanes(float const (&inA)[3], float const (&inB)[3], float const* inRows);
+    static float axisGapInLanes(float const (&inA)[3], float const (&inB)[3], float const* inRows,
+                                float const (&inU)[3]);
+    static float nearestPointsGapInLanes(float const (&inA)[3], float const (&inB)[3], float const* inRows);
+
     // A box (half-lengths inH, centred at the origin, axis-aligned) and a
     // triangle given in its frame, along the line from the box's point
     // nearest to the triangle's centroid to the triangle's point nearest to

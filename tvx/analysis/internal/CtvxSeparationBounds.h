@@ -98,6 +98,107 @@ inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float
     return axisGap(inA, inB, inR, u);
 }
 
+namespace tvxbounds {
+// Lane j of (row 0) u0 + (row 1) u1 + (row 2) u2, summed left to right:
+// column j of the rotation dotted with u in lanes 0 to 2, the translation
+// dotted with u in lane 3.
+inline tvx_lanes::Float4 rowsAlong(tvx_lanes::Float4 r0, tvx_lanes::Float4 r1, tvx_lanes::Float4 r2,
+                                   float const (&u)[3])
+{
+    using tvx_lanes::Float4;
+    return r0 * Float4::broadcast(u[0]) + r1 * Float4::broadcast(u[1]) + r2 * Float4::broadcast(u[2]);
+}
+// The reach of box b along u, added to `reach` one column at a time, as
+// the scalar forms add it; `w` is rowsAlong's.
+inline float plusReach(float reach, float const (&b)[3], tvx_lanes::Float4 w, float (&out)[4])
+{
+    w.store(out);
+    for (int j = 0; j < 3; ++j)
+        reach += b[j] * std::fabs(out[j]);
+    return reach;
+}
+// x < -h ? -h : (x > h ? h : x), lane by lane, NaN kept as the scalar
+// clamp keeps it: min(h, x) is x > h ? h : x, max(-h, y) is y < -h ? -h : y.
+inline tvx_lanes::Float4 clamp(tvx_lanes::Float4 x, tvx_lanes::Float4 h, tvx_lanes::Float4 negH)
+{
+    return max(negH, min(h, x));
+}
+} // namespace tvxbounds
+
+inline float CtvxProximityKernels::centreLineGapInLanes(float const (&inA)[3], float const (&inB)[3],
+                                                        float const* inRows)
+{
+    float const tx = inRows[3], ty = inRows[7], tz = inRows[11];
+    float const len = std::sqrt(tx * tx + ty * ty + tz * tz);
+    if (!(len > 0.0f))
+        return -std::numeric_limits<float>::infinity();
+    float const inv = 1.0f / len;
+    float const u[3] = {tx * inv, ty * inv, tz * inv};
+    using tvx_lanes::Float4;
+    float reach = inA[0] * std::fabs(u[0]) + inA[1] * std::fabs(u[1]) + inA[2] * std::fabs(u[2]);
+    float w[4];
+    reach = tvxbounds::plusReach(
+        reach, inB, tvxbounds::rowsAlong(Float4::load(inRows), Float4::load(inRows + 4), Float4::load(inRows + 8), u),
+        w);
+    return len - reach;
+}
+
+inline float CtvxProximityKernels::axisGapInLanes(float const (&inA)[3], float const (&inB)[3], float const* inRows,
+                                                  float const (&inU)[3])
+{
+    using tvx_lanes::Float4;
+    float w[4];
+    float reach = inA[0] * std::fabs(inU[0]) + inA[1] * std::fabs(inU[1]) + inA[2] * std::fabs(inU[2]);
+    reach = tvxbounds::plusReach(
+        reach, inB,
+        tvxbounds::rowsAlong(Float4::load(inRows), Float4::load(inRows + 4), Float4::load(inRows + 8), inU), w);
+    // Lane 3: the translation along u.
+    return w[3] - reach;
+}
+
+inline float CtvxProximityKernels::nearestPointsGapInLanes(float const (&inA)[3], float const (&inB)[3],
+                                                           float const* inRows)
+{
+    using tvx_lanes::Float4;
+    using tvxbounds::clamp;
+    Float4 const r0 = Float4::load(inRows);
+    Float4 const r1 = Float4::load(inRows + 4);
+    Float4 const r2 = Float4::load(inRows + 8);
+    // The rotation's columns, lane i its row i, and the translation t.
+    Float4 c0 = r0, c1 = r1, c2 = r2, t = Float4::broadcast(0.0f);
+    tvx_lanes::transpose(c0, c1, c2, t);
+    Float4 const a = Float4::set(inA[0], inA[1], inA[2], 0.0f);
+    Float4 const negA = Float4::set(-inA[0], -inA[1], -inA[2], -0.0f);
+    Float4 const b = Float4::set(inB[0], inB[1], inB[2], 0.0f);
+    Float4 const negB = Float4::set(-inB[0], -inB[1], -inB[2], -0.0f);
+    // The scalar form's rounds, lane i for coordinate i (lane 3 is not
+    // read): p in box a, l in box b's frame, q = t + R l.
+    Float4 p = clamp(t, a, negA);
+    Float4 q = t;
+    int const rounds = 3;
+    for (int round = 0; round < rounds; ++round) {
+        Float4 const d = p - t;
+        Float4 const l = clamp(r0 * d.permute<0, 0, 0, 0>() + r1 * d.permute<1, 1, 1, 1>() +
+                                   r2 * d.permute<2, 2, 2, 2>(),
+                               b, negB);
+        q = t + c0 * l.permute<0, 0, 0, 0>() + c1 * l.permute<1, 1, 1, 1>() + c2 * l.permute<2, 2, 2, 2>();
+        if (round + 1 < rounds)
+            p = clamp(q, a, negA);
+    }
+    float pf[4], qf[4];
+    p.store(pf);
+    q.store(qf);
+    float const pp[3] = {pf[0], pf[1], pf[2]};
+    float const qq[3] = {qf[0], qf[1], qf[2]};
+    float u[3];
+    if (!tvxbounds::unitFromTo(pp, qq, u))
+        return -std::numeric_limits<float>::infinity();
+    float w[4];
+    float reach = inA[0] * std::fabs(u[0]) + inA[1] * std::fabs(u[1]) + inA[2] * std::fabs(u[2]);
+    reach = tvxbounds::plusReach(reach, inB, tvxbounds::rowsAlong(r0, r1, r2, u), w);
+    return w[3] - reach;
+}
+
 inline float CtvxProximityKernels::nearestPointsGap(float const (&inH)[3], float const (&inV)[3][3])
 {
     auto clamp = [](float x, float h) { return x < -h ? -h : (x > h ? h : x); };
