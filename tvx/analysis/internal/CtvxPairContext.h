@@ -343,6 +343,10 @@ private:
     // dropped otherwise.
     void keepFront(CtvxKeptFront* kept, bool clear, bool resumed);
 
+    // The Query or Overlap test of a box (half-lengths h) and a triangle
+    // given in its frame: true to descend.
+    template <CtvxVisit how>
+    bool boxTriangleOutcome(float const (&v)[3][3], float const* h);
     // The outcome of a box test in the query's own mode: true to descend.
     bool boxOutcome(int result, float d0, float bound)
     {

@@ -15,6 +15,19 @@ inline bool CtvxPairContext::names(int first, int second) const
 }
 
 template <CtvxVisit how>
+inline bool CtvxPairContext::boxTriangleOutcome(float const (&v)[3][3], float const* h)
+{
+    float const d0 = m_distance->distance();
+    float bound = d0;
+    ++m_boxTests;
+    int const result = CtvxProximityKernels::boxTriangleSeparation(
+        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
+    if (how == CtvxVisit::Overlap)
+        return result == 0;
+    return boxOutcome(result, d0, bound);
+}
+
+template <CtvxVisit how>
 inline bool CtvxPairContext::visitBoxes(int box1, int box2, CtvxMat4 const& toBox1, CtvxMat4 const& place2)
 {
     static_assert(how != CtvxVisit::Nearest, "the nearest-first walk visits decoded boxes");
@@ -46,14 +59,7 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxMat4 co
     float v[3][3];
     CtvxMat4 toBox2;
     triangleInBoxFrame(box1, first, second, toBox1, place2, v, toBox2);
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    ++m_boxTests;
-    int const result = CtvxProximityKernels::boxTriangleSeparation(
-        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
-    if (how == CtvxVisit::Overlap)
-        return result == 0;
-    return boxOutcome(result, d0, bound);
+    return boxTriangleOutcome<how>(v, h);
 }
 
 template <CtvxVisit how>
@@ -185,14 +191,7 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
         return settle(current, gap, result, bound, *outBound);
     }
-    float const d0 = m_distance->distance();
-    float bound = d0;
-    ++m_boxTests;
-    int const result = CtvxProximityKernels::boxTriangleSeparation(
-        v[0], v[1], v[2], h, m_polyTolerance, how == CtvxVisit::Query && m_distanceMode, bound);
-    if (how == CtvxVisit::Overlap)
-        return result == 0;
-    return boxOutcome(result, d0, bound);
+    return boxTriangleOutcome<how>(v, h);
 }
 
 template <CtvxVisit how>
