@@ -675,6 +675,30 @@ void randomBoxTriangle(tvxtest::Random& rng, float (&h)[3], float (&tri)[3][3], 
             for (int i = 0; i < 3; ++i)
                 tri[k][i] = 2.5f * t[k][i];
         break;
+    case 4: { // long and thin, as CAD faces are, often flat on a face plane of the box
+        int const ax = static_cast<int>(rng.below(3));
+        Vec3 a(rng.uniform(-3, 3), rng.uniform(-3, 3), rng.uniform(-3, 3));
+        Vec3 dir(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1));
+        Vec3 side(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1));
+        bool const flat = rng.chance(0.5);
+        if (flat) {
+            double const plane = (rng.chance(0.5) ? 1.0 : -1.0) * h[ax];
+            double* const ends[3] = {&a.x, &a.y, &a.z};
+            *ends[ax] = plane;
+            double* const d[3] = {&dir.x, &dir.y, &dir.z};
+            double* const w[3] = {&side.x, &side.y, &side.z};
+            *d[ax] = 0.0;
+            *w[ax] = 0.0;
+        }
+        double const length = std::pow(10.0, rng.uniform(0.5, 2.0));
+        double const width = length * std::pow(10.0, -rng.uniform(2.0, 6.0));
+        for (int i = 0; i < 3; ++i) {
+            tri[0][i] = static_cast<float>(a[i] - 0.5 * length * dir[i]);
+            tri[1][i] = static_cast<float>(a[i] + 0.5 * length * dir[i]);
+            tri[2][i] = static_cast<float>(a[i] + width * side[i]);
+        }
+        break;
+    }
     default: { // small, near a face of the box
         int const ax = static_cast<int>(rng.below(3));
         double const side = rng.chance(0.5) ? 1.0 : -1.0;
@@ -690,17 +714,62 @@ void randomBoxTriangle(tvxtest::Random& rng, float (&h)[3], float (&tri)[3][3], 
     }
 }
 
+// The lanes' overlap verdict against the scan's, bit for bit: at the
+// triangle as drawn, then at the two ends of a bisection of the scan's
+// verdict as the triangle slides from the box's centre out along the line
+// through its centroid, where one rounding decides. Returns an empty string
+// or what failed; `outFlipped` says whether the slide crossed the verdict.
+std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], float tol, bool& outFlipped)
+{
+    float c[3];
+    for (int i = 0; i < 3; ++i)
+        c[i] = (tri[0][i] + tri[1][i] + tri[2][i]) / 3.0f;
+    auto at = [&](double s, float (&out)[3][3]) {
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                out[k][i] = static_cast<float>(tri[k][i] - c[i] + s * c[i]);
+    };
+    auto scanOverlaps = [&](float const (&v)[3][3]) {
+        float ignored = 0.0f;
+        return CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, tol, false, ignored) == 0;
+    };
+    auto differs = [&](float const (&v)[3][3]) {
+        return CtvxProximityKernels::boxTriangleOverlap(v[0], v[1], v[2], h, tol) != scanOverlaps(v);
+    };
+    if (differs(tri))
+        return "lanes: overlap verdict differs from the scan's as drawn";
+    float v[3][3];
+    double lo = 0.0, hi = 64.0;
+    at(lo, v);
+    bool const inside = scanOverlaps(v);
+    at(hi, v);
+    outFlipped = inside && !scanOverlaps(v);
+    if (!outFlipped)
+        return std::string();
+    for (int i = 0; i < 60; ++i) {
+        double const mid = 0.5 * (lo + hi);
+        at(mid, v);
+        (scanOverlaps(v) ? lo : hi) = mid;
+    }
+    for (double s : {lo, hi}) {
+        at(s, v);
+        if (differs(v))
+            return "lanes: overlap verdict differs from the scan's where it flips";
+    }
+    return std::string();
+}
+
 TEST(BoxTriangleSeparation, IsALowerBound)
 {
     tvxtest::Random rng(34);
     int const n = tvxtest::runs(20000);
     int failures = 0;
-    int separated[4] = {0, 0, 0, 0};
-    int deepCount[4] = {0, 0, 0, 0};
+    int separated[5] = {0, 0, 0, 0, 0};
+    int deepCount[5] = {0, 0, 0, 0, 0};
     int centroidGapPositive = 0;
-    int clearlyApart = 0, nearestTight = 0;
+    int clearlyApart = 0, nearestTight = 0, flips = 0;
     for (int it = 0; it < n; ++it) {
-        int const kind = it % 4;
+        int const kind = it % 5;
         float h[3];
         float tri[3][3];
         randomBoxTriangle(rng, h, tri, kind);
@@ -733,6 +802,10 @@ TEST(BoxTriangleSeparation, IsALowerBound)
             why = "separation exceeds the clearance";
         else if (distCode == 0 && bound != bound0)
             why = "bound changed without a separating axis";
+        bool flipped = false;
+        if (why.empty())
+            why = checkOverlapLanes(h, tri, tol, flipped);
+        flips += flipped;
         // The nearest-first walk's gaps: along the line to the centroid, and
         // along a unit axis with the triangle ahead of the box or behind it.
         float u[3];
@@ -765,13 +838,14 @@ TEST(BoxTriangleSeparation, IsALowerBound)
                           << os.str();
         }
     }
-    char const* const names[4] = {"around", "large", "degenerate", "small near a face"};
-    for (int kind = 0; kind < 4; ++kind)
+    char const* const names[5] = {"around", "large", "degenerate", "small near a face", "long and thin"};
+    for (int kind = 0; kind < 5; ++kind)
         std::printf("[ box-tri  ] %-18s %.1f%% reported apart, %.1f%% through the box\n", names[kind],
-                    400.0 * separated[kind] / n, 400.0 * deepCount[kind] / n);
+                    500.0 * separated[kind] / n, 500.0 * deepCount[kind] / n);
     std::printf("[ box-tri  ] %d clearly apart, %d of them bounded within 1%% along the line of nearest points\n",
                 clearlyApart, nearestTight);
     if (n >= 1000) {
+        EXPECT_GT(flips, n / 4);
         EXPECT_GT(centroidGapPositive, n / 20);
         EXPECT_GT(nearestTight, clearlyApart / 4);
     }

@@ -191,6 +191,11 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
         return settle(current, gap, result, bound, *outBound);
     }
+    // Contact queries and the contact search ask for the verdict alone.
+    if (how == CtvxVisit::Overlap || !m_distanceMode) {
+        ++m_boxTests;
+        return CtvxProximityKernels::boxTriangleOverlap(v[0], v[1], v[2], h, m_polyTolerance);
+    }
     return boxTriangleOutcome<how>(v, h);
 }
 

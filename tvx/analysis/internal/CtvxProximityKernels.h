@@ -169,6 +169,15 @@ public:
     static int boxTriangleSeparation(float const* inP0, float const* inP1, float const* inP2, float const* inH,
                                      float inTolerance, bool inDistanceMode, float& ioBound);
 
+    // Its verdict in overlap mode: true exactly where it returns 0. The
+    // face axes go three at a time through four-float lanes, and so do the
+    // nine edge axes (the three edges of one box axis at a time), each lane
+    // computing what the scan computes for its axis with the same
+    // operations in the same order; the plane axis is the scan's own code.
+    // Which axis separates is not said.
+    static bool boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2, float const* inH,
+                                   float inTolerance);
+
     // Widening of the rotation magnitudes in the box-box radii. The cross-
     // product axes of nearly parallel edges are as short as the rotation's
     // rounding noise, and their radii assume an exactly orthonormal rotation:
@@ -627,6 +636,68 @@ inline bool CtvxProximityKernels::boxesOverlap(float const* inA, float const* in
     return !apart(t1 * r0 - t0 * r1, cross(g1, g0, g2, a0, a1));
 }
 
+namespace tvxkernels_lanes {
+
+// The separation along the plane axis of a box-triangle test, (e0, e1) two
+// edges of the triangle, m its largest coordinate magnitude: as the scan
+// computes it, shared so that the scan and the lanes take it alike.
+inline float planeSeparation(float const (&e)[3][3], float const* inP0, float const* inP1, float const* inP2,
+                             float const* inH, float t, float m)
+{
+    float w[3] = {e[0][1] * e[1][2] - e[0][2] * e[1][1], e[0][2] * e[1][0] - e[0][0] * e[1][2],
+                  e[0][0] * e[1][1] - e[0][1] * e[1][0]};
+    float const wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    w[0] = w[0] / wl;
+    w[1] = w[1] / wl;
+    w[2] = w[2] / wl;
+    float const P0 = w[0] * inP0[0] + w[1] * inP0[1] + w[2] * inP0[2];
+    float const d = -P0;
+    float const r = std::fabs(w[0]) * inH[0] + std::fabs(w[1]) * inH[1] + std::fabs(w[2]) * inH[2];
+    float s = d - r - t;
+    if (!(s > 0.0f))
+        s = -d - r - t;
+
+    // The plane offset comes from p0 alone, which is right while the other
+    // two vertices project where p0 does. For a sliver the computed normal
+    // is dominated by rounding and need not even be perpendicular to the
+    // edges, so p1 or p2 can sit well off "the plane" and the separation
+    // would overstate the gap (a box touching the sliver could be pruned).
+    // When the vertices spread along w by more than rounding explains, the
+    // whole projected interval is used instead.
+    float const P1 = w[0] * inP1[0] + w[1] * inP1[1] + w[2] * inP1[2];
+    float const P2 = w[0] * inP2[0] + w[1] * inP2[1] + w[2] * inP2[2];
+    if (std::fabs(P1 - P0) > CtvxProximityKernels::PlaneSpread * m ||
+        std::fabs(P2 - P0) > CtvxProximityKernels::PlaneSpread * m) {
+        float const pmin = std::fmin(P0, std::fmin(P1, P2));
+        float const pmax = std::fmax(P0, std::fmax(P1, P2));
+        s = pmin - r - t;
+        if (!(s > 0.0f))
+            s = -r - pmax - t;
+    }
+    return s;
+}
+
+// -x lane by lane, the sign of a zero flipped as the scan's negation flips
+// it.
+inline tvx_lanes::Float4 negated(tvx_lanes::Float4 x)
+{
+    return negateWhere(tvx_lanes::Mask4::lanes(15), x);
+}
+
+// The separation of two intervals, [lo, hi] and the box's [-r, r], less
+// the tolerance t, as the box-triangle scan forms it: the gap above the
+// box, or where that is not positive the gap below.
+inline tvx_lanes::Float4 intervalSeparation(tvx_lanes::Float4 lo, tvx_lanes::Float4 hi, tvx_lanes::Float4 r,
+                                            tvx_lanes::Float4 t)
+{
+    using tvx_lanes::Float4;
+    Float4 const above = lo - r - t;
+    Float4 const below = negated(r) - hi - t;
+    return select(above > Float4::broadcast(0.0f), above, below);
+}
+
+} // namespace tvxkernels_lanes
+
 // Box-triangle axes in order: the box faces (codes 10, 11, 12), the nine
 // products of a box axis with a unit edge direction (1..9), the triangle's
 // plane (13). Along every axis the separation is the gap between the two
@@ -711,39 +782,81 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
         }
     }
 
-    float w[3] = {e[0][1] * e[1][2] - e[0][2] * e[1][1], e[0][2] * e[1][0] - e[0][0] * e[1][2],
-                  e[0][0] * e[1][1] - e[0][1] * e[1][0]};
-    float const wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-    w[0] = w[0] / wl;
-    w[1] = w[1] / wl;
-    w[2] = w[2] / wl;
-    float const P0 = w[0] * inP0[0] + w[1] * inP0[1] + w[2] * inP0[2];
-    float const d = -P0;
-    float const r = std::fabs(w[0]) * inH[0] + std::fabs(w[1]) * inH[1] + std::fabs(w[2]) * inH[2];
-    float s = d - r - t;
-    if (!(s > 0.0f))
-        s = -d - r - t;
-
-    // The plane offset comes from p0 alone, which is right while the other
-    // two vertices project where p0 does. For a sliver the computed normal
-    // is dominated by rounding and need not even be perpendicular to the
-    // edges, so p1 or p2 can sit well off "the plane" and the separation
-    // would overstate the gap (a box touching the sliver could be pruned).
-    // When the vertices spread along w by more than rounding explains, the
-    // whole projected interval is used instead.
-    float const P1 = w[0] * inP1[0] + w[1] * inP1[1] + w[2] * inP1[2];
-    float const P2 = w[0] * inP2[0] + w[1] * inP2[1] + w[2] * inP2[2];
-    if (std::fabs(P1 - P0) > PlaneSpread * m || std::fabs(P2 - P0) > PlaneSpread * m) {
-        float const pmin = std::fmin(P0, std::fmin(P1, P2));
-        float const pmax = std::fmax(P0, std::fmax(P1, P2));
-        s = pmin - r - t;
-        if (!(s > 0.0f))
-            s = -r - pmax - t;
-    }
+    float const s = tvxkernels_lanes::planeSeparation(e, inP0, inP1, inP2, inH, t, m);
     if (scan.stopsAtWithin(s, 13, allow))
         return 13;
 
     return scan.finish(ioBound);
+}
+
+inline bool CtvxProximityKernels::boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2,
+                                                    float const* inH, float inTolerance)
+{
+    using tvx_lanes::Float4;
+    using tvxkernels_lanes::intervalSeparation;
+    // Lanes 0 to 2 the coordinates (x, y, z) of each vertex; lane 3 is not
+    // an axis and is never read as one.
+    Float4 const p0 = Float4::set(inP0[0], inP0[1], inP0[2], 0.0f);
+    Float4 const p1 = Float4::set(inP1[0], inP1[1], inP1[2], 0.0f);
+    Float4 const p2 = Float4::set(inP2[0], inP2[1], inP2[2], 0.0f);
+    Float4 const h = Float4::set(inH[0], inH[1], inH[2], 0.0f);
+    // The largest coordinate magnitude, NaNs passed over as the scan's
+    // comparisons pass them over; the order of a maximum does not matter.
+    Float4 mv = max(abs(p0), Float4::broadcast(0.0f));
+    mv = max(abs(p1), mv);
+    mv = max(abs(p2), mv);
+    float lanes[4];
+    mv.store(lanes);
+    float m = 0.0f;
+    for (int i = 0; i < 3; ++i)
+        m = lanes[i] > m ? lanes[i] : m;
+    float const allowScalar = FarVertexRounding * m;
+    Float4 const allow = Float4::broadcast(allowScalar);
+    Float4 const t = Float4::broadcast(inTolerance);
+    auto apart = [&](Float4 s) { return (tvx_lanes::laneBits(s > allow) & 7) != 0; };
+
+    // The box faces (codes 10 to 12), lane k its axis k: min and max taken
+    // as the scan's comparisons take them, vertex after vertex.
+    Float4 const lo = min(p2, min(p1, p0));
+    Float4 const hi = max(p2, max(p1, p0));
+    if (apart(intervalSeparation(lo, hi, h, t)))
+        return false;
+
+    // The edges and their unit directions, lane k edge k.
+    float e[3][3];
+    for (int i = 0; i < 3; ++i) {
+        e[0][i] = inP1[i] - inP0[i];
+        e[1][i] = inP2[i] - inP1[i];
+        e[2][i] = inP0[i] - inP2[i];
+    }
+    Float4 const ex = Float4::set(e[0][0], e[1][0], e[2][0], 0.0f);
+    Float4 const ey = Float4::set(e[0][1], e[1][1], e[2][1], 0.0f);
+    Float4 const ez = Float4::set(e[0][2], e[1][2], e[2][2], 0.0f);
+    Float4 const len = sqrt(ex * ex + ey * ey + ez * ez);
+    Float4 const u[3] = {ex / len, ey / len, ez / len};
+
+    // Box axis c crossed with edge k (codes 3c + k + 1), lane k: the
+    // components -u[i2] and u[i1], projecting p0 and, besides it, p2 for
+    // edges 0 and 1 and p1 for edge 2.
+    float const* const P[3] = {inP0, inP1, inP2};
+    for (int c = 0; c < 3; ++c) {
+        int const i1 = c == 2 ? 0 : c + 1;
+        int const i2 = c == 0 ? 2 : c - 1;
+        Float4 const L1 = tvxkernels_lanes::negated(u[i2]);
+        Float4 const L2 = u[i1];
+        Float4 const a1 = Float4::broadcast(P[0][i1]);
+        Float4 const a2 = Float4::broadcast(P[0][i2]);
+        Float4 const b1 = Float4::set(P[2][i1], P[2][i1], P[1][i1], 0.0f);
+        Float4 const b2 = Float4::set(P[2][i2], P[2][i2], P[1][i2], 0.0f);
+        Float4 const pa = L1 * a1 + L2 * a2;
+        Float4 const pb = L1 * b1 + L2 * b2;
+        Float4 const r = abs(L1) * Float4::broadcast(inH[i1]) + abs(L2) * Float4::broadcast(inH[i2]);
+        if (apart(intervalSeparation(min(pa, pb), max(pb, pa), r, t)))
+            return false;
+    }
+
+    // The triangle's plane (code 13).
+    return !(tvxkernels_lanes::planeSeparation(e, inP0, inP1, inP2, inH, inTolerance, m) > allowScalar);
 }
 
 // The separation lower bounds, defined where the walks see them.
