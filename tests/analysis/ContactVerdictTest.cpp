@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <sstream>
 
@@ -366,6 +367,82 @@ TEST(ContactVerdict, OrientationSignsAreExact)
     }
     // The exact stage was reached, not only the filters.
     EXPECT_GT(expansions, static_cast<unsigned long>(n / 20));
+}
+
+// --- The kernels' two contact decisions against the oracle ----------------
+
+// Two faces of a CAD model: long thin triangles on a coarse binary grid, so
+// that the floats are exact, in one coordinate plane. b is a's long edge
+// slid along itself, with its far vertex across that edge, on it, or
+// standing up from a's plane (two faces of a box along their common edge);
+// sometimes a vertex of b is lifted a few units of the last place off the
+// plane, and half the time both are turned by one rotation and rounded.
+void cadFacePair(Random& rng, float (&s)[3][3], float (&t)[3][3])
+{
+    auto grid = [&](double lo, double hi) { return std::ldexp(std::floor(rng.uniform(lo, hi) * 64.0), -6); };
+    double const length = grid(4.0, 400.0), width = std::ldexp(1.0, -static_cast<int>(rng.below(12)));
+    double const x0 = grid(-50.0, 50.0), y0 = grid(-50.0, 50.0), z = grid(-20.0, 20.0);
+    double const shift = grid(-length, length), side = rng.chance(0.5) ? width : -width;
+    double const a[3][3] = {{x0, y0, z}, {x0 + length, y0, z}, {x0 + grid(0.0, length), y0 + width, z}};
+    double const far[3][3] = {{0.0, -side, 0.0}, {0.0, 0.0, side}, {grid(-length, length), 0.0, 0.0}};
+    double const* const f = far[rng.below(3)];
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 3; ++i) {
+            s[k][i] = static_cast<float>(a[k][i]);
+            t[k][i] = static_cast<float>(k < 2 ? a[k][i] + (i == 0 ? shift : 0.0) : a[k == 2 ? 0 : k][i] + f[i]);
+        }
+    for (int step = rng.chance(0.3) ? static_cast<int>(rng.below(3)) + 1 : 0; step > 0; --step)
+        t[2][2] = std::nextafter(t[2][2], side > 0.0 ? 1e30f : -1e30f);
+    if (rng.chance(0.5)) {
+        double R[3][3];
+        randomRotation(rng, R);
+        for (float(*tri)[3] : {s, t})
+            for (int k = 0; k < 3; ++k) {
+                double const x = tri[k][0], y = tri[k][1], w = tri[k][2];
+                for (int i = 0; i < 3; ++i)
+                    tri[k][i] = static_cast<float>(R[i][0] * x + R[i][1] * y + R[i][2] * w);
+            }
+    }
+}
+
+// contact() and touches(), the decisions the query types share, must both
+// be the oracle's verdict with a zero tolerance, on every pair family and
+// on pairs of CAD faces, where nearly every pair touches or nearly does
+// and single precision can settle few of them.
+TEST(ContactVerdict, KernelDecisionsAreExact)
+{
+    int const n = runs(2000);
+    int failures = 0, cadTouching = 0;
+    for (int f = 0; f <= PairFamilyCount; ++f) {
+        bool const cad = f == PairFamilyCount;
+        Random rng(9000u + static_cast<unsigned>(f));
+        for (int it = 0; it < n; ++it) {
+            float s[3][3], t[3][3];
+            if (cad)
+                cadFacePair(rng, s, t);
+            else
+                makeTrianglePair(rng, static_cast<PairFamily>(f), s, t);
+            bool const truth = exactAnswer(exactTri(s), exactTri(t)).touch;
+            cadTouching += cad && truth;
+            CtvxProximityKernels k;
+            float separation = 0.0f;
+            bool const scanned = k.contact(s, t, separation);
+            bool const touched = k.touches(s, t);
+            if ((scanned != truth || touched != truth) && ++failures <= 10)
+                ADD_FAILURE() << (cad ? "CAD faces" : familyName(static_cast<PairFamily>(f))) << " #" << it
+                              << ": oracle " << truth << ", contact() " << scanned << ", touches() " << touched
+                              << "\n"
+                              << describe(s, t);
+        }
+    }
+    std::printf("[ CAD      ] %d of %d pairs of faces touch\n", cadTouching, n);
+    // The CAD pairs are the hard ones only while many of them touch and
+    // many do not.
+    if (n >= 1000) {
+        EXPECT_GT(cadTouching, n / 5);
+        EXPECT_LT(cadTouching, n - n / 10);
+    }
+    EXPECT_EQ(failures, 0);
 }
 
 // --- Randomized differential over the pair families ----------------------

@@ -260,6 +260,12 @@ inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNeare
     if (m_type == CtvxAnalysis::EXACT_DISTANCE) {
         d = triangleDistance(p, q, tri1, b, tolerance) - tolerance;
         contact = !(d > 0.0f);
+    } else if (!m_distanceMode) {
+        // First and all contacts ask whether the pair touches, nothing more.
+        CtvxProximityKernels k;
+        k.triangleTolerance(tolerance);
+        contact = k.touches(tri1, b);
+        m_unsureTests += k.unsureDecisions();
     } else {
         // The kernels' one decision, which the distance above agrees with.
         CtvxProximityKernels k;

@@ -246,6 +246,20 @@ bool CtvxProximityKernels::contact(float const (*const s)[3], float const (*cons
     return false;
 }
 
+bool CtvxProximityKernels::touches(float const (*const s)[3], float const (*const t)[3]) const
+{
+    if (!(m_triangleTolerance == 0.0f)) {
+        float ignored;
+        return contact(s, t, ignored);
+    }
+    // Coordinates that overflowed in the query's frame: no contact can be
+    // proven, and contact() reports none.
+    if (!(largestCoordinate(s, t) <= std::numeric_limits<float>::max()))
+        return false;
+    ++m_unsure;
+    return CtvxExactPredicates::trianglesIntersect(s, t, m_expansions);
+}
+
 void CtvxProximityKernels::TcT(float (&out)[3][3], CqarPoint3 const* const points) const
 {
     for (int k = 0; k < 3; ++k)

@@ -88,6 +88,17 @@ public:
     // distance minus the tolerance.
     bool contact(float const (*const s)[3], float const (*const t)[3], float& outSeparation) const;
 
+    // contact()'s decision without the separation, for the queries that
+    // ask only whether triangles touch. With a zero tolerance it goes
+    // straight to the exact predicates: they decide every touching pair
+    // anyway, after the 17-axis scan has found no axis, and their own
+    // double-precision filters settle most pairs apart as cheaply as the
+    // scan's first axes (the pair's planes), so the scan is not run. Its
+    // answer is contact()'s: exact where contact()'s single precision is
+    // certain, and the exact verdict elsewhere. With a positive tolerance it
+    // is contact() itself.
+    bool touches(float const (*const s)[3], float const (*const t)[3]) const;
+
     // Closest points between segment p .. p + a and segment q .. q + b: x on
     // the first, y on the second; vec is a direction along which the two
     // points are extreme on their segments, used by TriDist to prove that a
