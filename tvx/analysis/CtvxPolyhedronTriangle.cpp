@@ -4,6 +4,15 @@
 #include <tvx/geometry/CtvxVirtualPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 
+#include <boost/make_shared.hpp>
+
+namespace {
+// A triangle and its reference counts in one allocation, as an all-contacts
+// query makes two of them for every pair it records; the derived type only
+// opens the protected constructor to make_shared.
+struct MadeTriangle : CtvxPolyhedronTriangle {};
+} // namespace
+
 CtvxPolyhedronTriangle::CtvxPolyhedronTriangle() : m_triangle(-1) {}
 CtvxPolyhedronTriangle::~CtvxPolyhedronTriangle() = default;
 
@@ -17,7 +26,7 @@ boost::shared_ptr<CtvxPolyhedronTriangle> CtvxPolyhedronTriangle::create()
 boost::shared_ptr<CtvxPolyhedronTriangle> CtvxPolyhedronTriangle::create(
     boost::shared_ptr<CtvxVirtualPolyhedron> const& p, int t)
 {
-    boost::shared_ptr<CtvxPolyhedronTriangle> res(new CtvxPolyhedronTriangle());
+    boost::shared_ptr<CtvxPolyhedronTriangle> res = boost::make_shared<MadeTriangle>();
     res->init(p, t);
     return res;
 }
