@@ -714,46 +714,61 @@ void randomBoxTriangle(tvxtest::Random& rng, float (&h)[3], float (&tri)[3][3], 
     }
 }
 
-// The lanes' overlap verdict against the scan's, bit for bit: at the
-// triangle as drawn, then at the two ends of a bisection of the scan's
-// verdict as the triangle slides from the box's centre out along the line
-// through its centroid, where one rounding decides. Returns an empty string
-// or what failed; `outFlipped` says whether the slide crossed the verdict.
-std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], float tol, bool& outFlipped)
+// The lanes' overlap verdicts against the scan's, bit for bit: the triangle
+// as the walk hands it over, given in a frame of its own with `frame` into
+// the box's, and placed there as PmM places it. Checked as drawn, then at
+// the two ends of a bisection of the scan's verdict as the triangle slides
+// from the box's centre out along the line through its centroid, where one
+// rounding decides. Returns an empty string or what failed; `outFlipped`
+// says whether the slide crossed the verdict.
+std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], CtvxMat4 const& frame, float tol,
+                              bool& outFlipped)
 {
-    float c[3];
-    for (int i = 0; i < 3; ++i)
-        c[i] = (tri[0][i] + tri[1][i] + tri[2][i]) / 3.0f;
-    auto at = [&](double s, float (&out)[3][3]) {
-        for (int k = 0; k < 3; ++k)
+    CtvxMat4 const back = frame.inverse();
+    float local[3][3], c[3] = {0.0f, 0.0f, 0.0f};
+    CtvxProximityKernels k;
+    for (int v = 0; v < 3; ++v) {
+        k.PmM(local[v], tri[v], back);
+        for (int i = 0; i < 3; ++i)
+            c[i] += local[v][i] / 3.0f;
+    }
+    // The slid triangle in its own frame, and placed in the box's.
+    float at[3][3], placed[3][3];
+    auto slide = [&](double s) {
+        for (int v = 0; v < 3; ++v) {
             for (int i = 0; i < 3; ++i)
-                out[k][i] = static_cast<float>(tri[k][i] - c[i] + s * c[i]);
+                at[v][i] = static_cast<float>(local[v][i] - c[i] + s * c[i]);
+            k.PmM(placed[v], at[v], frame);
+        }
     };
-    auto scanOverlaps = [&](float const (&v)[3][3]) {
+    auto scanOverlaps = [&]() {
         float ignored = 0.0f;
-        return CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, tol, false, ignored) == 0;
+        return CtvxProximityKernels::boxTriangleSeparation(placed[0], placed[1], placed[2], h, tol, false,
+                                                           ignored) == 0;
     };
-    auto differs = [&](float const (&v)[3][3]) {
-        return CtvxProximityKernels::boxTriangleOverlap(v[0], v[1], v[2], h, tol) != scanOverlaps(v);
+    auto differs = [&]() {
+        bool const scan = scanOverlaps();
+        return CtvxProximityKernels::boxTriangleOverlap(placed[0], placed[1], placed[2], h, tol) != scan ||
+               CtvxProximityKernels::boxTriangleOverlap(at, frame.data(), h, tol) != scan;
     };
-    if (differs(tri))
+    slide(1.0);
+    if (differs())
         return "lanes: overlap verdict differs from the scan's as drawn";
-    float v[3][3];
     double lo = 0.0, hi = 64.0;
-    at(lo, v);
-    bool const inside = scanOverlaps(v);
-    at(hi, v);
-    outFlipped = inside && !scanOverlaps(v);
+    slide(lo);
+    bool const inside = scanOverlaps();
+    slide(hi);
+    outFlipped = inside && !scanOverlaps();
     if (!outFlipped)
         return std::string();
     for (int i = 0; i < 60; ++i) {
         double const mid = 0.5 * (lo + hi);
-        at(mid, v);
-        (scanOverlaps(v) ? lo : hi) = mid;
+        slide(mid);
+        (scanOverlaps() ? lo : hi) = mid;
     }
     for (double s : {lo, hi}) {
-        at(s, v);
-        if (differs(v))
+        slide(s);
+        if (differs())
             return "lanes: overlap verdict differs from the scan's where it flips";
     }
     return std::string();
@@ -803,8 +818,11 @@ TEST(BoxTriangleSeparation, IsALowerBound)
         else if (distCode == 0 && bound != bound0)
             why = "bound changed without a separating axis";
         bool flipped = false;
-        if (why.empty())
-            why = checkOverlapLanes(h, tri, tol, flipped);
+        if (why.empty()) {
+            CtvxMat4 identity;
+            identity.identity();
+            why = checkOverlapLanes(h, tri, rng.chance(0.5) ? randomFrame(rng) : identity, tol, flipped);
+        }
         flips += flipped;
         // The nearest-first walk's gaps: along the line to the centroid, and
         // along a unit axis with the triangle ahead of the box or behind it.

@@ -136,14 +136,14 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
                                               float* outBound)
 {
     bool const ofFirst = CtvxNodeRef::isBox(first);
+    // The triangle, and the top three rows of the map from its set's frame
+    // into the box's: box 1's placement, or frame 1 into box 2's frame for
+    // a triangle of set 1.
     float tri[3][3];
-    float v[3][3];
-    // Frame 1 into box 2's frame, for a triangle of set 1.
     CtvxMat4 toBox2;
+    float const* rows = &box1.m[0][0];
     if (ofFirst) {
         readTriangle2(CtvxNodeRef::triangle(second), tri);
-        for (int k = 0; k < 3; ++k)
-            CtvxProximityKernels::PmM(v[k], tri[k], box1.m);
     } else {
         readTriangle1(CtvxNodeRef::triangle(first), tri);
         // The inverse reads the top three rows only.
@@ -151,10 +151,20 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
         CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
                                           static_cast<float*>(placed.getAddress()));
         toBox2 = placed.inverse();
-        for (int k = 0; k < 3; ++k)
-            m_kernels.PmM(v[k], tri[k], toBox2);
+        rows = toBox2.data();
     }
     float const (&h)[3] = ofFirst ? box1.half : box2.half;
+    // Contact queries and the contact search ask for the verdict alone,
+    // the triangle placed in the box's frame in the same lanes.
+    if (how != CtvxVisit::Nearest && (how == CtvxVisit::Overlap || !m_distanceMode)) {
+        ++m_boxTests;
+        return CtvxProximityKernels::boxTriangleOverlap(tri, rows, h, m_polyTolerance);
+    }
+    float v[3][3];
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 3; ++i)
+            v[k][i] = rows[4 * i] * tri[k][0] + rows[4 * i + 1] * tri[k][1] + rows[4 * i + 2] * tri[k][2] +
+                      rows[4 * i + 3];
     if (how == CtvxVisit::Nearest) {
         float const current = m_distance->distance();
         float u[3];
@@ -190,11 +200,6 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
         int const result =
             CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
         return settle(current, gap, result, bound, *outBound);
-    }
-    // Contact queries and the contact search ask for the verdict alone.
-    if (how == CtvxVisit::Overlap || !m_distanceMode) {
-        ++m_boxTests;
-        return CtvxProximityKernels::boxTriangleOverlap(v[0], v[1], v[2], h, m_polyTolerance);
     }
     return boxTriangleOutcome<how>(v, h);
 }

@@ -188,6 +188,11 @@ public:
     // Which axis separates is not said.
     static bool boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2, float const* inH,
                                    float inTolerance);
+    // The same verdict on a triangle given in its own frame and the top
+    // three rows of the affine map into the box's (stride 4, as CtvxMat4
+    // stores them), the vertices placed in lanes as PmM places them.
+    static bool boxTriangleOverlap(float const (&inTri)[3][3], float const* inRows, float const* inH,
+                                   float inTolerance);
 
     // Widening of the rotation magnitudes in the box-box radii. The cross-
     // product axes of nearly parallel edges are as short as the rotation's
@@ -652,11 +657,10 @@ namespace tvxkernels_lanes {
 // The separation along the plane axis of a box-triangle test, (e0, e1) two
 // edges of the triangle, m its largest coordinate magnitude: as the scan
 // computes it, shared so that the scan and the lanes take it alike.
-inline float planeSeparation(float const (&e)[3][3], float const* inP0, float const* inP1, float const* inP2,
-                             float const* inH, float t, float m)
+inline float planeSeparation(float const* e0, float const* e1, float const* inP0, float const* inP1,
+                             float const* inP2, float const* inH, float t, float m)
 {
-    float w[3] = {e[0][1] * e[1][2] - e[0][2] * e[1][1], e[0][2] * e[1][0] - e[0][0] * e[1][2],
-                  e[0][0] * e[1][1] - e[0][1] * e[1][0]};
+    float w[3] = {e0[1] * e1[2] - e0[2] * e1[1], e0[2] * e1[0] - e0[0] * e1[2], e0[0] * e1[1] - e0[1] * e1[0]};
     float const wl = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
     w[0] = w[0] / wl;
     w[1] = w[1] / wl;
@@ -793,81 +797,106 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
         }
     }
 
-    float const s = tvxkernels_lanes::planeSeparation(e, inP0, inP1, inP2, inH, t, m);
+    float const s = tvxkernels_lanes::planeSeparation(e[0], e[1], inP0, inP1, inP2, inH, t, m);
     if (scan.stopsAtWithin(s, 13, allow))
         return 13;
 
     return scan.finish(ioBound);
 }
 
-inline bool CtvxProximityKernels::boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2,
-                                                    float const* inH, float inTolerance)
+namespace tvxkernels_lanes {
+
+// The nine edge axes of box axis c (i1 = c + 1 and i2 = c + 2, modulo 3),
+// lane k edge k: the components -u[i2] and u[i1], projecting p0 and the
+// `other` vertex of each edge (p2 for edges 0 and 1, p1 for edge 2).
+template <int I1, int I2>
+inline bool edgeAxesApart(tvx_lanes::Float4 const (&u)[3], tvx_lanes::Float4 p0, tvx_lanes::Float4 const (&other)[3],
+                          tvx_lanes::Float4 h, tvx_lanes::Float4 t, tvx_lanes::Float4 allow)
 {
     using tvx_lanes::Float4;
-    using tvxkernels_lanes::intervalSeparation;
-    // Lanes 0 to 2 the coordinates (x, y, z) of each vertex; lane 3 is not
-    // an axis and is never read as one.
-    Float4 const p0 = Float4::set(inP0[0], inP0[1], inP0[2], 0.0f);
-    Float4 const p1 = Float4::set(inP1[0], inP1[1], inP1[2], 0.0f);
-    Float4 const p2 = Float4::set(inP2[0], inP2[1], inP2[2], 0.0f);
+    Float4 const L1 = negated(u[I2]);
+    Float4 const L2 = u[I1];
+    Float4 const pa = L1 * p0.permute<I1, I1, I1, I1>() + L2 * p0.permute<I2, I2, I2, I2>();
+    Float4 const pb = L1 * other[I1] + L2 * other[I2];
+    Float4 const r = abs(L1) * h.permute<I1, I1, I1, I1>() + abs(L2) * h.permute<I2, I2, I2, I2>();
+    return (tvx_lanes::laneBits(intervalSeparation(min(pa, pb), max(pb, pa), r, t) > allow) & 7) != 0;
+}
+
+// The overlap verdict on the vertices in lanes 0 to 2 (lane 3 is never
+// read as an axis).
+inline bool boxTriangleOverlap(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_lanes::Float4 p2, float const* inH,
+                               float inTolerance)
+{
+    using tvx_lanes::Float4;
+    Float4 const zero = Float4::broadcast(0.0f);
     Float4 const h = Float4::set(inH[0], inH[1], inH[2], 0.0f);
     // The largest coordinate magnitude, NaNs passed over as the scan's
     // comparisons pass them over; the order of a maximum does not matter.
-    Float4 mv = max(abs(p0), Float4::broadcast(0.0f));
-    mv = max(abs(p1), mv);
-    mv = max(abs(p2), mv);
+    Float4 const mv = max(abs(p2), max(abs(p1), max(abs(p0), zero)));
     float lanes[4];
     mv.store(lanes);
-    float m = 0.0f;
-    for (int i = 0; i < 3; ++i)
-        m = lanes[i] > m ? lanes[i] : m;
-    float const allowScalar = FarVertexRounding * m;
+    float m = lanes[0];
+    m = lanes[1] > m ? lanes[1] : m;
+    m = lanes[2] > m ? lanes[2] : m;
+    float const allowScalar = CtvxProximityKernels::FarVertexRounding * m;
     Float4 const allow = Float4::broadcast(allowScalar);
     Float4 const t = Float4::broadcast(inTolerance);
-    auto apart = [&](Float4 s) { return (tvx_lanes::laneBits(s > allow) & 7) != 0; };
 
     // The box faces (codes 10 to 12), lane k its axis k: min and max taken
     // as the scan's comparisons take them, vertex after vertex.
     Float4 const lo = min(p2, min(p1, p0));
     Float4 const hi = max(p2, max(p1, p0));
-    if (apart(intervalSeparation(lo, hi, h, t)))
+    if ((tvx_lanes::laneBits(intervalSeparation(lo, hi, h, t) > allow) & 7) != 0)
         return false;
 
-    // The edges and their unit directions, lane k edge k.
-    float e[3][3];
-    for (int i = 0; i < 3; ++i) {
-        e[0][i] = inP1[i] - inP0[i];
-        e[1][i] = inP2[i] - inP1[i];
-        e[2][i] = inP0[i] - inP2[i];
-    }
-    Float4 const ex = Float4::set(e[0][0], e[1][0], e[2][0], 0.0f);
-    Float4 const ey = Float4::set(e[0][1], e[1][1], e[2][1], 0.0f);
-    Float4 const ez = Float4::set(e[0][2], e[1][2], e[2][2], 0.0f);
+    // The edges, and lane k of ex, ey, ez edge k; the unit directions.
+    Float4 const e0 = p1 - p0, e1 = p2 - p1, e2 = p0 - p2;
+    Float4 ex = e0, ey = e1, ez = e2, ew = zero;
+    tvx_lanes::transpose(ex, ey, ez, ew);
     Float4 const len = sqrt(ex * ex + ey * ey + ez * ez);
     Float4 const u[3] = {ex / len, ey / len, ez / len};
-
-    // Box axis c crossed with edge k (codes 3c + k + 1), lane k: the
-    // components -u[i2] and u[i1], projecting p0 and, besides it, p2 for
-    // edges 0 and 1 and p1 for edge 2.
-    float const* const P[3] = {inP0, inP1, inP2};
-    for (int c = 0; c < 3; ++c) {
-        int const i1 = c == 2 ? 0 : c + 1;
-        int const i2 = c == 0 ? 2 : c - 1;
-        Float4 const L1 = tvxkernels_lanes::negated(u[i2]);
-        Float4 const L2 = u[i1];
-        Float4 const a1 = Float4::broadcast(P[0][i1]);
-        Float4 const a2 = Float4::broadcast(P[0][i2]);
-        Float4 const b1 = Float4::set(P[2][i1], P[2][i1], P[1][i1], 0.0f);
-        Float4 const b2 = Float4::set(P[2][i2], P[2][i2], P[1][i2], 0.0f);
-        Float4 const pa = L1 * a1 + L2 * a2;
-        Float4 const pb = L1 * b1 + L2 * b2;
-        Float4 const r = abs(L1) * Float4::broadcast(inH[i1]) + abs(L2) * Float4::broadcast(inH[i2]);
-        if (apart(intervalSeparation(min(pa, pb), max(pb, pa), r, t)))
-            return false;
-    }
+    Float4 ox = p2, oy = p2, oz = p1, ow = zero;
+    tvx_lanes::transpose(ox, oy, oz, ow);
+    Float4 const other[3] = {ox, oy, oz};
+    // Box axis c crossed with edge k (codes 3c + k + 1).
+    if (edgeAxesApart<1, 2>(u, p0, other, h, t, allow) || edgeAxesApart<2, 0>(u, p0, other, h, t, allow) ||
+        edgeAxesApart<0, 1>(u, p0, other, h, t, allow))
+        return false;
 
     // The triangle's plane (code 13).
-    return !(tvxkernels_lanes::planeSeparation(e, inP0, inP1, inP2, inH, inTolerance, m) > allowScalar);
+    float P[3][4], e[2][4];
+    p0.store(P[0]);
+    p1.store(P[1]);
+    p2.store(P[2]);
+    e0.store(e[0]);
+    e1.store(e[1]);
+    return !(planeSeparation(e[0], e[1], P[0], P[1], P[2], inH, inTolerance, m) > allowScalar);
+}
+
+} // namespace tvxkernels_lanes
+
+inline bool CtvxProximityKernels::boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2,
+                                                    float const* inH, float inTolerance)
+{
+    using tvx_lanes::Float4;
+    return tvxkernels_lanes::boxTriangleOverlap(Float4::set(inP0[0], inP0[1], inP0[2], 0.0f),
+                                                Float4::set(inP1[0], inP1[1], inP1[2], 0.0f),
+                                                Float4::set(inP2[0], inP2[1], inP2[2], 0.0f), inH, inTolerance);
+}
+
+inline bool CtvxProximityKernels::boxTriangleOverlap(float const (&inTri)[3][3], float const* inRows,
+                                                    float const* inH, float inTolerance)
+{
+    using tvx_lanes::Float4;
+    // The columns of the rows, lane i row i: each vertex placed as PmM
+    // places it, ((m[i][0] x + m[i][1] y) + m[i][2] z) + m[i][3].
+    Float4 c0 = Float4::load(inRows), c1 = Float4::load(inRows + 4), c2 = Float4::load(inRows + 8),
+           c3 = Float4::broadcast(0.0f);
+    tvx_lanes::transpose(c0, c1, c2, c3);
+    auto place = [&](float const (&v)[3]) {
+        return c0 * Float4::broadcast(v[0]) + c1 * Float4::broadcast(v[1]) + c2 * Float4::broadcast(v[2]) + c3;
+    };
+    return tvxkernels_lanes::boxTriangleOverlap(place(inTri[0]), place(inTri[1]), place(inTri[2]), inH, inTolerance);
 }
 
 // The separation lower bounds, defined where the walks see them.
