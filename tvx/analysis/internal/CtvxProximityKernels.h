@@ -93,10 +93,10 @@ public:
     // straight to the exact predicates: they decide every touching pair
     // anyway, after the 17-axis scan has found no axis, and their own
     // double-precision filters settle most pairs apart as cheaply as the
-    // scan's first axes (the pair's planes), so the scan is not run. Its
-    // answer is contact()'s: exact where contact()'s single precision is
-    // certain, and the exact verdict elsewhere. With a positive tolerance it
-    // is contact() itself.
+    // scan's first axes (the pair's planes), so the scan is not run. The
+    // answer is contact()'s, which is the exact verdict too: its single
+    // precision settles only the pairs it is certain of. With a positive
+    // tolerance it is contact() itself.
     bool touches(float const (*const s)[3], float const (*const t)[3]) const;
 
     // Closest points between segment p .. p + a and segment q .. q + b: x on
@@ -806,7 +806,7 @@ inline int CtvxProximityKernels::boxTriangleSeparation(float const* inP0, float 
 
 namespace tvxkernels_lanes {
 
-// The nine edge axes of box axis c (i1 = c + 1 and i2 = c + 2, modulo 3),
+// The three edge axes of box axis c (i1 = c + 1 and i2 = c + 2, modulo 3),
 // lane k edge k: the components -u[i2] and u[i1], projecting p0 and the
 // `other` vertex of each edge (p2 for edges 0 and 1, p1 for edge 2).
 template <int I1, int I2>
