@@ -38,11 +38,19 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
                               boost::shared_ptr<CtvxCollision>& collision, bool& distanceFound,
                               boost::shared_ptr<CtvxDistance>& distance)
 {
-    if (start(type, collision, distance)) {
-        if (m_distanceMode)
+    // A pair settled at its roots reads no triangle: what reading them
+    // needs is made once a walk goes below, or a distance query measures
+    // its hint.
+    if (startRoots(type, collision, distance)) {
+        if (m_distanceMode) {
+            readyTriangles();
             startFromHint();
-        if (!m_collisionFound && !rootsSettle(walk))
+        }
+        if (!m_collisionFound && !rootsSettle(walk)) {
+            if (!m_distanceMode)
+                readyTriangles();
             descend(walk);
+        }
     }
     distanceFound = m_found.distanceFound;
     collided = m_collisionFound;
@@ -136,8 +144,8 @@ CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxPolyhedr
     return kept;
 }
 
-bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
-                            boost::shared_ptr<CtvxDistance>& distance)
+bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
+                                 boost::shared_ptr<CtvxDistance>& distance)
 {
     m_boxTests = 0;
     m_triangleTests = 0;
@@ -197,6 +205,11 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     }
     m_poly2ToPoly1 = relative.poly2ToPoly1;
     m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
+    return true;
+}
+
+void CtvxPairContext::readyTriangles()
+{
     // The library's own polyhedron: one tolerance for all its triangles
     // and, under an identity points transform, its floats read in place.
     m_uniformTolerance1 = typeid(*m_poly1) == typeid(CtvxPolyhedron);
@@ -207,6 +220,14 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
         m_tolerance2 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly2)->tolerance());
     m_direct1 = CtvxDirectMesh::of(*m_poly1);
     m_direct2 = CtvxDirectMesh::of(*m_poly2);
+}
+
+bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
+                            boost::shared_ptr<CtvxDistance>& distance)
+{
+    if (!startRoots(type, collision, distance))
+        return false;
+    readyTriangles();
     return true;
 }
 

@@ -123,6 +123,11 @@ public:
     // clearance below the best so far: the one way a distance is lowered.
     bool start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
                boost::shared_ptr<CtvxDistance>& distance);
+    // start() in two steps: what the roots' visit needs, then what reading
+    // triangles needs (the direct meshes and the uniform tolerances).
+    bool startRoots(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
+                    boost::shared_ptr<CtvxDistance>& distance);
+    void readyTriangles();
     void prepareNearest();
     void lowerDistance(float d)
     {
@@ -289,17 +294,26 @@ private:
         Hint hint2;
 
         // As a fresh Findings holds, without making and dropping four points
-        // through the utility library's calls on every query.
+        // through the utility library's calls on every query. A point is
+        // written only with its triangle (a closest point) or with its hint
+        // set, so only those can hold one: a query that found nothing, a
+        // miss, leaves nothing to clear.
         void clear()
         {
             distanceFound = false;
-            closestTriangle1 = -1;
-            closestPoint1.setValue(0.0, 0.0, 0.0);
-            closestTriangle2 = -1;
-            closestPoint2.setValue(0.0, 0.0, 0.0);
+            if (closestTriangle1 >= 0) {
+                closestTriangle1 = -1;
+                closestPoint1.setValue(0.0, 0.0, 0.0);
+            }
+            if (closestTriangle2 >= 0) {
+                closestTriangle2 = -1;
+                closestPoint2.setValue(0.0, 0.0, 0.0);
+            }
             bestRanked = false;
             bestRank[0] = bestRank[1] = 0;
             for (Hint* h : {&hint1, &hint2}) {
+                if (!h->set)
+                    continue;
                 h->set = false;
                 h->triangle = -1;
                 h->withPoint = false;
