@@ -301,6 +301,17 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
     };
     tvxtest::Random rng(1612);
     std::vector<Edit> edits;
+    // B to and fro between a pose crossing A (both rings in one plane, B's
+    // centre on A's ring) and poses clear of A's root box, A fixed: poses of
+    // one pair enough to meet the same kept frame again and again, where a
+    // root mapped for an earlier pose would find the roots apart.
+    for (int i = 0; i < 96; ++i) {
+        bool const crossing = i % 3 == 0;
+        Affine const turn =
+            crossing ? Affine::rotation(0, 0, 1, rng.uniform(-3.0, 3.0)) : tvxtest::randomRigid(rng, 0.0);
+        CqarMat4 const b = tvxtest::toQar(Affine::translation(crossing ? 1.0 : 4.0, 0.1, 0.05) * turn);
+        edits.push_back([b](Set const&, Set const& sb) { sb->absolutePosition(b); });
+    }
     for (int round = 0; round < 3; ++round) {
         // B clear of A, touching, crossing its tube; A turned a little.
         for (double x : {2.5, 1.45, 1.0}) {
@@ -320,6 +331,19 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
             CqarPoint3 centre(0.1, 0.0, 0.0);
             a->polyScale(centre, 1.25);
         });
+        // B's root box clear of A's, then B grown about its own centre until
+        // the two rings cross (both tori: rings in one plane, B's passing
+        // half a unit from A's centre), neither set moved: a root of B kept
+        // from before would still find the roots apart.
+        if (round == 0) {
+            edits.push_back([](Set const&, Set const& b) {
+                b->absolutePosition(tvxtest::toQar(Affine::translation(3.5, 0.0, 0.0)));
+            });
+            edits.push_back([](Set const&, Set const& b) {
+                CqarPoint3 centre(0.0, 0.0, 0.0);
+                b->polyScale(centre, 3.0);
+            });
+        }
         edits.push_back([](Set const&, Set const& b) { b->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.4, 0.3, 0.2))); });
         edits.push_back([&none](Set const& a, Set const& b) {
             a->makeCollisionEntity(none);

@@ -177,19 +177,23 @@ private:
     CqarMat4 m_queryPlacement;
     CqarMat4 m_queryPlacementInverse;
     // The root box of the tree the last query walked, decoded: its placement
-    // in this set's frame and the inverse of it, as the walks make them,
-    // with what they were decoded from (the stored quaternion and centre,
-    // and the tree's stored scale, on which alone the decoding depends). A
-    // query whose root holds other values, a rebuilt or another tree's,
-    // decodes it again. Each decoding takes a new stamp (from the same
-    // series as the placements'), which names it to the analyses' caches.
+    // in this set's frame and the inverse of it, its half lengths in true
+    // lengths and its size as stored, as the walks make them, with what
+    // they were decoded from (the stored quaternion, centre and half
+    // lengths, and the tree's stored scale, on which alone the decoding
+    // depends). A query whose root holds other values, a rebuilt or another
+    // tree's, decodes it again. Each decoding takes a new stamp (from the
+    // same series as the placements'), which names it to the analyses'
+    // caches.
     struct KeptRoot {
         bool set = false;
         std::uint64_t stamp = 0;
-        std::uint16_t stored[7] = {0, 0, 0, 0, 0, 0, 0};
+        std::uint16_t stored[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         float scale = 0.0f;
         CtvxMat4 placement;
         CtvxMat4 inverse;
+        float half[3] = {0.0f, 0.0f, 0.0f};
+        float size = 0.0f;
     };
     KeptRoot m_keptRoot;
 };

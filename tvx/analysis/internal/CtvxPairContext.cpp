@@ -49,6 +49,7 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
         if (!m_collisionFound && !rootsSettle(walk)) {
             if (!m_distanceMode)
                 readyTriangles();
+            readyRootToBox1();
             descend(walk);
         }
     }
@@ -128,15 +129,16 @@ CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly)
 CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree)
 {
     CtvxPoly::KeptRoot& kept = poly.m_keptRoot;
-    std::uint16_t stored[7];
-    CtvxObbReader::storedPlacement(tree.obbs()[0], stored);
+    CtvxOBB const& root = tree.obbs()[0];
     float const scale = tree.storedScale();
     // The scale compared as bits: the decoding divides by it.
-    if (!kept.set || std::memcmp(kept.stored, stored, sizeof stored) != 0 ||
+    if (!kept.set || !CtvxObbReader::holdsStoredValues(root, kept.stored) ||
         std::memcmp(&kept.scale, &scale, sizeof scale) != 0) {
-        CtvxObbReader::placement(tree.obbs()[0], tree, kept.placement);
+        CtvxObbReader::placement(root, tree, kept.placement);
         kept.inverse = kept.placement.inverse();
-        std::memcpy(kept.stored, stored, sizeof stored);
+        CtvxObbReader::trueHalfLengths(root, tree, kept.half);
+        kept.size = CtvxObbReader::size(root);
+        CtvxObbReader::storedValues(root, kept.stored);
         kept.scale = scale;
         kept.set = true;
         kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -182,7 +184,8 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
     if (!m_poly1->isActivatedForAnalysis() || !m_poly2->isActivatedForAnalysis() || n1 == 0 || n2 == 0 ||
         !treesFit)
         return false;
-    m_rootPlacement2 = m_obbs2 ? &keptRoot(*m_poly2, *m_tree2).placement : nullptr;
+    m_keptRoot2 = m_obbs2 ? &keptRoot(*m_poly2, *m_tree2) : nullptr;
+    m_rootPlacement2 = m_keptRoot2 ? &m_keptRoot2->placement : nullptr;
     m_poly1->getAbsPos(m_abs1);
     m_poly2->getAbsPos(m_abs2);
     std::uint64_t const stamp1 = keepPlacement(*m_poly1, m_abs1);
@@ -193,16 +196,14 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
         relative.stamp1 = stamp1;
         relative.stamp2 = stamp2;
         relative.root1 = 0;
+        // Root 2 decoded depends on its decoding alone, root 1 with
+        // toBox1 on the frame too.
+        relative.decoded1 = 0;
     }
-    if (m_obbs1) {
-        CtvxPoly::KeptRoot const& root1 = keptRoot(*m_poly1, *m_tree1);
-        if (relative.root1 != root1.stamp) {
-            relative.rootToBox1 = root1.inverse * relative.poly2ToPoly1;
-            relative.root1 = root1.stamp;
-        }
-        m_rootToBox1 = relative.rootToBox1;
-        m_rootInverse1 = &root1.inverse;
-    }
+    m_relative = &relative;
+    m_rootToBox1Ready = false;
+    m_keptRoot1 = m_obbs1 ? &keptRoot(*m_poly1, *m_tree1) : nullptr;
+    m_rootInverse1 = m_keptRoot1 ? &m_keptRoot1->inverse : nullptr;
     m_poly2ToPoly1 = relative.poly2ToPoly1;
     m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
     return true;
@@ -228,7 +229,21 @@ bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<
     if (!startRoots(type, collision, distance))
         return false;
     readyTriangles();
+    readyRootToBox1();
     return true;
+}
+
+void CtvxPairContext::readyRootToBox1()
+{
+    if (m_rootToBox1Ready || !m_keptRoot1)
+        return;
+    CtvxRelativePlacements::Entry& relative = *m_relative;
+    if (relative.root1 != m_keptRoot1->stamp) {
+        relative.rootToBox1 = m_keptRoot1->inverse * relative.poly2ToPoly1;
+        relative.root1 = m_keptRoot1->stamp;
+    }
+    m_rootToBox1 = relative.rootToBox1;
+    m_rootToBox1Ready = true;
 }
 
 bool CtvxPairContext::rootsSettle(CtvxWalk walk)
@@ -242,11 +257,28 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
     // walk then visits it again, counted once.
     bool keep;
     if (walk == CtvxWalk::Ordered) {
-        CtvxDecodedBox root1, root2;
-        decode1(0, root1);
-        decode2(0, root2);
-        keep = visitBoxes<CtvxVisit::Query>(root1, root2);
+        // The two roots decoded as decode1(0) and decode2(0) decode them,
+        // from the same kept floats, and kept with the pair's frame.
+        CtvxRelativePlacements::Entry& relative = *m_relative;
+        if (relative.decoded1 != m_keptRoot1->stamp) {
+            CtvxDecodedBox& root1 = relative.roots[0];
+            CtvxProximityKernels::composeRows(m_rootInverse1->data(), m_poly2ToPoly1.data(), &root1.m[0][0]);
+            std::memcpy(root1.half, m_keptRoot1->half, sizeof root1.half);
+            root1.size = m_keptRoot1->size;
+            relative.decoded1 = m_keptRoot1->stamp;
+        }
+        if (relative.decoded2 != m_keptRoot2->stamp) {
+            CtvxDecodedBox& root2 = relative.roots[1];
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 4; ++j)
+                    root2.m[i][j] = (*m_rootPlacement2)(i, j);
+            std::memcpy(root2.half, m_keptRoot2->half, sizeof root2.half);
+            root2.size = m_keptRoot2->size;
+            relative.decoded2 = m_keptRoot2->stamp;
+        }
+        keep = visitBoxes<CtvxVisit::Query>(relative.roots[0], relative.roots[1]);
     } else {
+        readyRootToBox1();
         keep = visitBoxes<CtvxVisit::Query>(0, 0, m_rootToBox1, *m_rootPlacement2);
     }
     if (!keep)

@@ -128,6 +128,9 @@ public:
     bool startRoots(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
                     boost::shared_ptr<CtvxDistance>& distance);
     void readyTriangles();
+    // m_rootToBox1, which only the walks below the roots read (and the
+    // plain walk's visit of the roots).
+    void readyRootToBox1();
     void prepareNearest();
     void lowerDistance(float d)
     {
@@ -515,12 +518,19 @@ private:
     // The box arrays, null for a tree without boxes.
     CtvxOBB const* m_obbs1 = nullptr;
     CtvxOBB const* m_obbs2 = nullptr;
-    // The roots' placements: P(root 1)^-1 * m_poly2ToPoly1, and P(root 2)
-    // (kept in set 2).
+    // The roots' placements: P(root 1)^-1 * m_poly2ToPoly1 (once
+    // readyRootToBox1() made it), and P(root 2) (kept in set 2).
     CtvxMat4 m_rootToBox1;
     CtvxMat4 const* m_rootPlacement2 = nullptr;
     // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
     CtvxMat4 const* m_rootInverse1 = nullptr;
+    bool m_rootToBox1Ready = false;
+    // The roots decoded, kept in the sets; null for a tree without boxes.
+    CtvxPoly::KeptRoot const* m_keptRoot1 = nullptr;
+    CtvxPoly::KeptRoot const* m_keptRoot2 = nullptr;
+    // The pair's entry among the scratch's relative placements, for this
+    // query.
+    CtvxRelativePlacements::Entry* m_relative = nullptr;
 
     CqarMat4 m_abs1;
     CqarMat4 m_abs2;

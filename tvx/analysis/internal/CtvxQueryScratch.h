@@ -79,19 +79,28 @@ struct CtvxDecodedBox {
 // by the stamps of the two placements it was made from (see CtvxPoly): a
 // pair of sets neither of which moved since takes it again instead of
 // inverting and multiplying in double precision; and with it the map of
-// frame 2 into the frame of set 1's root box, by the stamp of that box's
-// decoding. A stamp names one set's placement, or one decoding of a root,
-// for good, so an entry can never be taken for another pair, pose or tree;
-// stamps start at 1, and the empty entries hold 0.
+// frame 2 into the frame of set 1's root box, and the two roots as the
+// in-order walk decodes them, each by the stamps of the roots' decodings it
+// was made from. A stamp names one set's placement, or one decoding of a
+// root, for good, so an entry can never be taken for another pair, pose or
+// tree; stamps start at 1, and the empty entries hold 0.
 class CtvxRelativePlacements {
 public:
     struct Entry {
         std::uint64_t stamp1 = 0;
         std::uint64_t stamp2 = 0;
+        // The decoding of root 1 that rootToBox1 was made from.
         std::uint64_t root1 = 0;
+        // The decodings of roots 1 and 2 that roots[0] and roots[1] were
+        // made from.
+        std::uint64_t decoded1 = 0;
+        std::uint64_t decoded2 = 0;
         CtvxMat4 poly2ToPoly1;
         // P(root 1)^-1 * poly2ToPoly1.
         CtvxMat4 rootToBox1;
+        // Root 1 with toBox1, root 2 with place2, as decode1(0) and
+        // decode2(0) give them.
+        CtvxDecodedBox roots[2];
     };
     // The one entry that may hold the pair's frame.
     Entry& slot(std::uint64_t stamp1, std::uint64_t stamp2)

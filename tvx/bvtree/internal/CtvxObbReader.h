@@ -6,6 +6,7 @@
 #include <tvx/math/CtvxMat4.h>
 
 #include <cstdint>
+#include <cstring>
 
 // Inline reads of a box's stored values. The tree descent decodes a box for
 // nearly every pair it visits, so these must be visible to the compiler where
@@ -69,13 +70,21 @@ struct CtvxObbReader {
         z = CtvxHalf::toFloat(box.m_translation[2]);
     }
 
-    // What placement() decodes, as stored: the quaternion, then the centre.
-    static void storedPlacement(CtvxOBB const& box, std::uint16_t (&out)[7])
+    // The ten values every decoding of a box reads, as stored: the
+    // quaternion, the centre, the half lengths; with the tree's scale they
+    // settle placement(), trueHalfLengths() and size().
+    static void storedValues(CtvxOBB const& box, std::uint16_t (&out)[10])
     {
-        for (int i = 0; i < 4; ++i)
-            out[i] = box.m_rotation[i];
-        for (int i = 0; i < 3; ++i)
-            out[4 + i] = box.m_translation[i];
+        std::memcpy(out, box.m_rotation, sizeof box.m_rotation);
+        std::memcpy(out + 4, box.m_translation, sizeof box.m_translation);
+        std::memcpy(out + 7, box.m_obbHalfLengths, sizeof box.m_obbHalfLengths);
+    }
+    // True when the box holds these stored values, compared in place.
+    static bool holdsStoredValues(CtvxOBB const& box, std::uint16_t const (&values)[10])
+    {
+        return std::memcmp(values, box.m_rotation, sizeof box.m_rotation) == 0 &&
+               std::memcmp(values + 4, box.m_translation, sizeof box.m_translation) == 0 &&
+               std::memcmp(values + 7, box.m_obbHalfLengths, sizeof box.m_obbHalfLengths) == 0;
     }
 
     static void halfLengths(CtvxOBB const& box, float& a, float& b, float& c)
