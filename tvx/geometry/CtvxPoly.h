@@ -173,6 +173,11 @@ private:
     // of what is made from it (the inverse is made when first asked for).
     bool m_hasQueryPlacement = false;
     bool m_hasQueryPlacementInverse = false;
+    // The revision of the scene object that stands for this set when the
+    // placement was kept, where that revision follows every change of the
+    // placement (see CtvxPairContext::placementStamp).
+    bool m_hasQueryRevision = false;
+    std::uint64_t m_queryRevision = 0;
     std::uint64_t m_queryPlacementStamp = 0;
     CqarMat4 m_queryPlacement;
     CqarMat4 m_queryPlacementInverse;

@@ -117,6 +117,30 @@ std::uint64_t CtvxPairContext::keepPlacement(CtvxPoly& poly, CqarMat4& placement
     return poly.m_queryPlacementStamp;
 }
 
+std::uint64_t CtvxPairContext::placementStamp(CtvxPoly& poly)
+{
+    // The library's own polyhedron, unless locked below a regrouped
+    // assembly (whose placement it then reads): every change of its world
+    // placement, its own or an ancestor's, advances its object's revision,
+    // so the same revision as when its placement was kept proves it
+    // unchanged, without the virtual read and the comparison.
+    CtvxObject const* object = nullptr;
+    if (typeid(poly) == typeid(CtvxPolyhedron)) {
+        CtvxPolyhedron const& own = static_cast<CtvxPolyhedron const&>(poly);
+        if (!own.isLocked())
+            object = &own;
+    }
+    if (object && poly.m_hasQueryRevision && poly.m_queryRevision == object->revision())
+        return poly.m_queryPlacementStamp;
+    CqarMat4 placement;
+    poly.getAbsPos(placement);
+    std::uint64_t const stamp = keepPlacement(poly, placement);
+    poly.m_hasQueryRevision = object != nullptr;
+    if (object)
+        poly.m_queryRevision = object->revision();
+    return stamp;
+}
+
 CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly)
 {
     if (!poly.m_hasQueryPlacementInverse) {
@@ -186,13 +210,11 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
         return false;
     m_keptRoot2 = m_obbs2 ? &keptRoot(*m_poly2, *m_tree2) : nullptr;
     m_rootPlacement2 = m_keptRoot2 ? &m_keptRoot2->placement : nullptr;
-    m_poly1->getAbsPos(m_abs1);
-    m_poly2->getAbsPos(m_abs2);
-    std::uint64_t const stamp1 = keepPlacement(*m_poly1, m_abs1);
-    std::uint64_t const stamp2 = keepPlacement(*m_poly2, m_abs2);
+    std::uint64_t const stamp1 = placementStamp(*m_poly1);
+    std::uint64_t const stamp2 = placementStamp(*m_poly2);
     CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(stamp1, stamp2);
     if (relative.stamp1 != stamp1 || relative.stamp2 != stamp2) {
-        roundedProduct(inversePlacement(*m_poly1), m_abs2, relative.poly2ToPoly1);
+        roundedProduct(inversePlacement(*m_poly1), m_poly2->m_queryPlacement, relative.poly2ToPoly1);
         relative.stamp1 = stamp1;
         relative.stamp2 = stamp2;
         relative.root1 = 0;
@@ -352,9 +374,10 @@ void CtvxPairContext::makeClosestPoints()
         g1->getAbsolutePosition(G1);
     if (g2)
         g2->getAbsolutePosition(G2);
-    CqarPoint3 const abs2 = m_abs1 * m_found.closestPoint2;
+    CqarMat4 const& placement1 = m_poly1->m_queryPlacement;
+    CqarPoint3 const abs2 = placement1 * m_found.closestPoint2;
     CqarPoint3 const s2 = inversePlacement(*m_poly2) * abs2;
-    CqarPoint3 const abs1 = m_abs1 * m_found.closestPoint1;
+    CqarPoint3 const abs1 = placement1 * m_found.closestPoint1;
     // The relative points are in the owning polyhedron's placement frame,
     // where its mesh coordinates live, also for a member of a regrouped
     // assembly (whose triangles this query saw in the assembly's frame).

@@ -334,6 +334,10 @@ private:
     // its stamp: the same as the last query's while the placement is the
     // same bit for bit.
     static std::uint64_t keepPlacement(CtvxPoly& poly, CqarMat4& placement);
+    // The stamp of the set's placement now, kept in the set (read there
+    // through m_queryPlacement); read afresh only when the set may have
+    // moved.
+    static std::uint64_t placementStamp(CtvxPoly& poly);
     // The inverse of the set's kept placement, as CqarMat4::inverse() gives
     // it, made once for each placement kept.
     static CqarMat4 const& inversePlacement(CtvxPoly& poly);
@@ -532,8 +536,6 @@ private:
     // query.
     CtvxRelativePlacements::Entry* m_relative = nullptr;
 
-    CqarMat4 m_abs1;
-    CqarMat4 m_abs2;
     CtvxMat4 m_poly2ToPoly1;
     // maxTolerance() of both sets, summed in double and rounded: what the
     // box tests subtract.
