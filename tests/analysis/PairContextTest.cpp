@@ -312,6 +312,10 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
         CqarMat4 const b = tvxtest::toQar(Affine::translation(crossing ? 1.0 : 4.0, 0.1, 0.05) * turn);
         edits.push_back([b](Set const&, Set const& sb) { sb->absolutePosition(b); });
     }
+    // A's tolerance raised past the gap, then dropped, neither set moved: a
+    // verdict on the roots kept with the old tolerance would hold.
+    edits.push_back([](Set const& a, Set const&) { a->setTolerance(3.0); });
+    edits.push_back([](Set const& a, Set const&) { a->setTolerance(0.0); });
     for (int round = 0; round < 3; ++round) {
         // B clear of A, touching, crossing its tube; A turned a little.
         for (double x : {2.5, 1.45, 1.0}) {

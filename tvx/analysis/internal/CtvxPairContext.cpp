@@ -288,6 +288,7 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
             std::memcpy(root1.half, m_keptRoot1->half, sizeof root1.half);
             root1.size = m_keptRoot1->size;
             relative.decoded1 = m_keptRoot1->stamp;
+            relative.verdictSet = false;
         }
         if (relative.decoded2 != m_keptRoot2->stamp) {
             CtvxDecodedBox& root2 = relative.roots[1];
@@ -297,8 +298,26 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
             std::memcpy(root2.half, m_keptRoot2->half, sizeof root2.half);
             root2.size = m_keptRoot2->size;
             relative.decoded2 = m_keptRoot2->stamp;
+            relative.verdictSet = false;
         }
-        keep = visitBoxes<CtvxVisit::Query>(relative.roots[0], relative.roots[1]);
+        if (m_distanceMode) {
+            keep = visitBoxes<CtvxVisit::Query>(relative.roots[0], relative.roots[1]);
+        } else {
+            // The contact queries' visit, the lanes' verdict alone, taken
+            // again for the same roots and tolerance (and counted as the
+            // box test it stands for).
+            if (!relative.verdictSet ||
+                std::memcmp(&relative.verdictTolerance, &m_polyTolerance, sizeof m_polyTolerance) != 0) {
+                CtvxDecodedBox const& root1 = relative.roots[0];
+                CtvxDecodedBox const& root2 = relative.roots[1];
+                relative.rootsOverlap =
+                    CtvxProximityKernels::boxesOverlap(root1.half, root2.half, root1.m, root2.m, m_polyTolerance);
+                relative.verdictTolerance = m_polyTolerance;
+                relative.verdictSet = true;
+            }
+            ++m_boxTests;
+            keep = relative.rootsOverlap;
+        }
     } else {
         readyRootToBox1();
         keep = visitBoxes<CtvxVisit::Query>(0, 0, m_rootToBox1, *m_rootPlacement2);

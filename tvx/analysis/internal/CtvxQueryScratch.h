@@ -101,6 +101,13 @@ public:
         // Root 1 with toBox1, root 2 with place2, as decode1(0) and
         // decode2(0) give them.
         CtvxDecodedBox roots[2];
+        // The contact queries' verdict on these two roots (overlap within
+        // the tolerance), a function of their floats and the tolerance
+        // alone: valid while neither root is decoded again and the summed
+        // tolerance holds the same bits.
+        bool verdictSet = false;
+        bool rootsOverlap = false;
+        float verdictTolerance = 0.0f;
     };
     // The one entry that may hold the pair's frame.
     Entry& slot(std::uint64_t stamp1, std::uint64_t stamp2)
