@@ -141,7 +141,7 @@ void CtvxAnalysis::compute()
     // The ranks of the remembered pair, examined first; -1 when there is
     // none.
     int r1 = -1, r2 = -1;
-    {
+    if (!m_prioritaryPairs.empty()) {
         ObjectPtr p1, p2;
         unsigned int rank1 = 0, rank2 = 0;
         if (getPrioritaryObjects(l1, l2, p1, rank1, p2, rank2) == 0) {
@@ -258,15 +258,17 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
         m_spare.collision->reuse();
     if (!m_spare.distance)
         m_spare.distance = CtvxDistance::create();
-    else
-        m_spare.distance->reuse();
     CtvxDistance& distance = *m_spare.distance;
+    // Both drop the closest points; reuse() starts from the initial
+    // distance, which all contacts keep.
+    if (m_analysisType != ALL_COLLISIONS)
+        distance.setDistance(bound);
+    else
+        distance.reuse();
     m_lastPoly1 = nullptr;
     m_lastPoly2 = nullptr;
     m_pairObject1 = o1.get();
     m_pairObject2 = o2.get();
-    if (m_analysisType != ALL_COLLISIONS)
-        distance.setDistance(bound);
 
     PairState state;
     state.collision = &m_spare.collision;
@@ -654,6 +656,8 @@ int CtvxAnalysis::getPrioritaryObjects(CtvxCollisionList const& l1, CtvxCollisio
 void CtvxAnalysis::computePrioritaryObjectPair()
 {
     m_prioritaryPairs.clear();
+    if (m_collisions.empty() && m_distances.empty())
+        return;
     ObjectPtr o1, o2;
     if (!m_collisions.empty()) {
         m_collisions.front()->getObject1(o1);

@@ -103,14 +103,15 @@ bool CtvxBroadPhase::pays(EUse use, unsigned int count1, unsigned int count2)
 {
     if (use == NEVER)
         return false;
+    bool const many = static_cast<unsigned long>(count1) * count2 >= kCrossoverPairs;
+    if (use == AUTOMATIC && !many)
+        return false;
     // Boxes enlarged to survive their binary16 rounding are what lets a
     // set's own box stand for its triangles; without them (a setting for
     // measurements) the walk over all pairs stays the only one.
     if (!CtvxPolyhedronOBBTreeFactory::conservativeBoxes())
         return false;
-    if (use == ALWAYS)
-        return true;
-    return static_cast<unsigned long>(count1) * count2 >= kCrossoverPairs;
+    return true;
 }
 
 // ---------------------------------------------------------------------------

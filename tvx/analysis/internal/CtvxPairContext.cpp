@@ -150,23 +150,29 @@ CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly)
     return poly.m_queryPlacementInverse;
 }
 
-CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree)
+inline CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree)
+{
+    CtvxPoly::KeptRoot const& kept = poly.m_keptRoot;
+    float const scale = tree.storedScale();
+    // The scale compared as bits: the decoding divides by it.
+    if (kept.set && CtvxObbReader::holdsStoredValues(tree.obbs()[0], kept.stored) &&
+        std::memcmp(&kept.scale, &scale, sizeof scale) == 0)
+        return kept;
+    return decodeRoot(poly, tree);
+}
+
+CtvxPoly::KeptRoot const& CtvxPairContext::decodeRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree)
 {
     CtvxPoly::KeptRoot& kept = poly.m_keptRoot;
     CtvxOBB const& root = tree.obbs()[0];
-    float const scale = tree.storedScale();
-    // The scale compared as bits: the decoding divides by it.
-    if (!kept.set || !CtvxObbReader::holdsStoredValues(root, kept.stored) ||
-        std::memcmp(&kept.scale, &scale, sizeof scale) != 0) {
-        CtvxObbReader::placement(root, tree, kept.placement);
-        kept.inverse = kept.placement.inverse();
-        CtvxObbReader::trueHalfLengths(root, tree, kept.half);
-        kept.size = CtvxObbReader::size(root);
-        CtvxObbReader::storedValues(root, kept.stored);
-        kept.scale = scale;
-        kept.set = true;
-        kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
-    }
+    CtvxObbReader::placement(root, tree, kept.placement);
+    kept.inverse = kept.placement.inverse();
+    CtvxObbReader::trueHalfLengths(root, tree, kept.half);
+    kept.size = CtvxObbReader::size(root);
+    CtvxObbReader::storedValues(root, kept.stored);
+    kept.scale = tree.storedScale();
+    kept.set = true;
+    kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
     return kept;
 }
 

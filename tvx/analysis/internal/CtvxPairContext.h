@@ -344,6 +344,8 @@ private:
     // The set's root box decoded, kept in the set while the tree's root
     // holds the same values.
     static CtvxPoly::KeptRoot const& keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
+    // Decodes the root into the set, when the kept one no longer holds.
+    static CtvxPoly::KeptRoot const& decodeRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
     // A distance query tries the closest pair of the last query first.
     void startFromHint();
     // True when the roots' visit, the first of every walk but the
