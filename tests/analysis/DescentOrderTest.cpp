@@ -290,10 +290,15 @@ TEST(DescentOrder, SmoothMotionAgreesWithThePlainWalk)
 // the ball may move farther (the worst one lies along the leading singular
 // vector of the change of the linear part, found by power iteration), and
 // the allowance is never looser than the Frobenius bound. Motions from a
-// millionth of a radian to a large turn, and stretches.
+// millionth of a radian to a large turn, and stretches. The same motions
+// move a triangle and a box of set 2, whose own allowances must cover the
+// move of each corner and of points inside, and stay within the ball's
+// that holds them (the triangle's within a few roundings of its farthest
+// corner's move).
 TEST(DescentOrder, MotionAllowanceBoundsEveryPointOfTheBall)
 {
     tvxtest::Random rng(31u);
+    tvxtest::Random nodes(32u);
     auto const toMat = [](Affine const& a) {
         CtvxMat4 m;
         m.identity();
@@ -351,6 +356,64 @@ TEST(DescentOrder, MotionAllowanceBoundsEveryPointOfTheBall)
         }
         ASSERT_LE(worst, double(allowance)) << "case " << n;
         ASSERT_LE(double(allowance), (shift + std::sqrt(frobenius) * radius) * (1.0 + 1e-6) + 1e-30) << "case " << n;
+
+        CtvxFrontMotion motion;
+        motion.between(m0, m1);
+        auto const moveOf = [&](double const (&x)[3]) {
+            double moved = 0.0;
+            for (int i = 0; i < 3; ++i) {
+                double e = double(m1(i, 3)) - double(m0(i, 3));
+                for (int j = 0; j < 3; ++j)
+                    e += d[i][j] * x[j];
+                moved += e * e;
+            }
+            return std::sqrt(moved);
+        };
+        // A triangle near the centre, from a sliver to the ball's size.
+        float tri[3][3];
+        double corners[3][3];
+        float const size = radius * std::pow(10.0f, nodes.uniformf(-3.0f, 0.0f));
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i) {
+                tri[k][i] = centre[i] + size * nodes.uniformf(-1.0f, 1.0f);
+                corners[k][i] = tri[k][i];
+            }
+        float const ofTriangle = motion.ofTriangle(tri);
+        double farthest = 0.0, inside[3];
+        for (int k = 0; k < 3; ++k)
+            farthest = std::max(farthest, moveOf(corners[k]));
+        double const a = nodes.uniform(0, 1), b = nodes.uniform(0, 1 - a);
+        for (int i = 0; i < 3; ++i)
+            inside[i] = a * corners[0][i] + b * corners[1][i] + (1 - a - b) * corners[2][i];
+        ASSERT_LE(farthest, double(ofTriangle)) << "case " << n;
+        ASSERT_LE(moveOf(inside), double(ofTriangle)) << "case " << n;
+        ASSERT_LE(double(ofTriangle), farthest * (1.0 + 1e-6) + 1e-30) << "case " << n;
+        // A box turned at random, placed as a tree decodes it.
+        Affine const turn = tvxtest::randomRigid(nodes, 0.0);
+        float place[3][4];
+        float h[3];
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                place[i][j] = static_cast<float>(turn.r[i][j]);
+            place[i][3] = centre[i];
+            h[i] = size * nodes.uniformf(0.0f, 1.0f);
+        }
+        float const ofBox = motion.ofBox(place, h);
+        double const half = std::sqrt(double(h[0]) * h[0] + double(h[1]) * h[1] + double(h[2]) * h[2]);
+        for (int corner = 0; corner < 9; ++corner) {
+            // The eight corners, then a point inside.
+            double x[3], along[3];
+            for (int j = 0; j < 3; ++j)
+                along[j] = corner < 8 ? ((corner >> j) & 1 ? 1.0 : -1.0) : nodes.uniform(-1, 1);
+            for (int i = 0; i < 3; ++i) {
+                x[i] = place[i][3];
+                for (int j = 0; j < 3; ++j)
+                    x[i] += double(place[i][j]) * along[j] * h[j];
+            }
+            ASSERT_LE(moveOf(x), double(ofBox)) << "case " << n << " corner " << corner;
+        }
+        float const halfUp = std::nextafter(static_cast<float>(half), 2.0f * static_cast<float>(half) + 1.0f);
+        ASSERT_LE(double(ofBox), double(motion.ofBall(centre, halfUp)) * (1.0 + 1e-6) + 1e-30) << "case " << n;
     }
 }
 

@@ -25,13 +25,49 @@ struct CtvxFrontEntry {
     std::uint64_t rank[2];
 };
 
+// How far the points of set 2 can have moved relative to set 1 between the
+// pose a kept front was measured at and the pose of the query that resumes
+// it: the map of frame 2 into frame 1 changed by x -> D x + s, in double.
+// The front's first test lowers every entry by the move of set 2's whole
+// ball (ofBall); an entry that does not pass on it is lowered by the move
+// of its own node of set 2, a box (its centre's move plus the change of
+// the linear part times its half diagonal) or a triangle (its farthest
+// corner's move, the move being affine), which near the axis of a turn is
+// far smaller.
+class CtvxFrontMotion {
+public:
+    void between(CtvxMat4 const& before, CtvxMat4 const& now);
+    // Each a bound of the move of any point of the node, rounded up: the
+    // ball of that centre and radius, a triangle of set 2 (frame 2), box 2
+    // placed by the three rows of place (frame 2) with half-lengths h.
+    float ofBall(float const (&centre)[3], float radius) const;
+    float ofTriangle(float const (&v)[3][3]) const;
+    float ofBox(float const (&place)[3][4], float const (&h)[3]) const;
+
+private:
+    float roundedUp(double move, double scale) const;
+    double m_d[3][3] = {};
+    double m_s[3] = {};
+    // A bound of the spectral norm of D.
+    double m_norm = 0.0;
+    // |s| summed and the largest row sum of |D|: what the roundings of a
+    // move are measured against.
+    double m_shift1 = 0.0;
+    double m_rows = 0.0;
+};
+
 // What a nearest-first walk does with fronts: the front to resume from, with
 // how far its bounds are lowered (null: walk from the roots), and where to
 // record the front it stops at (null: record none). overflow is raised when
 // the recorded front would pass CtvxKeptFronts::Cap, which makes it useless.
+// An entry that the lowering does not settle is lowered again by its own
+// node's move (motion) and the rounding margins of both poses (margins)
+// before it is tested afresh.
 struct CtvxFrontWork {
     std::vector<CtvxFrontEntry> const* resume = nullptr;
     float lowering = 0.0f;
+    CtvxFrontMotion motion;
+    float margins = 0.0f;
     std::vector<CtvxFrontEntry>* record = nullptr;
     bool overflow = false;
 };

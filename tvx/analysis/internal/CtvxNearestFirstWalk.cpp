@@ -157,11 +157,28 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         // afresh at the new pose and pruned, settled, or kept for the walk
         // with the better of its two bounds.
         diving = false;
+        CtvxRankCache<float, 2048> const& moves = scratch.frontMoves;
         for (CtvxFrontEntry e : *from) {
+            float const measured = e.bound;
             e.bound -= front->lowering;
             if (pair.distance() < e.bound) {
                 note(e);
                 continue;
+            }
+            // Lowered by the move of its own node of set 2 instead, which
+            // away from the centre of a turn is well below that of set 2's
+            // ball; kept by node, since a front pairs a few hundred nodes
+            // of each set many times over.
+            if (pair.distance() < measured - front->margins) {
+                float move;
+                if (!moves.get(e.second, move))
+                    move = pair.moveOf(front->motion, e.second);
+                float const own = measured - (move + front->margins);
+                if (pair.distance() < own) {
+                    e.bound = own;
+                    note(e);
+                    continue;
+                }
             }
             CtvxNearStep& r = root;
             r.first = e.first;

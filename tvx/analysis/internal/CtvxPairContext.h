@@ -264,6 +264,11 @@ public:
     CtvxLeaf visitTriangles(int first, int second, CtvxNearestAxis const* axis = nullptr,
                             std::uint64_t const* rank = nullptr, float* outBound = nullptr);
 
+    // How far any point of `second`, a node of set 2 (a box or a
+    // triangle), can have moved under the motion since the kept front
+    // resumed was measured; kept by ref for the query.
+    float moveOf(CtvxFrontMotion const& motion, int second) const;
+
     // The closest pair so far, in frame 1, when there is one.
     bool hasClosestPair() const { return m_found.closestTriangle1 >= 0 && m_found.closestTriangle2 >= 0; }
     CqarPoint3 const& closestPoint1() const { return m_found.closestPoint1; }

@@ -25,7 +25,7 @@ enum class CtvxWalk { Ordered, Plain };
 // duration of one walk (placements in frame 1 depend on the pose), and
 // reset() forgets them all at once by moving to a new stamp. What is kept of
 // a box is a CtvxDecodedBox.
-template <typename Kept>
+template <typename Kept, unsigned int Slots = 512>
 class CtvxRankCache {
 public:
     void reset()
@@ -54,7 +54,7 @@ public:
     }
 
 private:
-    static constexpr unsigned int Size = 512;
+    static constexpr unsigned int Size = Slots;
     struct Entry {
         int rank = -1;
         unsigned int stamp = 0;
@@ -214,8 +214,12 @@ struct CtvxQueryScratch {
 
     // The world boxes of the lists' entries, kept between computes.
     CtvxBroadPhase broad;
-    // The fronts of the last exact clearance queries, by pair of sets.
+    // The fronts of the last exact clearance queries, by pair of sets, and
+    // how far each node of set 2 met in the front resumed moved since it
+    // was kept, by ref: the fronts of facing surfaces pair a few hundred
+    // nodes of set 2 with as many of set 1.
     CtvxKeptFronts fronts;
+    CtvxRankCache<float, 2048> frontMoves;
     // The driver's pair context, made at its first pair.
     std::unique_ptr<CtvxPairContext> pair;
 };
