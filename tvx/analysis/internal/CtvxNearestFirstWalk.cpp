@@ -45,6 +45,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
     CtvxRankCache<CtvxDecodedBox>& cache2 = scratch.decoded2Cache;
     cache1.reset();
     cache2.reset();
+    scratch.placed2Cache.reset();
     // Near their closest points two surfaces are apart along the line that
     // joins those points, and stay nearly so around them: boxes tested
     // along it prune where the box test's own axes, tied to the boxes, see

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 // What a walk asks of a visit.
@@ -415,6 +416,22 @@ private:
     }
     void readTriangle1(unsigned int rank, float (&tri)[3][3]) const { readTriangle(m_poly1, m_direct1, rank, tri); }
     void readTriangle2(unsigned int rank, float (&tri)[3][3]) const { readTriangle(m_poly2, m_direct2, rank, tri); }
+    // A triangle of set 2 placed in frame 1, through the scratch's cache of
+    // the nearest-first walk: the same bits as placing it afresh.
+    void placedTriangle2(int ref, float (&b)[3][3]) const
+    {
+        CtvxPlacedTriangle placed;
+        if (m_scratch.placed2Cache.get(ref, placed)) {
+            std::memcpy(b, placed.v, sizeof b);
+            return;
+        }
+        float tri2[3][3];
+        readTriangle2(CtvxNodeRef::triangle(ref), tri2);
+        for (int k = 0; k < 3; ++k)
+            m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+        std::memcpy(placed.v, b, sizeof b);
+        m_scratch.placed2Cache.put(ref, placed);
+    }
     // The summed tolerances of two triangles, each rounded to single first.
     float pairTolerance(unsigned int t1, unsigned int t2) const
     {

@@ -210,15 +210,21 @@ inline CtvxLeaf CtvxPairContext::visitTriangles(int first, int second, CtvxNeare
 {
     unsigned int const t1 = CtvxNodeRef::triangle(first);
     unsigned int const t2 = CtvxNodeRef::triangle(second);
-    float tri1[3][3], tri2[3][3];
+    float tri1[3][3];
     readTriangle1(t1, tri1);
-    readTriangle2(t2, tri2);
     ++m_triangleTests;
     float const tolerance = pairTolerance(t1, t2);
-    // Both triangles in frame 1.
+    // Both triangles in frame 1; the nearest-first walk places each
+    // triangle of set 2 once.
     float b[3][3];
-    for (int k = 0; k < 3; ++k)
-        m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+    if (how == CtvxVisit::Nearest) {
+        placedTriangle2(second, b);
+    } else {
+        float tri2[3][3];
+        readTriangle2(t2, tri2);
+        for (int k = 0; k < 3; ++k)
+            m_kernels.PmM(b[k], tri2[k], m_poly2ToPoly1);
+    }
     float p[3] = {0.0f, 0.0f, 0.0f}, q[3] = {0.0f, 0.0f, 0.0f};
 
     if (how == CtvxVisit::Nearest) {

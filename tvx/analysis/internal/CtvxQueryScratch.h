@@ -121,6 +121,13 @@ private:
     Entry m_entries[1u << Bits];
 };
 
+// A triangle of set 2 placed in frame 1, kept by the nearest-first walk
+// for the pairs of triangles it visits: a front of facing surfaces pairs
+// each such triangle with dozens of set 1's.
+struct CtvxPlacedTriangle {
+    float v[3][3];
+};
+
 // Pending steps of the walks. Each names a box or a triangle of each tree
 // (CtvxNodeRef); a walk keeps them on an explicit stack, because degenerate
 // meshes make trees as deep as they have triangles, and popping in last-in-
@@ -209,6 +216,8 @@ struct CtvxQueryScratch {
     // into its frame, box 2 with its own placement in frame 2.
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
+    // Triangles of set 2 in frame 1, by ref, for one nearest-first walk.
+    CtvxRankCache<CtvxPlacedTriangle, 2048> placed2Cache;
     // Frame 2 into frame 1 of the pairs of sets met lately.
     CtvxRelativePlacements relative;
 
