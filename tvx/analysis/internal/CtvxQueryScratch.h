@@ -217,7 +217,7 @@ struct CtvxQueryScratch {
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
     // Triangles of set 2 in frame 1, by ref, for one nearest-first walk.
-    CtvxRankCache<CtvxPlacedTriangle, 2048> placed2Cache;
+    CtvxRankCache<CtvxPlacedTriangle> placed2Cache;
     // Frame 2 into frame 1 of the pairs of sets met lately.
     CtvxRelativePlacements relative;
 
