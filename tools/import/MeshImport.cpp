@@ -28,6 +28,7 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <sstream>
 #include <unordered_map>
 #include <utility>
 
@@ -788,8 +789,8 @@ void writeAll(int fd, std::string const& buf)
 // that they hold whatever becomes of the parent.
 struct ReaderLimits {
     // Processor seconds; the parent also gives up on a child that has not
-    // answered after kWallFactor times as long in real time (a reader
-    // blocked on something other than the processor).
+    // answered after kWallFactor times as long in real time plus the slack
+    // (a reader blocked on something other than the processor).
     double seconds = 0.0;
     // Address space on top of what the process maps when it forks; 0 sets
     // no limit.
@@ -801,6 +802,39 @@ struct ReaderLimits {
 // a fraction of a processor.
 constexpr double kWallFactor = 4.0;
 constexpr double kWallSlackSeconds = 10.0;
+// A child still gaining processor time at the deadline is starved, not
+// stuck: it gets the slack again, this many times at most (its processor
+// limit ends it in any case). 10 ms is more than a blocked child's waking
+// costs, less than a share of 1 % of a processor over the slack.
+constexpr int kWallExtensions = 4;
+constexpr double kProgressSeconds = 0.01;
+
+// Processor time the child has used so far, or a negative value where the
+// system does not tell it (no /proc).
+double childProcessorSeconds(pid_t pid)
+{
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    std::ifstream in(path);
+    std::string line;
+    if (!std::getline(in, line))
+        return -1.0;
+    // The command name may hold spaces and parentheses: fields are counted
+    // from its closing one, after which comes field 3 (the state); user and
+    // system times are fields 14 and 15, in clock ticks.
+    std::size_t const close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1.0;
+    std::istringstream fields(line.substr(close + 1));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    unsigned long long user = 0, system = 0;
+    if (!(fields >> user >> system))
+        return -1.0;
+    long const ticks = ::sysconf(_SC_CLK_TCK);
+    return ticks > 0 ? static_cast<double>(user + system) / static_cast<double>(ticks) : -1.0;
+}
 
 std::string byteText(std::size_t bytes)
 {
@@ -921,12 +955,23 @@ int runIsolated(Job const& job, std::string const& name, ReaderLimits const& lim
     ::close(fds[1]);
     std::string buf;
     bool timedOut = false;
-    double const wallSeconds = kWallFactor * limits.seconds + kWallSlackSeconds;
-    auto const deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wallSeconds);
+    double wallSeconds = kWallFactor * limits.seconds + kWallSlackSeconds;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wallSeconds);
+    int extensions = 0;
+    double usedAtDeadline = 0.0;
     char chunk[1 << 16];
     for (;;) {
         double const left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0.0) {
+            double const used = childProcessorSeconds(pid);
+            if (extensions < kWallExtensions && used >= usedAtDeadline + kProgressSeconds) {
+                usedAtDeadline = used;
+                ++extensions;
+                wallSeconds += kWallSlackSeconds;
+                deadline += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(kWallSlackSeconds));
+                continue;
+            }
             timedOut = true;
             break;
         }
