@@ -151,8 +151,6 @@ float CtvxFrontMotion::ofBox(float const (&place)[3][4], float const (&h)[3]) co
 float CtvxPairContext::moveOf(CtvxFrontMotion const& motion, int second) const
 {
     float move;
-    if (m_scratch.frontMoves.get(second, move))
-        return move;
     if (CtvxNodeRef::isBox(second)) {
         CtvxDecodedBox box;
         decode2(m_scratch.decoded2Cache, second, box);

@@ -267,7 +267,8 @@ public:
 
     // How far any point of `second`, a node of set 2 (a box or a
     // triangle), can have moved under the motion since the kept front
-    // resumed was measured; kept by ref for the query.
+    // resumed was measured: bounded afresh and kept by ref in the scratch's
+    // frontMoves for the query, which the caller looks up first.
     float moveOf(CtvxFrontMotion const& motion, int second) const;
 
     // The closest pair so far, in frame 1, when there is one.
