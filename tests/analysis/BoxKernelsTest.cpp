@@ -714,15 +714,20 @@ void randomBoxTriangle(tvxtest::Random& rng, float (&h)[3], float (&tri)[3][3], 
     }
 }
 
-// The lanes' overlap verdicts against the scan's, bit for bit: the triangle
-// as the walk hands it over, given in a frame of its own with `frame` into
-// the box's, and placed there as PmM places it. Checked as drawn, then at
-// the two ends of a bisection of the scan's verdict as the triangle slides
-// from the box's centre out along the line through its centroid, where one
-// rounding decides. Returns an empty string or what failed; `outFlipped`
-// says whether the slide crossed the verdict.
-std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], CtvxMat4 const& frame, float tol,
-                              bool& outFlipped)
+// The lanes' forms of the box-triangle scan against the scan, bit for bit:
+// the overlap verdict, and the separation's code and bound in both modes,
+// from the caller's bound, from none, and from bounds at and below the
+// scan's own best separation (where the first axis to exceed the bound
+// stops the scan and the largest separation is kept otherwise); the
+// triangle as the walk hands it over, given in a frame of its own with
+// `frame` into the box's, placed there as PmM places it, in lanes too, and
+// a unit axis turned by the frame as the walk's scalar sums turn it.
+// Checked as drawn, then at the two ends of a bisection of the scan's
+// verdict as the triangle slides from the box's centre out along the line
+// through its centroid, where one rounding decides. Returns an empty string
+// or what failed; `outFlipped` says whether the slide crossed the verdict.
+std::string checkLanes(float const (&h)[3], float const (&tri)[3][3], CtvxMat4 const& frame, float tol,
+                       float bound0, float const (&axis)[3], bool& outFlipped)
 {
     CtvxMat4 const back = frame.inverse();
     float local[3][3], c[3] = {0.0f, 0.0f, 0.0f};
@@ -746,14 +751,55 @@ std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], Ctv
         return CtvxProximityKernels::boxTriangleSeparation(placed[0], placed[1], placed[2], h, tol, false,
                                                            ignored) == 0;
     };
-    auto differs = [&]() {
+    auto differs = [&]() -> std::string {
         bool const scan = scanOverlaps();
-        return CtvxProximityKernels::boxTriangleOverlap(placed[0], placed[1], placed[2], h, tol) != scan ||
-               CtvxProximityKernels::boxTriangleOverlap(at, frame.data(), h, tol) != scan;
+        if (CtvxProximityKernels::boxTriangleOverlap(placed[0], placed[1], placed[2], h, tol) != scan ||
+            CtvxProximityKernels::boxTriangleOverlap(at, frame.data(), h, tol) != scan)
+            return "overlap verdict";
+        tvxkernels_lanes::MapColumns const map(frame.data());
+        float lanes[4];
+        for (int v = 0; v < 3; ++v) {
+            map.place(at[v]).store(lanes);
+            for (int i = 0; i < 3; ++i)
+                if (!sameBits(lanes[i], placed[v][i]))
+                    return "vertex placed";
+        }
+        map.turn(axis).store(lanes);
+        for (int i = 0; i < 3; ++i)
+            if (!sameBits(lanes[i], frame(i, 0) * axis[0] + frame(i, 1) * axis[1] + frame(i, 2) * axis[2]))
+                return "axis turned";
+        float best = std::numeric_limits<float>::max();
+        CtvxProximityKernels::boxTriangleSeparation(placed[0], placed[1], placed[2], h, tol, true, best);
+        // The scan stops where a separation less its rounding allowance
+        // exceeds the bound: bounds at and beside that difference too.
+        float m = 0.0f;
+        for (float const(&v)[3] : placed)
+            for (float const x : v)
+                m = std::max(m, std::fabs(x));
+        float const reach = best - CtvxProximityKernels::FarVertexRounding * m;
+        float const down = -std::numeric_limits<float>::infinity(), up = -down;
+        for (float const bound : {bound0, std::numeric_limits<float>::max(), best, std::nextafter(best, down),
+                                  0.5f * best, 0.0f, reach, std::nextafter(reach, down), std::nextafter(reach, up)})
+            for (bool const distance : {false, true}) {
+                float b1 = bound, b2 = bound;
+                int const c1 =
+                    CtvxProximityKernels::boxTriangleSeparation(placed[0], placed[1], placed[2], h, tol, distance, b1);
+                int const c2 = CtvxProximityKernels::boxTriangleSeparationInLanes(placed[0], placed[1], placed[2],
+                                                                                  h, tol, distance, b2);
+                if (c1 != c2 || !sameBits(b1, b2)) {
+                    std::ostringstream os;
+                    os.precision(9);
+                    os << "separation: code " << c2 << " for " << c1 << ", bound " << b2 << " for " << b1
+                       << " from " << bound << (distance ? " (distance mode)" : " (overlap mode)");
+                    return os.str();
+                }
+            }
+        return std::string();
     };
     slide(1.0);
-    if (differs())
-        return "lanes: overlap verdict differs from the scan's as drawn";
+    std::string why = differs();
+    if (!why.empty())
+        return "lanes: " + why + " differs from the scan's as drawn";
     double lo = 0.0, hi = 64.0;
     slide(lo);
     bool const inside = scanOverlaps();
@@ -768,8 +814,9 @@ std::string checkOverlapLanes(float const (&h)[3], float const (&tri)[3][3], Ctv
     }
     for (double s : {lo, hi}) {
         slide(s);
-        if (differs())
-            return "lanes: overlap verdict differs from the scan's where it flips";
+        why = differs();
+        if (!why.empty())
+            return "lanes: " + why + " differs from the scan's where it flips";
     }
     return std::string();
 }
@@ -817,17 +864,17 @@ TEST(BoxTriangleSeparation, IsALowerBound)
             why = "separation exceeds the clearance";
         else if (distCode == 0 && bound != bound0)
             why = "bound changed without a separating axis";
-        bool flipped = false;
-        if (why.empty()) {
-            CtvxMat4 identity;
-            identity.identity();
-            why = checkOverlapLanes(h, tri, rng.chance(0.5) ? randomFrame(rng) : identity, tol, flipped);
-        }
-        flips += flipped;
         // The nearest-first walk's gaps: along the line to the centroid, and
         // along a unit axis with the triangle ahead of the box or behind it.
         float u[3];
         randomUnit(rng, u);
+        bool flipped = false;
+        if (why.empty()) {
+            CtvxMat4 identity;
+            identity.identity();
+            why = checkLanes(h, tri, rng.chance(0.5) ? randomFrame(rng) : identity, tol, bound0, u, flipped);
+        }
+        flips += flipped;
         bool const behind = rng.chance(0.5);
         float const centroidGap = CtvxProximityKernels::centroidLineGap(h, tri);
         float const axisGap = CtvxProximityKernels::axisGap(h, tri, u, behind);

@@ -249,6 +249,9 @@ void CtvxPairContext::readyTriangles()
         m_tolerance2 = static_cast<float>(static_cast<CtvxPolyhedron*>(m_poly2)->tolerance());
     m_direct1 = CtvxDirectMesh::of(*m_poly1);
     m_direct2 = CtvxDirectMesh::of(*m_poly2);
+    // The maps into set 2's boxes that box-triangle visits keep hold for
+    // this pose only.
+    m_scratch.toBox2Cache.reset();
 }
 
 bool CtvxPairContext::start(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,

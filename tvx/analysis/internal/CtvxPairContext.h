@@ -332,6 +332,9 @@ private:
         }
     };
 
+    // The Nearest visit of a box and a triangle (see visitBoxTriangle).
+    bool nearestBoxTriangle(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2,
+                            CtvxNearestAxis const& axis, float& outBound);
     static void halves(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, CtvxDecodedBox& out)
     {
         CtvxObbReader::trueHalfLengths(box, tree, out.half);

@@ -135,6 +135,8 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
                                               CtvxDecodedBox const& box2, CtvxNearestAxis const* axis,
                                               float* outBound)
 {
+    if (how == CtvxVisit::Nearest)
+        return nearestBoxTriangle(first, second, box1, box2, *axis, *outBound);
     bool const ofFirst = CtvxNodeRef::isBox(first);
     // The triangle, and the top three rows of the map from its set's frame
     // into the box's: box 1's placement, or frame 1 into box 2's frame for
@@ -156,7 +158,7 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
     float const (&h)[3] = ofFirst ? box1.half : box2.half;
     // Contact queries and the contact search ask for the verdict alone,
     // the triangle placed in the box's frame in the same lanes.
-    if (how != CtvxVisit::Nearest && (how == CtvxVisit::Overlap || !m_distanceMode)) {
+    if (how == CtvxVisit::Overlap || !m_distanceMode) {
         ++m_boxTests;
         return CtvxProximityKernels::boxTriangleOverlap(tri, rows, h, m_polyTolerance);
     }
@@ -165,43 +167,77 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
         for (int i = 0; i < 3; ++i)
             v[k][i] = rows[4 * i] * tri[k][0] + rows[4 * i + 1] * tri[k][1] + rows[4 * i + 2] * tri[k][2] +
                       rows[4 * i + 3];
-    if (how == CtvxVisit::Nearest) {
-        float const current = m_distance->distance();
-        float u[3];
-        if (axis->set) {
-            // The axis in the box's frame: from frame 2 into box 1's, or
-            // from frame 1 into box 2's.
-            float const* a = ofFirst ? axis->inFrame2 : axis->inFrame1;
-            for (int i = 0; i < 3; ++i)
-                u[i] = ofFirst ? box1.m[i][0] * a[0] + box1.m[i][1] * a[1] + box1.m[i][2] * a[2]
-                               : toBox2(i, 0) * a[0] + toBox2(i, 1) * a[1] + toBox2(i, 2) * a[2];
-        }
-        ++m_boxTests;
-        float gap = CtvxProximityKernels::centroidLineGap(h, v);
-        if (axis->set) {
-            // A triangle of set 2 lies ahead of a box of set 1 along the
-            // axis, a triangle of set 1 behind a box of set 2.
-            float const g = CtvxProximityKernels::axisGap(h, v, u, !ofFirst);
-            gap = g > gap ? g : gap;
-        }
-        gap = gap - m_polyTolerance - m_margin;
-        if (current < gap) {
-            *outBound = gap;
-            return false;
-        }
-        // The same for a box and a triangle, which the leaves of a tree of
-        // single triangles meet most.
-        float const near = CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin;
-        if (current < near) {
-            *outBound = near;
-            return false;
-        }
-        float bound = CtvxProximityKernels::justAbove(current);
-        int const result =
-            CtvxProximityKernels::boxTriangleSeparation(v[0], v[1], v[2], h, m_polyTolerance, true, bound);
-        return settle(current, gap, result, bound, *outBound);
-    }
     return boxTriangleOutcome<how>(v, h);
+}
+
+inline bool CtvxPairContext::nearestBoxTriangle(int first, int second, CtvxDecodedBox const& box1,
+                                                CtvxDecodedBox const& box2, CtvxNearestAxis const& axis,
+                                                float& outBound)
+{
+    bool const ofFirst = CtvxNodeRef::isBox(first);
+    // The triangle, and the top three rows of the map from its set's frame
+    // into the box's: box 1's placement, or frame 1 into box 2's frame for
+    // a triangle of set 1, made once a walk for each box of set 2 (a box
+    // near the clearance meets a few dozen triangles of set 1).
+    float tri[3][3];
+    CtvxBoxFrameRows toBox2;
+    float const* rows = &box1.m[0][0];
+    if (ofFirst) {
+        readTriangle2(CtvxNodeRef::triangle(second), tri);
+    } else {
+        readTriangle1(CtvxNodeRef::triangle(first), tri);
+        if (!m_scratch.toBox2Cache.get(second, toBox2)) {
+            // The inverse reads the top three rows only.
+            CtvxMat4 placed;
+            CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
+                                              static_cast<float*>(placed.getAddress()));
+            CtvxMat4 const inverse = placed.inverse();
+            std::memcpy(toBox2.m, inverse.data(), sizeof toBox2.m);
+            m_scratch.toBox2Cache.put(second, toBox2);
+        }
+        rows = &toBox2.m[0][0];
+    }
+    float const (&h)[3] = ofFirst ? box1.half : box2.half;
+    // The vertices placed in the box's frame, and the axis turned into it
+    // (from frame 2 into box 1's, or from frame 1 into box 2's), in lanes
+    // summed as the scalar products sum.
+    using tvx_lanes::Float4;
+    tvxkernels_lanes::MapColumns const map(rows);
+    Float4 const p[3] = {map.place(tri[0]), map.place(tri[1]), map.place(tri[2])};
+    float v[3][3];
+    for (int k = 0; k < 3; ++k) {
+        float lanes[4];
+        p[k].store(lanes);
+        std::memcpy(v[k], lanes, sizeof v[k]);
+    }
+    float const current = m_distance->distance();
+    ++m_boxTests;
+    float gap = CtvxProximityKernels::centroidLineGap(h, v);
+    if (axis.set) {
+        float lanes[4];
+        map.turn(ofFirst ? axis.inFrame2 : axis.inFrame1).store(lanes);
+        float const u[3] = {lanes[0], lanes[1], lanes[2]};
+        // A triangle of set 2 lies ahead of a box of set 1 along the axis,
+        // a triangle of set 1 behind a box of set 2.
+        float const g = CtvxProximityKernels::axisGap(h, v, u, !ofFirst);
+        gap = g > gap ? g : gap;
+    }
+    gap = gap - m_polyTolerance - m_margin;
+    if (current < gap) {
+        outBound = gap;
+        return false;
+    }
+    // The same for a box and a triangle, which the leaves of a tree of
+    // single triangles meet most.
+    float const near = CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin;
+    if (current < near) {
+        outBound = near;
+        return false;
+    }
+    float bound = CtvxProximityKernels::justAbove(current);
+    int const result =
+        tvxkernels_lanes::boxTriangleSeparation(p[0], p[1], p[2], h, m_polyTolerance, true, bound);
+    return settle(current, gap, result, bound, outBound);
 }
 
 template <CtvxVisit how>

@@ -193,6 +193,14 @@ public:
     // stores them), the vertices placed in lanes as PmM places them.
     static bool boxTriangleOverlap(float const (&inTri)[3][3], float const* inRows, float const* inH,
                                    float inTolerance);
+    // boxTriangleSeparation in the lanes of boxTriangleOverlap: the same
+    // code and the same bound, bit for bit (the lanes compute every axis up
+    // to the stage that stops, the scan's own stop and tie rules pick among
+    // them), at about a third of the scan's instructions on a pair that no
+    // face axis settles.
+    static int boxTriangleSeparationInLanes(float const* inP0, float const* inP1, float const* inP2,
+                                            float const* inH, float inTolerance, bool inDistanceMode,
+                                            float& ioBound);
 
     // Widening of the rotation magnitudes in the box-box radii. The cross-
     // product axes of nearly parallel edges are as short as the rotation's
@@ -808,10 +816,12 @@ namespace tvxkernels_lanes {
 
 // The three edge axes of box axis c (i1 = c + 1 and i2 = c + 2, modulo 3),
 // lane k edge k: the components -u[i2] and u[i1], projecting p0 and the
-// `other` vertex of each edge (p2 for edges 0 and 1, p1 for edge 2).
+// `other` vertex of each edge (p2 for edges 0 and 1, p1 for edge 2); their
+// separations as the scan forms them.
 template <int I1, int I2>
-inline bool edgeAxesApart(tvx_lanes::Float4 const (&u)[3], tvx_lanes::Float4 p0, tvx_lanes::Float4 const (&other)[3],
-                          tvx_lanes::Float4 h, tvx_lanes::Float4 t, tvx_lanes::Float4 allow)
+inline tvx_lanes::Float4 edgeSeparations(tvx_lanes::Float4 const (&u)[3], tvx_lanes::Float4 p0,
+                                         tvx_lanes::Float4 const (&other)[3], tvx_lanes::Float4 h,
+                                         tvx_lanes::Float4 t)
 {
     using tvx_lanes::Float4;
     Float4 const L1 = negated(u[I2]);
@@ -819,13 +829,26 @@ inline bool edgeAxesApart(tvx_lanes::Float4 const (&u)[3], tvx_lanes::Float4 p0,
     Float4 const pa = L1 * p0.permute<I1, I1, I1, I1>() + L2 * p0.permute<I2, I2, I2, I2>();
     Float4 const pb = L1 * other[I1] + L2 * other[I2];
     Float4 const r = abs(L1) * h.permute<I1, I1, I1, I1>() + abs(L2) * h.permute<I2, I2, I2, I2>();
-    return (tvx_lanes::laneBits(intervalSeparation(min(pa, pb), max(pb, pa), r, t) > allow) & 7) != 0;
+    return intervalSeparation(min(pa, pb), max(pb, pa), r, t);
 }
 
-// The overlap verdict on the vertices in lanes 0 to 2 (lane 3 is never
-// read as an axis).
-inline bool boxTriangleOverlap(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_lanes::Float4 p2, float const* inH,
-                               float inTolerance)
+// The index of the lowest set bit of a nonzero three-bit lane mask.
+inline int lowestLane(int bits)
+{
+    return (bits & 1) ? 0 : ((bits & 2) ? 1 : 2);
+}
+
+// The box-triangle scan on the vertices in lanes 0 to 2 (lane 3 is never
+// read as an axis): the separations of its thirteen axes, each lane
+// computing what the scan computes for its axis with the same operations
+// in the same order, handed to `stage` in the scan's order, three at a
+// time: stage(s, lanes, code, allow), with lane k of s the axis of code
+// `code` + k for each bit k of `lanes`, and the rounding allowance in every
+// lane. A stage returns the code the scan stops at, or 0 to go on; the
+// scan returns it, or 0 when no stage stopped.
+template <typename Stage>
+inline int scanBoxTriangle(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_lanes::Float4 p2, float const* inH,
+                           float inTolerance, Stage& stage)
 {
     using tvx_lanes::Float4;
     Float4 const zero = Float4::broadcast(0.0f);
@@ -846,8 +869,8 @@ inline bool boxTriangleOverlap(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_l
     // as the scan's comparisons take them, vertex after vertex.
     Float4 const lo = min(p2, min(p1, p0));
     Float4 const hi = max(p2, max(p1, p0));
-    if ((tvx_lanes::laneBits(intervalSeparation(lo, hi, h, t) > allow) & 7) != 0)
-        return false;
+    if (int const code = stage(intervalSeparation(lo, hi, h, t), 7, 10, allow))
+        return code;
 
     // The edges, and lane k of ex, ey, ez edge k; the unit directions.
     Float4 const e0 = p1 - p0, e1 = p2 - p1, e2 = p0 - p2;
@@ -859,21 +882,121 @@ inline bool boxTriangleOverlap(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_l
     tvx_lanes::transpose(ox, oy, oz, ow);
     Float4 const other[3] = {ox, oy, oz};
     // Box axis c crossed with edge k (codes 3c + k + 1).
-    if (edgeAxesApart<1, 2>(u, p0, other, h, t, allow) || edgeAxesApart<2, 0>(u, p0, other, h, t, allow) ||
-        edgeAxesApart<0, 1>(u, p0, other, h, t, allow))
-        return false;
+    if (int const code = stage(edgeSeparations<1, 2>(u, p0, other, h, t), 7, 1, allow))
+        return code;
+    if (int const code = stage(edgeSeparations<2, 0>(u, p0, other, h, t), 7, 4, allow))
+        return code;
+    if (int const code = stage(edgeSeparations<0, 1>(u, p0, other, h, t), 7, 7, allow))
+        return code;
 
-    // The triangle's plane (code 13).
+    // The triangle's plane (code 13), in lane 0.
     float P[3][4], e[2][4];
     p0.store(P[0]);
     p1.store(P[1]);
     p2.store(P[2]);
     e0.store(e[0]);
     e1.store(e[1]);
-    return !(planeSeparation(e[0], e[1], P[0], P[1], P[2], inH, inTolerance, m) > allowScalar);
+    return stage(Float4::broadcast(planeSeparation(e[0], e[1], P[0], P[1], P[2], inH, inTolerance, m)), 1, 13,
+                 allow);
 }
 
+// The overlap verdict on the vertices in lanes: no axis apart by more than
+// its allowance.
+inline bool boxTriangleOverlap(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_lanes::Float4 p2, float const* inH,
+                               float inTolerance)
+{
+    auto firstApart = [](tvx_lanes::Float4 s, int lanes, int code, tvx_lanes::Float4 allow) {
+        int const apart = tvx_lanes::laneBits(s > allow) & lanes;
+        return apart != 0 ? code + lowestLane(apart) : 0;
+    };
+    return scanBoxTriangle(p0, p1, p2, inH, inTolerance, firstApart) == 0;
+}
+
+// CtvxProximityKernels::Scan::stopsAtWithin for three axes at a time: the
+// first axis in the scan's order that stops the scan, else the largest
+// separation so far, an earlier axis kept on a tie.
+struct ScanInLanes {
+    bool distanceMode;
+    float bound;
+    float best;
+    int result;
+
+    int operator()(tvx_lanes::Float4 s, int lanes, int code, tvx_lanes::Float4 allow)
+    {
+        using tvx_lanes::Float4;
+        int const apart = tvx_lanes::laneBits(s > allow) & lanes;
+        if (apart == 0)
+            return 0;
+        int const stops = distanceMode ? tvx_lanes::laneBits(s - allow > Float4::broadcast(bound)) & apart : apart;
+        if (stops != 0)
+            return code + lowestLane(stops);
+        float v[4];
+        s.store(v);
+        for (int k = 0; k < 3; ++k)
+            if (((apart >> k) & 1) != 0 && v[k] > best) {
+                best = v[k];
+                result = code + k;
+            }
+        return 0;
+    }
+};
+
 } // namespace tvxkernels_lanes
+
+namespace tvxkernels_lanes {
+
+// CtvxProximityKernels::boxTriangleSeparation on the vertices in lanes.
+inline int boxTriangleSeparation(tvx_lanes::Float4 p0, tvx_lanes::Float4 p1, tvx_lanes::Float4 p2, float const* inH,
+                                 float inTolerance, bool inDistanceMode, float& ioBound)
+{
+    ScanInLanes scan{inDistanceMode, ioBound, 0.0f, 0};
+    if (int const code = scanBoxTriangle(p0, p1, p2, inH, inTolerance, scan))
+        return code;
+    if (scan.result != 0 && inDistanceMode)
+        ioBound = scan.best;
+    return scan.result;
+}
+
+// The columns of the top three rows of an affine map (stride 4, as CtvxMat4
+// stores them), lane i row i, the translation in the fourth.
+struct MapColumns {
+    tvx_lanes::Float4 c[4];
+
+    explicit MapColumns(float const* inRows)
+    {
+        c[0] = tvx_lanes::Float4::load(inRows);
+        c[1] = tvx_lanes::Float4::load(inRows + 4);
+        c[2] = tvx_lanes::Float4::load(inRows + 8);
+        c[3] = tvx_lanes::Float4::broadcast(0.0f);
+        tvx_lanes::transpose(c[0], c[1], c[2], c[3]);
+    }
+    // A point placed as PmM places it, ((m[i][0] x + m[i][1] y) + m[i][2] z)
+    // + m[i][3]; lane 3 is 0.
+    tvx_lanes::Float4 place(float const (&v)[3]) const
+    {
+        using tvx_lanes::Float4;
+        return c[0] * Float4::broadcast(v[0]) + c[1] * Float4::broadcast(v[1]) + c[2] * Float4::broadcast(v[2]) +
+               c[3];
+    }
+    // A direction turned by the rotation, (m[i][0] x + m[i][1] y) + m[i][2] z.
+    tvx_lanes::Float4 turn(float const* a) const
+    {
+        using tvx_lanes::Float4;
+        return c[0] * Float4::broadcast(a[0]) + c[1] * Float4::broadcast(a[1]) + c[2] * Float4::broadcast(a[2]);
+    }
+};
+
+} // namespace tvxkernels_lanes
+
+inline int CtvxProximityKernels::boxTriangleSeparationInLanes(float const* inP0, float const* inP1, float const* inP2,
+                                                              float const* inH, float inTolerance,
+                                                              bool inDistanceMode, float& ioBound)
+{
+    using tvx_lanes::Float4;
+    return tvxkernels_lanes::boxTriangleSeparation(
+        Float4::set(inP0[0], inP0[1], inP0[2], 0.0f), Float4::set(inP1[0], inP1[1], inP1[2], 0.0f),
+        Float4::set(inP2[0], inP2[1], inP2[2], 0.0f), inH, inTolerance, inDistanceMode, ioBound);
+}
 
 inline bool CtvxProximityKernels::boxTriangleOverlap(float const* inP0, float const* inP1, float const* inP2,
                                                     float const* inH, float inTolerance)
@@ -887,16 +1010,10 @@ inline bool CtvxProximityKernels::boxTriangleOverlap(float const* inP0, float co
 inline bool CtvxProximityKernels::boxTriangleOverlap(float const (&inTri)[3][3], float const* inRows,
                                                     float const* inH, float inTolerance)
 {
-    using tvx_lanes::Float4;
-    // The columns of the rows, lane i row i: each vertex placed as PmM
-    // places it, ((m[i][0] x + m[i][1] y) + m[i][2] z) + m[i][3].
-    Float4 c0 = Float4::load(inRows), c1 = Float4::load(inRows + 4), c2 = Float4::load(inRows + 8),
-           c3 = Float4::broadcast(0.0f);
-    tvx_lanes::transpose(c0, c1, c2, c3);
-    auto place = [&](float const (&v)[3]) {
-        return c0 * Float4::broadcast(v[0]) + c1 * Float4::broadcast(v[1]) + c2 * Float4::broadcast(v[2]) + c3;
-    };
-    return tvxkernels_lanes::boxTriangleOverlap(place(inTri[0]), place(inTri[1]), place(inTri[2]), inH, inTolerance);
+    // Each vertex placed as PmM places it.
+    tvxkernels_lanes::MapColumns const map(inRows);
+    return tvxkernels_lanes::boxTriangleOverlap(map.place(inTri[0]), map.place(inTri[1]), map.place(inTri[2]), inH,
+                                                inTolerance);
 }
 
 // The separation lower bounds, defined where the walks see them.

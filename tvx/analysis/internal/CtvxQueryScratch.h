@@ -128,6 +128,12 @@ struct CtvxPlacedTriangle {
     float v[3][3];
 };
 
+// The map of frame 1 into a box of set 2's frame, its top three rows,
+// kept by the nearest-first walk for the triangles of set 1 that box meets.
+struct CtvxBoxFrameRows {
+    float m[3][4];
+};
+
 // Pending steps of the walks. Each names a box or a triangle of each tree
 // (CtvxNodeRef); a walk keeps them on an explicit stack, because degenerate
 // meshes make trees as deep as they have triangles, and popping in last-in-
@@ -218,6 +224,9 @@ struct CtvxQueryScratch {
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
     // Triangles of set 2 in frame 1, by ref, for one nearest-first walk.
     CtvxRankCache<CtvxPlacedTriangle> placed2Cache;
+    // Frame 1 into the frames of boxes of set 2, by ref, for the visits
+    // of one pose of one pair of sets (reset as the pair starts).
+    CtvxRankCache<CtvxBoxFrameRows> toBox2Cache;
     // Frame 2 into frame 1 of the pairs of sets met lately.
     CtvxRelativePlacements relative;
 
