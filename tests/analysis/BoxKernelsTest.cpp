@@ -505,7 +505,15 @@ void checkTreePair(BoxPair const& p, CtvxMat4 const& m, CtvxMat4 const& frame, f
         ++st.clearlyApart;
         st.nearestTight += double(nearestGap) >= 0.99 * ref;
     }
-    if (why.empty() && !(ref >= double(nearestGap) - err))
+    // No axis, nor the distance itself, goes beyond the ceiling of axis
+    // gaps (each box holds the ball of its thinnest half-length).
+    float rowsM[3][4];
+    rowsOf(m, rowsM);
+    double const ceiling = CtvxProximityKernels::axisGapCeiling(a, b, &rowsM[0][0]);
+    if (why.empty() && !(std::max(ceiling, 0.0) >= ref - err &&
+                         ceiling >= std::max({double(centreGap), double(axisGap), double(nearestGap)}) - err))
+        why = "the distance or a gap exceeds the ceiling of axis gaps " + std::to_string(ceiling);
+    else if (why.empty() && !(ref >= double(nearestGap) - err))
         why = "gap along the line of nearest points exceeds the distance";
     else if (why.empty() && !(ref >= double(centreGap) - err))
         why = "gap along the centre line exceeds the distance";
@@ -886,7 +894,12 @@ TEST(BoxTriangleSeparation, IsALowerBound)
             ++clearlyApart;
             nearestTight += double(nearestGap) >= 0.99 * ref;
         }
-        if (why.empty() && !(ref >= double(nearestGap) - err))
+        double const ceiling = CtvxProximityKernels::axisGapCeiling(h, tri);
+        if (why.empty() &&
+            !(std::max(ceiling, 0.0) >= ref - err &&
+              ceiling >= std::max({double(centroidGap), double(axisGap), double(nearestGap)}) - err))
+            why = "the distance or a gap exceeds the ceiling of axis gaps " + std::to_string(ceiling);
+        else if (why.empty() && !(ref >= double(nearestGap) - err))
             why = "gap along the line of nearest points exceeds the distance";
         else if (why.empty() && !(ref >= double(centroidGap) - err))
             why = "gap along the centroid line exceeds the distance";

@@ -78,10 +78,11 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
         float const current = m_distance->distance();
         float gap = CtvxProximityKernels::centreLineGapInLanes(h1, h2, r.data());
         if (axis->set) {
-            float u[3];
-            for (int i = 0; i < 3; ++i)
-                u[i] = box1.m[i][0] * axis->inFrame2[0] + box1.m[i][1] * axis->inFrame2[1] +
-                       box1.m[i][2] * axis->inFrame2[2];
+            // The axis from frame 2 into box 1's, in lanes summed as the
+            // scalar products sum.
+            float lanes[4];
+            tvxkernels_lanes::MapColumns(&box1.m[0][0]).turn(axis->inFrame2).store(lanes);
+            float const u[3] = {lanes[0], lanes[1], lanes[2]};
             float const g = CtvxProximityKernels::axisGapInLanes(h1, h2, r.data(), u);
             gap = g > gap ? g : gap;
         }
@@ -98,11 +99,21 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
         // the pair's bound it would reorder the walk among pairs bounded the
         // cheap way, which on the meshes measured costs more pairs than it
         // saves. A pair it prunes keeps it as its bound, for a kept front.
-        float const near =
-            CtvxProximityKernels::nearestPointsGapInLanes(h1, h2, r.data()) - m_polyTolerance - m_margin;
-        if (current < near) {
-            *outBound = near;
-            return false;
+        // A pair within the best distance of the largest gap any axis can
+        // show is kept by this line whatever it is, and is not asked. The
+        // line's gap and that ceiling are each good to a few float roundings
+        // of the pair's coordinates, which half the margin (2^-17 of the
+        // largest coordinate of the two sets, against which the pair's are
+        // at most a few times as large) covers many times over: where the
+        // ceiling answers, the gap would not have pruned.
+        float const ceiling = CtvxProximityKernels::axisGapCeiling(h1, h2, r.data());
+        if (!(ceiling - m_polyTolerance - 0.5f * m_margin <= current)) {
+            float const near =
+                CtvxProximityKernels::nearestPointsGapInLanes(h1, h2, r.data()) - m_polyTolerance - m_margin;
+            if (current < near) {
+                *outBound = near;
+                return false;
+            }
         }
         // A pair the line gaps already put beyond half the best distance is
         // seldom pruned by the box test's own axes where those lines did not
@@ -228,11 +239,13 @@ inline bool CtvxPairContext::nearestBoxTriangle(int first, int second, CtvxDecod
         return false;
     }
     // The same for a box and a triangle, which the leaves of a tree of
-    // single triangles meet most.
-    float const near = CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin;
-    if (current < near) {
-        outBound = near;
-        return false;
+    // single triangles meet most, with the same ceiling on what it can show.
+    if (!(CtvxProximityKernels::axisGapCeiling(h, v) - m_polyTolerance - 0.5f * m_margin <= current)) {
+        float const near = CtvxProximityKernels::nearestPointsGap(h, v) - m_polyTolerance - m_margin;
+        if (current < near) {
+            outBound = near;
+            return false;
+        }
     }
     float bound = CtvxProximityKernels::justAbove(current);
     int const result =

@@ -285,11 +285,24 @@ public:
                                 float const (&inU)[3]);
     static float nearestPointsGapInLanes(float const (&inA)[3], float const (&inB)[3], float const* inRows);
 
+    // The largest gap any unit axis can show between the two boxes of the
+    // lane forms above (placement as its top three rows), up to rounding:
+    // the distance of their centres less their thinnest half-lengths, since
+    // a box reaches at least its thinnest half-length along any axis. What
+    // the gaps above can prune beyond.
+    static float axisGapCeiling(float const (&inA)[3], float const (&inB)[3], float const* inRows);
+
     // A box (half-lengths inH, centred at the origin, axis-aligned) and a
     // triangle given in its frame, along the line from the box's point
     // nearest to the triangle's centroid to the triangle's point nearest to
     // that. Minus infinity when the two points meet.
     static float nearestPointsGap(float const (&inH)[3], float const (&inV)[3][3]);
+
+    // The same ceiling for a box and a triangle in its frame, on either
+    // side of it: the distance of the triangle's centroid less the box's
+    // thinnest half-length (a triangle is nowhere farther ahead or behind
+    // along an axis than its centroid).
+    static float axisGapCeiling(float const (&inH)[3], float const (&inV)[3][3]);
 
     // The box and triangle of centroidLineGap along the unit axis inU of the
     // box's frame, the triangle lying on its positive side, or on its
@@ -930,13 +943,19 @@ struct ScanInLanes {
         int const stops = distanceMode ? tvx_lanes::laneBits(s - allow > Float4::broadcast(bound)) & apart : apart;
         if (stops != 0)
             return code + lowestLane(stops);
+        // The largest separation of the stage, in every lane: the lanes not
+        // apart read as 0, below any separation apart (which exceeds an
+        // allowance of 0 or more) and never above the best, which starts
+        // at 0.
+        Float4 const kept = select((s > allow) & tvx_lanes::Mask4::lanes(lanes), s, Float4::broadcast(0.0f));
+        Float4 const pairs = max(kept, kept.permute<1, 0, 3, 2>());
+        Float4 const top = max(pairs, pairs.permute<2, 3, 0, 1>());
         float v[4];
-        s.store(v);
-        for (int k = 0; k < 3; ++k)
-            if (((apart >> k) & 1) != 0 && v[k] > best) {
-                best = v[k];
-                result = code + k;
-            }
+        top.store(v);
+        if (v[0] > best) {
+            best = v[0];
+            result = code + lowestLane(tvx_lanes::laneBits(kept == top) & apart);
+        }
         return 0;
     }
 };

@@ -199,6 +199,27 @@ inline float CtvxProximityKernels::nearestPointsGapInLanes(float const (&inA)[3]
     return w[3] - reach;
 }
 
+namespace tvxbounds {
+inline float thinnest(float const (&h)[3])
+{
+    return h[0] < h[1] ? (h[0] < h[2] ? h[0] : h[2]) : (h[1] < h[2] ? h[1] : h[2]);
+}
+} // namespace tvxbounds
+
+inline float CtvxProximityKernels::axisGapCeiling(float const (&inA)[3], float const (&inB)[3], float const* inRows)
+{
+    float const tx = inRows[3], ty = inRows[7], tz = inRows[11];
+    return std::sqrt(tx * tx + ty * ty + tz * tz) - tvxbounds::thinnest(inA) - tvxbounds::thinnest(inB);
+}
+
+inline float CtvxProximityKernels::axisGapCeiling(float const (&inH)[3], float const (&inV)[3][3])
+{
+    float const cx = inV[0][0] + inV[1][0] + inV[2][0];
+    float const cy = inV[0][1] + inV[1][1] + inV[2][1];
+    float const cz = inV[0][2] + inV[1][2] + inV[2][2];
+    return std::sqrt(cx * cx + cy * cy + cz * cz) * (1.0f / 3.0f) - tvxbounds::thinnest(inH);
+}
+
 inline float CtvxProximityKernels::nearestPointsGap(float const (&inH)[3], float const (&inV)[3][3])
 {
     auto clamp = [](float x, float h) { return x < -h ? -h : (x > h ? h : x); };
