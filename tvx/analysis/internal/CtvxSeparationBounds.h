@@ -69,6 +69,16 @@ inline bool unitFromTo(float const (&p)[3], float const (&q)[3], float (&u)[3])
         u[i] = d[i] * inv;
     return true;
 }
+// The gap `along(u)` gives on the unit line u from p to q, the tail of the
+// nearest-points gaps; minus infinity when the points meet.
+template <typename Along>
+inline float alongLine(float const (&p)[3], float const (&q)[3], Along const& along)
+{
+    float u[3];
+    if (!unitFromTo(p, q, u))
+        return -std::numeric_limits<float>::infinity();
+    return along(u);
+}
 } // namespace tvxbounds
 
 inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float const (&inB)[3], CtvxMat4 const& inR)
@@ -92,10 +102,7 @@ inline float CtvxProximityKernels::nearestPointsGap(float const (&inA)[3], float
             for (int i = 0; i < 3; ++i)
                 p[i] = clamp(q[i], inA[i]);
     }
-    float u[3];
-    if (!tvxbounds::unitFromTo(p, q, u))
-        return -std::numeric_limits<float>::infinity();
-    return axisGap(inA, inB, inR, u);
+    return tvxbounds::alongLine(p, q, [&](float const (&u)[3]) { return axisGap(inA, inB, inR, u); });
 }
 
 namespace tvxbounds {
@@ -190,13 +197,7 @@ inline float CtvxProximityKernels::nearestPointsGapInLanes(float const (&inA)[3]
     q.store(qf);
     float const pp[3] = {pf[0], pf[1], pf[2]};
     float const qq[3] = {qf[0], qf[1], qf[2]};
-    float u[3];
-    if (!tvxbounds::unitFromTo(pp, qq, u))
-        return -std::numeric_limits<float>::infinity();
-    float w[4];
-    float reach = inA[0] * std::fabs(u[0]) + inA[1] * std::fabs(u[1]) + inA[2] * std::fabs(u[2]);
-    reach = tvxbounds::plusReach(reach, inB, tvxbounds::rowsAlong(r0, r1, r2, u), w);
-    return w[3] - reach;
+    return tvxbounds::alongLine(pp, qq, [&](float const (&u)[3]) { return axisGapInLanes(inA, inB, inRows, u); });
 }
 
 namespace tvxbounds {
@@ -262,10 +263,7 @@ inline float CtvxProximityKernels::nearestPointsGap(float const (&inH)[3], float
     for (int i = 0; i < 3; ++i)
         p[i] = clamp(q[i], inH[i]);
     // A degenerate triangle makes NaN, which has no direction either.
-    float u[3];
-    if (!tvxbounds::unitFromTo(p, q, u))
-        return -std::numeric_limits<float>::infinity();
-    return axisGap(inH, inV, u, false);
+    return tvxbounds::alongLine(p, q, [&](float const (&u)[3]) { return axisGap(inH, inV, u, false); });
 }
 
 inline float CtvxProximityKernels::axisGap(float const (&inH)[3], float const (&inV)[3][3], float const (&inU)[3],
