@@ -332,6 +332,13 @@ private:
         }
     };
 
+    // The triangle of a box-triangle pair into tri, and the top three rows
+    // of the map from its set's frame into the box's: box 1's placement, or
+    // frame 1 into box 2's frame for a triangle of set 1, made once a pose
+    // for each box of set 2 (a box near the clearance meets a few dozen
+    // triangles of set 1), kept in the scratch and copied into toBox2.
+    float const* triangleForBox(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2,
+                                float (&tri)[3][3], CtvxBoxFrameRows& toBox2) const;
     // The Nearest visit of a box and a triangle (see visitBoxTriangle).
     bool nearestBoxTriangle(int first, int second, CtvxDecodedBox const& box1, CtvxDecodedBox const& box2,
                             CtvxNearestAxis const& axis, float& outBound);

@@ -141,6 +141,27 @@ inline bool CtvxPairContext::visitBoxes(CtvxDecodedBox const& box1, CtvxDecodedB
     return boxOutcome(result, d0, bound);
 }
 
+inline float const* CtvxPairContext::triangleForBox(int first, int second, CtvxDecodedBox const& box1,
+                                                   CtvxDecodedBox const& box2, float (&tri)[3][3],
+                                                   CtvxBoxFrameRows& toBox2) const
+{
+    if (CtvxNodeRef::isBox(first)) {
+        readTriangle2(CtvxNodeRef::triangle(second), tri);
+        return &box1.m[0][0];
+    }
+    readTriangle1(CtvxNodeRef::triangle(first), tri);
+    if (!m_scratch.toBox2Cache.get(second, toBox2)) {
+        // The inverse reads the top three rows only.
+        CtvxMat4 placed;
+        CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
+                                          static_cast<float*>(placed.getAddress()));
+        CtvxMat4 const inverse = placed.inverse();
+        std::memcpy(toBox2.m, inverse.data(), sizeof toBox2.m);
+        m_scratch.toBox2Cache.put(second, toBox2);
+    }
+    return &toBox2.m[0][0];
+}
+
 template <CtvxVisit how>
 inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecodedBox const& box1,
                                               CtvxDecodedBox const& box2, CtvxNearestAxis const* axis,
@@ -149,23 +170,9 @@ inline bool CtvxPairContext::visitBoxTriangle(int first, int second, CtvxDecoded
     if (how == CtvxVisit::Nearest)
         return nearestBoxTriangle(first, second, box1, box2, *axis, *outBound);
     bool const ofFirst = CtvxNodeRef::isBox(first);
-    // The triangle, and the top three rows of the map from its set's frame
-    // into the box's: box 1's placement, or frame 1 into box 2's frame for
-    // a triangle of set 1.
     float tri[3][3];
-    CtvxMat4 toBox2;
-    float const* rows = &box1.m[0][0];
-    if (ofFirst) {
-        readTriangle2(CtvxNodeRef::triangle(second), tri);
-    } else {
-        readTriangle1(CtvxNodeRef::triangle(first), tri);
-        // The inverse reads the top three rows only.
-        CtvxMat4 placed;
-        CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
-                                          static_cast<float*>(placed.getAddress()));
-        toBox2 = placed.inverse();
-        rows = toBox2.data();
-    }
+    CtvxBoxFrameRows toBox2;
+    float const* const rows = triangleForBox(first, second, box1, box2, tri, toBox2);
     float const (&h)[3] = ofFirst ? box1.half : box2.half;
     // Contact queries and the contact search ask for the verdict alone,
     // the triangle placed in the box's frame in the same lanes.
@@ -186,28 +193,9 @@ inline bool CtvxPairContext::nearestBoxTriangle(int first, int second, CtvxDecod
                                                 float& outBound)
 {
     bool const ofFirst = CtvxNodeRef::isBox(first);
-    // The triangle, and the top three rows of the map from its set's frame
-    // into the box's: box 1's placement, or frame 1 into box 2's frame for
-    // a triangle of set 1, made once a walk for each box of set 2 (a box
-    // near the clearance meets a few dozen triangles of set 1).
     float tri[3][3];
     CtvxBoxFrameRows toBox2;
-    float const* rows = &box1.m[0][0];
-    if (ofFirst) {
-        readTriangle2(CtvxNodeRef::triangle(second), tri);
-    } else {
-        readTriangle1(CtvxNodeRef::triangle(first), tri);
-        if (!m_scratch.toBox2Cache.get(second, toBox2)) {
-            // The inverse reads the top three rows only.
-            CtvxMat4 placed;
-            CtvxProximityKernels::composeRows(m_poly2ToPoly1.data(), &box2.m[0][0],
-                                              static_cast<float*>(placed.getAddress()));
-            CtvxMat4 const inverse = placed.inverse();
-            std::memcpy(toBox2.m, inverse.data(), sizeof toBox2.m);
-            m_scratch.toBox2Cache.put(second, toBox2);
-        }
-        rows = &toBox2.m[0][0];
-    }
+    float const* const rows = triangleForBox(first, second, box1, box2, tri, toBox2);
     float const (&h)[3] = ofFirst ? box1.half : box2.half;
     // The vertices placed in the box's frame, and the axis turned into it
     // (from frame 2 into box 1's, or from frame 1 into box 2's), in lanes
