@@ -185,6 +185,10 @@ private:
     bool m_leafPairsSame = false;
     std::size_t m_cursor = 0;
     std::vector<unsigned int> m_row;
+    // All contacts: the row m_row holds; every pair in it was found
+    // unsettled when the pairs were collected.
+    unsigned int m_rowOf = kNoRow;
+    static constexpr unsigned int kNoRow = ~0u;
     std::vector<CtvxObject*> m_walk;
     std::vector<unsigned int> m_escaped;
     std::vector<unsigned int> m_bulkItems;
