@@ -39,6 +39,7 @@ void CtvxObject::placeRelative(CqarMat4 const& m)
 {
     m_relativePosition = m;
     ++m_revision;
+    ++m_placementRevisions;
     // Raised first so that an assembly, whose invalidation stops at a node
     // that is already invalid, always runs down into its descendants.
     m_isAbsolutePositionValid = true;
@@ -81,6 +82,11 @@ int CtvxObject::absolutePosition(CqarMat4 const& m)
 
 void CtvxObject::getAbsolutePosition(CqarMat4& m)
 {
+    m = currentAbsolutePosition();
+}
+
+CqarMat4 const& CtvxObject::currentAbsolutePosition()
+{
     if (!m_isAbsolutePositionValid) {
         // The invalid caches from here up to the first valid ancestor (or
         // the root) are filled top down, each as its parent's placement
@@ -109,7 +115,7 @@ void CtvxObject::getAbsolutePosition(CqarMat4& m)
             above = o;
         }
     }
-    m = m_absolutePosition;
+    return m_absolutePosition;
 }
 
 void CtvxObject::parent(boost::shared_ptr<CtvxAssembly> const& p)

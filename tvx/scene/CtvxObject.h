@@ -135,6 +135,7 @@ protected:
     {
         m_isAbsolutePositionValid = false;
         ++m_revision;
+        ++m_placementRevisions;
     }
     void isLocked(bool b) { m_isLocked = b; }
     bool needToRecomputeObb() const { return m_needToRecomputeObb; }
@@ -178,6 +179,14 @@ private:
     // relativePosition() without the checks, for placements composed from
     // checked ones.
     void placeRelative(CqarMat4 const& m);
+    // The world placement, its cache filled first when invalid (as
+    // getAbsolutePosition() does), read in place.
+    CqarMat4 const& currentAbsolutePosition();
+    // What revision() counts apart from the placement: advances when the
+    // box is marked stale, recomputed or switched off, not when only the
+    // world placement is invalidated. The broad phase re-reads an object
+    // that only moved without asking it for its tree and box again.
+    std::uint64_t shapeRevision() const { return m_revision - m_placementRevisions; }
 
     boost::weak_ptr<CtvxAssembly> m_parent;
     CqarMat4 m_absolutePosition;
@@ -194,4 +203,6 @@ private:
     // Known with the box (valid while it is not stale).
     bool m_holdsUnbuiltGeometry = false;
     std::uint64_t m_revision = 0;
+    // The advances of m_revision that came from placement changes.
+    std::uint64_t m_placementRevisions = 0;
 };

@@ -28,6 +28,7 @@ public:
 
     void relativePosition(CqarMat4 const& position) { m_relativePosition = position; }
     void getRelativePosition(CqarMat4& position) const { position = m_relativePosition; }
+    CqarMat4 const& relativePosition() const { return m_relativePosition; }
     void halfLengths(float x, float y, float z);
     void getHalfLengths(float& x, float& y, float& z) const;
     float size() const;

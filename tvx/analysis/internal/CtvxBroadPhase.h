@@ -11,6 +11,7 @@ class CtvxCollisionList;
 class CtvxObject;
 class CtvxObjectOBB;
 class CtvxPoly;
+class CqarMat4;
 
 // The broad phase of CtvxAnalysis::compute(): which object pairs of the two
 // lists can be passed over without changing anything a query leaves behind.
@@ -112,6 +113,8 @@ private:
         EState state = UNSEEN;
         bool polyEnd = false; // the first test is on a triangle set's tree
         bool bare = false;    // ... whose tree has no box (a lone triangle)
+        bool direct = false;  // ... the listed polyhedron's own, placed by it
+        std::uint64_t shape = 0; // the object's shapeRevision() when read
         int leaf = CtvxBoxTree::kNone;
         double centre[3] = {0, 0, 0};
         double axis[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // axis[k]: the box's k-th axis in the world
@@ -154,8 +157,10 @@ private:
     bool sync(Side& side, CtvxCollisionList const& list);
     bool refresh(Side& side);
     void read(Slot& slot);
+    bool replace(Slot& slot);
     bool readChain(Slot& slot, CtvxObject* end);
     bool readPoly(Slot& slot, CtvxPoly* poly, CtvxObject* owner);
+    static bool frame(Slot& slot, CqarMat4 const& placement, CqarMat4 const& boxFrame);
     bool place(Slot& slot, CtvxObject* owner, CtvxObjectOBB const& box, float const (&half)[3], double tolerance,
                bool polyEnd, bool bare);
     // Whether refreshing the stale boxes at and below the assembly is free
