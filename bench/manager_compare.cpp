@@ -33,6 +33,8 @@
 //     shifts a little (at most 0.02 rad and 0.02 along each axis); ours
 //     absolutePosition() on each object, FCL setTransform() and
 //     computeAABB() on each object and update() on its manager(s).
+//     --movers P (100) moves only the objects whose rank modulo 100 is
+//     below P, the others staying where they are.
 // FCL's narrow phase is its collide() on the two objects (OBBRSS trees),
 // called from the manager's callback. Times are steady
 // clock, per frame, medians; "setup" is making the objects (trees of the
@@ -105,6 +107,13 @@ typedef std::set<std::pair<int, int>> PairSet;
 // contact), or every triangle pair in contact (ours plain ALL_COLLISIONS,
 // FCL 10^8 contacts).
 bool g_oneContact = true;
+// Percent of the objects moved before each moving frame (--movers).
+int g_movers = 100;
+
+bool movesEachFrame(std::size_t k)
+{
+    return static_cast<int>(k % 100) < g_movers;
+}
 std::size_t fclContacts()
 {
     return g_oneContact ? 1 : 100000000;
@@ -333,6 +342,8 @@ bool fclCallback(fcl::CollisionObjectd* o1, fcl::CollisionObjectd* o2, void* dat
 void moveAll(Scene& s, tvxtest::Random& rng)
 {
     for (std::size_t k = 0; k < s.poses.size(); ++k) {
+        if (!movesEachFrame(k))
+            continue;
         Affine const turn = Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1) + 1e-3,
                                              rng.uniform(-0.02, 0.02));
         Affine p = s.poses[k] * turn;
@@ -408,7 +419,8 @@ void run(std::string const& kind, int n, int frames, int repeat, std::uint32_t s
                 Clock::time_point t0 = Clock::now();
                 if (moving)
                     for (std::size_t k = 0; k < s.objects.size(); ++k)
-                        s.objects[k]->absolutePosition(tvxtest::toQar(s.poses[k]));
+                        if (movesEachFrame(k))
+                            s.objects[k]->absolutePosition(tvxtest::toQar(s.poses[k]));
                 CtvxAnalysis& an = halves ? *s.halves : *s.self;
                 an.compute();
                 f.ours[mode].push_back(millisecondsSince(t0));
@@ -418,6 +430,8 @@ void run(std::string const& kind, int n, int frames, int repeat, std::uint32_t s
                 t0 = Clock::now();
                 if (moving) {
                     for (std::size_t k = 0; k < s.fclObjects.size(); ++k) {
+                        if (!movesEachFrame(k))
+                            continue;
                         s.fclObjects[k]->setTransform(toFcl(s.poses[k]));
                         s.fclObjects[k]->computeAABB();
                     }
@@ -548,11 +562,13 @@ int main(int argc, char** argv)
             std::vector<int> const m = parseList(argv[++i]);
             for (int k = 0; k < 4; ++k)
                 g_modes[k] = std::find(m.begin(), m.end(), k) != m.end();
+        } else if (a == "--movers" && more) {
+            g_movers = std::atoi(argv[++i]);
         } else if (a == "--contacts" && more) {
             g_oneContact = std::strcmp(argv[++i], "all") != 0;
         } else {
             std::fprintf(stderr, "usage: manager_compare [--sizes N,...] [--scenes cubes,mix] [--frames F] "
-                                 "[--repeat R] [--seed S] [--cad FILE] [--crossover N,... [--use never|always]]\n");
+                                 "[--repeat R] [--seed S] [--cad FILE] [--movers P] [--crossover N,... [--use never|always]]\n");
             return 2;
         }
     }

@@ -43,7 +43,9 @@ boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 // the same traces.
 class World {
 public:
-    World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use) : m_rng(seed), m_use(use)
+    // moving: the share of the top objects moved each frame.
+    World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use, double moving = 0.35)
+        : m_rng(seed), m_use(use), m_moving(moving)
     {
         tvxtest::Random meshRng(seed + 1);
         std::vector<tvxtest::Mesh> const meshes = {tvxtest::makeBox(0.5, 0.4, 0.3), tvxtest::makeIcosphere(1, 0.5),
@@ -58,13 +60,14 @@ public:
         buildLists();
     }
 
-    // Moves about a third of the objects a little, and now and then edits
-    // the scene the ways that change what the broad phase must know.
+    // Moves some of the objects a little (about a third by default), and
+    // now and then edits the scene the ways that change what the broad
+    // phase must know.
     std::string frame()
     {
         std::ostringstream what;
         for (ObjectPtr const& o : m_tops) {
-            if (m_rng.chance(0.35)) {
+            if (m_rng.chance(m_moving)) {
                 CqarMat4 m;
                 o->getAbsolutePosition(m);
                 Affine a;
@@ -333,6 +336,7 @@ private:
 
     tvxtest::Random m_rng;
     CtvxBroadPhase::EUse m_use;
+    double m_moving;
     double m_extent = 1.0;
     std::vector<boost::shared_ptr<CtvxPolyhedronData>> m_data;
     std::vector<ObjectPtr> m_tops;
@@ -351,10 +355,10 @@ struct Tally {
     int mismatches = 0;
 };
 
-void compareOverFrames(std::uint32_t seed, int count, int frames, Tally& tally)
+void compareOverFrames(std::uint32_t seed, int count, int frames, Tally& tally, double moving = 0.35)
 {
-    World broad(seed, count, CtvxBroadPhase::ALWAYS);
-    World every(seed, count, CtvxBroadPhase::NEVER);
+    World broad(seed, count, CtvxBroadPhase::ALWAYS, moving);
+    World every(seed, count, CtvxBroadPhase::NEVER, moving);
     for (int f = 0; f < frames && tally.mismatches < 3; ++f) {
         std::string const edits = broad.frame();
         every.frame();
@@ -395,6 +399,19 @@ TEST(BroadPhase, RandomScenesAnswerAsEveryPairExamined)
     // Both kinds of answer must be common, or the comparison proves little.
     EXPECT_GT(tally.withContact, tally.queries / 5);
     EXPECT_GT(tally.withDistance, tally.queries / 10);
+}
+
+// A few objects move in every frame, by steps about as long as the margin
+// their leaves are grown by: each stays in its leaf for some frames, then
+// leaves it, while the pairs of the objects that did not move are kept
+// from frame to frame and only those of the moved ones are looked at again.
+TEST(BroadPhase, FewMoversOverManyFramesAnswerAsEveryPairExamined)
+{
+    Tally tally;
+    compareOverFrames(31u, 120, tvxtest::runs(40), tally, 0.06);
+    compareOverFrames(32u, 40, tvxtest::runs(60), tally, 0.15);
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.withContact, tally.queries / 5);
 }
 
 TEST(BroadPhaseLong, LargeScenesAnswerAsEveryPairExamined)

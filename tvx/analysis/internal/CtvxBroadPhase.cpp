@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <typeinfo>
 
@@ -135,6 +136,14 @@ void CtvxBroadPhase::prepare(CtvxCollisionList const& list1, CtvxCollisionList c
     m_second = m_same ? &m_sides[0] : &m_sides[1];
     m_once = eachPairOnce && m_same;
     m_type = type;
+    if (++m_epoch == 0) {
+        // Counted round: every entry counts as read since.
+        for (Side& side : m_sides)
+            for (Slot& s : side.slots)
+                s.readAt = 0;
+        m_epoch = 1;
+        m_boxPairsValid = false;
+    }
     bool changed = sync(m_sides[0], list1);
     changed = refresh(m_sides[0]) || changed;
     if (!m_same) {
@@ -165,6 +174,7 @@ void CtvxBroadPhase::forget()
     m_pairsValid = false;
     m_rowOf = kNoRow;
     m_leafPairsValid = false;
+    m_boxPairsValid = false;
 }
 
 void CtvxBroadPhase::touch(Side& side, unsigned int k)
@@ -189,6 +199,7 @@ bool CtvxBroadPhase::sync(Side& side, CtvxCollisionList const& list)
     side.isTouched.assign(n, false);
     side.touched.clear();
     m_leafPairsValid = false;
+    m_boxPairsValid = false;
     for (unsigned int k = 0; k < n; ++k)
         side.slots[k].object = list.object(k).get();
     return true;
@@ -208,6 +219,8 @@ bool CtvxBroadPhase::refresh(Side& side)
             changed = true;
             if (!replace(s))
                 read(s);
+            s.readAt = m_epoch;
+            ++m_readSince;
             Sphere& sphere = side.spheres[k];
             for (int c = 0; c < 3; ++c)
                 sphere.centre[c] = s.centre[c];
@@ -457,7 +470,7 @@ bool CtvxBroadPhase::place(Slot& s, CtvxObject* owner, CtvxObjectOBB const& box,
     // more than the bound.
     double const q = (polyEnd && bare) ? rho : 0.5 * (longest + rho);
     s.reach = kReachFactor * (q + kAllowance * s.size);
-    s.tolerance = tolerance;
+    s.tolerance = static_cast<float>(tolerance); // a float widened, or 0: exact
     s.polyEnd = polyEnd;
     s.bare = bare;
     s.state = std::isfinite(s.reach) ? BOXED : WILD;
@@ -504,41 +517,92 @@ bool CtvxBroadPhase::near(Sphere const& a, Sphere const& b, double inflation)
     return dx * dx + dy * dy + dz * dz <= r * r;
 }
 
-void CtvxBroadPhase::emit(unsigned int i, unsigned int j)
+void CtvxBroadPhase::emit(std::vector<std::uint64_t>& pairs, unsigned int i, unsigned int j) const
 {
     if (m_once && j < i)
         std::swap(i, j);
-    m_pairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
+    pairs.push_back((static_cast<std::uint64_t>(i) << 32) | j);
 }
 
 void CtvxBroadPhase::collectPairs()
 {
-    m_pairs.clear();
     Side& first = m_sides[0];
     Side& second = *m_second;
     updateLeafPairs();
-    for (std::uint64_t const key : m_leafPairs) {
+    // Pairs of boxes: every pair whose spheres meet overlaps as leaves
+    // (the leaves hold the cubes around the spheres), so the pairs of
+    // leaves of the moved entries hold all their new candidates; a pair of
+    // two unmoved entries keeps its verdict.
+    // When half the entries moved, sorting out the kept pairs costs more
+    // than it saves: all are looked at again.
+    std::size_t const entries = first.slots.size() + (m_same ? 0 : second.slots.size());
+    bool const whole = !m_boxPairsValid || m_boxPairsSame != m_same || m_boxPairsOnce != m_once ||
+                       2 * m_readSince >= entries;
+    auto const moved = [&](std::uint64_t key) {
+        return first.slots[static_cast<std::size_t>(key >> 32)].readAt > m_boxEpoch ||
+               second.slots[static_cast<std::size_t>(key & 0xffffffffu)].readAt > m_boxEpoch;
+    };
+    if (whole)
+        m_boxPairs.clear();
+    else
+        m_boxPairs.erase(std::remove_if(m_boxPairs.begin(), m_boxPairs.end(), moved), m_boxPairs.end());
+    std::size_t const kept = m_boxPairs.size();
+    auto const examine = [&](std::uint64_t key) {
         unsigned int const i = static_cast<unsigned int>(key >> 32), j = static_cast<unsigned int>(key & 0xffffffffu);
         if (!near(first.spheres[i], second.spheres[j], 0.0))
-            continue;
+            return;
         if (!settles(i, j, 0.0f))
-            emit(i, j);
+            emit(m_boxPairs, i, j);
         // The same list: the walk over every pair also meets (j, i).
         if (m_same && !m_once && !settles(j, i, 0.0f))
-            emit(j, i);
+            emit(m_boxPairs, j, i);
+    };
+    if (whole) {
+        for (std::uint64_t const key : m_leafPairs)
+            examine(key);
+    } else {
+        for (std::uint64_t const key : m_leafPairs)
+            if (moved(key))
+                examine(key);
     }
+    // The kept pairs are sorted and share no pair with the new ones, which
+    // are merged in from the back (no buffer of a library merge's own).
+    if (kept == 0) {
+        std::sort(m_boxPairs.begin(), m_boxPairs.end());
+        m_boxPairs.erase(std::unique(m_boxPairs.begin(), m_boxPairs.end()), m_boxPairs.end());
+    } else {
+        m_newPairs.assign(m_boxPairs.begin() + static_cast<std::ptrdiff_t>(kept), m_boxPairs.end());
+        std::sort(m_newPairs.begin(), m_newPairs.end());
+        m_newPairs.erase(std::unique(m_newPairs.begin(), m_newPairs.end()), m_newPairs.end());
+        m_boxPairs.resize(kept + m_newPairs.size());
+        for (std::size_t a = kept, b = m_newPairs.size(), k = m_boxPairs.size(); b > 0;)
+            m_boxPairs[--k] = a > 0 && m_boxPairs[a - 1] > m_newPairs[b - 1] ? m_boxPairs[--a] : m_newPairs[--b];
+    }
+    m_boxPairsValid = true;
+    m_boxPairsSame = m_same;
+    m_boxPairsOnce = m_once;
+    m_boxEpoch = m_epoch;
+    m_readSince = 0;
+
     // Entries that cannot be bounded meet every entry of the other side;
     // lone triangles meet every other lone triangle (their test rewrites
-    // the hints, whatever the distance).
+    // the hints, whatever the distance). Without such entries the rows are
+    // read from the pairs of boxes themselves.
+    m_pairs.clear();
+    m_rowPairs = &m_boxPairs;
+    if (first.wild.empty() && second.wild.empty() && (first.bare.empty() || second.bare.empty()))
+        return;
+    m_pairs.assign(m_boxPairs.begin(), m_boxPairs.end());
+    m_rowPairs = &m_pairs;
     for (unsigned int i : first.wild)
         for (unsigned int j : second.live)
-            emit(i, j);
+            emit(m_pairs, i, j);
     for (unsigned int j : second.wild)
         for (unsigned int i : first.live)
-            emit(i, j);
+            emit(m_pairs, i, j);
     for (unsigned int i : first.bare)
         for (unsigned int j : second.bare)
-            emit(i, j);
+            emit(m_pairs, i, j);
     std::sort(m_pairs.begin(), m_pairs.end());
     m_pairs.erase(std::unique(m_pairs.begin(), m_pairs.end()), m_pairs.end());
 }
@@ -615,10 +679,11 @@ CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
     m_rowOf = kNoRow;
     if (m_type == CtvxAnalysis::ALL_COLLISIONS) {
         m_rowOf = i;
-        while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) < i)
+        std::vector<std::uint64_t> const& pairs = *m_rowPairs;
+        while (m_cursor < pairs.size() && (pairs[m_cursor] >> 32) < i)
             ++m_cursor;
-        while (m_cursor < m_pairs.size() && (m_pairs[m_cursor] >> 32) == i)
-            m_row.push_back(static_cast<unsigned int>(m_pairs[m_cursor++] & 0xffffffffu));
+        while (m_cursor < pairs.size() && (pairs[m_cursor] >> 32) == i)
+            m_row.push_back(static_cast<unsigned int>(pairs[m_cursor++] & 0xffffffffu));
     } else {
         Side& second = *m_second;
         Slot const& a = m_sides[0].slots[i];
@@ -738,7 +803,7 @@ bool CtvxBroadPhase::apartBy(Slot const& a, Slot const& b, double threshold, EAx
     }
 
     if (axes == TREES)
-        cut = a.tolerance + b.tolerance;
+        cut = static_cast<double>(a.tolerance) + static_cast<double>(b.tolerance);
     for (int i = 0; i < 3; ++i) {
         int const i1 = (i + 1) % 3, i2 = (i + 2) % 3;
         for (int j = 0; j < 3; ++j) {
@@ -754,7 +819,9 @@ bool CtvxBroadPhase::apartBy(Slot const& a, Slot const& b, double threshold, EAx
 
 std::size_t CtvxBroadPhase::bytes() const
 {
-    std::size_t n = sizeof(*this) + (m_pairs.capacity() + m_leafPairs.capacity()) * sizeof(std::uint64_t) +
+    std::size_t n = sizeof(*this) +
+                    (m_pairs.capacity() + m_boxPairs.capacity() + m_newPairs.capacity() + m_leafPairs.capacity()) *
+                        sizeof(std::uint64_t) +
                     (m_row.capacity() + m_escaped.capacity() + m_bulkItems.capacity()) * sizeof(unsigned int) +
                     m_walk.capacity() * sizeof(CtvxObject*) + m_bulkBoxes.capacity() * sizeof(CtvxBoxTree::Box) +
                     m_bulkLeaves.capacity() * sizeof(int);

@@ -114,16 +114,18 @@ private:
         bool polyEnd = false; // the first test is on a triangle set's tree
         bool bare = false;    // ... whose tree has no box (a lone triangle)
         bool direct = false;  // ... the listed polyhedron's own, placed by it
-        std::uint64_t shape = 0; // the object's shapeRevision() when read
         int leaf = CtvxBoxTree::kNone;
+        std::uint64_t shape = 0; // the object's shapeRevision() when read
+        unsigned int readAt = 0; // the prepare() that last read it
+        float tolerance = 0;     // a triangle set's, included in half
         double centre[3] = {0, 0, 0};
         double axis[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // axis[k]: the box's k-th axis in the world
         double half[3] = {0, 0, 0};
         double extent[3] = {0, 0, 0}; // half extents along the world axes
         double reach = 0;             // radius of the sphere the coarse test uses
         double size = 0;              // scale of the rounding allowance
-        double tolerance = 0;         // a triangle set's, included in half
     };
+    static_assert(sizeof(Slot) <= 200, "an entry's slot stays within 200 bytes");
 
     // The axes of the first box test of a pair: two enclosing boxes (BOXES),
     // two tree roots with the tolerances subtracted (TREES), the faces of
@@ -169,7 +171,7 @@ private:
     void collectPairs();
     void updateLeafPairs();
     void touch(Side& side, unsigned int k);
-    void emit(unsigned int i, unsigned int j);
+    void emit(std::vector<std::uint64_t>& pairs, unsigned int i, unsigned int j) const;
     static bool near(Sphere const& a, Sphere const& b, double inflation);
     static bool apartBy(Slot const& a, Slot const& b, double threshold, EAxes axes);
 
@@ -181,9 +183,25 @@ private:
     // All contacts: every candidate pair, as (i << 32) | j, sorted; kept
     // while no entry changes.
     std::vector<std::uint64_t> m_pairs;
+    // What rows are read from: m_pairs, or m_boxPairs when no entry meets
+    // every other.
+    std::vector<std::uint64_t> const* m_rowPairs = &m_pairs;
     bool m_pairsValid = false;
     bool m_pairsSame = false;
     bool m_pairsOnce = false;
+    // The pairs of m_pairs that come from boxes (not from entries that meet
+    // every other), sorted: a pair's verdict depends on its two boxes only,
+    // so only the pairs of moved entries are looked at again.
+    std::vector<std::uint64_t> m_boxPairs;
+    bool m_boxPairsValid = false;
+    bool m_boxPairsSame = false;
+    bool m_boxPairsOnce = false;
+    std::vector<std::uint64_t> m_newPairs;
+    // prepare() calls, counted; the one that last brought m_boxPairs up to
+    // date; entries read since.
+    unsigned int m_epoch = 0;
+    unsigned int m_boxEpoch = 0;
+    std::size_t m_readSince = 0;
     // Pairs of overlapping leaves, (i << 32) | j (i < j for one list).
     std::vector<std::uint64_t> m_leafPairs;
     bool m_leafPairsValid = false;
