@@ -67,6 +67,10 @@ int CtvxObject::absolutePosition(CqarMat4 const& m)
     boost::shared_ptr<CtvxAssembly> const p = m_parent.lock();
     if (!p) {
         placeRelative(m);
+        // A root's world placement is its relative one, m: the cache the
+        // invalidation cleared is filled here, with the bits the next
+        // reader would have copied.
+        m_isAbsolutePositionValid = true;
         return 0;
     }
     CqarMat4 parentPos;
