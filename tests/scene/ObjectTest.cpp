@@ -66,6 +66,15 @@ TEST(ObjectPlacement, MovingAnAncestorInvalidatesEveryDescendant)
     r->relativePosition(rotationZMat(0.5));
     p->getAbsolutePosition(abs);
     tvxtest::expectMatNear(rotationZMat(0.5) * translationMat(0, 7, 1), abs, 1e-15);
+    // A root placed in the world keeps that placement as its own cache; the
+    // descendants read through it, each time it moves again.
+    for (CqarMat4 const& m : {translationMat(0, 0, 5), rotationZMat(-0.25) * translationMat(3, 0, 0)}) {
+        EXPECT_EQ(0, r->absolutePosition(m));
+        r->getAbsolutePosition(abs);
+        tvxtest::expectMatNear(m, abs, 0.0);
+        p->getAbsolutePosition(abs);
+        tvxtest::expectMatNear(m * translationMat(0, 7, 1), abs, 1e-15);
+    }
 }
 
 TEST(ObjectHierarchy, ParentsRootsAndAncestry)
