@@ -118,15 +118,20 @@ void classify(CtvxObject* o, CtvxVirtualPolyhedron*& polyhedron, CtvxAssembly*& 
 
 void CtvxAnalysis::compute()
 {
-    clearResults();
+    // A miss leaves no result to drop and the scratch made: neither is
+    // called for then.
+    if (!m_collisions.empty() || !m_distances.empty())
+        clearResults();
     s_collisionCount.fetch_add(1, std::memory_order_relaxed);
-    CtvxQueryScratch& scratch = queryScratch();
+    CtvxQueryScratch& scratch = m_scratch.scratch ? *m_scratch.scratch : queryScratch();
     scratch.boxTests = 0;
     scratch.triangleTests = 0;
     scratch.unsureTests = 0;
     m_boxFrameOwner = nullptr;
-    m_skipped.clear();
-    m_skipMessage.clear();
+    if (!m_skipped.empty()) {
+        m_skipped.clear();
+        m_skipMessage.clear();
+    }
     if (!m_collisionList1 || !m_collisionList2)
         return;
 
@@ -161,8 +166,12 @@ void CtvxAnalysis::compute()
             examineAllPairs(l1, l2, once, r1, r2, bound, stopAll);
     }
 
-    sortDistancesVector();
-    computePrioritaryObjectPair();
+    // A miss has nothing to sort and no pair to remember (nor one to forget:
+    // the remembered pair was looked up above only when there was one).
+    if (m_distances.size() > 1)
+        sortDistancesVector();
+    if (!m_collisions.empty() || !m_distances.empty() || !m_prioritaryPairs.empty())
+        computePrioritaryObjectPair();
     if (!m_skipped.empty()) {
         std::string message = "CtvxAnalysis::compute: incomplete query: " + m_skipMessage +
                               " has triangles but no usable OBB tree (it was not made a collision entity, or its "
@@ -252,19 +261,20 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
     // closest points. Nothing reads a result's objects during the descent,
     // so they are named only in a result that is kept: the many pairs that
     // find nothing touch no reference count here.
+    // A pair that recorded a contact keeps its result, so the spare holds
+    // pairs only when an exception left a query half done.
     if (!m_spare.collision)
         m_spare.collision = CtvxCollision::create();
-    else
+    else if (!m_spare.collision->m_pairs.empty())
         m_spare.collision->reuse();
     if (!m_spare.distance)
         m_spare.distance = CtvxDistance::create();
     CtvxDistance& distance = *m_spare.distance;
-    // Both drop the closest points; reuse() starts from the initial
-    // distance, which all contacts keep.
-    if (m_analysisType != ALL_COLLISIONS)
+    // The contact queries neither read the spare distance nor keep it (no
+    // distance is found in their modes), so only the distance queries start
+    // it from the bound, without closest points.
+    if (m_analysisType == EXACT_DISTANCE || m_analysisType == ESTIMATED_DISTANCE)
         distance.setDistance(bound);
-    else
-        distance.reuse();
     m_lastPoly1 = nullptr;
     m_lastPoly2 = nullptr;
     m_pairObject1 = o1.get();
@@ -273,7 +283,20 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
     PairState state;
     state.collision = &m_spare.collision;
     state.distance = &m_spare.distance;
-    computeRecurse(o1, o2, state);
+    // Two of the library's own polyhedra, the pair of most queries, go
+    // straight to their pair analysis; the descent's stack is set up only
+    // for an assembly to split.
+    CtvxObject* const x1 = o1.get();
+    CtvxObject* const x2 = o2.get();
+    std::type_info const& polyhedron = typeid(CtvxPolyhedron);
+    if (&typeid(*x1) == &polyhedron && &typeid(*x2) == &polyhedron) {
+        examinePolys(o1, static_cast<CtvxPolyhedron*>(x1), nullptr, o2, static_cast<CtvxPolyhedron*>(x2), nullptr,
+                     state);
+    } else {
+        DescentStep split;
+        if (examinePair(o1, o2, state, split))
+            computeRecurse(split, state);
+    }
 
     if (m_lastPoly1)
         if (ObjectPtr const last1 = m_lastPoly1->obj())
@@ -302,16 +325,15 @@ void CtvxAnalysis::computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, floa
     }
 }
 
-void CtvxAnalysis::computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state)
+void CtvxAnalysis::computeRecurse(DescentStep const& first, PairState& state)
 {
     // Depth first, in the order the former recursive descent took: a split
     // assembly's prioritary child first, then the others in child order,
     // each pair examined (and split in turn) before the next sibling. Once
     // the query is settled (stop), nothing more is examined.
     m_descent.clear();
+    m_descent.push_back(first);
     DescentStep split;
-    if (examinePair(o1, o2, state, split))
-        m_descent.push_back(split);
     while (!m_descent.empty() && !state.stop) {
         DescentStep& step = m_descent.back();
         ObjectPtr const* const child = nextChild(step);
@@ -363,6 +385,50 @@ void CtvxAnalysis::refreshTree(CtvxObject* o, CtvxVirtualPolyhedron* v, CtvxAsse
     }
 }
 
+inline void CtvxAnalysis::examinePolys(ObjectPtr const& o1, CtvxVirtualPolyhedron* v1, CtvxAssembly* a1,
+                                       ObjectPtr const& o2, CtvxVirtualPolyhedron* v2, CtvxAssembly* a2,
+                                       PairState& state)
+{
+    // Each rebuild starts from a stale tree: the check is made here, the
+    // rebuild out of line.
+    if ((v1 ? static_cast<CtvxPoly*>(v1) : a1->m_regroupedPoly.get())->isBVStale())
+        refreshTree(o1.get(), v1, a1);
+    if ((v2 ? static_cast<CtvxPoly*>(v2) : a2->m_regroupedPoly.get())->isBVStale())
+        refreshTree(o2.get(), v2, a2);
+    // A polyhedron shares its object's ownership, a group its own; a
+    // shared pointer is made only for a result that names the set.
+    auto const ownerOf = [](ObjectPtr const& o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) {
+        CtvxPolyOwner owner;
+        if (v) {
+            owner.poly = v;
+            owner.object = &o;
+        } else {
+            owner.poly = a->m_regroupedPoly.get();
+            owner.group = &a->m_regroupedPoly;
+        }
+        return owner;
+    };
+    CtvxPolyOwner const poly1 = ownerOf(o1, v1, a1);
+    CtvxPolyOwner const poly2 = ownerOf(o2, v2, a2);
+    bool const ready1 = poly1.poly->hasUsableTree();
+    bool const ready2 = poly2.poly->hasUsableTree();
+    if (ready1 && ready2) {
+        computePolyVSPoly(poly1, poly2, state);
+        return;
+    }
+    // Activated triangles on both sides, a tree missing on one: a pair
+    // that was not examined, which must not read as "apart".
+    auto const hasTriangles = [](CtvxPoly const& p) {
+        return p.isActivatedForAnalysis() && p.countTriangles() > 0;
+    };
+    if (hasTriangles(*poly1.poly) && hasTriangles(*poly2.poly)) {
+        if (!ready1)
+            noteSkippedPoly(o1.get(), 1);
+        if (!ready2)
+            noteSkippedPoly(o2.get(), 2);
+    }
+}
+
 bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state, DescentStep& split)
 {
     CtvxVirtualPolyhedron *v1 = nullptr, *v2 = nullptr;
@@ -375,40 +441,7 @@ bool CtvxAnalysis::examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairSta
     bool const hasPoly2 = v2 || (a2 && a2->m_isRegrouped && a2->m_regroupedPoly);
 
     if (hasPoly1 && hasPoly2) {
-        refreshTree(o1.get(), v1, a1);
-        refreshTree(o2.get(), v2, a2);
-        // A polyhedron shares its object's ownership, a group its own; a
-        // shared pointer is made only for a result that names the set.
-        auto const ownerOf = [](ObjectPtr const& o, CtvxVirtualPolyhedron* v, CtvxAssembly* a) {
-            CtvxPolyOwner owner;
-            if (v) {
-                owner.poly = v;
-                owner.object = &o;
-            } else {
-                owner.poly = a->m_regroupedPoly.get();
-                owner.group = &a->m_regroupedPoly;
-            }
-            return owner;
-        };
-        CtvxPolyOwner const poly1 = ownerOf(o1, v1, a1);
-        CtvxPolyOwner const poly2 = ownerOf(o2, v2, a2);
-        bool const ready1 = poly1.poly->hasUsableTree();
-        bool const ready2 = poly2.poly->hasUsableTree();
-        if (ready1 && ready2) {
-            computePolyVSPoly(poly1, poly2, state);
-            return false;
-        }
-        // Activated triangles on both sides, a tree missing on one: a pair
-        // that was not examined, which must not read as "apart".
-        auto const hasTriangles = [](CtvxPoly const& p) {
-            return p.isActivatedForAnalysis() && p.countTriangles() > 0;
-        };
-        if (hasTriangles(*poly1.poly) && hasTriangles(*poly2.poly)) {
-            if (!ready1)
-                noteSkippedPoly(o1.get(), 1);
-            if (!ready2)
-                noteSkippedPoly(o2.get(), 2);
-        }
+        examinePolys(o1, v1, a1, o2, v2, a2, state);
         return false;
     }
 
@@ -490,7 +523,7 @@ void CtvxAnalysis::noteSkippedPoly(CtvxObject* owner, int side)
     m_skipped.push_back(owner->m_objectWkPtr);
 }
 
-void CtvxAnalysis::computePolyVSPoly(CtvxPolyOwner const& p1, CtvxPolyOwner const& p2, PairState& state)
+inline void CtvxAnalysis::computePolyVSPoly(CtvxPolyOwner const& p1, CtvxPolyOwner const& p2, PairState& state)
 {
     CtvxQueryScratch& scratch = *m_scratch.scratch;
     if (!scratch.pair)

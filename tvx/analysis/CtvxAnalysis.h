@@ -189,11 +189,17 @@ private:
     // The objects are held by the lists and assemblies that name them for
     // the whole query, so the descent passes references to those owners.
     void computeForPair(ObjectPtr const& o1, ObjectPtr const& o2, float& bound, bool& stopAll);
-    // The descent of one object pair, depth first on m_descent.
-    void computeRecurse(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state);
+    // The descent of one object pair below its first split, depth first on
+    // m_descent.
+    void computeRecurse(DescentStep const& first, PairState& state);
     // One pair of the descent: true when an assembly of it must be split,
     // described in split.
     bool examinePair(ObjectPtr const& o1, ObjectPtr const& o2, PairState& state, DescentStep& split);
+    // A pair of two triangle sets (a polyhedron, v, or a regrouped
+    // assembly's group, a): their pair analysis, once each tree is fresh, or
+    // the note that it was skipped.
+    void examinePolys(ObjectPtr const& o1, CtvxVirtualPolyhedron* v1, CtvxAssembly* a1, ObjectPtr const& o2,
+                      CtvxVirtualPolyhedron* v2, CtvxAssembly* a2, PairState& state);
     // The next child to pair, or null when the assembly is done.
     static ObjectPtr const* nextChild(DescentStep& step);
     // Rebuilds a stale tree of the object's poly before the pair analysis

@@ -26,14 +26,6 @@ CtvxPairContext::CtvxPairContext(boost::shared_ptr<CtvxPoly> const& poly1, boost
 
 CtvxPairContext::CtvxPairContext(CtvxQueryScratch& scratch) : m_scratch(scratch) {}
 
-void CtvxPairContext::bind(CtvxPolyOwner const& first, CtvxPolyOwner const& second)
-{
-    m_owner1 = first;
-    m_owner2 = second;
-    m_poly1 = first.poly;
-    m_poly2 = second.poly;
-}
-
 void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, bool& collided,
                               boost::shared_ptr<CtvxCollision>& collision, bool& distanceFound,
                               boost::shared_ptr<CtvxDistance>& distance)

@@ -100,7 +100,13 @@ public:
     // of sets through bind(). The owners are held by the caller for the
     // whole query.
     explicit CtvxPairContext(CtvxQueryScratch& scratch);
-    void bind(CtvxPolyOwner const& first, CtvxPolyOwner const& second);
+    void bind(CtvxPolyOwner const& first, CtvxPolyOwner const& second)
+    {
+        m_owner1 = first;
+        m_owner2 = second;
+        m_poly1 = first.poly;
+        m_poly2 = second.poly;
+    }
     CtvxPairContext(CtvxPairContext const&) = delete;
     CtvxPairContext& operator=(CtvxPairContext const&) = delete;
 
