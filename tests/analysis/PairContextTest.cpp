@@ -313,9 +313,24 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
         edits.push_back([b](Set const&, Set const& sb) { sb->absolutePosition(b); });
     }
     // A's tolerance raised past the gap, then dropped, neither set moved: a
-    // verdict on the roots kept with the old tolerance would hold.
+    // verdict on the roots kept with the old tolerance would hold, and so
+    // would A's largest tolerance kept from the last start.
     edits.push_back([](Set const& a, Set const&) { a->setTolerance(3.0); });
     edits.push_back([](Set const& a, Set const&) { a->setTolerance(0.0); });
+    // B crossing A, then A switched off and on again, neither set moved: a
+    // start kept from before would walk A while it is off.
+    edits.push_back([](Set const&, Set const& b) {
+        b->absolutePosition(tvxtest::toQar(Affine::translation(1.0, 0.1, 0.05)));
+    });
+    edits.push_back([](Set const& a, Set const&) { a->activation(false); });
+    edits.push_back([](Set const& a, Set const&) { a->activation(true); });
+    // A's tree dropped and built again through the set's own calls, which
+    // leave its object's revision alone: a start kept from before would
+    // read the tree dropped.
+    edits.push_back([&none](Set const& a, Set const&) {
+        a->resetBV();
+        a->buildBV(none, CtvxPoly::BV_OBB_TREE);
+    });
     for (int round = 0; round < 3; ++round) {
         // B clear of A, touching, crossing its tube; A turned a little.
         for (double x : {2.5, 1.45, 1.0}) {

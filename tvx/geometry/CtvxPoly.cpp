@@ -34,6 +34,7 @@ void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVTyp
     // cannot find its poly.
     if (!self || m_isBVConstructed)
         return;
+    treeChanged();
     m_isBVConstructed = true;
     // Cleared before the triangles are read: a delegate that adds to the
     // mesh during the build leaves the new tree stale.
@@ -49,6 +50,7 @@ void CtvxPoly::buildBV(boost::shared_ptr<CtvxProgressDelegate>& delegate, EBVTyp
         throw;
     }
     m_isBuildingBV = false;
+    treeChanged();
     // Refused, or dropped by the delegate meanwhile: no tree.
     if (!m_bvTree)
         resetBV();
@@ -72,6 +74,7 @@ bool CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr
         boost::shared_ptr<CtvxObject> const o = obj();
         CtvxInputChecks::refuse(o ? o->className() : std::string("CtvxPoly"), "no OBB tree built: " + fault);
         m_isBVRefused = true;
+        treeChanged();
         m_bvTree.reset();
         delete m_polyObb;
         m_polyObb = nullptr;
@@ -80,6 +83,7 @@ bool CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr
     // Held here for the build, not only by the set: a progress delegate that
     // drops or replaces the set's tree must not free it under the builder.
     boost::shared_ptr<CtvxPolyhedronBVTree> const tree(new CtvxPolyhedronOBBTree(m_polyWkPtr));
+    treeChanged();
     m_bvTree = tree;
     boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> factory = CtvxPolyhedronOBBTreeFactory::create();
     factory->build(self, delegate);
@@ -89,6 +93,7 @@ bool CtvxPoly::buildOwnTree(boost::shared_ptr<CtvxPoly>& self, boost::shared_ptr
 void CtvxPoly::adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, CtvxObjectOBB const* box)
 {
     CtvxObjectOBB* const copy = box ? new CtvxObjectOBB(*box) : nullptr;
+    treeChanged();
     delete m_polyObb;
     m_polyObb = copy;
     m_bvTree = tree;
@@ -96,6 +101,9 @@ void CtvxPoly::adoptTree(boost::shared_ptr<CtvxPolyhedronBVTree> const& tree, Ct
 
 void CtvxPoly::takeBuiltBox(CtvxPolyhedronBVTree const* builtTree, CtvxObjectOBB* box)
 {
+    // The builder fills a tree in place: a build outside buildBV() changes
+    // the tree it hands over too.
+    treeChanged();
     if (m_bvTree.get() != builtTree) {
         delete box;
         return;
@@ -115,6 +123,7 @@ void CtvxPoly::markBVStale()
 
 void CtvxPoly::resetBV()
 {
+    treeChanged();
     m_bvTree.reset();
     delete m_polyObb;
     m_polyObb = nullptr;

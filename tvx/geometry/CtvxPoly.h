@@ -17,6 +17,8 @@ class CtvxObject;
 class CtvxObjectOBB;
 class CtvxProgressDelegate;
 class CtvxPolyhedronBVTree;
+class CtvxOBB;
+class CtvxPolyhedronOBBTree;
 class CtvxPolyhedronOBBTreeFactory;
 class CtvxVirtualPolyhedron;
 
@@ -201,4 +203,30 @@ private:
         float size = 0.0f;
     };
     KeptRoot m_keptRoot;
+    // Advanced by every change of the tree or of the set's own box (a tree
+    // built, adopted, dropped, or filled again by the builder) and at the
+    // start and end of every build, so that what a query keeps of the tree
+    // (below) is never taken for another tree, or for one being built.
+    void treeChanged() { ++m_treeChanges; }
+    std::uint64_t m_treeChanges = 0;
+    // What the start of a query read of the library's own polyhedron (not
+    // locked) through virtual calls, when that start found the set fit to
+    // walk: its tree, the tree's boxes (null for a tree without boxes), its
+    // largest tolerance; and with them, that the set is activated, has
+    // triangles and its tree names none past the last. Valid while the
+    // object's revision (which every move, tolerance, activation and mesh
+    // replacement advances, and the first point or triangle added to a mesh
+    // that has a tree, through markBVStale) and m_treeChanges are those
+    // recorded: a mesh that only grew since still fits the tree, and still
+    // has triangles. Written only when the set was found to be such a
+    // polyhedron, so `set` also says it is one.
+    struct KeptStart {
+        bool set = false;
+        std::uint64_t revision = 0;
+        std::uint64_t treeChanges = 0;
+        CtvxPolyhedronOBBTree const* tree = nullptr;
+        CtvxOBB const* obbs = nullptr;
+        double maxTolerance = 0.0;
+    };
+    KeptStart m_keptStart;
 };

@@ -168,6 +168,46 @@ CtvxPoly::KeptRoot const& CtvxPairContext::decodeRoot(CtvxPoly& poly, CtvxPolyhe
     return kept;
 }
 
+bool CtvxPairContext::readSet(CtvxPoly& poly, SetStart& out)
+{
+    CtvxPolyhedronBVTree* bv = nullptr;
+    poly.getBoundingVolumes(bv);
+    CtvxPolyhedronOBBTree const* const tree = obbTreeOf(bv);
+    if (!tree)
+        return false;
+    unsigned int const n = poly.countTriangles();
+    // A tree names triangles 0 to countObbs(); one built before the mesh
+    // was replaced by a smaller one would read past its end. The tree of an
+    // empty set (no box, and no enclosing box either) names none: the
+    // triangle 0 added since is not in it, and may name missing points.
+    bool const fits = static_cast<unsigned int>(tree->countObbs()) < n && (tree->countObbs() > 0 || poly.polyObb());
+    if (!poly.isActivatedForAnalysis() || n == 0 || !fits)
+        return false;
+    out.tree = tree;
+    out.obbs = tree->countObbs() > 0 ? tree->obbs() : nullptr;
+    if (out.obbs)
+        keptRoot(poly, *tree);
+    out.stamp = placementStamp(poly);
+    out.maxTolerance = poly.maxTolerance();
+    // Kept for the next query when the set's object revision and tree
+    // changes say all of the above (see CtvxPoly::KeptStart), read last.
+    CtvxPoly::KeptStart& kept = poly.m_keptStart;
+    if (typeid(poly) == typeid(CtvxPolyhedron)) {
+        CtvxPolyhedron const& own = static_cast<CtvxPolyhedron const&>(poly);
+        if (!own.isLocked()) {
+            kept.revision = own.revision();
+            kept.treeChanges = poly.m_treeChanges;
+            kept.tree = tree;
+            kept.obbs = out.obbs;
+            kept.maxTolerance = out.maxTolerance;
+            kept.set = true;
+            return true;
+        }
+    }
+    kept.set = false;
+    return true;
+}
+
 bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
                                  boost::shared_ptr<CtvxDistance>& distance)
 {
@@ -178,38 +218,23 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
     // walk: a kept context holds its last pair's findings until here.
     m_collisionFound = false;
     m_found.clear();
-    CtvxPolyhedronBVTree* bv1 = nullptr;
-    CtvxPolyhedronBVTree* bv2 = nullptr;
-    m_poly1->getBoundingVolumes(bv1);
-    m_poly2->getBoundingVolumes(bv2);
-    m_tree1 = obbTreeOf(bv1);
-    m_tree2 = obbTreeOf(bv2);
-    if (!m_tree1 || !m_tree2)
+    SetStart set1, set2;
+    if (!(keptSet(*m_poly1, set1) || readSet(*m_poly1, set1)) || !(keptSet(*m_poly2, set2) || readSet(*m_poly2, set2)))
         return false;
+    m_tree1 = set1.tree;
+    m_tree2 = set2.tree;
     m_type = type;
     m_distanceMode = type == CtvxAnalysis::EXACT_DISTANCE || type == CtvxAnalysis::ESTIMATED_DISTANCE;
     m_distance = distance.get();
     m_collision = collision.get();
-    m_obbs1 = m_tree1->countObbs() > 0 ? m_tree1->obbs() : nullptr;
-    m_obbs2 = m_tree2->countObbs() > 0 ? m_tree2->obbs() : nullptr;
-
-    unsigned int const n1 = m_poly1->countTriangles();
-    unsigned int const n2 = m_poly2->countTriangles();
-    // A tree names triangles 0 to countObbs(); one built before the mesh
-    // was replaced by a smaller one would read past its end. The tree of an
-    // empty set (no box, and no enclosing box either) names none: the
-    // triangle 0 added since is not in it, and may name missing points.
-    auto const fits = [](CtvxPoly const* poly, CtvxPolyhedronOBBTree const* tree, unsigned int n) {
-        return static_cast<unsigned int>(tree->countObbs()) < n && (tree->countObbs() > 0 || poly->polyObb());
-    };
-    bool const treesFit = fits(m_poly1, m_tree1, n1) && fits(m_poly2, m_tree2, n2);
-    if (!m_poly1->isActivatedForAnalysis() || !m_poly2->isActivatedForAnalysis() || n1 == 0 || n2 == 0 ||
-        !treesFit)
-        return false;
-    m_keptRoot2 = m_obbs2 ? &keptRoot(*m_poly2, *m_tree2) : nullptr;
+    m_obbs1 = set1.obbs;
+    m_obbs2 = set2.obbs;
+    // Each set's root was decoded into it by readSet(), when its tree came
+    // in, and holds while the tree does.
+    m_keptRoot2 = m_obbs2 ? &m_poly2->m_keptRoot : nullptr;
     m_rootPlacement2 = m_keptRoot2 ? &m_keptRoot2->placement : nullptr;
-    std::uint64_t const stamp1 = placementStamp(*m_poly1);
-    std::uint64_t const stamp2 = placementStamp(*m_poly2);
+    std::uint64_t const stamp1 = set1.stamp;
+    std::uint64_t const stamp2 = set2.stamp;
     CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(stamp1, stamp2);
     if (relative.stamp1 != stamp1 || relative.stamp2 != stamp2) {
         roundedProduct(inversePlacement(*m_poly1), m_poly2->m_queryPlacement, relative.poly2ToPoly1);
@@ -222,10 +247,10 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
     }
     m_relative = &relative;
     m_rootToBox1Ready = false;
-    m_keptRoot1 = m_obbs1 ? &keptRoot(*m_poly1, *m_tree1) : nullptr;
+    m_keptRoot1 = m_obbs1 ? &m_poly1->m_keptRoot : nullptr;
     m_rootInverse1 = m_keptRoot1 ? &m_keptRoot1->inverse : nullptr;
     m_poly2ToPoly1 = relative.poly2ToPoly1;
-    m_polyTolerance = static_cast<float>(m_poly2->maxTolerance() + m_poly1->maxTolerance());
+    m_polyTolerance = static_cast<float>(set2.maxTolerance + set1.maxTolerance);
     return true;
 }
 

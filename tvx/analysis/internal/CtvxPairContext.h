@@ -11,6 +11,7 @@
 #include <tvx/bvtree/internal/CtvxNodeRef.h>
 #include <tvx/bvtree/internal/CtvxObbReader.h>
 #include <tvx/geometry/CtvxPoly.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/internal/CtvxDirectMesh.h>
 #include <tvx/math/CtvxMat4.h>
 
@@ -364,6 +365,40 @@ private:
     // The inverse of the set's kept placement, as CqarMat4::inverse() gives
     // it, made once for each placement kept.
     static CqarMat4 const& inversePlacement(CtvxPoly& poly);
+    // What start() reads of one set: its tree, the tree's boxes (null for
+    // a tree without boxes), the stamp of its placement and its largest
+    // tolerance.
+    struct SetStart {
+        CtvxPolyhedronOBBTree const* tree = nullptr;
+        CtvxOBB const* obbs = nullptr;
+        std::uint64_t stamp = 0;
+        double maxTolerance = 0.0;
+    };
+    // The set read through its virtual calls, its root decoded and its
+    // placement kept, and what holds until its object or its tree changes
+    // kept in it (CtvxPoly::KeptStart); false when the set has nothing to
+    // walk (no tree, deactivated, no triangles, or a tree that does not fit
+    // it).
+    static bool readSet(CtvxPoly& poly, SetStart& out);
+    // The same from what the set keeps, when that holds: the library's own
+    // polyhedron, not locked, whose object's revision and tree changes are
+    // those recorded (the revision also proves the kept placement's stamp,
+    // see placementStamp(), and the tree its decoded root); false when it
+    // must be read.
+    static bool keptSet(CtvxPoly const& poly, SetStart& out)
+    {
+        CtvxPoly::KeptStart const& kept = poly.m_keptStart;
+        if (!kept.set)
+            return false;
+        CtvxObject const& object = static_cast<CtvxPolyhedron const&>(poly);
+        if (object.isLocked() || kept.revision != object.revision() || kept.treeChanges != poly.m_treeChanges)
+            return false;
+        out.tree = kept.tree;
+        out.obbs = kept.obbs;
+        out.stamp = poly.m_queryPlacementStamp;
+        out.maxTolerance = kept.maxTolerance;
+        return true;
+    }
     // The set's root box decoded, kept in the set while the tree's root
     // holds the same values.
     static CtvxPoly::KeptRoot const& keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
