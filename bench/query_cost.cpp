@@ -1,0 +1,88 @@
+// A fixed workload for instruction counts of one query between two plain
+// polyhedra: a torus of 960 triangles (list 1) and a sphere of 576 (list 2),
+// their trees built, queried N times by one kept analysis.
+//
+//   query_cost first|all|exact|estimated N [--moved] [--hit]
+//
+// Far apart by default (the root boxes separate at once, a miss at the
+// roots); --hit puts the sphere's centre on the torus's ring. --moved
+// places the sphere before every query, absolutePosition() turning it in
+// turn between two poses of the same band, as a planner or a simulation
+// moves its robot; otherwise it stays where the first query found it. Run
+// under callgrind for N and 2N and take the difference over N:
+//   valgrind --tool=callgrind --collect-atstart=no
+//     --toggle-collect='CtvxAnalysis::compute()'
+//     build/release/bench/query_cost first 400 --moved
+// (`--toggle-collect='CtvxObject::absolutePosition(CqarMat4 const&)'` counts
+// the host's move instead). Prints the boxes and triangles tested by the last
+// query, so that a hit or a miss is seen to be one.
+#include <tvx/analysis/CtvxAnalysis.h>
+#include <tvx/geometry/CtvxPolyhedron.h>
+#include <tvx/scene/CtvxCollisionList.h>
+
+#include <tests/support/AnalysisProbe.h>
+#include <tests/support/Meshes.h>
+#include <tests/support/SceneFixtures.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    char const* const names[] = {"first", "all", "exact", "estimated"};
+    if (argc < 3)
+        return 2;
+    int type = -1;
+    for (int t = 0; t < 4; ++t)
+        if (std::strcmp(argv[1], names[t]) == 0)
+            type = t;
+    int const n = std::atoi(argv[2]);
+    bool moved = false, hit = false;
+    for (int i = 3; i < argc; ++i) {
+        moved = moved || std::strcmp(argv[i], "--moved") == 0;
+        hit = hit || std::strcmp(argv[i], "--hit") == 0;
+    }
+    if (type < 0 || n <= 0)
+        return 2;
+
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    boost::shared_ptr<CtvxPolyhedron> a = tvxtest::makePolyhedron(tvxtest::makeTorus(40, 12, 1.0, 0.3));
+    boost::shared_ptr<CtvxPolyhedron> b = tvxtest::makePolyhedron(tvxtest::makeUVSphere(24, 13, 0.5));
+    a->makeCollisionEntity(none);
+    b->makeCollisionEntity(none);
+    boost::shared_ptr<CtvxAnalysis> analysis =
+        tvxtest::analysisOf(tvxtest::listOf({a}), tvxtest::listOf({b}), CtvxAnalysis::EAnalysisType(type));
+
+    // Two poses of the same band: the sphere off the torus by 4 (or on its
+    // ring), turned by 0.1 and 0.2 rad about an oblique axis.
+    CqarMat4 pose[2];
+    for (int k = 0; k < 2; ++k) {
+        double const angle = 0.1 * (k + 1), c = std::cos(angle), s = std::sin(angle);
+        double const u[3] = {0.48, 0.6, 0.64}; // a unit axis
+        CqarMat4& m = pose[k];
+        m.identity();
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double const cross = (i == j) ? 0.0 : ((j == (i + 1) % 3) ? -u[3 - i - j] : u[3 - i - j]);
+                m(i, j) = (i == j ? c : 0.0) + (1.0 - c) * u[i] * u[j] + s * cross;
+            }
+        m(0, 3) = hit ? 1.0 : 4.0 + 0.01 * k;
+        m(1, 3) = 0.02 * k;
+        m(2, 3) = 0.0;
+    }
+    b->absolutePosition(pose[0]);
+    analysis->compute();
+    for (int q = 0; q < n; ++q) {
+        if (moved)
+            b->absolutePosition(pose[(q + 1) & 1]);
+        analysis->compute();
+    }
+    std::printf("%s %s%s: %lu box tests, %lu triangle tests, %u contacts, %u distances\n", names[type],
+                hit ? "hit" : "miss", moved ? " moved" : "", tvxtest::AnalysisProbe::boxTests(*analysis),
+                tvxtest::AnalysisProbe::triangleTests(*analysis), analysis->countCollisions(),
+                analysis->countDistances());
+    return 0;
+}
