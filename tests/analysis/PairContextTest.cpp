@@ -272,6 +272,42 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
 
 } // namespace
 
+// The frame of set 2 in set 1 that a start composes, kept or read afresh
+// as either set moves (turned and carried up to 1e6 away, or placed again
+// where it was), is the utility library's product of the inverse of A's
+// world placement and B's, rounded to single precision, bit for bit.
+TEST(PairContextMemory, ComposesTheFrameOfMovedSetsAsTheUtilityLibrary)
+{
+    tvxtest::Mesh const torus = tvxtest::makeTorus(12, 8, 1.0, 0.3);
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    boost::shared_ptr<CtvxPolyhedron> const a = tvxtest::makePolyhedron(torus), b = tvxtest::makePolyhedron(torus);
+    a->makeCollisionEntity(none);
+    b->makeCollisionEntity(none);
+    boost::shared_ptr<CtvxPoly> const pa = a, pb = b;
+    std::unique_ptr<CtvxQueryScratch> const scratch(new CtvxQueryScratch());
+    CtvxPairContext pair(pa, pb, *scratch);
+    tvxtest::Random rng(1616);
+    int const n = tvxtest::runs(400);
+    for (int i = 0; i < n; ++i) {
+        double const reach = i % 4 == 0 ? 1.0e6 : 10.0;
+        if (i % 5 == 0)
+            a->absolutePosition(tvxtest::toQar(tvxtest::randomRigid(rng, reach)));
+        if (i % 7 != 3) {
+            CqarMat4 place;
+            b->getAbsolutePosition(place);
+            b->absolutePosition(i % 7 == 6 ? place : tvxtest::toQar(tvxtest::randomRigid(rng, reach)));
+        }
+        boost::shared_ptr<CtvxCollision> collision = CtvxCollision::create();
+        boost::shared_ptr<CtvxDistance> distance = CtvxDistance::create();
+        ASSERT_TRUE(pair.start(CtvxAnalysis::FIRST_COLLISION, collision, distance));
+        CqarMat4 worldA, worldB;
+        a->getAbsolutePosition(worldA);
+        b->getAbsolutePosition(worldB);
+        CtvxMat4 const expected(worldA.inverse() * worldB);
+        ASSERT_EQ(std::memcmp(expected.data(), pair.poly2ToPoly1().data(), 16 * sizeof(float)), 0) << "step " << i;
+    }
+}
+
 // What a query keeps between queries (in a set: its placement, the inverse
 // of it and its root box decoded; in the analysis: the frames of a pair of
 // sets that did not move, and the pair context) must follow every edit of
@@ -324,6 +360,26 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
     });
     edits.push_back([](Set const& a, Set const&) { a->activation(false); });
     edits.push_back([](Set const& a, Set const&) { a->activation(true); });
+    // B moved and switched off in one edit, then moved back across A and
+    // switched on, then moved with its tolerance raised past the gap: a
+    // start kept from before that took the edit for a move alone would walk
+    // B while it is off, or with its old tolerance.
+    edits.push_back([](Set const&, Set const& b) {
+        b->absolutePosition(tvxtest::toQar(Affine::translation(1.0, -0.1, 0.05)));
+        b->activation(false);
+    });
+    edits.push_back([](Set const&, Set const& b) {
+        b->absolutePosition(tvxtest::toQar(Affine::translation(1.0, 0.1, 0.05)));
+        b->activation(true);
+    });
+    edits.push_back([](Set const&, Set const& b) {
+        b->absolutePosition(tvxtest::toQar(Affine::translation(2.8, 0.1, 0.05)));
+        b->setTolerance(0.5);
+    });
+    edits.push_back([](Set const&, Set const& b) {
+        b->absolutePosition(tvxtest::toQar(Affine::translation(2.7, 0.1, 0.05)));
+        b->setTolerance(0.0);
+    });
     // A's tree dropped and built again through the set's own calls, which
     // leave its object's revision alone: a start kept from before would
     // read the tree dropped.

@@ -213,16 +213,20 @@ private:
     // locked) through virtual calls, when that start found the set fit to
     // walk: its tree, the tree's boxes (null for a tree without boxes), its
     // largest tolerance; and with them, that the set is activated, has
-    // triangles and its tree names none past the last. Valid while the
-    // object's revision (which every move, tolerance, activation and mesh
-    // replacement advances, and the first point or triangle added to a mesh
-    // that has a tree, through markBVStale) and m_treeChanges are those
-    // recorded: a mesh that only grew since still fits the tree, and still
+    // triangles and its tree names none past the last. None of it depends
+    // on where the set is placed, so it is valid while the object's shape
+    // revision (its revision less the advances of moves: every tolerance,
+    // activation and mesh replacement advances it, and the first point or
+    // triangle added to a mesh that has a tree, through markBVStale) and
+    // m_treeChanges are those recorded: a set that only moved is not read
+    // again, and a mesh that only grew since still fits the tree, and still
     // has triangles. Written only when the set was found to be such a
-    // polyhedron, so `set` also says it is one.
+    // polyhedron, so `set` also says it is one. The whole revision beside
+    // it says the set has not moved either since its placement was kept.
     struct KeptStart {
         bool set = false;
         std::uint64_t revision = 0;
+        std::uint64_t shapeRevision = 0;
         std::uint64_t treeChanges = 0;
         CtvxPolyhedronOBBTree const* tree = nullptr;
         CtvxOBB const* obbs = nullptr;

@@ -166,6 +166,9 @@ private:
     // The analysis's cache of world boxes reads the box state in place.
     friend class CtvxBroadPhase;
     friend class CtvxTypedAnalysis;
+    // The start of a pair keeps what it read of a set by the shape revision
+    // and reads a moved set's world placement in place.
+    friend class CtvxPairContext;
 
     void invariant() const {}
     // Marks the box stale without walking up (the caller has marked the

@@ -71,23 +71,29 @@ CtvxPolyhedronOBBTree const* obbTreeOf(CtvxPolyhedronBVTree const* tree)
 // row in one array; every query compares two pairs of them, nearly always
 // equal, which one comparison of the bytes does in a third of the
 // instructions of an element-wise loop.
-bool sameBits(CqarMat4& a, CqarMat4& b)
+bool sameBits(CqarMat4 const& a, CqarMat4 const& b)
 {
-    return std::memcmp(&a(0, 0), &b(0, 0), 16 * sizeof(double)) == 0;
+    // The element accessor that returns a reference is the non-const one.
+    return std::memcmp(&const_cast<CqarMat4&>(a)(0, 0), &const_cast<CqarMat4&>(b)(0, 0), 16 * sizeof(double)) == 0;
 }
 
 // a * b rounded to single precision, element by element as
 // CtvxMat4(a * b) rounds the utility library's product: the same sums in
 // the same order, without the double-precision temporary and its copies.
+// The four sums of a row are taken side by side, term k of each at step k,
+// which the compiler puts two to a register; each is still the scalar
+// loop's, from +0 up in k.
 void roundedProduct(CqarMat4 const& a, CqarMat4 const& b, CtvxMat4& out)
 {
     for (int r = 0; r < 4; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            double s = 0.0;
-            for (int k = 0; k < 4; ++k)
-                s += a(r, k) * b(k, c);
-            out(r, c) = static_cast<float>(s);
+        double s[4] = {0.0, 0.0, 0.0, 0.0};
+        for (int k = 0; k < 4; ++k) {
+            double const f = a(r, k);
+            for (int c = 0; c < 4; ++c)
+                s[c] += f * b(k, c);
         }
+        for (int c = 0; c < 4; ++c)
+            out(r, c) = static_cast<float>(s[c]);
     }
 }
 
@@ -131,6 +137,22 @@ std::uint64_t CtvxPairContext::placementStamp(CtvxPoly& poly)
     if (object)
         poly.m_queryRevision = object->revision();
     return stamp;
+}
+
+std::uint64_t CtvxPairContext::movedStamp(CtvxPoly& poly, CtvxObject& object)
+{
+    // A kept start is made only for the library's own polyhedron, not
+    // locked, whose getAbsPos() copies this very placement; read in place.
+    // Its placement was kept with the start (placementStamp()), which the
+    // revision recorded here keeps proving.
+    CqarMat4 const& placement = object.currentAbsolutePosition();
+    if (!sameBits(poly.m_queryPlacement, placement)) {
+        poly.m_queryPlacement = placement;
+        poly.m_hasQueryPlacementInverse = false;
+        poly.m_queryPlacementStamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    poly.m_queryRevision = object.revision();
+    return poly.m_queryPlacementStamp;
 }
 
 CqarMat4 const& CtvxPairContext::inversePlacement(CtvxPoly& poly)
@@ -196,6 +218,7 @@ bool CtvxPairContext::readSet(CtvxPoly& poly, SetStart& out)
         CtvxPolyhedron const& own = static_cast<CtvxPolyhedron const&>(poly);
         if (!own.isLocked()) {
             kept.revision = own.revision();
+            kept.shapeRevision = own.shapeRevision();
             kept.treeChanges = poly.m_treeChanges;
             kept.tree = tree;
             kept.obbs = out.obbs;

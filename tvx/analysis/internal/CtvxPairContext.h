@@ -381,24 +381,35 @@ private:
     // it).
     static bool readSet(CtvxPoly& poly, SetStart& out);
     // The same from what the set keeps, when that holds: the library's own
-    // polyhedron, not locked, whose object's revision and tree changes are
-    // those recorded (the revision also proves the kept placement's stamp,
-    // see placementStamp(), and the tree its decoded root); false when it
-    // must be read.
-    static bool keptSet(CtvxPoly const& poly, SetStart& out)
+    // polyhedron, not locked, whose tree changes and object's shape
+    // revision are those recorded (the tree also proves its decoded root);
+    // false when it must be read. While the object's whole revision is the
+    // one recorded too, nothing moved and the placement's stamp is the kept
+    // one; otherwise the set only moved, and its placement is read afresh.
+    static bool keptSet(CtvxPoly& poly, SetStart& out)
     {
-        CtvxPoly::KeptStart const& kept = poly.m_keptStart;
+        CtvxPoly::KeptStart& kept = poly.m_keptStart;
         if (!kept.set)
             return false;
-        CtvxObject const& object = static_cast<CtvxPolyhedron const&>(poly);
-        if (object.isLocked() || kept.revision != object.revision() || kept.treeChanges != poly.m_treeChanges)
+        CtvxObject& object = static_cast<CtvxPolyhedron&>(poly);
+        if (object.isLocked() || kept.treeChanges != poly.m_treeChanges)
             return false;
+        if (kept.revision == object.revision()) {
+            out.stamp = poly.m_queryPlacementStamp;
+        } else {
+            if (kept.shapeRevision != object.shapeRevision())
+                return false;
+            out.stamp = movedStamp(poly, object);
+            kept.revision = object.revision();
+        }
         out.tree = kept.tree;
         out.obbs = kept.obbs;
-        out.stamp = poly.m_queryPlacementStamp;
         out.maxTolerance = kept.maxTolerance;
         return true;
     }
+    // The stamp of the world placement of a kept set's object, read in
+    // place, after the object's revision moved; the revision is recorded.
+    static std::uint64_t movedStamp(CtvxPoly& poly, CtvxObject& object);
     // The set's root box decoded, kept in the set while the tree's root
     // holds the same values.
     static CtvxPoly::KeptRoot const& keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
