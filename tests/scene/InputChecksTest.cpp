@@ -18,6 +18,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -56,26 +58,34 @@ TEST(InputChecks, PlacementsAreRigidOrRefused)
 {
     CqarMat4 const turn = toQar(Affine::rotation(1, 2, 3, 0.7) * Affine::translation(1, -2, 3));
     struct Case {
-        char const* what;
+        std::string what;
         CqarMat4 m;
         bool rigid;
         bool edge = false; // just inside or just outside 1e-6 of R^T R
+        char const* reason = nullptr; // in the refusal's message
     };
-    Case const cases[] = {
+    std::vector<Case> cases = {
         {"a turn", turn, true},
         {"scale 1 + 4.9e-7", withElement(withElement(withElement(CqarMat4(), 0, 0, 1 + 4.9e-7), 1, 1, 1 + 4.9e-7),
                                          2, 2, 1 + 4.9e-7), true, true},
-        {"scale 1 + 5.1e-7", withElement(CqarMat4(), 1, 1, 1 + 5.1e-7), false, true},
+        {"scale 1 + 5.1e-7", withElement(CqarMat4(), 1, 1, 1 + 5.1e-7), false, true, "orthonormal"},
         {"shear 0.9e-6", withElement(CqarMat4(), 0, 1, 0.9e-6), true, true},
-        {"shear 1.1e-6", withElement(CqarMat4(), 0, 1, 1.1e-6), false, true},
-        {"scale 3", withElement(withElement(withElement(CqarMat4(), 0, 0, 3), 1, 1, 3), 2, 2, 3), false},
-        {"mirror", withElement(CqarMat4(), 2, 2, -1), false},
-        {"NaN", withElement(turn, 1, 2, nan), false},
-        {"infinite translation", withElement(turn, 0, 3, inf), false},
+        {"shear 1.1e-6", withElement(CqarMat4(), 0, 1, 1.1e-6), false, true, "orthonormal"},
+        {"scale 3", withElement(withElement(withElement(CqarMat4(), 0, 0, 3), 1, 1, 3), 2, 2, 3), false, false,
+         "orthonormal"},
+        {"mirror", withElement(CqarMat4(), 2, 2, -1), false, false, "mirrors"},
         {"translation 1e30", withElement(turn, 2, 3, -1e30), true},
-        {"translation 1.000001e30", withElement(turn, 2, 3, -1.000001e30), false},
-        {"bottom row", withElement(CqarMat4(), 3, 0, 1e-9), false},
+        {"translation 1.000001e30", withElement(turn, 2, 3, -1.000001e30), false, false, "beyond 1e30"},
+        {"bottom row", withElement(CqarMat4(), 3, 0, 1e-9), false, false, "bottom row"},
     };
+    // An element that is not finite, anywhere, is refused as such (before
+    // anything it would also break).
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            for (double const v : {nan, inf, -inf})
+                cases.push_back({"element (" + std::to_string(r) + ", " + std::to_string(c) + ") " +
+                                     std::to_string(v),
+                                 withElement(turn, r, c, v), false, false, "not finite"});
     boost::shared_ptr<CtvxAssembly> parent = CtvxAssembly::create();
     parent->absolutePosition(toQar(Affine::translation(5, 0, 0)));
     for (Case const& k : cases) {
@@ -91,8 +101,10 @@ TEST(InputChecks, PlacementsAreRigidOrRefused)
             CqarLogManager::clear();
             int const status = absolute ? p->absolutePosition(k.m) : p->relativePosition(k.m);
             EXPECT_EQ(k.rigid ? 0 : -1, status);
-            EXPECT_EQ(k.rigid ? 0u : 1u, CqarLogManager::messages().size());
+            std::vector<std::string> const messages = CqarLogManager::messages();
+            ASSERT_EQ(k.rigid ? 0u : 1u, messages.size());
             if (!k.rigid) {
+                EXPECT_NE(messages[0].find(k.reason), std::string::npos) << messages[0];
                 CqarMat4 after;
                 p->getRelativePosition(after);
                 EXPECT_TRUE(sameMatrix(before, after));

@@ -31,12 +31,14 @@ double determinant3(CqarMat4 const& m)
            m(0, 2) * (m(1, 0) * m(2, 1) - m(1, 1) * m(2, 0));
 }
 
-} // namespace
-
-char const* placementFault(CqarMat4 const& m)
+// The checks of placementFault() after the finiteness of the elements, in
+// its order; null when all pass. Passing them also proves every element
+// finite: the bottom row is compared exactly; a rotation element that is
+// infinite or NaN makes its column's squared length infinite or NaN (a sum
+// of squares cannot cancel), which fails its comparison with 1; and a
+// translation element that is fails the bound.
+char const* rigidFault(CqarMat4 const& m)
 {
-    if (!allFinite(m))
-        return "an element is not finite";
     if (!affineBottomRow(m))
         return "the bottom row is not 0 0 0 1";
     for (int a = 0; a < 3; ++a) {
@@ -52,6 +54,19 @@ char const* placementFault(CqarMat4 const& m)
         if (!(std::fabs(m(r, 3)) <= kMaxTranslation))
             return "the translation is beyond 1e30";
     return nullptr;
+}
+
+} // namespace
+
+char const* placementFault(CqarMat4 const& m)
+{
+    // A host moves its objects before every query: a sound placement, the
+    // usual one, is accepted by the checks that also prove its elements
+    // finite, and only a refused one is told which check it fails first.
+    char const* const fault = rigidFault(m);
+    if (fault && !allFinite(m))
+        return "an element is not finite";
+    return fault;
 }
 
 char const* pointsTransformFault(CqarMat4 const& m)
