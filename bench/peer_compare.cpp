@@ -499,6 +499,9 @@ struct Stats {
     // double-precision distance).
     double triangleTests[4] = {0, 0, 0, 0};
     double unsureTests[4] = {0, 0, 0, 0};
+    // Box tests of our first-contact query at each pose (1: settled at the
+    // roots).
+    std::vector<double> firstBoxTests[BAND_COUNT];
 };
 
 void printPose(Rigid const& p)
@@ -673,6 +676,7 @@ void runPose(Ours& ours, Fcl const& f, Rigid const& pose, double tolerance, int 
         }
     }
     ++st.poses[c];
+    st.firstBoxTests[c].push_back(double(tvxtest::AnalysisProbe::boxTests(*ours.an[OUR_FIRST])));
     for (int k = 0; k < KIND_COUNT; ++k)
         if (!std::isnan(t[k]))
             st.times[c][k].push_back(t[k]);
@@ -747,6 +751,14 @@ void report(std::string const& title, Body const& A, Body const& B, Ours const& 
             std::printf(" %11.3f", ratio(med[r.ours][c], med[r.fcl][c]));
         std::printf("\n");
     }
+    std::printf("ours first, box tests, median / largest / poses settled at the roots:");
+    for (int b = COLLIDING; b < BAND_COUNT; ++b) {
+        std::vector<double> const& v = st.firstBoxTests[b];
+        std::printf("%s %s %.0f / %.0f / %zu of %zu", b == COLLIDING ? "" : ",", kBandNames[b], median(v),
+                    v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()),
+                    std::size_t(std::count(v.begin(), v.end(), 1.0)), v.size());
+    }
+    std::printf("\n");
     std::printf("ours exact, separated, untimed re-runs, median tests from triangle 0 | from the answer "
                 "(boxes/triangles):\n");
     for (int b = NEAR_MISS; b < BAND_COUNT; ++b)

@@ -2,7 +2,7 @@
 // polyhedra: a torus of 960 triangles (list 1) and a sphere of 576 (list 2),
 // their trees built, queried N times by one kept analysis.
 //
-//   query_cost first|all|exact|estimated N [--moved] [--hit]
+//   query_cost first|all|exact|estimated N [--moved] [--hit] [--size T]
 //
 // Far apart by default (the root boxes separate at once, a miss at the
 // roots); --hit puts the sphere's centre on the torus's ring. --moved
@@ -15,7 +15,10 @@
 //     build/release/bench/query_cost first 400 --moved
 // (`--toggle-collect='CtvxObject::absolutePosition(CqarMat4 const&)'` counts
 // the host's move instead). Prints the boxes and triangles tested by the last
-// query, so that a hit or a miss is seen to be one.
+// query, so that a hit or a miss is seen to be one. --size T makes both
+// meshes of about T triangles instead (peer_compare's procedural pair: a
+// torus of tube 0.3 and a sphere of radius 0.5), to see what the size of
+// the trees adds to a miss at the roots (run with --cache-sim=yes).
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxCollisionList.h>
@@ -24,6 +27,7 @@
 #include <tests/support/Meshes.h>
 #include <tests/support/SceneFixtures.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,16 +45,25 @@ int main(int argc, char** argv)
             type = t;
     int const n = std::atoi(argv[2]);
     bool moved = false, hit = false;
+    int size = 0;
     for (int i = 3; i < argc; ++i) {
         moved = moved || std::strcmp(argv[i], "--moved") == 0;
         hit = hit || std::strcmp(argv[i], "--hit") == 0;
+        if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc)
+            size = std::atoi(argv[++i]);
     }
     if (type < 0 || n <= 0)
         return 2;
 
+    // peer_compare's split of about `size` triangles a mesh.
+    int const minor = std::max(3, int(std::lround(std::sqrt(size / 8.0))));
+    int const stacks = std::max(3, int(std::lround(std::sqrt(size / 4.0))));
     boost::shared_ptr<CtvxProgressDelegate> none;
-    boost::shared_ptr<CtvxPolyhedron> a = tvxtest::makePolyhedron(tvxtest::makeTorus(40, 12, 1.0, 0.3));
-    boost::shared_ptr<CtvxPolyhedron> b = tvxtest::makePolyhedron(tvxtest::makeUVSphere(24, 13, 0.5));
+    boost::shared_ptr<CtvxPolyhedron> a = tvxtest::makePolyhedron(
+        size > 0 ? tvxtest::makeTorus(std::max(3, size / (2 * minor)), minor, 1.0, 0.3) : tvxtest::makeTorus(40, 12, 1.0, 0.3));
+    boost::shared_ptr<CtvxPolyhedron> b = tvxtest::makePolyhedron(
+        size > 0 ? tvxtest::makeUVSphere(std::max(3, size / (2 * (stacks - 1))), stacks, 0.5)
+                 : tvxtest::makeUVSphere(24, 13, 0.5));
     a->makeCollisionEntity(none);
     b->makeCollisionEntity(none);
     boost::shared_ptr<CtvxAnalysis> analysis =

@@ -258,7 +258,7 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
     m_rootPlacement2 = m_keptRoot2 ? &m_keptRoot2->placement : nullptr;
     std::uint64_t const stamp1 = set1.stamp;
     std::uint64_t const stamp2 = set2.stamp;
-    CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(stamp1, stamp2);
+    CtvxRelativePlacements::Entry& relative = m_scratch.relative.slot(m_poly1, m_poly2);
     if (relative.stamp1 != stamp1 || relative.stamp2 != stamp2) {
         roundedProduct(inversePlacement(*m_poly1), m_poly2->m_queryPlacement, relative.poly2ToPoly1);
         relative.stamp1 = stamp1;

@@ -83,7 +83,10 @@ struct CtvxDecodedBox {
 // in-order walk decodes them, each by the stamps of the roots' decodings it
 // was made from. A stamp names one set's placement, or one decoding of a
 // root, for good, so an entry can never be taken for another pair, pose or
-// tree; stamps start at 1, and the empty entries hold 0.
+// tree; stamps start at 1, and the empty entries hold 0. The entry is
+// chosen by the two sets, not by the stamps: a pair whose set moved before
+// the query finds its own entry again, warm in the caches, and a pose it
+// left is never met again anyway (a set's stamps do not repeat).
 class CtvxRelativePlacements {
 public:
     struct Entry {
@@ -109,10 +112,12 @@ public:
         bool rootsOverlap = false;
         float verdictTolerance = 0.0f;
     };
-    // The one entry that may hold the pair's frame.
-    Entry& slot(std::uint64_t stamp1, std::uint64_t stamp2)
+    // The one entry that may hold the frame of this pair of sets.
+    Entry& slot(void const* set1, void const* set2)
     {
-        std::uint64_t const h = (stamp1 * 0x9E3779B97F4A7C15ull) ^ (stamp2 * 0xC2B2AE3D27D4EB4Full);
+        std::uint64_t const a = reinterpret_cast<std::uintptr_t>(set1);
+        std::uint64_t const b = reinterpret_cast<std::uintptr_t>(set2);
+        std::uint64_t const h = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full);
         return m_entries[h >> (64 - Bits)];
     }
 
