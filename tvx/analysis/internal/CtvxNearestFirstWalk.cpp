@@ -284,9 +284,21 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
                 keep(c);
         }
     }
-    if (out && !contact)
-        for (CtvxNearKey const& k : heap)
-            noteStep(steps[k.step()]);
+    if (out && !contact) {
+        // The pairs still pending go into the front in the order they were
+        // kept, which any heap holding the same keys gives alike: each is
+        // marked by its level's complement (levels are never negative),
+        // then the pool is read in order.
+        for (CtvxNearKey const& k : heap) {
+            CtvxNearStep& p = steps[k.step()];
+            p.level = ~p.level;
+        }
+        for (CtvxNearStep p : steps)
+            if (p.level < 0) {
+                p.level = ~p.level;
+                noteStep(p);
+            }
+    }
     heap.clear();
     steps.clear();
     return !contact;
