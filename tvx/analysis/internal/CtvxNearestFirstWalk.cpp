@@ -72,19 +72,26 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
     // walk ends (the heap names it by index): at most two for each pair
     // opened. Both are the scratch's, grown to the largest walk the
     // analysis has made and released with it.
-    std::vector<CtvxNearKey>& heap = scratch.nearHeap;
+    CtvxNearHeap& heap = scratch.nearHeap;
     steps.clear();
     heap.clear();
-    auto const later = [](CtvxNearKey const& a, CtvxNearKey const& b) { return a.after(b); };
     // Until it meets its first pair of triangles the walk dives depth first
     // (the heap is then a stack, the nearer child on top): a first distance
     // early makes the cheap bounds prune most pairs before the box test.
     bool diving = true;
+    // The pair in hand was read from the heap's top and is still there: the
+    // first pair the step keeps takes its place.
+    bool onTop = false;
     auto const keep = [&](CtvxNearStep const& s) {
-        heap.push_back(CtvxNearKey(s.bound, static_cast<std::uint32_t>(steps.size())));
+        CtvxNearKey const key(s.bound, static_cast<std::uint32_t>(steps.size()));
         steps.push_back(s);
-        if (!diving)
-            std::push_heap(heap.begin(), heap.end(), later);
+        if (diving)
+            heap.append(key);
+        else if (onTop) {
+            heap.replaceTop(key);
+            onTop = false;
+        } else
+            heap.push(key);
     };
 
     // The front: pairs pruned or tested as triangles, and those left
@@ -121,7 +128,7 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             noteStep(s);
         if (diving) {
             diving = false;
-            std::make_heap(heap.begin(), heap.end(), later);
+            heap.heapify();
         }
         if (found == CtvxLeaf::Contact)
             contact = true;
@@ -217,11 +224,10 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             // The stack's keys and steps lie side by side.
             s = steps.back();
             steps.pop_back();
-            heap.pop_back();
+            heap.popBack();
         } else if (!inHand) {
-            std::pop_heap(heap.begin(), heap.end(), later);
-            s = steps[heap.back().step()];
-            heap.pop_back();
+            s = steps[heap.top().step()];
+            onTop = true;
         }
         bool const fromPool = !inHand;
         inHand = false;
@@ -230,8 +236,12 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             // Taken by least bound, every pair left is bounded as far.
             if (out)
                 noteStep(s);
-            if (!diving)
+            if (!diving) {
+                if (onTop)
+                    heap.pop();
+                onTop = false;
                 break;
+            }
             continue;
         }
         if (fromPool)
@@ -276,12 +286,22 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         if (kept[nearer]) {
             CtvxNearStep const& c = children[nearer];
             CtvxNearKey const key(c.bound, static_cast<std::uint32_t>(steps.size()));
-            if (diving || heap.empty() || !key.after(heap.front())) {
+            // The pending pair taken next: the top, or, while the pair in
+            // hand is still there, the least of its children.
+            CtvxNearKey next = key;
+            bool const pending = !diving && (onTop ? heap.next(next) : !heap.empty());
+            if (pending && !onTop)
+                next = heap.top();
+            if (!pending || !key.after(next)) {
                 s = c;
                 inHand = true;
                 (splitFirst ? box1 : box2) = halves[nearer];
             } else
                 keep(c);
+        }
+        if (onTop) {
+            heap.pop();
+            onTop = false;
         }
     }
     if (out && !contact) {

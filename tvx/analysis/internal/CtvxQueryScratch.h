@@ -194,8 +194,99 @@ struct CtvxNearKey {
         order = (std::uint64_t(bits) << 32) | std::uint64_t(~step);
     }
     std::uint32_t step() const { return ~static_cast<std::uint32_t>(order); }
-    // True when this pair is taken after `other`: the order of a max-heap.
+    // True when this pair is taken after `other`.
     bool after(CtvxNearKey const& other) const { return order > other.order; }
+};
+
+// The nearest-first walk's pending pairs, least key on top: a heap of four
+// children a node, half as deep as a binary one, whose children lie side
+// by side in one cache line. Keys are distinct (each names its own step),
+// so the order pairs are taken in is that of their keys, whatever the
+// heap's shape. While it dives, the walk uses it as a stack (append,
+// popBack) and orders it once (heapify). The top can be taken and replaced
+// in one pass (replaceTop), which a step that keeps one child and takes
+// the other in hand does instead of a pop and a push.
+class CtvxNearHeap {
+public:
+    bool empty() const { return m_keys.empty(); }
+    std::size_t size() const { return m_keys.size(); }
+    void clear() { m_keys.clear(); }
+    CtvxNearKey const* begin() const { return m_keys.data(); }
+    CtvxNearKey const* end() const { return m_keys.data() + m_keys.size(); }
+
+    void append(CtvxNearKey k) { m_keys.push_back(k); }
+    void popBack() { m_keys.pop_back(); }
+    void heapify()
+    {
+        std::size_t const n = m_keys.size();
+        for (std::size_t i = n > 1 ? (n - 2) / 4 + 1 : 0; i-- > 0;)
+            siftDown(i, m_keys[i]);
+    }
+
+    CtvxNearKey const& top() const { return m_keys.front(); }
+    // The key taken after the top (the least of its children) into out;
+    // false when the top is alone.
+    bool next(CtvxNearKey& out) const
+    {
+        std::size_t const n = m_keys.size();
+        if (n < 2)
+            return false;
+        std::uint64_t least = m_keys[1].order;
+        for (std::size_t c = 2; c < n && c < 5; ++c)
+            least = m_keys[c].order < least ? m_keys[c].order : least;
+        out.order = least;
+        return true;
+    }
+    void push(CtvxNearKey k)
+    {
+        std::size_t i = m_keys.size();
+        m_keys.push_back(k);
+        while (i > 0) {
+            std::size_t const parent = (i - 1) / 4;
+            if (!(k.order < m_keys[parent].order))
+                break;
+            m_keys[i] = m_keys[parent];
+            i = parent;
+        }
+        m_keys[i] = k;
+    }
+    void pop()
+    {
+        CtvxNearKey const last = m_keys.back();
+        m_keys.pop_back();
+        if (!m_keys.empty())
+            siftDown(0, last);
+    }
+    void replaceTop(CtvxNearKey k) { siftDown(0, k); }
+
+private:
+    // Places k at the hole or below it, moving up the least child while it
+    // comes before k.
+    void siftDown(std::size_t hole, CtvxNearKey k)
+    {
+        std::size_t const n = m_keys.size();
+        CtvxNearKey* const keys = m_keys.data();
+        for (;;) {
+            std::size_t const first = 4 * hole + 1;
+            if (first >= n)
+                break;
+            std::size_t least = first;
+            if (first + 3 < n) {
+                std::size_t const a = keys[first + 1].order < keys[first].order ? first + 1 : first;
+                std::size_t const b = keys[first + 3].order < keys[first + 2].order ? first + 3 : first + 2;
+                least = keys[b].order < keys[a].order ? b : a;
+            } else
+                for (std::size_t c = first + 1; c < n; ++c)
+                    least = keys[c].order < keys[least].order ? c : least;
+            if (!(keys[least].order < k.order))
+                break;
+            keys[hole] = keys[least];
+            hole = least;
+        }
+        keys[hole] = k;
+    }
+
+    std::vector<CtvxNearKey> m_keys;
 };
 
 // What the queries of one analysis work in, owned by that analysis and
@@ -222,7 +313,7 @@ struct CtvxQueryScratch {
     std::vector<CtvxNearStep> nearSteps;
     // The nearest-first walk's pending pairs, ordered as a heap over their
     // steps in nearSteps.
-    std::vector<CtvxNearKey> nearHeap;
+    CtvxNearHeap nearHeap;
     // The boxes the walks decoded, by rank, box 1 with the map of frame 2
     // into its frame, box 2 with its own placement in frame 2.
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
