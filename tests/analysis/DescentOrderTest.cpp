@@ -12,6 +12,7 @@
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
 #include <tvx/analysis/internal/CtvxKeptFront.h>
+#include <tvx/analysis/internal/CtvxQueryScratch.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/CtvxPolyhedronData.h>
@@ -32,6 +33,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -580,6 +582,97 @@ TEST(DescentOrder, FarApartSurfacesArePrunedEarly)
         EXPECT_NEAR(distance[0], clearance, 0.05) << "clearance " << clearance;
         EXPECT_LT(tests[0] * c.factor, tests[1]) << "clearance " << clearance << ": " << tests[0] << " tests against "
                                            << tests[1] << " in plain order";
+    }
+}
+
+// The nearest-first walk takes its pending pairs from a heap: whatever its
+// shape, the pairs must come out in the one order the walk's answers and
+// its recorded front were measured with: least bound first, bounds of zero
+// or below (and NaN, which the walk never makes) taken as zero, and of
+// equal bounds the pair kept last. The reference finds that pair by a scan
+// with float comparisons, not the key's bits; the bounds include -0, +0,
+// subnormals, infinities and many exact ties. Every path of the heap is
+// taken: the dive's stack ordered at once, pushes, pops, the top replaced,
+// and the look at the pair after the top.
+TEST(DescentOrder, NearHeapTakesPairsByLeastBoundThenLatestKept)
+{
+    float const inf = std::numeric_limits<float>::infinity();
+    float const pool[] = {-inf, -1.0f, -0.0f, 0.0f, std::numeric_limits<float>::denorm_min(),
+                          std::numeric_limits<float>::min(), 1e-30f, 0.25f, 0.5f, 1.0f, 1.0f, 3.0f, inf,
+                          std::numeric_limits<float>::quiet_NaN()};
+    struct Pending {
+        float bound;
+        std::uint32_t step;
+    };
+    // True when a is taken before b.
+    auto const before = [](Pending const& a, Pending const& b) {
+        float const x = a.bound > 0.0f ? a.bound : 0.0f;
+        float const y = b.bound > 0.0f ? b.bound : 0.0f;
+        return x < y || (x == y && a.step > b.step);
+    };
+    auto const first = [&](std::vector<Pending> const& all) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < all.size(); ++i)
+            if (before(all[i], all[best]))
+                best = i;
+        return best;
+    };
+    tvxtest::Random random(16);
+    CtvxNearHeap heap;
+    for (int run = 0; run < tvxtest::runs(200); ++run) {
+        heap.clear();
+        std::vector<Pending> reference;
+        std::uint32_t step = 0;
+        auto const draw = [&]() {
+            float const b = random.chance(0.7) ? pool[random.below(sizeof pool / sizeof pool[0])]
+                                               : random.uniformf(-1.0f, 4.0f);
+            return Pending{b, step++};
+        };
+        // A dive: a stack ordered once.
+        int const dive = static_cast<int>(random.below(40));
+        for (int i = 0; i < dive; ++i) {
+            reference.push_back(draw());
+            heap.append(CtvxNearKey(reference.back().bound, reference.back().step));
+        }
+        for (int i = 0; i < dive / 4; ++i) {
+            reference.pop_back();
+            heap.popBack();
+        }
+        heap.heapify();
+        for (int op = 0; op < 300; ++op) {
+            ASSERT_EQ(heap.size(), reference.size());
+            if (!reference.empty()) {
+                std::size_t const top = first(reference);
+                ASSERT_EQ(heap.top().step(), reference[top].step) << "run " << run << ", operation " << op;
+                std::vector<Pending> rest = reference;
+                rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(top));
+                CtvxNearKey next(0.0f, 0);
+                ASSERT_EQ(heap.next(next), !rest.empty());
+                if (!rest.empty()) {
+                    ASSERT_EQ(next.step(), rest[first(rest)].step) << "run " << run << ", operation " << op;
+                }
+            }
+            std::uint32_t const what = random.below(3);
+            if (what == 0 || reference.empty()) {
+                reference.push_back(draw());
+                heap.push(CtvxNearKey(reference.back().bound, reference.back().step));
+            } else if (what == 1) {
+                reference.erase(reference.begin() + static_cast<std::ptrdiff_t>(first(reference)));
+                heap.pop();
+            } else {
+                Pending const p = draw();
+                reference[first(reference)] = p;
+                heap.replaceTop(CtvxNearKey(p.bound, p.step));
+            }
+        }
+        // Drained, every pair comes out in the reference's order.
+        while (!reference.empty()) {
+            std::size_t const top = first(reference);
+            ASSERT_EQ(heap.top().step(), reference[top].step) << "run " << run;
+            reference.erase(reference.begin() + static_cast<std::ptrdiff_t>(top));
+            heap.pop();
+        }
+        EXPECT_TRUE(heap.empty());
     }
 }
 
