@@ -133,6 +133,29 @@ py::array_t<std::uint32_t> meshTriangles(Mesh const& mesh)
     return out;
 }
 
+// What a pickled mesh carries: its points and triangles as the properties
+// hand them out (the stored float32 values, so the mesh rebuilt from them
+// holds the same floats and builds the same tree) and the file it came from.
+// The tree stays behind: it is rebuilt on first use where the mesh lands.
+py::object meshState(Mesh const& mesh)
+{
+    return py::make_tuple(meshPoints(mesh), meshTriangles(mesh), mesh.source);
+}
+
+// The state goes through the constructor's own checks, so a damaged one is
+// refused with the constructor's message (shapes, ranks, numbers).
+boost::shared_ptr<Mesh> meshFromState(py::object const& state)
+{
+    if (!py::isinstance<py::tuple>(state) || py::len(state) != 3)
+        throw py::value_error("a tvx.Mesh state is a tuple (points, triangles, source)");
+    py::tuple const t = state.cast<py::tuple>();
+    if (!py::isinstance<py::str>(t[2]))
+        throw py::value_error("the source of a tvx.Mesh state must be a string");
+    boost::shared_ptr<Mesh> mesh = meshFromArrays(t[0], t[1]);
+    mesh->source = t[2].cast<std::string>();
+    return mesh;
+}
+
 double checkedTolerance(double t, char const* what)
 {
     if (!std::isfinite(t) || t < 0.0)
@@ -234,7 +257,10 @@ void bindBatch(py::module_& m)
         "A triangle mesh: single-precision points and triangles naming them by rank.\n\n"
         "Mesh(points, triangles) copies an (n, 3) array of numbers and an (m, 3) array of\n"
         "point ranks; Mesh.load(path) reads any file the tvx tool reads. Its OBB tree is\n"
-        "built once, on first use, and shared by every query and batch over the mesh.")
+        "built once, on first use, and shared by every query and batch over the mesh.\n\n"
+        "A mesh pickles (and copies with copy.deepcopy) as its points, triangles and source;\n"
+        "the tree does not travel but is rebuilt on first use where the mesh lands, from the\n"
+        "same floats, so the copy answers every query exactly as the original.")
         .def(py::init(&meshFromArrays), py::arg("points"), py::arg("triangles"))
         .def_static("load", &loadMesh, py::arg("path"),
                     "Reads a mesh file (OBJ, STL, PLY, OFF, ..., also gzipped) in a child process;\n"
@@ -246,6 +272,7 @@ void bindBatch(py::module_& m)
         .def_property_readonly("n_triangles", [](Mesh const& s) { return s.data->countTriangles(); })
         .def_property_readonly("source", [](Mesh const& s) { return s.source; })
         .def("build_tree", &Mesh::ensureTree, "Builds the OBB tree now rather than at first use.")
+        .def(py::pickle(&meshState, &meshFromState))
         .def("__repr__", [](Mesh const& s) {
             return "<tvx.Mesh " + std::to_string(s.data->countTriangles()) + " triangles, " +
                    std::to_string(s.data->countPoints()) + " points" +
