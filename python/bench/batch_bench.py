@@ -15,6 +15,7 @@ rotation uniform (seeded), so that contacts and near misses mix.
 """
 
 import argparse
+import itertools
 import os
 import subprocess
 import sys
@@ -126,12 +127,14 @@ def dask_run(args, a_path, b_path, n):
     cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
                                        silence_logs=40)
     with distributed.Client(cluster) as client:
-        # Warm: the workers read and build the meshes once, before timing.
+        # Warm: the workers read and build the meshes once, before timing;
+        # the meshes in memory are then sent again with every call.
         tvx.dask.batch(client, a_path, b_path, poses[:4], type=args.dask_type, chunk_size=2)
-        for chunk in args.chunks:
+        tvx.dask.batch(client, a, b, poses[:4], type=args.dask_type, chunk_size=2)
+        for chunk, (given, x, y) in itertools.product(args.chunks, (("paths", a_path, b_path), ("meshes", a, b))):
             cpu_w0 = sum(client.run(time.process_time).values())
             c0, w0 = time.process_time(), time.perf_counter()
-            got = tvx.dask.batch(client, a_path, b_path, poses, type=args.dask_type, chunk_size=chunk)
+            got = tvx.dask.batch(client, x, y, poses, type=args.dask_type, chunk_size=chunk)
             wall = time.perf_counter() - w0
             client_cpu = time.process_time() - c0
             worker_cpu = sum(client.run(time.process_time).values()) - cpu_w0
@@ -139,9 +142,9 @@ def dask_run(args, a_path, b_path, n):
                 x, y = getattr(got, f), getattr(local[2], f)
                 assert np.array_equal(x, y, equal_nan=x.dtype.kind == "f"), f
             chunks = -(-n // chunk)
-            print("dask %-6s %d poses, chunk %6d (%3d chunks): wall %.2f s vs local 2 threads %.2f s (x%.2f); "
+            print("dask %-6s %-6s %d poses, chunk %6d (%3d chunks): wall %.2f s vs local 2 threads %.2f s (x%.2f); "
                   "CPU workers %.2f + client %.2f s vs local %.2f s; overhead %.2f ms CPU a chunk; identical"
-                  % (args.dask_type, n, chunk, chunks, wall, local[1], wall / local[1], worker_cpu, client_cpu,
+                  % (given, args.dask_type, n, chunk, chunks, wall, local[1], wall / local[1], worker_cpu, client_cpu,
                      local[0], 1e3 * (worker_cpu + client_cpu - local[0]) / chunks))
             sys.stdout.flush()
     cluster.close()

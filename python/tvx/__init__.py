@@ -15,6 +15,8 @@ reads them. Query types: "first" (first contact), "all" (all contacts),
 the clearance). The clearance is the distance minus both tolerances.
 
 tvx.dask.batch spreads a batch over the workers of a dask.distributed client.
+A Mesh pickles (its points, triangles and source; the tree is rebuilt where
+it lands), so meshes built in memory travel to worker processes too.
 The scene graph (Polyhedron, Assembly, CollisionList, Analysis and its
 results) is there for hosts that build scenes of their own.
 """
