@@ -60,7 +60,12 @@ def test_meshes_in_memory_travel_once_and_answer_as_a_local_batch(client, tmp_pa
     poses = random_poses(rng, 500, 1.6)
     # Every time the client pickles a mesh, counted per mesh.
     sent = {}
-    copyreg.pickle(tvx.Mesh, lambda m: (sent.__setitem__(id(m), sent.get(id(m), 0) + 1), m.__reduce_ex__(2))[1])
+
+    def counted(mesh):
+        sent[id(mesh)] = sent.get(id(mesh), 0) + 1
+        return mesh.__reduce_ex__(2)
+
+    copyreg.pickle(tvx.Mesh, counted)
     try:
         for kind in ("exact", "all"):
             want = tvx.batch(a, b, poses, type=kind, tolerance_a=0.02)
