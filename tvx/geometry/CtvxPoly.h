@@ -201,6 +201,20 @@ private:
         CtvxMat4 inverse;
         float half[3] = {0.0f, 0.0f, 0.0f};
         float size = 0.0f;
+        // m_treeChanges at the decoding: a tree built or adopted since is
+        // decoded again even when its root holds the same values, since the
+        // fitted box below follows the triangles, which every such tree
+        // change may have changed.
+        std::uint64_t treeChanges = 0;
+        // The fitted box: the box along this set's own axes around every
+        // vertex as the queries read them, made when a contact query first
+        // finds the roots overlapping (see CtvxPairContext::fittedBox).
+        // NotMade after each decoding; Tighter when it is smaller in volume
+        // than the root box, and then tested where the roots meet.
+        enum Fit : unsigned char { NotMade, Tighter, NoTighter };
+        Fit fit = NotMade;
+        float fitCentre[3] = {0.0f, 0.0f, 0.0f};
+        float fitHalf[3] = {0.0f, 0.0f, 0.0f};
     };
     KeptRoot m_keptRoot;
     // Advanced by every change of the tree or of the set's own box (a tree

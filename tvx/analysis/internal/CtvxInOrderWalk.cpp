@@ -1,5 +1,6 @@
 // The in-order walk: depth first, first child first, each pair tested when
-// it is reached, with boxes decoded once and kept by rank.
+// it is reached, with boxes decoded once and kept by rank; and the same walk
+// backwards, second child first, for the last triangle pair it reaches.
 #include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
@@ -7,7 +8,11 @@
 
 namespace {
 
-template <CtvxVisit how>
+// Backwards, the walk meets the pairs the in-order walk reaches in the
+// reverse order: whether a pair is reached depends only on the tests of the
+// pairs above it, which no outcome of another pair changes while no
+// contact is found. It stops at the first triangle pair it reaches.
+template <CtvxVisit how, bool backwards>
 void walk(CtvxPairContext& pair)
 {
     CtvxQueryScratch& scratch = pair.scratch();
@@ -36,18 +41,20 @@ void walk(CtvxPairContext& pair)
         std::size_t const at = steps.size() - 1;
         steps.push_back(steps[at]);
         TVX_DEBUG_ASSERT(steps.size() <= bound);
-        CtvxOrderedStep& second = steps[at];
-        CtvxOrderedStep& first = steps[at + 1];
+        CtvxOrderedStep& later = steps[at];
+        CtvxOrderedStep& next = steps[at + 1];
+        int const nextRef = refs[backwards ? 1 : 0];
+        int const laterRef = refs[backwards ? 0 : 1];
         if (firstSide) {
-            second.first = refs[1];
-            second.known1 = false;
-            first.first = refs[0];
-            first.known1 = false;
+            later.first = laterRef;
+            later.known1 = false;
+            next.first = nextRef;
+            next.known1 = false;
         } else {
-            second.second = refs[1];
-            second.known2 = false;
-            first.second = refs[0];
-            first.known2 = false;
+            later.second = laterRef;
+            later.known2 = false;
+            next.second = nextRef;
+            next.known2 = false;
         }
     };
     int refs[2];
@@ -88,6 +95,10 @@ void walk(CtvxPairContext& pair)
         int const first = s.first;
         int const second = s.second;
         steps.pop_back();
+        if (backwards) {
+            pair.reachedLast(first, second);
+            break;
+        }
         pair.visitTriangles<how>(first, second);
     }
     steps.clear();
@@ -98,7 +109,12 @@ void walk(CtvxPairContext& pair)
 void CtvxPairWalks::inOrder(CtvxPairContext& pair, CtvxVisit how)
 {
     if (how == CtvxVisit::Overlap)
-        walk<CtvxVisit::Overlap>(pair);
+        walk<CtvxVisit::Overlap, false>(pair);
     else
-        walk<CtvxVisit::Query>(pair);
+        walk<CtvxVisit::Query, false>(pair);
+}
+
+void CtvxPairWalks::lastReached(CtvxPairContext& pair)
+{
+    walk<CtvxVisit::Query, true>(pair);
 }

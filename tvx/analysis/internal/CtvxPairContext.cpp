@@ -42,7 +42,12 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
             if (!m_distanceMode)
                 readyTriangles();
             readyRootToBox1();
-            descend(walk);
+            // Sets that cannot touch leave what the walk would leave of a
+            // miss: the hints of the last triangle pair it tests.
+            if (m_cannotTouch)
+                CtvxPairWalks::lastReached(*this);
+            else
+                descend(walk);
         }
     }
     distanceFound = m_found.distanceFound;
@@ -169,7 +174,8 @@ inline CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxP
     CtvxPoly::KeptRoot const& kept = poly.m_keptRoot;
     float const scale = tree.storedScale();
     // The scale compared as bits: the decoding divides by it.
-    if (kept.set && CtvxObbReader::holdsStoredValues(tree.obbs()[0], kept.stored) &&
+    if (kept.set && kept.treeChanges == poly.m_treeChanges &&
+        CtvxObbReader::holdsStoredValues(tree.obbs()[0], kept.stored) &&
         std::memcmp(&kept.scale, &scale, sizeof scale) == 0)
         return kept;
     return decodeRoot(poly, tree);
@@ -185,9 +191,124 @@ CtvxPoly::KeptRoot const& CtvxPairContext::decodeRoot(CtvxPoly& poly, CtvxPolyhe
     kept.size = CtvxObbReader::size(root);
     CtvxObbReader::storedValues(root, kept.stored);
     kept.scale = tree.storedScale();
+    kept.treeChanges = poly.m_treeChanges;
+    kept.fit = CtvxPoly::KeptRoot::NotMade;
     kept.set = true;
     kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
     return kept;
+}
+
+namespace {
+
+// Margin of the fitted box beyond exact containment of the vertices read,
+// relative to its reach (largest centre coordinate plus largest half
+// length), as the tree's boxes are mended: absorbs the float rounding of
+// the box test, which maps frame 2 into the box's frame and sums a few
+// products there (a few ulps of the reach of either box; the other box
+// brings a margin of its own reach), and the rounding of the centre to
+// float. The box's rotation is exact (the identity), so nothing is owed to
+// a stored quaternion.
+double const kFitMargin = 1.0 / 1048576.0; // 2^-20
+
+// The smallest float not below x.
+float roundedUp(double x)
+{
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) < x)
+        f = std::nextafter(f, HUGE_VALF);
+    return f;
+}
+
+} // namespace
+
+CtvxPoly::KeptRoot const& CtvxPairContext::fittedBox(CtvxPoly& poly)
+{
+    CtvxPoly::KeptRoot& kept = poly.m_keptRoot;
+    if (kept.fit != CtvxPoly::KeptRoot::NotMade)
+        return kept;
+    // Every vertex of every triangle, read as the walks read it (the
+    // stored floats in place, or the set's double points narrowed), so the
+    // box holds what the triangle tests see: the tree names no triangle
+    // past the set's count, and those it leaves out only make the box
+    // larger.
+    CtvxDirectMesh const direct = CtvxDirectMesh::of(poly);
+    unsigned int const n = poly.countTriangles();
+    float lo[3], hi[3];
+    bool finite = n > 0;
+    for (unsigned int t = 0; t < n && finite; ++t) {
+        float tri[3][3];
+        if (direct.valid()) {
+            direct.triangle(t, tri);
+        } else {
+            CqarPoint3 v[3];
+            poly.getTriangle(t, v);
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 3; ++i)
+                    tri[k][i] = static_cast<float>(v[k][i]);
+        }
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i) {
+                float const x = tri[k][i];
+                finite = finite && std::isfinite(x);
+                lo[i] = t == 0 && k == 0 ? x : std::min(lo[i], x);
+                hi[i] = t == 0 && k == 0 ? x : std::max(hi[i], x);
+            }
+    }
+    kept.fit = CtvxPoly::KeptRoot::NoTighter;
+    if (!finite)
+        return kept;
+    double e[3], reach = 0.0, largest = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        // The centre rounded to float, and the half lengths measured from
+        // the rounded centre, in double (exact for float operands).
+        float const c = static_cast<float>(0.5 * (static_cast<double>(lo[i]) + static_cast<double>(hi[i])));
+        e[i] = std::max(static_cast<double>(hi[i]) - c, c - static_cast<double>(lo[i]));
+        kept.fitCentre[i] = c;
+        reach = std::max(reach, std::fabs(static_cast<double>(c)));
+        largest = std::max(largest, e[i]);
+    }
+    reach += largest;
+    for (int i = 0; i < 3; ++i)
+        kept.fitHalf[i] = roundedUp(e[i] + kFitMargin * reach);
+    double const fitted = static_cast<double>(kept.fitHalf[0]) * kept.fitHalf[1] * kept.fitHalf[2];
+    double const root = static_cast<double>(kept.half[0]) * kept.half[1] * kept.half[2];
+    if (fitted < root)
+        kept.fit = CtvxPoly::KeptRoot::Tighter;
+    return kept;
+}
+
+bool CtvxPairContext::fittedBoxesOverlap()
+{
+    CtvxPoly::KeptRoot const& k1 = fittedBox(*m_poly1);
+    CtvxPoly::KeptRoot const& k2 = fittedBox(*m_poly2);
+    bool const tight1 = k1.fit == CtvxPoly::KeptRoot::Tighter;
+    bool const tight2 = k2.fit == CtvxPoly::KeptRoot::Tighter;
+    if (!tight1 && !tight2)
+        return true;
+    // Each side the tighter of its two boxes, in the roots' form: box 1 as
+    // the map of frame 2 into its frame, box 2 as its placement in frame 2.
+    // The fitted box's frame is the set's shifted to its centre, so box 1's
+    // map is the pair's frame with the centre taken off its translation.
+    CtvxRelativePlacements::Entry const& relative = *m_relative;
+    CtvxDecodedBox b1 = relative.roots[0];
+    CtvxDecodedBox b2 = relative.roots[1];
+    if (tight1) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                b1.m[i][j] = m_poly2ToPoly1(i, j);
+            b1.m[i][3] = m_poly2ToPoly1(i, 3) - k1.fitCentre[i];
+            b1.half[i] = k1.fitHalf[i];
+        }
+    }
+    if (tight2) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                b2.m[i][j] = i == j ? 1.0f : 0.0f;
+            b2.m[i][3] = k2.fitCentre[i];
+            b2.half[i] = k2.fitHalf[i];
+        }
+    }
+    return CtvxProximityKernels::boxesOverlap(b1.half, b2.half, b1.m, b2.m, m_polyTolerance);
 }
 
 bool CtvxPairContext::readSet(CtvxPoly& poly, SetStart& out)
@@ -319,6 +440,7 @@ void CtvxPairContext::readyRootToBox1()
 
 bool CtvxPairContext::rootsSettle(CtvxWalk walk)
 {
+    m_cannotTouch = false;
     if (!m_obbs1 || !m_obbs2 || (m_type == CtvxAnalysis::EXACT_DISTANCE && walk == CtvxWalk::Ordered))
         return false;
     // The walk's own first visit, on the same floats through the same
@@ -361,11 +483,16 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
                 CtvxDecodedBox const& root2 = relative.roots[1];
                 relative.rootsOverlap =
                     CtvxProximityKernels::boxesOverlap(root1.half, root2.half, root1.m, root2.m, m_polyTolerance);
+                // Roots that overlap are tried again with the fitted boxes,
+                // where those are tighter: a pair they find apart holds no
+                // triangles within the tolerance.
+                relative.cannotTouch = relative.rootsOverlap && !fittedBoxesOverlap();
                 relative.verdictTolerance = m_polyTolerance;
                 relative.verdictSet = true;
             }
             ++m_boxTests;
             keep = relative.rootsOverlap;
+            m_cannotTouch = relative.cannotTouch;
         }
     } else {
         readyRootToBox1();

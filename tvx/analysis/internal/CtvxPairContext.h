@@ -242,6 +242,14 @@ public:
         refs[1] = CtvxNodeRef::fromChildCode(b.getChild2Rank());
     }
 
+    // The pair of triangles that a contact query over two sets that cannot
+    // touch reaches last (see CtvxPairWalks::lastReached): its test would
+    // find them apart, and leave them as the hints.
+    void reachedLast(int first, int second)
+    {
+        hint(CtvxNodeRef::triangle(first), CtvxNodeRef::triangle(second));
+    }
+
     // The visits. True when the pair must be descended. The Query and
     // Overlap visits of a box pair, and of a box and a triangle, on
     // placements (the plain walk's).
@@ -415,6 +423,27 @@ private:
     static CtvxPoly::KeptRoot const& keptRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
     // Decodes the root into the set, when the kept one no longer holds.
     static CtvxPoly::KeptRoot const& decodeRoot(CtvxPoly& poly, CtvxPolyhedronOBBTree const& tree);
+    // The contact queries' second test where the roots overlap: each set's
+    // fitted box where it is tighter than its root, its root elsewhere, in
+    // the roots' test with the same tolerance. True when they overlap (and
+    // when neither set has a tighter box).
+    bool fittedBoxesOverlap();
+
+public:
+    // The set's fitted box (CtvxPoly::KeptRoot::fit), made into its kept
+    // root when first asked for: the box along the set's own axes around
+    // every vertex as the walks read it (stored floats, or the set's points
+    // narrowed to float), centre rounded to float, half lengths rounded up
+    // to float with a margin for the rounding of the box test, no
+    // tolerance (the tests subtract it, as they do from the root). Valid
+    // while the kept root is: the set's root must be decoded for the tree
+    // in hand (keptRoot()), and every change of the triangles changes the
+    // tree before a query walks it (a stale tree is rebuilt first, a
+    // transformed or rescaled set drops its tree), which counts in
+    // m_treeChanges and so decodes the root, and drops the box, again.
+    static CtvxPoly::KeptRoot const& fittedBox(CtvxPoly& poly);
+
+private:
     // A distance query tries the closest pair of the last query first.
     void startFromHint();
     // True when the roots' visit, the first of every walk but the
@@ -616,6 +645,9 @@ private:
     // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
     CtvxMat4 const* m_rootInverse1 = nullptr;
     bool m_rootToBox1Ready = false;
+    // A contact query's roots overlap but the sets' fitted boxes are apart
+    // (rootsSettle()): no triangle pair can touch.
+    bool m_cannotTouch = false;
     // The roots decoded, kept in the sets; null for a tree without boxes.
     CtvxPoly::KeptRoot const* m_keptRoot1 = nullptr;
     CtvxPoly::KeptRoot const* m_keptRoot2 = nullptr;

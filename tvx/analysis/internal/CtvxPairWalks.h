@@ -11,6 +11,11 @@ namespace CtvxPairWalks {
 // but the exact distance (Query), and the exact distance's contact search
 // (Overlap).
 void inOrder(CtvxPairContext& pair, CtvxVisit how);
+// A contact query's in-order walk over two sets that cannot touch (their
+// fitted boxes are apart): of all it would do, only the hints of the last
+// triangle pair it tests remain, and that pair is the first the same walk
+// reaches backwards, where this walk stops (CtvxPairContext::reachedLast).
+void lastReached(CtvxPairContext& pair);
 // Exact distance only: both children of a split are bounded at once and the
 // nearer is descended first, so the best distance falls fast and prunes the
 // rest. Returns false when it meets a contact, which it leaves to the

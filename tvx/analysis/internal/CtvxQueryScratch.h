@@ -110,6 +110,10 @@ public:
         // tolerance holds the same bits.
         bool verdictSet = false;
         bool rootsOverlap = false;
+        // With it, the sets' fitted boxes found apart where the roots
+        // overlap (CtvxPairContext::fittedBox, made with the roots'
+        // decodings).
+        bool cannotTouch = false;
         float verdictTolerance = 0.0f;
     };
     // The one entry that may hold the frame of this pair of sets.
