@@ -201,11 +201,6 @@ private:
         CtvxMat4 inverse;
         float half[3] = {0.0f, 0.0f, 0.0f};
         float size = 0.0f;
-        // m_treeChanges at the decoding: a tree built or adopted since is
-        // decoded again even when its root holds the same values, since the
-        // fitted box below follows the triangles, which every such tree
-        // change may have changed.
-        std::uint64_t treeChanges = 0;
         // The fitted box: the box along this set's own axes around every
         // vertex as the queries read them, made when a contact query first
         // finds the roots overlapping (see CtvxPairContext::fittedBox).
@@ -220,8 +215,14 @@ private:
     // Advanced by every change of the tree or of the set's own box (a tree
     // built, adopted, dropped, or filled again by the builder) and at the
     // start and end of every build, so that what a query keeps of the tree
-    // (below) is never taken for another tree, or for one being built.
-    void treeChanged() { ++m_treeChanges; }
+    // (below) is never taken for another tree, or for one being built. The
+    // decoded root is dropped too: a tree whose root holds the same values
+    // may be over other triangles, which the root's fitted box follows.
+    void treeChanged()
+    {
+        ++m_treeChanges;
+        m_keptRoot.set = false;
+    }
     std::uint64_t m_treeChanges = 0;
     // What the start of a query read of the library's own polyhedron (not
     // locked) through virtual calls, when that start found the set fit to

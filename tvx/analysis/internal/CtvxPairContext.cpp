@@ -42,9 +42,11 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
             if (!m_distanceMode)
                 readyTriangles();
             readyRootToBox1();
-            // Sets that cannot touch leave what the walk would leave of a
-            // miss: the hints of the last triangle pair it tests.
-            if (m_cannotTouch)
+            // Sets that cannot touch (the verdict rootsSettle() just took
+            // for a contact query's in-order walk) leave what the walk
+            // would leave of a miss: the hints of the last triangle pair it
+            // tests.
+            if (!m_distanceMode && walk == CtvxWalk::Ordered && m_obbs1 && m_obbs2 && m_relative->cannotTouch)
                 CtvxPairWalks::lastReached(*this);
             else
                 descend(walk);
@@ -174,8 +176,7 @@ inline CtvxPoly::KeptRoot const& CtvxPairContext::keptRoot(CtvxPoly& poly, CtvxP
     CtvxPoly::KeptRoot const& kept = poly.m_keptRoot;
     float const scale = tree.storedScale();
     // The scale compared as bits: the decoding divides by it.
-    if (kept.set && kept.treeChanges == poly.m_treeChanges &&
-        CtvxObbReader::holdsStoredValues(tree.obbs()[0], kept.stored) &&
+    if (kept.set && CtvxObbReader::holdsStoredValues(tree.obbs()[0], kept.stored) &&
         std::memcmp(&kept.scale, &scale, sizeof scale) == 0)
         return kept;
     return decodeRoot(poly, tree);
@@ -191,7 +192,6 @@ CtvxPoly::KeptRoot const& CtvxPairContext::decodeRoot(CtvxPoly& poly, CtvxPolyhe
     kept.size = CtvxObbReader::size(root);
     CtvxObbReader::storedValues(root, kept.stored);
     kept.scale = tree.storedScale();
-    kept.treeChanges = poly.m_treeChanges;
     kept.fit = CtvxPoly::KeptRoot::NotMade;
     kept.set = true;
     kept.stamp = s_placementStamps.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -277,7 +277,7 @@ CtvxPoly::KeptRoot const& CtvxPairContext::fittedBox(CtvxPoly& poly)
     return kept;
 }
 
-bool CtvxPairContext::fittedBoxesOverlap()
+__attribute__((noinline)) bool CtvxPairContext::fittedBoxesOverlap()
 {
     CtvxPoly::KeptRoot const& k1 = fittedBox(*m_poly1);
     CtvxPoly::KeptRoot const& k2 = fittedBox(*m_poly2);
@@ -440,7 +440,6 @@ void CtvxPairContext::readyRootToBox1()
 
 bool CtvxPairContext::rootsSettle(CtvxWalk walk)
 {
-    m_cannotTouch = false;
     if (!m_obbs1 || !m_obbs2 || (m_type == CtvxAnalysis::EXACT_DISTANCE && walk == CtvxWalk::Ordered))
         return false;
     // The walk's own first visit, on the same floats through the same
@@ -486,13 +485,14 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
                 // Roots that overlap are tried again with the fitted boxes,
                 // where those are tighter: a pair they find apart holds no
                 // triangles within the tolerance.
-                relative.cannotTouch = relative.rootsOverlap && !fittedBoxesOverlap();
+                relative.cannotTouch = false;
+                if (relative.rootsOverlap)
+                    relative.cannotTouch = !fittedBoxesOverlap();
                 relative.verdictTolerance = m_polyTolerance;
                 relative.verdictSet = true;
             }
             ++m_boxTests;
             keep = relative.rootsOverlap;
-            m_cannotTouch = relative.cannotTouch;
         }
     } else {
         readyRootToBox1();

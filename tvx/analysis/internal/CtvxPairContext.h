@@ -645,9 +645,6 @@ private:
     // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
     CtvxMat4 const* m_rootInverse1 = nullptr;
     bool m_rootToBox1Ready = false;
-    // A contact query's roots overlap but the sets' fitted boxes are apart
-    // (rootsSettle()): no triangle pair can touch.
-    bool m_cannotTouch = false;
     // The roots decoded, kept in the sets; null for a tree without boxes.
     CtvxPoly::KeptRoot const* m_keptRoot1 = nullptr;
     CtvxPoly::KeptRoot const* m_keptRoot2 = nullptr;
