@@ -270,6 +270,108 @@ TEST(PairContext, VisitsNeverPruneWhatCouldBeatTheBest)
     EXPECT_EQ(leaves.failures, 0);
 }
 
+// A set's fitted box (CtvxPairContext::fittedBox) against its vertices in
+// double. Every vertex, read through the set's own getTriangle() and
+// narrowed to float as the walks read it, lies in the box; the box is no
+// larger than the vertices' extent by more than its margin and roundings;
+// and placed by a float frame as the walks place points (the box's centre
+// and each vertex through the same kernel), every vertex stays inside the
+// placed box, at poses within the set's own reach, the scale the margin is
+// taken from. Random soups and degenerate sets: flat, a needle, one
+// triangle, far from the origin, and read through a points transform.
+TEST(PairContext, FittedBoxHoldsEveryVertexAsPlaced)
+{
+    tvxtest::Random rng(2718);
+    struct Case {
+        tvxtest::Mesh mesh;
+        bool transformed;
+        char const* label;
+    };
+    std::vector<Case> cases;
+    for (int i = 0; i < 4; ++i)
+        cases.push_back({tvxtest::makeSoup(rng, 40, 1.0 + i, 0.5), false, "soup"});
+    cases.push_back({tvxtest::makeGrid(6, 6, 2.0, 1.0), false, "flat grid"});
+    cases.push_back({tvxtest::makeNeedle(8, 3.0, 1e-3), false, "needle"});
+    tvxtest::Mesh one;
+    one.points = {{0.1, 0.2, 0.3}, {1.1, 0.25, 0.3}, {0.4, 0.9, 0.31}};
+    one.triangles = {{0, 1, 2}};
+    cases.push_back({one, false, "one triangle"});
+    tvxtest::Mesh far = tvxtest::makeBox(0.5, 0.25, 0.125);
+    for (auto& p : far.points) {
+        p[0] += 1000.0;
+        p[1] -= 250.0;
+    }
+    cases.push_back({far, false, "far from the origin"});
+    cases.push_back({tvxtest::makeTorus(12, 6, 1.0, 0.3), true, "points transform"});
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    CtvxProximityKernels const kernels;
+    int const poses = tvxtest::runs(100);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.label);
+        boost::shared_ptr<CtvxPolyhedron> const poly = tvxtest::makePolyhedron(c.mesh);
+        if (c.transformed) {
+            poly->polyTransform(tvxtest::toQar(tvxtest::randomRigid(rng, 2.0)));
+        }
+        poly->makeCollisionEntity(none);
+        std::vector<std::array<float, 3>> vertices;
+        for (unsigned int t = 0; t < poly->countTriangles(); ++t) {
+            CqarPoint3 v[3];
+            poly->getTriangle(t, v);
+            for (CqarPoint3 const& q : v)
+                vertices.push_back({static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2])});
+        }
+        double lo[3], hi[3], reach = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = hi[i] = vertices[0][static_cast<std::size_t>(i)];
+            for (auto const& v : vertices) {
+                lo[i] = std::min(lo[i], static_cast<double>(v[static_cast<std::size_t>(i)]));
+                hi[i] = std::max(hi[i], static_cast<double>(v[static_cast<std::size_t>(i)]));
+            }
+            reach = std::max(reach, std::max(std::fabs(lo[i]), std::fabs(hi[i])));
+        }
+        auto const& fit = CtvxPairContext::fittedBox(*poly);
+        for (int i = 0; i < 3; ++i) {
+            double const c0 = fit.fitCentre[i], h = fit.fitHalf[i];
+            EXPECT_LE(c0 - h, lo[i]) << "axis " << i;
+            EXPECT_GE(c0 + h, hi[i]) << "axis " << i;
+            // The margin is 2^-20 of the reach; the centre and the half
+            // length each round to float once.
+            EXPECT_LE(h, 0.5 * (hi[i] - lo[i]) + reach * (1.0 / 262144.0)) << "axis " << i;
+        }
+        int outside = 0;
+        double worst = 0.0;
+        for (int pose = 0; pose < poses; ++pose) {
+            Affine const a = tvxtest::randomRigid(rng, 0.0);
+            Affine const frame =
+                Affine::translation(rng.uniform(-reach, reach), rng.uniform(-reach, reach), rng.uniform(-reach, reach)) *
+                a;
+            CtvxMat4 m;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j)
+                    m(i, j) = static_cast<float>(frame.r[i][j]);
+                m(i, 3) = static_cast<float>(frame.t[i]);
+            }
+            float centre[3];
+            kernels.PmM(centre, fit.fitCentre, m);
+            for (auto const& v : vertices) {
+                float placed[3];
+                kernels.PmM(placed, v.data(), m);
+                for (int i = 0; i < 3; ++i) {
+                    double q = 0.0;
+                    for (int j = 0; j < 3; ++j)
+                        q += static_cast<double>(m(j, i)) * (static_cast<double>(placed[j]) - centre[j]);
+                    double const over = std::fabs(q) - fit.fitHalf[i];
+                    if (over > 0.0) {
+                        ++outside;
+                        worst = std::max(worst, over / reach);
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(outside, 0) << "worst excess " << worst << " of the reach";
+    }
+}
+
 } // namespace
 
 // The frame of set 2 in set 1 that a start composes, kept or read afresh
@@ -426,6 +528,36 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
         });
         edits.push_back([](Set const& a, Set const&) { a->markBVStale(); });
     }
+    // Two cubes, whose root boxes (fitted along diagonals) overlap where
+    // their boxes along their own axes are apart, so that a contact query
+    // decides on those; then B grown, shrunk and its mesh replaced, neither
+    // set moved, A's tree dropped and rebuilt over a larger cube: a fitted
+    // box kept from before any of these finds B apart where it crosses A.
+    edits.push_back([&none](Set const& a, Set const& b) {
+        a->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.5, 0.5, 0.5)));
+        b->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.5, 0.5, 0.5)));
+        a->absolutePosition(tvxtest::toQar(Affine()));
+        b->absolutePosition(tvxtest::toQar(Affine::translation(1.2, 0.3, 0.0)));
+        a->makeCollisionEntity(none);
+        b->makeCollisionEntity(none);
+    });
+    edits.push_back([](Set const&, Set const& b) {
+        CqarPoint3 centre(0.0, 0.0, 0.0);
+        b->polyScale(centre, 1.5);
+    });
+    edits.push_back([](Set const&, Set const& b) {
+        CqarPoint3 centre(0.0, 0.0, 0.0);
+        b->polyScale(centre, 0.5);
+    });
+    edits.push_back([&none](Set const&, Set const& b) {
+        b->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.6, 0.6, 0.6)));
+        b->makeCollisionEntity(none);
+    });
+    edits.push_back([&none](Set const& a, Set const&) {
+        a->resetBV();
+        a->polyData(tvxtest::makePolyData(tvxtest::makeBox(0.75, 0.75, 0.75)));
+        a->buildBV(none, CtvxPoly::BV_OBB_TREE);
+    });
     Scene kept = makeScene();
     for (std::size_t step = 0; step < edits.size(); ++step) {
         edits[step](kept.a, kept.b);

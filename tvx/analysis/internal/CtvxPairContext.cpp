@@ -233,27 +233,37 @@ CtvxPoly::KeptRoot const& CtvxPairContext::fittedBox(CtvxPoly& poly)
     // larger.
     CtvxDirectMesh const direct = CtvxDirectMesh::of(poly);
     unsigned int const n = poly.countTriangles();
-    float lo[3], hi[3];
-    bool finite = n > 0;
-    for (unsigned int t = 0; t < n && finite; ++t) {
-        float tri[3][3];
+    auto read = [&poly, &direct](unsigned int t, float(&tri)[3][3]) {
         if (direct.valid()) {
             direct.triangle(t, tri);
-        } else {
-            CqarPoint3 v[3];
-            poly.getTriangle(t, v);
-            for (int k = 0; k < 3; ++k)
-                for (int i = 0; i < 3; ++i)
-                    tri[k][i] = static_cast<float>(v[k][i]);
+            return;
         }
+        CqarPoint3 v[3];
+        poly.getTriangle(t, v);
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 3; ++i)
+                tri[k][i] = static_cast<float>(v[k][i]);
+    };
+    float lo[3] = {0.0f, 0.0f, 0.0f}, hi[3] = {0.0f, 0.0f, 0.0f};
+    // x * 0 is 0 but for an infinite or NaN x, which min and max would
+    // pass over: the sum of them says whether every vertex was finite.
+    float poison = 0.0f;
+    for (unsigned int t = 0; t < n; ++t) {
+        float tri[3][3];
+        read(t, tri);
+        if (t == 0)
+            for (int i = 0; i < 3; ++i)
+                lo[i] = hi[i] = tri[0][i];
         for (int k = 0; k < 3; ++k)
             for (int i = 0; i < 3; ++i) {
                 float const x = tri[k][i];
-                finite = finite && std::isfinite(x);
-                lo[i] = t == 0 && k == 0 ? x : std::min(lo[i], x);
-                hi[i] = t == 0 && k == 0 ? x : std::max(hi[i], x);
+                lo[i] = std::min(lo[i], x);
+                hi[i] = std::max(hi[i], x);
+                poison += x * 0.0f;
             }
     }
+    bool const finite = n > 0 && poison == 0.0f && std::isfinite(lo[0]) && std::isfinite(lo[1]) &&
+                        std::isfinite(lo[2]) && std::isfinite(hi[0]) && std::isfinite(hi[1]) && std::isfinite(hi[2]);
     kept.fit = CtvxPoly::KeptRoot::NoTighter;
     if (!finite)
         return kept;
