@@ -226,41 +226,43 @@ CtvxPoly::KeptRoot const& CtvxPairContext::fittedBox(CtvxPoly& poly)
     CtvxPoly::KeptRoot& kept = poly.m_keptRoot;
     if (kept.fit != CtvxPoly::KeptRoot::NotMade)
         return kept;
-    // Every vertex of every triangle, read as the walks read it (the
-    // stored floats in place, or the set's double points narrowed), so the
-    // box holds what the triangle tests see: the tree names no triangle
-    // past the set's count, and those it leaves out only make the box
-    // larger.
-    CtvxDirectMesh const direct = CtvxDirectMesh::of(poly);
-    unsigned int const n = poly.countTriangles();
-    auto read = [&poly, &direct](unsigned int t, float(&tri)[3][3]) {
-        if (direct.valid()) {
-            direct.triangle(t, tri);
-            return;
-        }
-        CqarPoint3 v[3];
-        poly.getTriangle(t, v);
-        for (int k = 0; k < 3; ++k)
-            for (int i = 0; i < 3; ++i)
-                tri[k][i] = static_cast<float>(v[k][i]);
-    };
+    // Every vertex of every triangle, read as the walks read it: the
+    // stored floats of the library's own mesh (its points, each once, a
+    // sixth of the vertices of a closed mesh; a point no triangle names yet
+    // only makes the box larger), or the set's double points narrowed, so
+    // that the box holds what the triangle tests see.
     float lo[3] = {0.0f, 0.0f, 0.0f}, hi[3] = {0.0f, 0.0f, 0.0f};
     // x * 0 is 0 but for an infinite or NaN x, which min and max would
     // pass over: the sum of them says whether every vertex was finite.
     float poison = 0.0f;
-    for (unsigned int t = 0; t < n; ++t) {
-        float tri[3][3];
-        read(t, tri);
-        if (t == 0)
-            for (int i = 0; i < 3; ++i)
-                lo[i] = hi[i] = tri[0][i];
-        for (int k = 0; k < 3; ++k)
-            for (int i = 0; i < 3; ++i) {
-                float const x = tri[k][i];
-                lo[i] = std::min(lo[i], x);
-                hi[i] = std::max(hi[i], x);
-                poison += x * 0.0f;
+    auto take = [&lo, &hi, &poison](float const* v, bool first) {
+        for (int i = 0; i < 3; ++i) {
+            float const x = v[i];
+            if (first)
+                lo[i] = hi[i] = x;
+            lo[i] = std::min(lo[i], x);
+            hi[i] = std::max(hi[i], x);
+            poison += x * 0.0f;
+        }
+    };
+    unsigned int n = 0;
+    if (CtvxPoint const* const points = CtvxDirectMesh::pointsOf(poly, n)) {
+        for (unsigned int k = 0; k < n; ++k) {
+            float const v[3] = {CtvxDirectMesh::coordinate(points[k].X()), CtvxDirectMesh::coordinate(points[k].Y()),
+                                CtvxDirectMesh::coordinate(points[k].Z())};
+            take(v, k == 0);
+        }
+    } else {
+        n = poly.countTriangles();
+        for (unsigned int t = 0; t < n; ++t) {
+            CqarPoint3 v[3];
+            poly.getTriangle(t, v);
+            for (int k = 0; k < 3; ++k) {
+                float const f[3] = {static_cast<float>(v[k][0]), static_cast<float>(v[k][1]),
+                                    static_cast<float>(v[k][2])};
+                take(f, t == 0 && k == 0);
             }
+        }
     }
     bool const finite = n > 0 && poison == 0.0f && std::isfinite(lo[0]) && std::isfinite(lo[1]) &&
                         std::isfinite(lo[2]) && std::isfinite(hi[0]) && std::isfinite(hi[1]) && std::isfinite(hi[2]);

@@ -26,6 +26,16 @@ CtvxDirectMesh CtvxDirectMesh::of(CtvxPoly const& poly)
     return direct;
 }
 
+CtvxPoint const* CtvxDirectMesh::pointsOf(CtvxPoly const& poly, unsigned int& count)
+{
+    count = 0;
+    if (!of(poly).valid())
+        return nullptr;
+    CtvxPolyhedronData const& data = *static_cast<CtvxPolyhedron const&>(poly).m_polyData;
+    count = data.countPoints();
+    return data.points();
+}
+
 bool CtvxDirectMesh::actsAsIdentityOnPoints(CqarMat4 const& m)
 {
     for (int r = 0; r < 3; ++r) {

@@ -21,6 +21,12 @@ class CtvxPoly;
 class CtvxDirectMesh {
 public:
     static CtvxDirectMesh of(CtvxPoly const& poly);
+    // The mesh's points where of() gives a valid direct mesh, null
+    // otherwise; `count` receives their number. Each read as vertices()
+    // reads it (coordinate()), they hold every vertex of every triangle,
+    // and the points no triangle names yet.
+    static CtvxPoint const* pointsOf(CtvxPoly const& poly, unsigned int& count);
+    static float coordinate(float stored) { return stored + 0.0f; }
 
     // True when a product with m adds only zeros to each coordinate of a
     // point: a unit diagonal, zero (of either sign) elsewhere in the rotation
