@@ -495,10 +495,11 @@ bool CtvxPairContext::rootsSettle(CtvxWalk walk)
                 relative.rootsOverlap =
                     CtvxProximityKernels::boxesOverlap(root1.half, root2.half, root1.m, root2.m, m_polyTolerance);
                 // Roots that overlap are tried again with the fitted boxes,
-                // where those are tighter: a pair they find apart holds no
-                // triangles within the tolerance.
+                // where those are tighter (or not made yet): a pair they find
+                // apart holds no triangles within the tolerance.
                 relative.cannotTouch = false;
-                if (relative.rootsOverlap)
+                if (relative.rootsOverlap && (m_keptRoot1->fit != CtvxPoly::KeptRoot::NoTighter ||
+                                              m_keptRoot2->fit != CtvxPoly::KeptRoot::NoTighter))
                     relative.cannotTouch = !fittedBoxesOverlap();
                 relative.verdictTolerance = m_polyTolerance;
                 relative.verdictSet = true;
