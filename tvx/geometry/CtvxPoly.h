@@ -204,8 +204,8 @@ private:
         // The fitted box: the box along this set's own axes around every
         // vertex as the queries read them, made when a contact query first
         // finds the roots overlapping (see CtvxPairContext::fittedBox).
-        // NotMade after each decoding; Tighter when it is smaller in volume
-        // than the root box, and then tested where the roots meet.
+        // NotMade after each decoding; Tighter when it is at most half the
+        // root box's volume, and then tested where the roots meet.
         enum Fit : unsigned char { NotMade, Tighter, NoTighter };
         Fit fit = NotMade;
         float fitCentre[3] = {0.0f, 0.0f, 0.0f};

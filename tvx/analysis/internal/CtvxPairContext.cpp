@@ -284,7 +284,12 @@ CtvxPoly::KeptRoot const& CtvxPairContext::fittedBox(CtvxPoly& poly)
         kept.fitHalf[i] = roundedUp(e[i] + kFitMargin * reach);
     double const fitted = static_cast<double>(kept.fitHalf[0]) * kept.fitHalf[1] * kept.fitHalf[2];
     double const root = static_cast<double>(kept.half[0]) * kept.half[1] * kept.half[2];
-    if (fitted < root)
+    // Only a box of at most half the root's volume is worth its test: the
+    // fitted box of a smooth closed mesh (torus, sphere: 0.97 of the root)
+    // seldom separates what the root did not, and cost a moved hit 424
+    // instructions; cubes, whose root is fitted along a diagonal, come out
+    // at a quarter.
+    if (fitted <= 0.5 * root)
         kept.fit = CtvxPoly::KeptRoot::Tighter;
     return kept;
 }
