@@ -14,6 +14,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,9 @@ struct Mesh {
 
     // Builds the tree (without the GIL) unless built at this revision.
     void ensureTree();
+    // The points, the triangles and the tree if one is built at this
+    // revision, as stored (what a cache of meshes counts against its bound).
+    std::size_t bytes() const;
 };
 
 // "first", "all", "exact", "estimated"; ValueError otherwise.

@@ -1,7 +1,9 @@
 """tvx.dask.batch on a two-process LocalCluster against a local tvx.batch,
-with meshes given as paths and as tvx.Mesh objects held in memory."""
+with meshes given as paths and as tvx.Mesh objects held in memory, and the
+workers' mesh cache kept within its bound."""
 
 import copyreg
+import os
 
 import numpy as np
 import pytest
@@ -31,7 +33,8 @@ def check_same(got, want):
 
 def cached(client, kind):
     """How many meshes each worker keeps: read from files (kind tuple) or sent in memory (str)."""
-    return sorted(client.run(lambda: sum(isinstance(k, kind) for k in tvx.dask._meshes)).values())
+    info = tvx.dask.cache_info(client).values()
+    return sorted(i["files"] if kind is tuple else i["meshes"] - i["files"] for i in info)
 
 
 def test_two_process_cluster_answers_as_a_local_batch(client, tmp_path):
@@ -45,6 +48,11 @@ def test_two_process_cluster_answers_as_a_local_batch(client, tmp_path):
         check_same(tvx.dask.batch(client, a_path, b_path, poses, type=kind, chunk_size=37, tolerance_a=0.02), want)
     # 2 x 14 chunks, and each worker read each mesh once.
     assert cached(client, tuple) == [2, 2]
+    # The same poses again and again, each call's chunks scattered while the
+    # last call's are released: none may be lost with the other's.
+    want = tvx.batch(a, b, poses[:40], type="first")
+    for _ in range(40):
+        check_same(tvx.dask.batch(client, a_path, b_path, poses[:40], type="first", chunk_size=10), want)
     with pytest.raises(FileNotFoundError):
         tvx.dask.batch(client, str(tmp_path / "none.obj"), b_path, poses)
     with pytest.raises(ValueError, match="pose 0"):
@@ -86,3 +94,59 @@ def test_meshes_in_memory_travel_once_and_answer_as_a_local_batch(client, tmp_pa
     assert cached(client, str) == [2, 2]
     with pytest.raises(TypeError):
         tvx.dask.batch(client, a, 3, poses)
+
+
+def test_the_cache_stays_within_its_bound_and_answers_after_evictions(client, tmp_path):
+    rng = np.random.default_rng(10)
+    poses = random_poses(rng, 120, 1.6)
+    # Tori of different sizes, each its own content, and a sphere given by path.
+    tori = [tvx.Mesh(*torus(n_major=18 + 3 * i)) for i in range(6)]
+    sphere = tvx.Mesh(*uv_sphere())
+    sphere_path = write_obj(tmp_path / "sphere.obj", *uv_sphere())
+    for m in tori + [sphere]:
+        m.build_tree()
+    # The default: a quarter of what dask lets each worker hold.
+    limits = client.run(lambda dask_worker: dask_worker.memory_manager.memory_limit)
+    bounds = {w: i["bound"] for w, i in tvx.dask.cache_info(client).items()}
+    assert bounds == {w: int(limit * tvx.dask.CACHE_SHARE_OF_MEMORY_LIMIT) for w, limit in limits.items()}
+    try:
+        # Room for the sphere and about two tori: every call past the second evicts.
+        bound = sphere.nbytes + 2 * tori[-1].nbytes + 100
+        for a in tori:
+            check_same(tvx.dask.batch(client, a, sphere, poses, type="exact", chunk_size=30, cache_bytes=bound),
+                       tvx.batch(a, sphere, poses, type="exact"))
+            for info in tvx.dask.cache_info(client).values():
+                assert info["bound"] == bound and 0 < info["bytes"] <= bound, info
+        assert sum(i["evicted"] for i in tvx.dask.cache_info(client).values()) >= 4
+        # The least recently used goes first: with room for the sphere and
+        # two of three tori, the torus used again stays and the other goes.
+        t_again, t_once, t_new = tori[3:]
+        bound = sphere.nbytes + t_again.nbytes + t_once.nbytes + t_new.nbytes - 1
+        client.run(tvx.dask._set_bound, 0)
+        for a in (t_again, t_once, t_again, t_new):
+            check_same(tvx.dask.batch(client, a, sphere, poses, type="first", chunk_size=30, cache_bytes=bound),
+                       tvx.batch(a, sphere, poses, type="first"))
+        want = tuple(sorted(tvx.dask._content_key(m) for m in (sphere, t_again, t_new)))
+        assert set(client.run(lambda: tuple(sorted(tvx.dask._cache.entries))).values()) <= {want, ()}
+        # Each of a chunk's meshes fits, both do not: the second drops the
+        # first while the chunk still answers with it.
+        a = tori[-1]
+        bound = max(a.nbytes, sphere.nbytes) + 1
+        for kind in ("all", "exact"):
+            check_same(tvx.dask.batch(client, a, sphere_path, poses, type=kind, chunk_size=30, cache_bytes=bound),
+                       tvx.batch(a, sphere, poses, type=kind))
+        assert all(i["meshes"] <= 1 and i["bytes"] <= bound for i in tvx.dask.cache_info(client).values())
+        # No room at all: nothing is kept, every chunk still answers.
+        check_same(tvx.dask.batch(client, sphere_path, a, poses, type="first", chunk_size=30, cache_bytes=0),
+                   tvx.batch(sphere, a, poses, type="first"))
+        assert all(i["meshes"] == 0 and i["bytes"] == 0 for i in tvx.dask.cache_info(client).values())
+        # The environment names the bound when no call has.
+        client.run(tvx.dask._set_bound, None)
+        client.run(lambda: os.environ.__setitem__(tvx.dask.ENV_CACHE_BYTES, "3 kB"))
+        assert all(i["bound"] == 3000 for i in tvx.dask.cache_info(client).values())
+        for bad in (-1, 2.5, "lots"):
+            with pytest.raises(ValueError, match="cache_bytes"):
+                tvx.dask.batch(client, a, sphere, poses, cache_bytes=bad)
+    finally:
+        client.run(lambda: os.environ.pop(tvx.dask.ENV_CACHE_BYTES, None))
+        client.run(tvx.dask._set_bound, None)

@@ -19,6 +19,7 @@ chunks at once, each without the GIL). The result is the BatchResult of
 tvx.batch, in pose order, identical to a local run.
 """
 
+import collections
 import hashlib
 import os
 import threading
@@ -27,37 +28,142 @@ import numpy as _np
 
 import tvx as _tvx
 
-# The worker's meshes with their trees built, by file (path, mtime, size) or
-# by content key (a string); they stay for as long as the worker lives.
-_meshes = {}
-_meshes_lock = threading.Lock()
+# The bound of a worker's mesh cache when neither the caller nor the
+# environment names one and dask gives the worker no memory limit.
+DEFAULT_CACHE_BYTES = 1 << 30
+# The share of the worker's memory limit that the cache may hold by default:
+# the rest is for the chunks' poses and results, dask's own store and the
+# trees of meshes in use that the cache has let go.
+CACHE_SHARE_OF_MEMORY_LIMIT = 0.25
+ENV_CACHE_BYTES = "TVX_DASK_CACHE_BYTES"
+
+
+def _cache_bytes_of(value, what):
+    """A cache bound in bytes: a whole number >= 0, or a string as dask reads sizes ("2GiB", "500 MB")."""
+    if isinstance(value, str):
+        from dask.utils import parse_bytes
+        try:
+            n = parse_bytes(value)
+        except ValueError:
+            n = -1
+    else:
+        try:
+            n = int(value)
+            if n != value or isinstance(value, bool):
+                n = -1
+        except (TypeError, ValueError, OverflowError):
+            n = -1
+    if n < 0:
+        raise ValueError("%s must be a number of bytes >= 0 (or a size such as '2GiB'), not %r" % (what, value))
+    return n
+
+
+class _MeshCache:
+    """A worker's meshes with their trees built, the least recently used out first.
+
+    Keys are a file's (path, mtime_ns, size) or a content key (a string).
+    Each mesh is counted by Mesh.nbytes once its tree is built, and the sum
+    stays within the bound: a mesh larger than the whole bound is answered
+    with but not kept. Dropping a mesh drops the cache's reference only, so
+    a chunk that holds it runs on with it and it is freed when the last
+    chunk lets go.
+    """
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.entries = collections.OrderedDict()  # key -> (mesh, bytes), oldest use first
+        self.bytes = 0
+        self.bound = None  # set by a caller; None: the environment's, or the worker's default
+        self.evicted = 0
+
+    def resolved_bound(self):
+        if self.bound is not None:
+            return self.bound
+        env = os.environ.get(ENV_CACHE_BYTES)
+        if env:
+            return _cache_bytes_of(env, ENV_CACHE_BYTES)
+        limit = None
+        try:
+            from distributed import get_worker
+            limit = get_worker().memory_manager.memory_limit
+        except (ImportError, ValueError, AttributeError):
+            pass  # not in a dask worker, or a dask without a memory manager
+        if limit:
+            return int(limit * CACHE_SHARE_OF_MEMORY_LIMIT)
+        return DEFAULT_CACHE_BYTES
+
+    def get(self, key):
+        entry = self.entries.get(key)
+        if entry is None:
+            return None
+        self.entries.move_to_end(key)
+        return entry[0]
+
+    def put(self, key, mesh):
+        size = mesh.nbytes
+        bound = self.resolved_bound()
+        if size > bound:
+            return
+        self.entries[key] = (mesh, size)
+        self.bytes += size
+        self.trim(bound)
+
+    def trim(self, bound):
+        while self.bytes > bound and self.entries:
+            _, (_, size) = self.entries.popitem(last=False)
+            self.bytes -= size
+            self.evicted += 1
+
+    def info(self):
+        with self.lock:
+            return {"meshes": len(self.entries), "files": sum(isinstance(k, tuple) for k in self.entries),
+                    "bytes": self.bytes, "bound": self.resolved_bound(), "evicted": self.evicted}
+
+
+_cache = _MeshCache()
 
 
 def _mesh(path):
-    """The worker's mesh for path, read and built once (again if the file changed)."""
+    """The worker's mesh for path, read and built once while cached (again if the file changed)."""
     st = os.stat(path)
     key = (os.path.abspath(path), st.st_mtime_ns, st.st_size)
-    with _meshes_lock:
-        mesh = _meshes.get(key)
+    with _cache.lock:
+        mesh = _cache.get(key)
         if mesh is None:
             mesh = _tvx.Mesh.load(path)
             mesh.build_tree()
-            _meshes[key] = mesh
+            _cache.put(key, mesh)
         return mesh
 
 
 def _held(key, mesh):
-    """The worker's mesh of content key: the first copy that arrived, built once.
+    """The worker's mesh of content key: the first copy that arrived while cached, built once.
 
     Later copies of the same content (a later call, or a copy the worker
     fetched again) are dropped in favour of the one whose tree is built.
     """
-    with _meshes_lock:
-        held = _meshes.get(key)
+    with _cache.lock:
+        held = _cache.get(key)
         if held is None:
             mesh.build_tree()
-            _meshes[key] = held = mesh
+            _cache.put(key, mesh)
+            held = mesh
         return held
+
+
+def _set_bound(cache_bytes):
+    with _cache.lock:
+        _cache.bound = cache_bytes
+        _cache.trim(_cache.resolved_bound())
+
+
+def _cache_info():
+    return _cache.info()
+
+
+def cache_info(client):
+    """Each worker's mesh cache: {address: {"meshes", "files", "bytes", "bound", "evicted"}}."""
+    return client.run(_cache_info)
 
 
 def _content_key(mesh):
@@ -70,8 +176,11 @@ def _content_key(mesh):
     return "tvx-mesh-" + h.hexdigest()
 
 
-def _run_chunk(a_ref, a_mesh, b_ref, b_mesh, poses, type, threads, tolerance_a, tolerance_b):
-    # A mesh comes with its content key; a path comes alone (mesh None).
+def _run_chunk(a_ref, a_mesh, b_ref, b_mesh, poses, type, threads, tolerance_a, tolerance_b, cache_bytes):
+    if cache_bytes is not None:
+        _set_bound(cache_bytes)
+    # A mesh comes with its content key; a path comes alone (mesh None). The
+    # locals hold both meshes for the chunk, whatever the cache drops.
     a = _mesh(a_ref) if a_mesh is None else _held(a_ref, a_mesh)
     b = _mesh(b_ref) if b_mesh is None else _held(b_ref, b_mesh)
     r = _tvx.batch(a, b, poses, type=type, threads=threads, tolerance_a=tolerance_a, tolerance_b=tolerance_b)
@@ -79,16 +188,19 @@ def _run_chunk(a_ref, a_mesh, b_ref, b_mesh, poses, type, threads, tolerance_a, 
 
 
 def batch(client, a, b, poses_b, type="exact", chunk_size=5000, threads_per_task=1,
-          tolerance_a=0.0, tolerance_b=0.0):
+          tolerance_a=0.0, tolerance_b=0.0, cache_bytes=None):
     """tvx.batch(a, b, poses_b, ...) on the client's cluster.
 
     a and b are each a tvx.Mesh or the path of a mesh file that every worker
-    can read (as tvx.Mesh.load(path)).
+    can read (as tvx.Mesh.load(path)). cache_bytes, if given, is the bound
+    of each worker's mesh cache from this call on (see the module's notes).
     """
     if type not in _tvx.TYPES:
         raise ValueError("type must be one of 'first', 'all', 'exact', 'estimated', not %r" % (type,))
     if int(chunk_size) < 1:
         raise ValueError("chunk_size must be at least 1")
+    if cache_bytes is not None:
+        cache_bytes = _cache_bytes_of(cache_bytes, "cache_bytes")
     # Every pose is checked (and 6-number poses turned into matrices) here,
     # so that a bad pose fails at once, not in a worker.
     poses = _tvx.pose_matrices(poses_b)
@@ -114,12 +226,14 @@ def batch(client, a, b, poses_b, type="exact", chunk_size=5000, threads_per_task
     n = len(poses)
     step = int(chunk_size)
     # The chunks go straight to the workers, not through the scheduler with
-    # the tasks; each task then runs where its chunk is.
-    chunks = client.scatter([poses[i:i + step] for i in range(0, n, step)])
+    # the tasks; each task then runs where its chunk is. Their keys are new
+    # each call too: keys hashed from the poses would be the last call's
+    # when the same poses come again, and be lost with its release.
+    chunks = client.scatter([poses[i:i + step] for i in range(0, n, step)], hash=False)
     (a_ref, a_mesh), (b_ref, b_mesh) = refs
     futures = [
         client.submit(_run_chunk, a_ref, a_mesh, b_ref, b_mesh, chunk, type, threads_per_task, tolerance_a,
-                      tolerance_b, pure=False)
+                      tolerance_b, cache_bytes, pure=False)
         for chunk in chunks
     ]
     parts = client.gather(futures)
