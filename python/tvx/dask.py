@@ -13,7 +13,18 @@ machine). A tvx.Mesh is pickled (points, triangles and source; not its tree)
 and sent to every worker once per call, not with each chunk. Either way a
 worker builds a mesh's tree once and keeps the mesh for the chunks after, and
 for later calls: a file is known by its path, size and modification time, a
-mesh by a hash of its points and triangles. Each task runs tvx.batch with
+mesh by a hash of its points and triangles (not its source, which nothing a
+worker hands back names).
+
+What a worker keeps is bounded: the bytes of its meshes with their trees
+(Mesh.nbytes) stay within cache_bytes, the least recently used mesh going
+first, and a mesh larger than the whole bound is used and not kept. The
+bound is the cache_bytes of the last call that gave one (a number of bytes
+or a size such as "2GiB"), else the worker's environment variable
+TVX_DASK_CACHE_BYTES, else a quarter of the worker's memory limit, else
+1 GiB. A mesh the cache lets go is freed once the chunks running with it
+end. cache_info(client) tells each worker's meshes, bytes, bound and
+evictions. Each task runs tvx.batch with
 threads_per_task threads (1 by default: a worker with n threads runs n
 chunks at once, each without the GIL). The result is the BatchResult of
 tvx.batch, in pose order, identical to a local run.
