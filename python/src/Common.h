@@ -36,6 +36,7 @@ struct Mesh {
     boost::shared_ptr<CtvxPolyhedron> keeper;
     std::uint64_t keeperRevision = 0;
     std::string source; // the file it was read from, or empty
+    std::string name;   // the part's name in that file when read as parts, else empty
 
     // Builds the tree (without the GIL) unless built at this revision.
     void ensureTree();

@@ -95,7 +95,10 @@ boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles)
     return mesh;
 }
 
-boost::shared_ptr<Mesh> loadMesh(std::string const& path)
+// A Mesh for the merged meshes of the file, or with keepParts a list of
+// them, one a mesh of the file in the file's order, each named as the file
+// names it (the tool's --keep-parts).
+py::object loadMesh(std::string const& path, bool keepParts)
 {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -104,22 +107,30 @@ boost::shared_ptr<Mesh> loadMesh(std::string const& path)
     }
     tvxio::ImportedMesh imported;
     std::string error;
+    tvxio::ImportOptions options;
+    options.keepParts = keepParts;
     int rc;
     {
         // The reader runs in a child process, so a file that crashes or
         // hangs it costs an exception here, never the interpreter.
         py::gil_scoped_release const release;
-        rc = tvxio::importMesh(path, tvxio::ImportOptions(), imported, error);
+        rc = tvxio::importMesh(path, options, imported, error);
     }
     if (rc != 0)
         throw py::value_error(error);
     if (imported.countPoints() >= std::numeric_limits<unsigned int>::max() ||
         imported.countTriangles() >= std::numeric_limits<unsigned int>::max())
         throw py::value_error(path + ": more points or triangles than the library can address");
-    auto mesh = boost::shared_ptr<Mesh>(new Mesh());
-    mesh->data = tvxio::makePolyhedronData(imported.parts.front());
-    mesh->source = path;
-    return mesh;
+    py::list parts;
+    for (tvxio::MeshPart const& part : imported.parts) {
+        auto mesh = boost::shared_ptr<Mesh>(new Mesh());
+        mesh->data = tvxio::makePolyhedronData(part);
+        mesh->source = path;
+        if (keepParts)
+            mesh->name = part.name;
+        parts.append(mesh);
+    }
+    return keepParts ? py::object(parts) : py::object(parts[0]);
 }
 
 py::array_t<float> meshPoints(Mesh const& mesh)
@@ -149,24 +160,31 @@ py::array_t<std::uint32_t> meshTriangles(Mesh const& mesh)
 
 // What a pickled mesh carries: its points and triangles as the properties
 // hand them out (the stored float32 values, so the mesh rebuilt from them
-// holds the same floats and builds the same tree) and the file it came from.
-// The tree stays behind: it is rebuilt on first use where the mesh lands.
+// holds the same floats and builds the same tree), the file it came from and
+// its part's name. The tree stays behind: it is rebuilt on first use where
+// the mesh lands.
 py::object meshState(Mesh const& mesh)
 {
-    return py::make_tuple(meshPoints(mesh), meshTriangles(mesh), mesh.source);
+    return py::make_tuple(meshPoints(mesh), meshTriangles(mesh), mesh.source, mesh.name);
 }
 
 // The state goes through the constructor's own checks, so a damaged one is
-// refused with the constructor's message (shapes, ranks, numbers).
+// refused with the constructor's message (shapes, ranks, numbers). A state
+// of three, without the name, is what meshes pickled before parts had names
+// carry.
 boost::shared_ptr<Mesh> meshFromState(py::object const& state)
 {
-    if (!py::isinstance<py::tuple>(state) || py::len(state) != 3)
-        throw py::value_error("a tvx.Mesh state is a tuple (points, triangles, source)");
+    if (!py::isinstance<py::tuple>(state) || py::len(state) < 3 || py::len(state) > 4)
+        throw py::value_error("a tvx.Mesh state is a tuple (points, triangles, source, name)");
     py::tuple const t = state.cast<py::tuple>();
     if (!py::isinstance<py::str>(t[2]))
         throw py::value_error("the source of a tvx.Mesh state must be a string");
+    if (t.size() == 4 && !py::isinstance<py::str>(t[3]))
+        throw py::value_error("the name of a tvx.Mesh state must be a string");
     boost::shared_ptr<Mesh> mesh = meshFromArrays(t[0], t[1]);
     mesh->source = t[2].cast<std::string>();
+    if (t.size() == 4)
+        mesh->name = t[3].cast<std::string>();
     return mesh;
 }
 
@@ -180,7 +198,33 @@ double checkedTolerance(double t, char const* what)
 // Runs the batch with the GIL released; the calling thread takes it back
 // only to report progress and to look for a pending KeyboardInterrupt,
 // which cancels the batch.
-py::dict runBatch(Mesh& a, Mesh& b, py::handle posesB, std::string const& typeName, py::object threads,
+// The body of one side of a batch: a Mesh, or a sequence of Meshes (the
+// parts of one rigid body, each in the body's frame), every tree built.
+boost::shared_ptr<CtvxBatchBody> bodyOf(py::handle side, double tolerance, char const* what)
+{
+    std::vector<boost::shared_ptr<Mesh>> parts;
+    if (py::isinstance<Mesh>(side)) {
+        parts.push_back(side.cast<boost::shared_ptr<Mesh>>());
+    } else if (py::isinstance<py::sequence>(side) && !py::isinstance<py::str>(side)) {
+        for (py::handle h : side.cast<py::sequence>()) {
+            if (!py::isinstance<Mesh>(h))
+                throw py::type_error(std::string(what) + " must be a tvx.Mesh or a sequence of them (its parts)");
+            parts.push_back(h.cast<boost::shared_ptr<Mesh>>());
+        }
+        if (parts.empty())
+            throw py::value_error(std::string(what) + " has no parts");
+    } else {
+        throw py::type_error(std::string(what) + " must be a tvx.Mesh or a sequence of them (its parts)");
+    }
+    boost::shared_ptr<CtvxBatchBody> body = CtvxBatchBody::create();
+    for (boost::shared_ptr<Mesh> const& part : parts) {
+        part->ensureTree();
+        body->addPart(part->data, CqarMat4(), tolerance);
+    }
+    return body;
+}
+
+py::dict runBatch(py::handle a, py::handle b, py::handle posesB, std::string const& typeName, py::object threads,
                   double tolA, double tolB, py::object progress)
 {
     CtvxAnalysis::EAnalysisType const type = parseType(typeName);
@@ -195,12 +239,8 @@ py::dict runBatch(Mesh& a, Mesh& b, py::handle posesB, std::string const& typeNa
     }
     std::vector<double> const poses = posesOf(posesB, "poses_b");
     std::size_t const n = poses.size() / 16;
-    a.ensureTree();
-    b.ensureTree();
-    boost::shared_ptr<CtvxBatchBody> bodyA = CtvxBatchBody::create();
-    boost::shared_ptr<CtvxBatchBody> bodyB = CtvxBatchBody::create();
-    bodyA->addPart(a.data, CqarMat4(), tolA);
-    bodyB->addPart(b.data, CqarMat4(), tolB);
+    boost::shared_ptr<CtvxBatchBody> bodyA = bodyOf(a, tolA, "a");
+    boost::shared_ptr<CtvxBatchBody> bodyB = bodyOf(b, tolB, "b");
     boost::shared_ptr<CtvxBatchQuery> q = CtvxBatchQuery::create(bodyA, bodyB);
     q->analysisType(type);
     q->threads(k);
@@ -272,19 +312,24 @@ void bindBatch(py::module_& m)
         "Mesh(points, triangles) copies an (n, 3) array of numbers and an (m, 3) array of\n"
         "point ranks; Mesh.load(path) reads any file the tvx tool reads. Its OBB tree is\n"
         "built once, on first use, and shared by every query and batch over the mesh.\n\n"
-        "A mesh pickles (and copies with copy.deepcopy) as its points, triangles and source;\n"
+        "A mesh pickles (and copies with copy.deepcopy) as its points, triangles, source and name;\n"
         "the tree does not travel but is rebuilt on first use where the mesh lands, from the\n"
         "same floats, so the copy answers every query exactly as the original.")
         .def(py::init(&meshFromArrays), py::arg("points"), py::arg("triangles"))
-        .def_static("load", &loadMesh, py::arg("path"),
+        .def_static("load", &loadMesh, py::arg("path"), py::arg("keep_parts") = false,
                     "Reads a mesh file (OBJ, STL, PLY, OFF, ..., also gzipped) in a child process;\n"
-                    "the meshes of the file are merged. FileNotFoundError for a missing file,\n"
-                    "ValueError with the reader's one-line message for a damaged one.")
+                    "the meshes of the file are merged. With keep_parts=True, a list of one Mesh a\n"
+                    "mesh of the file instead, in the file's order, each with the file's name for it\n"
+                    "(name): the parts of one body for tvx.query and tvx.batch, which report which\n"
+                    "parts touch. FileNotFoundError for a missing file, ValueError with the reader's\n"
+                    "one-line message for a damaged one.")
         .def_property_readonly("points", &meshPoints, "The points, an (n, 3) float32 copy.")
         .def_property_readonly("triangles", &meshTriangles, "The triangles, an (m, 3) uint32 copy.")
         .def_property_readonly("n_points", [](Mesh const& s) { return s.data->countPoints(); })
         .def_property_readonly("n_triangles", [](Mesh const& s) { return s.data->countTriangles(); })
         .def_property_readonly("source", [](Mesh const& s) { return s.source; })
+        .def_property_readonly("name", [](Mesh const& s) { return s.name; },
+                               "The part's name in its file (Mesh.load with keep_parts), else empty.")
         .def("build_tree", &Mesh::ensureTree, "Builds the OBB tree now rather than at first use.")
         .def_property_readonly("nbytes", &Mesh::bytes,
             "The bytes the mesh holds: its points and triangles (12 bytes each) and, once built,\n"
@@ -293,6 +338,7 @@ void bindBatch(py::module_& m)
         .def("__repr__", [](Mesh const& s) {
             return "<tvx.Mesh " + std::to_string(s.data->countTriangles()) + " triangles, " +
                    std::to_string(s.data->countPoints()) + " points" +
+                   (s.name.empty() ? std::string() : ", part " + s.name) +
                    (s.source.empty() ? std::string() : " from " + s.source) + ">";
         });
 

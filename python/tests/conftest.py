@@ -42,13 +42,25 @@ def uv_sphere(slices=16, stacks=9, radius=0.6):
     return np.array(pts), np.array(tris)
 
 
-def write_obj(path, points, triangles):
+def write_obj(path, points, triangles, parts=None):
+    """An OBJ file of one mesh, or of named parts {name: (points, triangles)}, each an object."""
     with open(path, "w") as f:
-        for p in points:
-            f.write("v %.9g %.9g %.9g\n" % tuple(p))
-        for t in triangles:
-            f.write("f %d %d %d\n" % tuple(int(i) + 1 for i in t))
+        first = 1
+        for name, (pts, tris) in (parts or {None: (points, triangles)}).items():
+            if name is not None:
+                f.write("o %s\n" % name)
+            for p in pts:
+                f.write("v %.9g %.9g %.9g\n" % tuple(p))
+            for t in tris:
+                f.write("f %d %d %d\n" % tuple(int(i) + first for i in t))
+            first += len(pts)
     return str(path)
+
+
+def ring_and_ball():
+    """Two parts of one body that touch: a torus and a sphere on its ring."""
+    ball = uv_sphere(radius=0.45)
+    return {"ring": torus(), "ball": (ball[0] + [1.0, 0.0, 0.3], ball[1])}
 
 
 def random_poses(rng, n, reach):
@@ -64,10 +76,10 @@ def tool():
     return path
 
 
-def tool_query(tool, a, b, pose_b, kind, tolerance_b=0.0):
+def tool_query(tool, a, b, pose_b, kind, tolerance_b=0.0, keep_parts=False):
     out = subprocess.run([tool, "query", a, b, "--pose-b", " ".join(repr(float(x)) for x in pose_b), "--type", kind,
-                          "--tolerance-b", repr(tolerance_b), "--max-pairs", "1000000000", "--json"],
-                         check=True, capture_output=True, text=True).stdout
+                          "--tolerance-b", repr(tolerance_b), "--max-pairs", "1000000000", "--json"]
+                         + ["--keep-parts"] * keep_parts, check=True, capture_output=True, text=True).stdout
     return json.loads(out)["queries"][0]
 
 

@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import tvx
-from conftest import random_poses, shared_mesh, torus, uv_sphere, write_obj
+from conftest import random_poses, ring_and_ball, shared_mesh, torus, uv_sphere, write_obj
 
 
 def same(x, y):
@@ -40,10 +40,19 @@ def check_against_queries(a, b, poses, kind, tolerance_b):
     return res
 
 
+def bodies(form):
+    """A and B as one mesh each, or as bodies of two parts each."""
+    if form == "meshes":
+        return tvx.Mesh(*torus()), tvx.Mesh(*uv_sphere())
+    a = [tvx.Mesh(*part) for part in ring_and_ball().values()]
+    return a, [tvx.Mesh(*uv_sphere(radius=0.3)), tvx.Mesh(*torus(R=0.5, r=0.1))]
+
+
+@pytest.mark.parametrize("form", ["meshes", "parts"])
 @pytest.mark.parametrize("kind", tvx.TYPES)
-def test_every_pose_answers_as_a_single_query(kind):
+def test_every_pose_answers_as_a_single_query(kind, form):
     rng = np.random.default_rng(11)
-    a, b = tvx.Mesh(*torus()), tvx.Mesh(*uv_sphere())
+    a, b = bodies(form)
     poses = random_poses(rng, 60, 1.6)
     res = check_against_queries(a, b, poses, kind, 0.01)
     assert 6 < res.contact.sum() < 54  # both outcomes well represented
@@ -93,6 +102,13 @@ def test_bad_batches_are_refused():
     with pytest.raises(ValueError, match="type must be"):
         tvx.batch(m, m, np.zeros((2, 6)), type="nearest")
     assert len(tvx.batch(m, m, np.zeros((0, 6)))) == 0
+    # A side is a mesh or a sequence of them.
+    for side, error, message in [([], ValueError, "b has no parts"), ([m, 3], TypeError, "b must be a tvx.Mesh"),
+                                 ("m.obj", TypeError, "b must be a tvx.Mesh"), (None, TypeError, "b must be")]:
+        with pytest.raises(error, match=message):
+            tvx.batch(m, side, np.zeros((2, 6)))
+        with pytest.raises(error, match=message):
+            tvx.query(m, side)
     # Integer poses are numbers too.
     assert tvx.batch(m, m, np.zeros((2, 6), dtype=np.int64), type="first").contact.all()
 
@@ -134,6 +150,8 @@ def test_pickled_meshes_answer_as_the_original(tmp_path):
         for kind in tvx.TYPES:
             same(tvx.batch(a2, b2, poses, type=kind, threads=2, tolerance_b=0.01), want[kind])
     assert b.source.endswith("sphere.obj")
+    parts = tvx.Mesh.load(write_obj(tmp_path / "parts.obj", None, None, ring_and_ball()), keep_parts=True)
+    assert [(m.name, m.source) for m in pickle.loads(pickle.dumps(parts))] == [(m.name, m.source) for m in parts]
     # The tree stays behind: little beyond the arrays, 12 bytes a point and
     # a triangle, travels (the tree alone would add 28 bytes a box).
     assert len(pickle.dumps(a, pickle.HIGHEST_PROTOCOL)) < 12 * (a.n_points + a.n_triangles) + 500
@@ -165,7 +183,8 @@ def test_a_damaged_pickle_is_refused_as_the_constructor_refuses_it():
             tvx.Mesh(p, t)
         with pytest.raises(ValueError, match=re.escape(str(constructor.value))):
             pickle.loads(damaged((p, t, "")))
-    for state in [(points, triangles), (points, triangles, "", 0), [points, triangles, ""], (points, triangles, 3)]:
+    for state in [(points, triangles), (points, triangles, "", 0), [points, triangles, ""], (points, triangles, 3),
+                  (points, triangles, "", "", "")]:
         with pytest.raises(ValueError, match="tvx.Mesh state"):
             pickle.loads(damaged(state))
     # The sound state of the same shape is accepted: the refusals above are the damage's.

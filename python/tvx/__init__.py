@@ -15,8 +15,11 @@ reads them. Query types: "first" (first contact), "all" (all contacts),
 the clearance). The clearance is the distance minus both tolerances.
 
 tvx.dask.batch spreads a batch over the workers of a dask.distributed client.
-A Mesh pickles (its points, triangles and source; the tree is rebuilt where
-it lands), so meshes built in memory travel to worker processes too.
+A Mesh pickles (its points, triangles, source and name; the tree is rebuilt
+where it lands), so meshes built in memory travel to worker processes too.
+tvx.Mesh.load(path, keep_parts=True) gives the meshes of a file as the
+parts of one body, which query and batch take in a list (query's parts
+then say which parts touch), as the tool's --keep-parts does.
 The scene graph (Polyhedron, Assembly, CollisionList, Analysis and its
 results) is there for hosts that build scenes of their own.
 """
@@ -59,17 +62,21 @@ class QueryResult:
     exact     bool: the clearance is exact and closest is set
     closest   (2, 3) array, the closest point on A and on B in the world, or None
     pairs     (k, 2) int32 array of triangle ranks (A, B) in contact: all of
-              them for "all", one for the other types
+              them for "all", one for the other types; each rank is in its
+              own part
+    parts     (k, 2) int32 array: the ranks of the parts (A, B) whose
+              triangles pairs names, 0 for a side given as one mesh
     """
 
-    __slots__ = ("contact", "clearance", "exact", "closest", "pairs")
+    __slots__ = ("contact", "clearance", "exact", "closest", "pairs", "parts")
 
-    def __init__(self, contact, clearance, exact, closest, pairs):
+    def __init__(self, contact, clearance, exact, closest, pairs, parts=None):
         self.contact = contact
         self.clearance = clearance
         self.exact = exact
         self.closest = closest
         self.pairs = pairs
+        self.parts = _np.zeros(pairs.shape, _np.int32) if parts is None else parts
 
     def __repr__(self):
         if self.contact:
@@ -77,24 +84,50 @@ class QueryResult:
         return "<tvx.QueryResult clearance %r%s>" % (self.clearance, " (exact)" if self.exact else "")
 
 
+def _parts(side, what):
+    """The meshes of one side: a Mesh, or a sequence of Meshes (the parts of one body)."""
+    if isinstance(side, Mesh):
+        return [side]
+    if isinstance(side, (str, bytes)) or not hasattr(side, "__iter__"):
+        raise TypeError("%s must be a tvx.Mesh or a sequence of them (its parts)" % what)
+    parts = list(side)
+    if not all(isinstance(m, Mesh) for m in parts):
+        raise TypeError("%s must be a tvx.Mesh or a sequence of them (its parts)" % what)
+    if not parts:
+        raise ValueError("%s has no parts" % what)
+    return parts
+
+
 def query(a, b, pose_b=None, pose_a=None, type="exact", tolerance_a=0.0, tolerance_b=0.0):
-    """One query between meshes a and b placed by pose_a and pose_b (None: identity)."""
+    """One query between meshes a and b placed by pose_a and pose_b (None: identity).
+
+    Each side is a Mesh or a sequence of Meshes, the parts of one body (as
+    Mesh.load(path, keep_parts=True) gives them), all placed by the side's
+    pose and given its tolerance; the result's parts say which parts the
+    triangles in contact belong to.
+    """
     analysis = Analysis(type=type)
-    pa = Polyhedron(a)
-    pb = Polyhedron(b)
-    pa.tolerance = tolerance_a
-    pb.tolerance = tolerance_b
-    pa.absolute_position = pose_a
-    pb.absolute_position = pose_b
-    analysis.list1 = CollisionList([pa])
-    analysis.list2 = CollisionList([pb])
+    sides = []
+    for meshes, pose, tolerance, what in ((a, pose_a, tolerance_a, "a"), (b, pose_b, tolerance_b, "b")):
+        polyhedra = [Polyhedron(m) for m in _parts(meshes, what)]
+        for p in polyhedra:
+            p.tolerance = tolerance
+            p.absolute_position = pose
+        sides.append(polyhedra)
+    analysis.list1 = CollisionList(sides[0])
+    analysis.list2 = CollisionList(sides[1])
     analysis.compute()
     if not analysis.complete:
         raise RuntimeError("the query was incomplete: geometry without an OBB tree was not examined")
     collisions = analysis.collisions
     if collisions:
         pairs = _np.concatenate([c.pairs for c in collisions])
-        return QueryResult(True, float("nan"), False, None, pairs)
+        # Each collision is one pair of parts: the objects of the two lists.
+        rank_a = {id(p): i for i, p in enumerate(sides[0])}
+        rank_b = {id(p): i for i, p in enumerate(sides[1])}
+        parts = _np.concatenate([_np.tile(_np.array([rank_a[id(c.object1)], rank_b[id(c.object2)]], _np.int32),
+                                          (len(c), 1)) for c in collisions])
+        return QueryResult(True, float("nan"), False, None, pairs, parts)
     pairs = _np.zeros((0, 2), dtype=_np.int32)
     distances = analysis.distances
     if not distances:
@@ -145,6 +178,9 @@ def _empty_result():
 
 def batch(a, b, poses_b, type="exact", threads=None, tolerance_a=0.0, tolerance_b=0.0, progress=None):
     """One query type between meshes a and b at every pose of b.
+
+    Each side is a Mesh or a sequence of Meshes, the parts of one body, as
+    for tvx.query; pair_count then sums the pairs of every two parts.
 
     poses_b is an (N, 4, 4) array of rigid placements or an (N, 6) array of
     tx ty tz rx ry rz. threads=None uses every core. The answers are the same,
