@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import tvx
-from conftest import random_poses, torus, uv_sphere, write_obj
+from conftest import random_poses, ring_and_ball, torus, uv_sphere, write_obj
 
 distributed = pytest.importorskip("distributed")
 import tvx.dask  # noqa: E402
@@ -88,10 +88,16 @@ def test_meshes_in_memory_travel_once_and_answer_as_a_local_batch(client, tmp_pa
         check_same(tvx.dask.batch(client, b, b, poses, type="exact", chunk_size=50),
                    tvx.batch(b, b, poses, type="exact"))
         assert list(sent) == [id(b)] and sent[id(b)] <= 2, sent
+        # Bodies of parts, one part on both sides.
+        sent.clear()
+        parts = [tvx.Mesh(*part) for part in ring_and_ball().values()]
+        check_same(tvx.dask.batch(client, parts, [b, parts[1]], poses, type="all", chunk_size=50),
+                   tvx.batch(parts, [b, parts[1]], poses, type="all"))
+        assert sorted(sent) == sorted(map(id, parts + [b])) and max(sent.values()) <= 2, sent
     finally:
         del copyreg.dispatch_table[tvx.Mesh]
-    # Four calls, and each worker built a tree once for each of the two meshes.
-    assert cached(client, str) == [2, 2]
+    # Five calls, and each worker built a tree once for each of the four meshes.
+    assert cached(client, str) == [4, 4]
     with pytest.raises(TypeError):
         tvx.dask.batch(client, a, 3, poses)
 

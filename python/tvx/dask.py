@@ -5,7 +5,8 @@
     res = tvx.dask.batch(client, "/data/env.obj", "/data/rob.obj", poses, type="exact")
     res = tvx.dask.batch(client, tvx.Mesh(points, triangles), "/data/rob.obj", poses)
 
-Each of the two meshes is a file path or a tvx.Mesh held in memory. The
+Each of the two sides is a file path, a tvx.Mesh held in memory, or a list
+of them (the parts of one body, as tvx.batch takes them). The
 poses are cut into chunks of chunk_size; each chunk is one task. A path is
 read by each worker the first time a chunk reaches it, so it must name the
 same file on every worker (a shared file system, or the same copy on each
@@ -187,24 +188,35 @@ def _content_key(mesh):
     return "tvx-mesh-" + h.hexdigest()
 
 
-def _run_chunk(a_ref, a_mesh, b_ref, b_mesh, poses, type, threads, tolerance_a, tolerance_b, cache_bytes):
+def _run_chunk(a_refs, b_refs, poses, type, threads, tolerance_a, tolerance_b, cache_bytes):
     if cache_bytes is not None:
         _set_bound(cache_bytes)
-    # A mesh comes with its content key; a path comes alone (mesh None). The
-    # locals hold both meshes for the chunk, whatever the cache drops.
-    a = _mesh(a_ref) if a_mesh is None else _held(a_ref, a_mesh)
-    b = _mesh(b_ref) if b_mesh is None else _held(b_ref, b_mesh)
+    # A side is a list of parts (one for a single mesh or path). A mesh comes
+    # with its content key, a path alone (mesh None). The locals hold every
+    # mesh for the chunk, whatever the cache drops.
+    a, b = ([_mesh(ref) if mesh is None else _held(ref, mesh) for ref, mesh in refs] for refs in (a_refs, b_refs))
     r = _tvx.batch(a, b, poses, type=type, threads=threads, tolerance_a=tolerance_a, tolerance_b=tolerance_b)
     return {f: getattr(r, f) for f in _tvx.BatchResult.FIELDS}
+
+
+def _side_refs(side, what):
+    """[content key, mesh] for each mesh of a side, or [path, None] for a file."""
+    if isinstance(side, (str, bytes, os.PathLike)):
+        path = os.fsdecode(side)
+        if not os.path.exists(path):
+            raise FileNotFoundError("%s: no such file" % path)
+        return [[os.path.abspath(path), None]]
+    return [[_content_key(m), m] for m in _tvx._parts(side, what)]
 
 
 def batch(client, a, b, poses_b, type="exact", chunk_size=5000, threads_per_task=1,
           tolerance_a=0.0, tolerance_b=0.0, cache_bytes=None):
     """tvx.batch(a, b, poses_b, ...) on the client's cluster.
 
-    a and b are each a tvx.Mesh or the path of a mesh file that every worker
-    can read (as tvx.Mesh.load(path)). cache_bytes, if given, is the bound
-    of each worker's mesh cache from this call on (see the module's notes).
+    a and b are each a tvx.Mesh, a list of them (the parts of one body, as
+    for tvx.batch) or the path of a mesh file that every worker can read (as
+    tvx.Mesh.load(path)). cache_bytes, if given, is the bound of each
+    worker's mesh cache from this call on (see the module's notes).
     """
     if type not in _tvx.TYPES:
         raise ValueError("type must be one of 'first', 'all', 'exact', 'estimated', not %r" % (type,))
@@ -215,21 +227,13 @@ def batch(client, a, b, poses_b, type="exact", chunk_size=5000, threads_per_task
     # Every pose is checked (and 6-number poses turned into matrices) here,
     # so that a bad pose fails at once, not in a worker.
     poses = _tvx.pose_matrices(poses_b)
-    refs = []
-    for mesh in (a, b):
-        if isinstance(mesh, _tvx.Mesh):
-            refs.append([_content_key(mesh), mesh])
-            continue
-        path = os.fspath(mesh)
-        if not os.path.exists(path):
-            raise FileNotFoundError("%s: no such file" % path)
-        refs.append([os.path.abspath(path), None])
-    # Each in-memory mesh goes to every worker once (once for both when a
-    # and b are equal), and the tasks name it by its future. Its dask key is
-    # new each call: a key scattered again while the cluster still forgets
-    # the last call's copy would be lost with it.
+    a_refs, b_refs = _side_refs(a, "a"), _side_refs(b, "b")
+    # Each in-memory mesh goes to every worker once (once for all the sides
+    # and parts it stands in), and the tasks name it by its future. Its dask
+    # key is new each call: a key scattered again while the cluster still
+    # forgets the last call's copy would be lost with it.
     sent = {}
-    for ref in refs:
+    for ref in a_refs + b_refs:
         if ref[1] is not None:
             if ref[0] not in sent:
                 sent[ref[0]] = client.scatter(ref[1], broadcast=True, hash=False)
@@ -241,10 +245,9 @@ def batch(client, a, b, poses_b, type="exact", chunk_size=5000, threads_per_task
     # each call too: keys hashed from the poses would be the last call's
     # when the same poses come again, and be lost with its release.
     chunks = client.scatter([poses[i:i + step] for i in range(0, n, step)], hash=False)
-    (a_ref, a_mesh), (b_ref, b_mesh) = refs
     futures = [
-        client.submit(_run_chunk, a_ref, a_mesh, b_ref, b_mesh, chunk, type, threads_per_task, tolerance_a,
-                      tolerance_b, cache_bytes, pure=False)
+        client.submit(_run_chunk, a_refs, b_refs, chunk, type, threads_per_task, tolerance_a, tolerance_b,
+                      cache_bytes, pure=False)
         for chunk in chunks
     ]
     parts = client.gather(futures)
