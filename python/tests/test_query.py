@@ -2,7 +2,9 @@
 own answers) as the reference, refused input, and ownership."""
 
 import gc
+import json
 import os
+import subprocess
 
 import numpy as np
 import pytest
@@ -56,6 +58,14 @@ def test_queries_answer_as_the_tool_does(tool, tmp_path):
     b = write_obj(tmp_path / "sphere.obj", *uv_sphere())
     seen = check_against_tool(tool, a, b, random_poses(rng, 8, 1.5), tolerance_b=0.01)
     assert {("first", True), ("first", False), ("exact", True), ("exact", False)} <= seen
+    # What a mesh holds: 12 bytes a point and a triangle, and once built the
+    # tree's bytes as the tool counts them.
+    tree = json.loads(subprocess.run([tool, "info", a, "--json"], check=True, capture_output=True,
+                                     text=True).stdout)["tree"]
+    m = tvx.Mesh.load(a)
+    assert m.nbytes == 12 * (m.n_points + m.n_triangles)
+    m.build_tree()
+    assert m.nbytes == 12 * (m.n_points + m.n_triangles) + tree["bytes"] and tree["bytes"] > 0
 
 
 def test_bodies_of_parts_answer_as_the_tool_keeping_parts(tool, tmp_path):
