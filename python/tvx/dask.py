@@ -6,29 +6,29 @@
     res = tvx.dask.batch(client, tvx.Mesh(points, triangles), "/data/rob.obj", poses)
 
 Each of the two sides is a file path, a tvx.Mesh held in memory, or a list
-of them (the parts of one body, as tvx.batch takes them). The
-poses are cut into chunks of chunk_size; each chunk is one task. A path is
-read by each worker the first time a chunk reaches it, so it must name the
-same file on every worker (a shared file system, or the same copy on each
-machine). A tvx.Mesh is pickled (points, triangles and source; not its tree)
-and sent to every worker once per call, not with each chunk. Either way a
-worker builds a mesh's tree once and keeps the mesh for the chunks after, and
-for later calls: a file is known by its path, size and modification time, a
-mesh by a hash of its points and triangles (not its source, which nothing a
-worker hands back names).
+of them (the parts of one body, as tvx.batch takes them). The poses are cut
+into chunks of chunk_size; each chunk is one task. A path is read by each
+worker the first time a chunk reaches it, so it must name the same file on
+every worker (a shared file system, or the same copy on each machine). A
+tvx.Mesh is pickled (points, triangles, source and name; not its tree) and
+sent to every worker once per call, not with each chunk. Either way a worker
+builds a mesh's tree once and keeps the mesh for the chunks after, and for
+later calls: a file is known by its path, size and modification time, a
+mesh by a hash of its points and triangles (not its source or name, which
+nothing a worker hands back names). Each task runs tvx.batch with
+threads_per_task threads (1 by default: a worker with n threads runs n
+chunks at once, each without the GIL). The result is the BatchResult of
+tvx.batch, in pose order, identical to a local run.
 
 What a worker keeps is bounded: the bytes of its meshes with their trees
-(Mesh.nbytes) stay within cache_bytes, the least recently used mesh going
+(Mesh.nbytes) stay within a bound, the least recently used mesh going
 first, and a mesh larger than the whole bound is used and not kept. The
 bound is the cache_bytes of the last call that gave one (a number of bytes
 or a size such as "2GiB"), else the worker's environment variable
 TVX_DASK_CACHE_BYTES, else a quarter of the worker's memory limit, else
-1 GiB. A mesh the cache lets go is freed once the chunks running with it
-end. cache_info(client) tells each worker's meshes, bytes, bound and
-evictions. Each task runs tvx.batch with
-threads_per_task threads (1 by default: a worker with n threads runs n
-chunks at once, each without the GIL). The result is the BatchResult of
-tvx.batch, in pose order, identical to a local run.
+1 GiB. The cache only lets go of its reference: a mesh is freed once the
+chunks running with it end. cache_info(client) tells each worker's meshes,
+bytes, bound and evictions.
 """
 
 import collections
