@@ -188,4 +188,5 @@ def batch(a, b, poses_b, type="exact", threads=None, tolerance_a=0.0, tolerance_
     progress, if given, is called as progress(done, total) from this thread.
     The GIL is released while the queries run; Ctrl-C cancels the batch.
     """
-    return BatchResult(**_tvx._batch(a, b, poses_b, type, threads, tolerance_a, tolerance_b, progress))
+    return BatchResult(**_tvx._batch(_parts(a, "a"), _parts(b, "b"), poses_b, type, threads, tolerance_a,
+                                     tolerance_b, progress))
