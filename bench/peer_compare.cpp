@@ -17,7 +17,9 @@
 // its own copy), --plain-walk (our trees walked in the plain recursive order,
 // without cached placements or nearest-first ordering: the same answers, for
 // measuring what the faster walks gain), --cold (contact queries timed on
-// their first run at a pose rather than their second).
+// their first run at a pose rather than their second), --scale-free-axes
+// (our trees built with the opt-in of
+// CtvxPolyhedronOBBTreeFactory::scaleFreeAxes).
 //
 // Exit status 0 when every answer agreed, 3 when any did not (the tests run
 // it so on small scenes), 1 for an unreadable mesh, 2 for bad usage.
@@ -68,6 +70,7 @@
 #include <tvx/bvtree/CtvxOBB.h>
 #include <tvx/bvtree/CtvxPolyhedronBVTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
@@ -857,7 +860,8 @@ void procedural(int n, Body& a, Body& b)
 int usage()
 {
     std::fprintf(stderr, "usage: peer_compare [--poses N] [--seed S] [--coherent] [--shared-hints] "
-                         "[--plain-walk] [--cold] [--band near|fine|working|far] [--shared DIR] (MESH_A MESH_B | --procedural N ...)\n");
+                         "[--plain-walk] [--cold] [--scale-free-axes] [--band near|fine|working|far] [--shared DIR] "
+                         "(MESH_A MESH_B | --procedural N ...)\n");
     return 2;
 }
 
@@ -888,6 +892,8 @@ int main(int argc, char** argv)
             warmContacts = false;
         else if (a == "--plain-walk")
             ourWalk = CtvxWalk::Plain;
+        else if (a == "--scale-free-axes")
+            CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(true);
         else if (a == "--band" && hasValue) {
             std::string const name = argv[++i];
             for (int b = NEAR_MISS; b < BAND_COUNT; ++b)

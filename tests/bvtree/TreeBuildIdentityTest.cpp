@@ -112,17 +112,20 @@ void expectIdentical(boost::shared_ptr<CtvxPoly> poly, std::string const& label)
     }
 }
 
-// Every build setting the builder offers.
+// Every build setting the builder offers (the scale-free axes only with
+// the principal axes, which the axis-aligned fit does not solve).
 template <class F>
 void forEachSetting(F const& f)
 {
     FactorySettingsGuard const guard;
     for (bool mend : {true, false})
-        for (auto algo : {CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT,
-                          CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE}) {
+        for (int fit = 0; fit < 3; ++fit) {
+            auto const algo = fit == 2 ? CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE
+                                       : CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
             CtvxPolyhedronOBBTreeFactory::conservativeBoxes(mend);
             CtvxPolyhedronOBBTreeFactory::algoObbPlacement(algo);
-            f(std::string(algo == CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT ? " default" : " aabb") +
+            CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(fit == 1);
+            f(std::string(fit == 0 ? " default" : fit == 1 ? " scale-free axes" : " aabb") +
               (mend ? " mended" : " raw"));
         }
 }
@@ -228,6 +231,11 @@ TEST(TreeBuildIdentity, LargeMeshes)
     expectIdentical(TestPoly::create(moved(makeIcosphere(5, 1.0), 3.0, {250.0, 0.0, -90.0})), "icosphere 20480");
     CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
     expectIdentical(polyhedronOf(makeTorus(100, 50, 3.0, 1.0)), "torus 10^4 aabb");
+    // The opt-in axes on a mesh a tenth of a unit across, where they differ.
+    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+    CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(true);
+    expectIdentical(TestPoly::create(moved(makeIcosphere(5, 1.0), 0.05, {0.1, 0.0, -0.02})),
+                    "icosphere 20480, radius 0.05, scale-free axes");
 }
 
 TEST(TreeBuildIdentity, RandomSoupsMatchReference)
@@ -281,7 +289,8 @@ void randomSymmetric(Random& rng, float (*a)[3])
 TEST(TreeBuildIdentity, BatchedSolvesGiveEachSingleSolve)
 {
     // The builder's solves, up to four in lanes, against the plain Jacobi
-    // method of the reference builder run on each matrix alone.
+    // method of the reference builder run on each matrix alone, with either
+    // stop.
     Random rng(8086);
     int differentLengths = 0;
     int const n = runs(2000);
@@ -294,10 +303,11 @@ TEST(TreeBuildIdentity, BatchedSolvesGiveEachSingleSolve)
             randomSymmetric(rng, many[i].a);
             std::memcpy(single[i], many[i].a, sizeof single[i]);
         }
-        CtvxObbEigen::solve(many, batch);
+        bool const scaleFree = (it / CtvxObbEigen::kMaxProblems) % 2 == 1;
+        CtvxObbEigen::solve(many, batch, scaleFree);
         for (int i = 0; i < batch; ++i) {
             float d[3], v[3][3];
-            sweeps[i] = referenceJacobi(single[i], d, v);
+            sweeps[i] = referenceJacobi(single[i], d, v, scaleFree);
             differentLengths += i > 0 && sweeps[i] != sweeps[0];
             bool const same = std::memcmp(d, many[i].d, sizeof d) == 0 && std::memcmp(v, many[i].v, sizeof v) == 0 &&
                               std::memcmp(single[i], many[i].a, sizeof single[i]) == 0 && many[i].sweeps == sweeps[i];

@@ -48,6 +48,7 @@ struct FactorySettingsGuard {
     {
         CtvxPolyhedronOBBTreeFactory::conservativeBoxes(true);
         CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+        CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(false);
     }
 };
 

@@ -65,8 +65,14 @@ void rotatePair(float& x, float& y, float s, float tau)
 
 } // namespace
 
-int referenceJacobi(float (*a)[3], float* d, float (*v)[3])
+int referenceJacobi(float (*a)[3], float* d, float (*v)[3], bool scaleFree)
 {
+    double stop = 1e-5;
+    if (scaleFree) {
+        double const diagonal = std::fabs(static_cast<double>(a[0][0])) + std::fabs(static_cast<double>(a[1][1])) +
+                                std::fabs(static_cast<double>(a[2][2]));
+        stop = diagonal < 1.0 ? 1e-5 * diagonal : 1e-5;
+    }
     float b[3], z[3];
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j)
@@ -76,7 +82,7 @@ int referenceJacobi(float (*a)[3], float* d, float (*v)[3])
     }
     for (int sweep = 0; sweep < 50; ++sweep) {
         float const sm = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
-        if (static_cast<double>(sm) < 1e-5)
+        if (static_cast<double>(sm) < stop || (scaleFree && static_cast<double>(sm) == stop))
             return sweep;
         float const threshold = sweep < 3 ? 0.2f * sm * 0.11111111f : 0.0f;
         int const pairs[3][2] = {{0, 1}, {0, 2}, {1, 2}};
@@ -138,6 +144,7 @@ public:
         unsigned int const n = m_poly.countTriangles();
         m_algo = CtvxPolyhedronOBBTreeFactory::algoObbPlacement();
         m_mend = CtvxPolyhedronOBBTreeFactory::conservativeBoxes();
+        m_scaleFree = CtvxPolyhedronOBBTreeFactory::scaleFreeAxes();
         if (n == 0)
             return std::move(m_out);
         m_out.boxes.resize(n - 1);
@@ -304,7 +311,7 @@ private:
             }
         float a[3][3] = {{s00, s01, s02}, {s01, s11, s12}, {s02, s12, s22}};
         float d[3], v[3][3];
-        referenceJacobi(a, d, v);
+        referenceJacobi(a, d, v, m_scaleFree);
         // Which eigenvector becomes which axis is the library's rule, which
         // ObbFitTest checks on every order and tie of three eigenvalues.
         CtvxObbEigen::axesFromEigen(d, v, axes);
@@ -430,6 +437,7 @@ private:
     bool m_firstBox = true;
     CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement m_algo = CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
     bool m_mend = true;
+    bool m_scaleFree = false;
 };
 
 } // namespace

@@ -43,15 +43,18 @@ struct ReferenceTree {
 // a single-matrix Jacobi solve, the fits and the rounding mend spelled out.
 // It shares with the library only pieces that have one plain form there and
 // tests of their own: the binary16 conversion (Binary16Test), the box of a
-// lone triangle and the choice of axes among eigenvectors (ObbFitTest). It reads the process-wide fit choice and
-// rounding mend switch of CtvxPolyhedronOBBTreeFactory, and decodes stored
+// lone triangle and the choice of axes among eigenvectors (ObbFitTest). It reads the process-wide fit choice,
+// rounding mend switch and scale-free axes of CtvxPolyhedronOBBTreeFactory, and decodes stored
 // boxes through CtvxOBB as the queries do.
 ReferenceTree buildReferenceTree(CtvxPoly const& poly);
 
 // The cyclic Jacobi method of the reference build on one symmetric 3x3
 // matrix (diagonal and upper off-diagonal entries read, the latter
 // destroyed): eigenvalues to d, eigenvectors to the columns of v. Returns
-// the number of sweeps run before the stop test held, or -1 after 50.
-int referenceJacobi(float (*a)[3], float* d, float (*v)[3]);
+// the number of sweeps run before the stop test held, or -1 after 50. The
+// stop: an off-diagonal mass below 1e-5; with scaleFree (the opt-in of
+// CtvxPolyhedronOBBTreeFactory::scaleFreeAxes), at most 1e-5 times the
+// starting diagonal's absolute mass where that is below 1.
+int referenceJacobi(float (*a)[3], float* d, float (*v)[3], bool scaleFree = false);
 
 } // namespace tvxtest

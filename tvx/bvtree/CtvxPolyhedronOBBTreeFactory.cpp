@@ -8,6 +8,7 @@
 CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement CtvxPolyhedronOBBTreeFactory::m_algoObbPlacement =
     CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
 bool CtvxPolyhedronOBBTreeFactory::s_conservativeBoxes = true;
+bool CtvxPolyhedronOBBTreeFactory::s_scaleFreeAxes = false;
 
 boost::shared_ptr<CtvxPolyhedronOBBTreeFactory> CtvxPolyhedronOBBTreeFactory::create()
 {
@@ -40,6 +41,16 @@ void CtvxPolyhedronOBBTreeFactory::conservativeBoxes(bool on)
     s_conservativeBoxes = on;
 }
 
+bool CtvxPolyhedronOBBTreeFactory::scaleFreeAxes()
+{
+    return s_scaleFreeAxes;
+}
+
+void CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(bool on)
+{
+    s_scaleFreeAxes = on;
+}
+
 void CtvxPolyhedronOBBTreeFactory::build(boost::shared_ptr<CtvxPoly>& poly,
                                          boost::shared_ptr<CtvxProgressDelegate>& delegate)
 {
@@ -52,7 +63,8 @@ void CtvxPolyhedronOBBTreeFactory::build(boost::shared_ptr<CtvxPoly>& poly,
     // when the reference passed in is dropped by a report (the delegate may
     // be the last holder of itself, or the caller's global).
     boost::shared_ptr<CtvxProgressDelegate> const reportTo = delegate;
-    CtvxObbTreeBuild treeBuild(*tree, m_algoObbPlacement == OBB_PLACEMENT_AABB_LIKE, s_conservativeBoxes);
+    CtvxObbTreeBuild treeBuild(*tree, m_algoObbPlacement == OBB_PLACEMENT_AABB_LIKE, s_conservativeBoxes,
+                               s_scaleFreeAxes);
     std::unique_ptr<CtvxObjectOBB> own = treeBuild.run(*poly, reportTo.get());
     handOver(*poly, *tree, own.release());
 }

@@ -47,6 +47,16 @@ public:
     // measurements.
     static bool conservativeBoxes();
     static void conservativeBoxes(bool on);
+    // Opt-in (off by default): the principal axes solved to a stop relative
+    // to each range's scatter, so that the boxes of a set in small units,
+    // a mesh a fraction of a unit across, are as flat as those of the same
+    // set scaled up; off, a range whose scatter is below 1e-5 keeps the
+    // set's own axes. Trees built with it differ from the default ones, and
+    // with them which contact pair a first-contact query reports first, the
+    // order of all contacts and, between pairs at exactly the same distance,
+    // the closest points; distances are the same.
+    static bool scaleFreeAxes();
+    static void scaleFreeAxes(bool on);
 
 protected:
     CtvxPolyhedronOBBTreeFactory() = default;
@@ -59,4 +69,5 @@ private:
 
     static EAlgoObbPlacement m_algoObbPlacement;
     static bool s_conservativeBoxes;
+    static bool s_scaleFreeAxes;
 };

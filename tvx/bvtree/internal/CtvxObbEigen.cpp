@@ -2,6 +2,8 @@
 
 #include <tvx/bvtree/internal/CtvxLanes.h>
 
+#include <cmath>
+
 using tvx_lanes::Double2;
 using tvx_lanes::Float4;
 using tvx_lanes::Mask4;
@@ -37,14 +39,22 @@ inline Float4 tangentOfLarge(Float4 absTheta, Float4 theta2)
 
 } // namespace
 
-void CtvxObbEigen::solve(CtvxEigenProblem* problems, int n)
+void CtvxObbEigen::solve(CtvxEigenProblem* problems, int n, bool scaleFree)
 {
     // Lane i holds problem i; unused lanes hold a zero matrix, which stops
     // at once.
     float in[3][4] = {{0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}};
     float diag[3][4] = {{0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}};
     int laneBits = 0;
+    // Each lane's stop; the scale-free one from its starting diagonal.
+    double stops[4] = {kJacobiStop, kJacobiStop, kJacobiStop, kJacobiStop};
     for (int i = 0; i < n; ++i) {
+        if (scaleFree) {
+            double const diagonal = std::fabs(static_cast<double>(problems[i].a[0][0])) +
+                                    std::fabs(static_cast<double>(problems[i].a[1][1])) +
+                                    std::fabs(static_cast<double>(problems[i].a[2][2]));
+            stops[i] = kJacobiStop * (diagonal < 1.0 ? diagonal : 1.0);
+        }
         in[0][i] = problems[i].a[0][1];
         in[1][i] = problems[i].a[0][2];
         in[2][i] = problems[i].a[1][2];
@@ -77,8 +87,20 @@ void CtvxObbEigen::solve(CtvxEigenProblem* problems, int n)
     Float4 const one = Float4::broadcast(1.0f);
     for (int sweep = 0; sweep < kJacobiSweeps && laneBits != 0; ++sweep) {
         Float4 const sm = abs(off[0]) + abs(off[1]) + abs(off[2]);
-        Double2 const stop = Double2::broadcast(kJacobiStop);
-        int const stopped = lessBits(widenLow(sm), stop) | (lessBits(widenHigh(sm), stop) << 2);
+        int stopped;
+        if (scaleFree) {
+            // At most the stop, so that a zero scatter stops at once too;
+            // for the fixed stop, which no float equals, the same as below.
+            float lanes[4];
+            sm.store(lanes);
+            stopped = 0;
+            for (int i = 0; i < 4; ++i)
+                if (static_cast<double>(lanes[i]) <= stops[i])
+                    stopped |= 1 << i;
+        } else {
+            Double2 const stop = Double2::broadcast(kJacobiStop);
+            stopped = lessBits(widenLow(sm), stop) | (lessBits(widenHigh(sm), stop) << 2);
+        }
         for (int i = 0; i < n; ++i)
             if ((stopped & laneBits) & (1 << i))
                 problems[i].sweeps = sweep;

@@ -41,12 +41,12 @@ double norm1(double const* x) { return std::fabs(x[0]) + std::fabs(x[1]) + std::
 
 } // namespace
 
-void CtvxObbFits::principalAxes(CtvxObbBuildSet const& set, CtvxObbPart* const* parts, int n)
+void CtvxObbFits::principalAxes(CtvxObbBuildSet const& set, CtvxObbPart* const* parts, int n, bool scaleFree)
 {
     CtvxEigenProblem problems[CtvxObbEigen::kMaxProblems];
     for (int i = 0; i < n; ++i)
         CtvxObbRangePasses::scatter(set, parts[i]->first, parts[i]->count, parts[i]->bounds, problems[i].a);
-    CtvxObbEigen::solve(problems, n);
+    CtvxObbEigen::solve(problems, n, scaleFree);
     for (int i = 0; i < n; ++i) {
         CtvxObbEigen::axesFromEigen(problems[i].d, problems[i].v, parts[i]->axes);
         parts[i]->hasAxes = true;

@@ -28,8 +28,10 @@ struct CtvxObbPart {
 // setters (binary16); the default fit's first box fixes the tree's scale.
 struct CtvxObbFits {
     // The principal axes of up to CtvxObbEigen::kMaxProblems parts, solved
-    // together; each part's bounds must be set.
-    static void principalAxes(CtvxObbBuildSet const& set, CtvxObbPart* const* parts, int n);
+    // together; each part's bounds must be set. scaleFree: the solve's
+    // stop relative to each scatter (CtvxObbEigen::solve).
+    static void principalAxes(CtvxObbBuildSet const& set, CtvxObbPart* const* parts, int n,
+                              bool scaleFree = false);
 
     // The default box from its axes and the extents along them (dims[0]
     // the minima, dims[1] the maxima). With fixScale, storedScale is first

@@ -10,8 +10,8 @@
 
 #include <qar/CqarVect3.h>
 
-CtvxObbTreeBuild::CtvxObbTreeBuild(CtvxPolyhedronOBBTree& tree, bool axisAligned, bool mend)
-    : m_tree(tree), m_axisAligned(axisAligned), m_mend(mend)
+CtvxObbTreeBuild::CtvxObbTreeBuild(CtvxPolyhedronOBBTree& tree, bool axisAligned, bool mend, bool scaleFreeAxes)
+    : m_tree(tree), m_axisAligned(axisAligned), m_mend(mend), m_scaleFreeAxes(scaleFreeAxes)
 {
 }
 
@@ -51,7 +51,7 @@ void CtvxObbTreeBuild::descend(int n)
     CtvxObbRangePasses::bounds(m_set, 0, n, root.bounds);
     CtvxObbPart* rootPart = &root;
     if (!m_axisAligned)
-        CtvxObbFits::principalAxes(m_set, &rootPart, 1);
+        CtvxObbFits::principalAxes(m_set, &rootPart, 1, m_scaleFreeAxes);
     SplitNode top{};
     fitAndSplit(root, 0, top);
     top.depth = 1;
@@ -84,7 +84,7 @@ void CtvxObbTreeBuild::descend(int n)
                 if (ranks[side] >= 0 && !parts[side].hasAxes)
                     pending[nPending++] = &parts[side];
             if (nPending > 0)
-                CtvxObbFits::principalAxes(m_set, pending, nPending);
+                CtvxObbFits::principalAxes(m_set, pending, nPending, m_scaleFreeAxes);
         }
 
         // Fit and split the boxed children, then solve their own boxed
@@ -103,7 +103,7 @@ void CtvxObbTreeBuild::descend(int n)
                     grand[nGrand++] = &grandPart;
         }
         if (!m_axisAligned && nGrand > 0)
-            CtvxObbFits::principalAxes(m_set, grand, nGrand);
+            CtvxObbFits::principalAxes(m_set, grand, nGrand, m_scaleFreeAxes);
         if (ranks[1] >= 0)
             m_stack.push_back(children[1]);
         if (ranks[0] >= 0)

@@ -33,8 +33,10 @@ class CtvxProgressDelegate;
 class CtvxObbTreeBuild {
 public:
     // axisAligned: the axis-aligned fit instead of principal axes; mend:
-    // round every box up until, decoded, it holds its triangles.
-    CtvxObbTreeBuild(CtvxPolyhedronOBBTree& tree, bool axisAligned, bool mend);
+    // round every box up until, decoded, it holds its triangles;
+    // scaleFreeAxes: principal axes solved to a stop relative to each
+    // range's scatter (see CtvxObbEigen::solve).
+    CtvxObbTreeBuild(CtvxPolyhedronOBBTree& tree, bool axisAligned, bool mend, bool scaleFreeAxes = false);
     CtvxObbTreeBuild(CtvxObbTreeBuild const&) = delete;
     CtvxObbTreeBuild& operator=(CtvxObbTreeBuild const&) = delete;
 
@@ -65,6 +67,7 @@ private:
     CtvxPolyhedronOBBTree& m_tree;
     bool const m_axisAligned;
     bool const m_mend;
+    bool const m_scaleFreeAxes;
     CtvxProgressDelegate* m_delegate = nullptr;
     CtvxOBB* m_boxes = nullptr;
     int m_nextObbRank = 1;
