@@ -235,7 +235,27 @@ void CtvxAnalysis::examineCandidates(CtvxCollisionList const& l1, CtvxCollisionL
     std::vector<ObjectPtr> const& objects1 = l1.m_objects;
     std::vector<ObjectPtr> const& objects2 = l2.m_objects;
     unsigned int const count1 = static_cast<unsigned int>(objects1.size());
-    for (unsigned int i = 0; i < count1 && !stopAll; ++i) {
+    unsigned int i = 0;
+    // A fresh first contact: its first rows before the broad phase's tree.
+    for (; i < count1 && !stopAll && broad.lazy(); ++i) {
+        ObjectPtr const& a = objects1[i];
+        if (!a)
+            continue;
+        unsigned int const count2 = static_cast<unsigned int>(objects2.size());
+        for (unsigned int j = once ? i + 1 : 0; j < count2 && !stopAll; ++j) {
+            if (isDone(i, j, once, r1, r2))
+                continue;
+            ObjectPtr const& b = objects2[j];
+            if (b && b != a && broad.meets(i, j) && !broad.settles(i, j, bound)) {
+                m_pairRank1 = i;
+                m_pairRank2 = j;
+                computeForPair(a, b, bound, stopAll);
+            }
+        }
+        if (!stopAll)
+            broad.rowDone(i);
+    }
+    for (; i < count1 && !stopAll; ++i) {
         ObjectPtr const& a = objects1[i];
         if (!a)
             continue;

@@ -89,8 +89,21 @@ public:
     // Drops what was read from the lists (keeping the memory): for an
     // analysis given another list, which may even live where the old one did.
     void forget();
-    // Rows are asked in increasing order of i within one query.
+    // Rows are asked in increasing order of i within one query (a query
+    // still in its lazy rows builds its tree first).
     Row row(unsigned int i, float bound);
+    // A first contact on lists whose boxes were never gathered: the rows
+    // are examined pair by pair in list order, reading each entry when it
+    // is first met, before any tree is built; most such queries end within
+    // a few rows, having read only the entries those rows met. The driver
+    // asks meets(i, j) for each j of row i in increasing order, then
+    // rowDone(i); once a few rows went by without a contact the tree is
+    // built there and lazy() turns false, the remaining rows being asked of
+    // row() as in any other query.
+    bool lazy() const { return m_lazy; }
+    // Whether row i holds rank j of list 2: what row(i) would list.
+    bool meets(unsigned int i, unsigned int j);
+    void rowDone(unsigned int i);
     // True when pair (i, j), examined with the running bound, provably
     // leaves no trace.
     bool settles(unsigned int i, unsigned int j, float bound) const;
@@ -149,6 +162,8 @@ private:
         std::vector<unsigned int> bare; // ranks of BOXED entries that are lone triangles
         std::vector<unsigned int> live; // ranks of entries that are not INERT
         bool fresh = false;             // the tree is to be built from scratch
+        // The prepare() that last made sure an entry is read (lazy rows).
+        std::vector<unsigned int> checkedAt;
         // Entries whose leaf changed since the pairs of leaves were last
         // brought up to date.
         std::vector<unsigned int> touched;
@@ -158,6 +173,11 @@ private:
     // Both return whether anything changed.
     bool sync(Side& side, CtvxCollisionList const& list);
     bool refresh(Side& side);
+    void endLazy();
+    // Reads entry k anew and brings its sphere along.
+    void reread(Side& side, unsigned int k);
+    // Entry k read for this query, in the lazy rows.
+    Slot const& current(Side& side, unsigned int k);
     void read(Slot& slot);
     bool replace(Slot& slot);
     bool readChain(Slot& slot, CtvxObject* end);
@@ -177,6 +197,10 @@ private:
 
     Side m_sides[2];
     Side* m_second = &m_sides[1];
+    // The rows are being examined before the tree is built (lazy()), and
+    // the row slots met since.
+    bool m_lazy = false;
+    std::size_t m_lazyMet = 0;
     bool m_same = false;
     bool m_once = false;
     CtvxAnalysis::EAnalysisType m_type = CtvxAnalysis::FIRST_COLLISION;
