@@ -43,8 +43,9 @@ boost::shared_ptr<CtvxProgressDelegate> noDelegate;
 // the same traces.
 class World {
 public:
-    // moving: the share of the top objects moved each frame.
-    World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use, double moving = 0.35)
+    // moving: the share of the top objects moved each frame; spread: the
+    // side of the scene's cube, relative to that of the usual density.
+    World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use, double moving = 0.35, double spread = 1.0)
         : m_rng(seed), m_use(use), m_moving(moving)
     {
         tvxtest::Random meshRng(seed + 1);
@@ -54,7 +55,7 @@ public:
         for (auto const& m : meshes)
             m_data.push_back(tvxtest::makePolyData(m));
         // About one object in ten touches another.
-        m_extent = 2.2 * std::cbrt(static_cast<double>(count));
+        m_extent = 2.2 * spread * std::cbrt(static_cast<double>(count));
         for (int k = 0; k < count; ++k)
             m_tops.push_back(makeTop());
         buildLists();
@@ -99,7 +100,40 @@ public:
         }
     }
 
-    std::string describe(std::size_t k)
+    // A fresh analysis of every pairing, over its lists each started at a
+    // random rank (so that the first contact is sought from a different
+    // row each time): a first contact over boxes never gathered, which the
+    // broad phase examines row by row before building its tree, then the
+    // other types in turn on the same analysis, which start from the
+    // entries the first contact left read (or not). What each query left,
+    // one after the other.
+    std::vector<std::string> freshQueries()
+    {
+        std::vector<std::string> out;
+        for (std::size_t p = 0; p < m_analyses.size(); p += 4) {
+            boost::shared_ptr<CtvxCollisionList> l1, l2;
+            m_analyses[p]->getCollisionList1(l1);
+            m_analyses[p]->getCollisionList2(l2);
+            bool const same = l1 == l2;
+            l1 = rotated(*l1);
+            l2 = same ? l1 : rotated(*l2);
+            boost::shared_ptr<CtvxAnalysis> a = tvxtest::analysisOf(l1, l2, CtvxAnalysis::FIRST_COLLISION);
+            a->setEachPairOnce(m_analyses[p]->eachPairOnce());
+            a->setOneContactPerPair(m_analyses[p]->oneContactPerPair());
+            tvxtest::AnalysisProbe::broadPhase(*a, m_use);
+            for (auto const type : {CtvxAnalysis::FIRST_COLLISION, CtvxAnalysis::ALL_COLLISIONS,
+                                    CtvxAnalysis::FIRST_COLLISION, CtvxAnalysis::ESTIMATED_DISTANCE}) {
+                a->setAnalysisType(type);
+                a->compute();
+                out.push_back(record().describe(*a));
+            }
+        }
+        return out;
+    }
+
+    std::string describe(std::size_t k) { return record().describe(*m_analyses[k]); }
+
+    tvxtest::QueryRecord record() const
     {
         tvxtest::QueryRecord record;
         record.objects = m_named;
@@ -108,7 +142,7 @@ public:
         for (auto const& a : m_assemblies)
             if (a->regroupedPoly())
                 record.hinted.push_back(a->regroupedPoly().get());
-        return record.describe(*m_analyses[k]);
+        return record;
     }
 
     std::size_t countAnalyses() const { return m_analyses.size(); }
@@ -116,6 +150,16 @@ public:
     CtvxAnalysis const& analysis(std::size_t k) const { return *m_analyses[k]; }
 
 private:
+    boost::shared_ptr<CtvxCollisionList> rotated(CtvxCollisionList const& l)
+    {
+        boost::shared_ptr<CtvxCollisionList> r = CtvxCollisionList::create();
+        unsigned int const n = l.countObjects();
+        unsigned int const start = n > 0 ? m_rng.below(n) : 0;
+        for (unsigned int k = 0; k < n; ++k)
+            r->add(l.object((start + k) % n));
+        return r;
+    }
+
     Affine randomPose()
     {
         Affine p = tvxtest::randomRigid(m_rng, 0.0);
@@ -355,13 +399,29 @@ struct Tally {
     int mismatches = 0;
 };
 
-void compareOverFrames(std::uint32_t seed, int count, int frames, Tally& tally, double moving = 0.35)
+// fresh: each frame also queries fresh analyses (World::freshQueries()).
+void compareOverFrames(std::uint32_t seed, int count, int frames, Tally& tally, double moving = 0.35,
+                       bool fresh = false, double spread = 1.0)
 {
-    World broad(seed, count, CtvxBroadPhase::ALWAYS, moving);
-    World every(seed, count, CtvxBroadPhase::NEVER, moving);
+    World broad(seed, count, CtvxBroadPhase::ALWAYS, moving, spread);
+    World every(seed, count, CtvxBroadPhase::NEVER, moving, spread);
     for (int f = 0; f < frames && tally.mismatches < 3; ++f) {
         std::string const edits = broad.frame();
         every.frame();
+        if (fresh) {
+            std::vector<std::string> const a = broad.freshQueries(), b = every.freshQueries();
+            for (std::size_t k = 0; k < a.size() && tally.mismatches < 3; ++k) {
+                ++tally.queries;
+                tally.withContact += a[k].find("collision ") != std::string::npos;
+                if (a[k] != b[k]) {
+                    ++tally.mismatches;
+                    ADD_FAILURE() << "seed " << seed << ", " << count << " objects, frame " << f << " after "
+                                  << edits << "fresh analysis, query " << k << "\nbroad phase:\n"
+                                  << a[k] << "every pair:\n"
+                                  << b[k];
+                }
+            }
+        }
         broad.query();
         every.query();
         for (std::size_t k = 0; k < broad.countAnalyses(); ++k) {
@@ -412,6 +472,22 @@ TEST(BroadPhase, FewMoversOverManyFramesAnswerAsEveryPairExamined)
     compareOverFrames(32u, 40, tvxtest::runs(60), tally, 0.15);
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.withContact, tally.queries / 5);
+}
+
+// Fresh analyses, a first contact first: its rows are examined before the
+// broad phase builds its tree, reading each entry when met, and the tree is
+// built where a few rows went by without a contact. In the sparse scenes
+// (few contacts) most first contacts end past that point, in the dense ones
+// within it.
+TEST(BroadPhase, FreshFirstContactAnswersAsEveryPairExamined)
+{
+    Tally tally;
+    for (double const spread : {1.0, 2.5}) {
+        compareOverFrames(41u, 60, tvxtest::runs(8), tally, 0.35, true, spread);
+        compareOverFrames(42u, 250, tvxtest::runs(3), tally, 0.35, true, spread);
+    }
+    EXPECT_EQ(tally.mismatches, 0);
+    EXPECT_GT(tally.withContact, tally.queries / 10);
 }
 
 TEST(BroadPhaseLong, LargeScenesAnswerAsEveryPairExamined)
