@@ -63,41 +63,42 @@ void CtvxBoxTree::build(std::vector<unsigned int> const& items, std::vector<Box>
         return;
     m_nodes.reserve(2 * items.size() - 1);
     m_links.reserve(2 * items.size() - 1);
-    m_order.assign(items.begin(), items.end());
+    m_order.resize(items.size());
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        Box const& b = boxes[items[k]];
+        m_order[k] = Centre{{b.lo[0] + b.hi[0], b.lo[1] + b.hi[1], b.lo[2] + b.hi[2]}, items[k]};
+    }
     m_root = buildRange(m_order.data(), m_order.data() + m_order.size(), boxes, leaves);
     link(m_root).parent = kNone;
 }
 
-int CtvxBoxTree::buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes,
-                            std::vector<int>& leaves)
+int CtvxBoxTree::buildRange(Centre* first, Centre* last, std::vector<Box> const& boxes, std::vector<int>& leaves)
 {
     if (last - first == 1) {
+        unsigned int const item = first->item;
         int const leaf = allocate();
         Node& nd = node(leaf);
-        nd.box = boxes[*first];
+        nd.box = boxes[item];
         nd.child1 = kNone;
-        nd.child2 = static_cast<int>(*first);
+        nd.child2 = static_cast<int>(item);
         link(leaf).height = 0;
-        leaves[*first] = leaf;
+        leaves[item] = leaf;
         return leaf;
     }
-    float lo[3] = {boxes[*first].lo[0], boxes[*first].lo[1], boxes[*first].lo[2]};
+    float lo[3] = {first->c[0], first->c[1], first->c[2]};
     float hi[3] = {lo[0], lo[1], lo[2]};
-    for (unsigned int const* i = first; i != last; ++i) {
+    for (Centre const* i = first; i != last; ++i) {
         for (int k = 0; k < 3; ++k) {
-            float const c = boxes[*i].lo[k] + boxes[*i].hi[k];
-            lo[k] = std::min(lo[k], c);
-            hi[k] = std::max(hi[k], c);
+            lo[k] = std::min(lo[k], i->c[k]);
+            hi[k] = std::max(hi[k], i->c[k]);
         }
     }
     int axis = 0;
     for (int k = 1; k < 3; ++k)
         if (hi[k] - lo[k] > hi[axis] - lo[axis])
             axis = k;
-    unsigned int* const mid = first + (last - first) / 2;
-    std::nth_element(first, mid, last, [&boxes, axis](unsigned int a, unsigned int b) {
-        return boxes[a].lo[axis] + boxes[a].hi[axis] < boxes[b].lo[axis] + boxes[b].hi[axis];
-    });
+    Centre* const mid = first + (last - first) / 2;
+    std::nth_element(first, mid, last, [axis](Centre const& a, Centre const& b) { return a.c[axis] < b.c[axis]; });
     int const c1 = buildRange(first, mid, boxes, leaves);
     int const c2 = buildRange(mid, last, boxes, leaves);
     int const n = allocate();

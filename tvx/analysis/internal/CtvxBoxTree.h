@@ -41,7 +41,7 @@ public:
     std::size_t bytes() const
     {
         return m_nodes.capacity() * sizeof(Node) + m_links.capacity() * sizeof(Link) +
-               (m_stack.capacity() + m_order.capacity()) * sizeof(int) +
+               m_stack.capacity() * sizeof(int) + m_order.capacity() * sizeof(Centre) +
                m_pairStack.items.capacity() * sizeof(std::pair<int, int>);
     }
 
@@ -95,7 +95,13 @@ private:
     // Refits and rebalances from n up to the root.
     void refitUp(int n);
     int balance(int a);
-    int buildRange(unsigned int* first, unsigned int* last, std::vector<Box> const& boxes, std::vector<int>& leaves);
+    // An item being built over, with its box's centre (doubled: lo + hi),
+    // packed so that the build's partitions read no box.
+    struct Centre {
+        float c[3];
+        unsigned int item;
+    };
+    int buildRange(Centre* first, Centre* last, std::vector<Box> const& boxes, std::vector<int>& leaves);
     // Points the parent of old (or the root) at replacement instead.
     void replaceChild(int parent, int old, int replacement);
     // The pairs of overlapping leaves of this tree and other (this one's
@@ -128,7 +134,7 @@ private:
     std::vector<int> m_stack;
     PairStack m_pairStack;
     // The items being built over, reordered in place by the build.
-    std::vector<unsigned int> m_order;
+    std::vector<Centre> m_order;
 };
 
 template <class Visit>
