@@ -1,6 +1,7 @@
 #include <tvx/analysis/internal/CtvxBoxTree.h>
 
 #include <algorithm>
+#include <cstring>
 
 CtvxBoxTree::Box CtvxBoxTree::merged(Box const& a, Box const& b)
 {
@@ -116,6 +117,18 @@ void CtvxBoxTree::remove(int leaf)
 {
     removeLeaf(leaf);
     release(leaf);
+}
+
+void CtvxBoxTree::refit(int leaf, Box const& box)
+{
+    node(leaf).box = box;
+    for (int n = link(leaf).parent; n != kNone; n = link(n).parent) {
+        Node& nd = node(n);
+        Box const b = merged(node(nd.child1).box, node(nd.child2).box);
+        if (std::memcmp(&b, &nd.box, sizeof b) == 0)
+            break; // the boxes above hold it already
+        nd.box = b;
+    }
 }
 
 void CtvxBoxTree::clear()

@@ -32,6 +32,10 @@ public:
     // leaf.
     void build(std::vector<unsigned int> const& items, std::vector<Box> const& boxes, std::vector<int>& leaves);
     void remove(int leaf);
+    // Gives the leaf a new box where it stands, its ancestors refitted
+    // (no descent, no rotation): cheaper than removing and inserting it,
+    // the tree's shape left as it was.
+    void refit(int leaf, Box const& box);
     // Removes every leaf; the arrays keep their capacity.
     void clear();
 

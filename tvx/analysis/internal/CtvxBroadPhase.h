@@ -162,6 +162,7 @@ private:
         std::vector<unsigned int> bare; // ranks of BOXED entries that are lone triangles
         std::vector<unsigned int> live; // ranks of entries that are not INERT
         bool fresh = false;             // the tree is to be built from scratch
+        std::size_t refits = 0;         // leaves refitted since the tree was built
         // The prepare() that last made sure an entry is read (lazy rows).
         std::vector<unsigned int> checkedAt;
         // Entries whose leaf changed since the pairs of leaves were last
