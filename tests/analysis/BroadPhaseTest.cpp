@@ -633,9 +633,10 @@ TEST(BroadPhase, PassedOverPairsLeaveNoTrace)
     EXPECT_GT(examined, samples / 5);
 }
 
-// The tree against brute force: random boxes built, inserted, moved and removed,
-// every overlap found by a query, by the pairs within one tree and by the
-// pairs across two, and no pair reported that does not overlap.
+// The tree against brute force: random boxes built, inserted, refitted where
+// they stand, moved and removed, every overlap found by a query, by the
+// pairs within one tree and by the pairs across two, and no pair reported
+// that does not overlap.
 TEST(BroadPhase, BoxTreeFindsExactlyTheOverlaps)
 {
     tvxtest::Random rng(5u);
@@ -670,6 +671,19 @@ TEST(BroadPhase, BoxTreeFindsExactlyTheOverlaps)
             CtvxBoxTree& t = trees[k / n];
             if (leaves[k] != CtvxBoxTree::kNone && rng.chance(0.5))
                 continue;
+            if (leaves[k] != CtvxBoxTree::kNone && rng.chance(0.4)) {
+                // Moved where it stands: a box nearby, or anywhere.
+                CtvxBoxTree::Box b = randomBox();
+                if (rng.chance(0.7))
+                    for (int c = 0; c < 3; ++c) {
+                        float const shift = rng.uniformf(-0.5f, 0.5f);
+                        b.lo[c] = boxes[k].lo[c] + shift;
+                        b.hi[c] = boxes[k].hi[c] + shift;
+                    }
+                boxes[k] = b;
+                t.refit(leaves[k], b);
+                continue;
+            }
             if (leaves[k] != CtvxBoxTree::kNone)
                 t.remove(leaves[k]);
             leaves[k] = CtvxBoxTree::kNone;
