@@ -253,7 +253,7 @@ void CtvxAnalysis::examineCandidates(CtvxCollisionList const& l1, CtvxCollisionL
             }
         }
         if (!stopAll)
-            broad.rowDone(i);
+            broad.rowDone();
     }
     for (; i < count1 && !stopAll; ++i) {
         ObjectPtr const& a = objects1[i];

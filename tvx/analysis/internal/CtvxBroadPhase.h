@@ -97,13 +97,13 @@ public:
     // is first met, before any tree is built; most such queries end within
     // a few rows, having read only the entries those rows met. The driver
     // asks meets(i, j) for each j of row i in increasing order, then
-    // rowDone(i); once a few rows went by without a contact the tree is
+    // rowDone(); once a few rows went by without a contact the tree is
     // built there and lazy() turns false, the remaining rows being asked of
     // row() as in any other query.
     bool lazy() const { return m_lazy; }
     // Whether row i holds rank j of list 2: what row(i) would list.
     bool meets(unsigned int i, unsigned int j);
-    void rowDone(unsigned int i);
+    void rowDone();
     // True when pair (i, j), examined with the running bound, provably
     // leaves no trace.
     bool settles(unsigned int i, unsigned int j, float bound) const;
