@@ -174,7 +174,8 @@ CtvxKeptFront* CtvxPairContext::resumeFront(CtvxFrontWork& work)
         return nullptr;
     // A new tree (the triangles, the points transform or the mesh changed,
     // or the set was rebuilt) or a new tolerance: the bounds say nothing.
-    if (!kept->matches(m_poly1->m_bvTree, m_poly2->m_bvTree, m_polyTolerance) || CtvxKeptFronts::outgrown(*kept))
+    if (!kept->matches(m_poly1->m_bvTree, m_poly2->m_bvTree, m_polyTolerance) || CtvxKeptFronts::outgrown(*kept) ||
+        CtvxKeptFronts::spent(*kept))
         return kept;
     // Set 2 as a ball in its own frame: its root box, or its one triangle.
     float centre[3] = {0.0f, 0.0f, 0.0f};
@@ -233,6 +234,7 @@ void CtvxPairContext::keepFront(CtvxKeptFront* kept, bool clear, bool resumed)
         f.polyTolerance = m_polyTolerance;
         f.freshSize = f.entries.size();
     }
+    CtvxKeptFronts::count(f, resumed, m_boxTests + m_triangleTests);
     f.poly2ToPoly1 = m_poly2ToPoly1;
     f.margin = m_margin;
     f.valid = true;

@@ -98,6 +98,12 @@ struct CtvxKeptFront {
     // The size of the front the last walk from the roots ended with: a
     // front that grows well beyond it is dropped.
     std::size_t freshSize = 0;
+    // The tests (box and triangle) of the walks since the front was last
+    // measured from the roots, that walk's included, how many walks those
+    // were, and the tests of the last one.
+    unsigned long cycleTests = 0;
+    unsigned long cycleWalks = 0;
+    unsigned long lastTests = 0;
     bool valid = false;
     unsigned long lastUse = 0;
     std::vector<CtvxFrontEntry> entries;
@@ -160,6 +166,21 @@ public:
     // with before it is dropped: resumed over many motions, bounds lowered
     // again and again leave more pairs in it than a fresh walk would.
     static bool outgrown(CtvxKeptFront const& f) { return f.entries.size() > 4 * f.freshSize + 256; }
+    // Whether the next walk of the pair is cheaper from the roots. A front
+    // only grows finer as it is resumed, so each resumed walk costs about
+    // as much as the last or more; a cycle of one walk from the roots and k
+    // resumed walks costs least on average where the next resumed walk
+    // would cost more than that average, so the cycle ends once the last
+    // resumed walk cost at least the average of its cycle so far.
+    static bool spent(CtvxKeptFront const& f) { return f.cycleWalks > 1 && f.lastTests * f.cycleWalks >= f.cycleTests; }
+    // Counts a walk of the front's cycle: from the roots (a new cycle) or
+    // resumed, and its tests.
+    static void count(CtvxKeptFront& f, bool resumed, unsigned long tests)
+    {
+        f.cycleTests = resumed ? f.cycleTests + tests : tests;
+        f.cycleWalks = resumed ? f.cycleWalks + 1 : 1;
+        f.lastTests = tests;
+    }
 
     // A sound bound on how far any point within radius of centre (frame 2)
     // moves, in frame 1, between the maps before and now of frame 2 into
