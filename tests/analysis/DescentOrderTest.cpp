@@ -31,6 +31,7 @@
 #include <boost/pointer_cast.hpp>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -417,6 +418,59 @@ TEST(DescentOrder, MotionAllowanceBoundsEveryPointOfTheBall)
         float const halfUp = std::nextafter(static_cast<float>(half), 2.0f * static_cast<float>(half) + 1.0f);
         ASSERT_LE(double(ofBox), double(motion.ofBall(centre, halfUp)) * (1.0 + 1e-6) + 1e-30) << "case " << n;
     }
+}
+
+// When a kept front is walked afresh (CtvxKeptFronts::spent), fed the tests
+// of a walk from the roots and of resumed walks each at least as dear as the
+// last (a front only grows finer), against the average cost of a cycle of
+// every length, worked out by brute force in exact integers: the cycle's
+// average falls, then never falls again, and the rule, which sees a walk's
+// cost only once the walk is done, must end the cycle with the first walk
+// that did not lower it, no sooner and no later; a cycle whose average still
+// falls at the end of the sequence is not ended.
+TEST(DescentOrder, KeptFrontCycleEndsOneWalkAfterItsLeastAverageCost)
+{
+    tvxtest::Random rng(41u);
+    int ended = 0;
+    for (int n = 0; n < tvxtest::runs(2000); ++n) {
+        std::uint64_t const fresh = 1 + rng.below(100000);
+        int const walks = 1 + static_cast<int>(rng.below(40));
+        std::vector<std::uint64_t> resumed(static_cast<std::size_t>(walks));
+        std::uint64_t c = rng.below(static_cast<std::uint32_t>(fresh / (1 + rng.below(50)) + 1));
+        for (std::uint64_t& r : resumed) {
+            // Growing by nothing (ties), a little or a lot.
+            c += rng.chance(0.3) ? 0 : rng.below(static_cast<std::uint32_t>(fresh / 8 + 1));
+            r = c;
+        }
+        // The average of the cycle of the walk from the roots and the first
+        // j resumed walks is (fresh + S_j) / (j + 1); least at jLeast, the
+        // first of the least.
+        std::vector<std::uint64_t> sums(1, fresh);
+        for (std::uint64_t r : resumed)
+            sums.push_back(sums.back() + r);
+        std::size_t jLeast = 0;
+        for (std::size_t j = 1; j < sums.size(); ++j)
+            if (sums[j] * (jLeast + 1) < sums[jLeast] * (j + 1))
+                jLeast = j;
+        // The analysis' side: asked before each walk whether to walk afresh.
+        CtvxKeptFront f;
+        CtvxKeptFronts::count(f, false, static_cast<unsigned long>(fresh));
+        int done = 0;
+        while (done < walks && !CtvxKeptFronts::spent(f))
+            CtvxKeptFronts::count(f, true, static_cast<unsigned long>(resumed[static_cast<std::size_t>(done++)]));
+        bool const spent = CtvxKeptFronts::spent(f);
+        if (jLeast + 1 < sums.size()) {
+            ASSERT_TRUE(spent) << "case " << n;
+            ASSERT_EQ(static_cast<std::size_t>(done), jLeast + 1) << "case " << n;
+            ++ended;
+        } else {
+            ASSERT_FALSE(spent) << "case " << n;
+            ASSERT_EQ(done, walks) << "case " << n;
+        }
+    }
+    // Both outcomes must have been met.
+    EXPECT_GT(ended, 0);
+    EXPECT_LT(ended, tvxtest::runs(2000));
 }
 
 // Smooth paths along which each exact query resumes from the front of box
