@@ -45,10 +45,10 @@ class World {
 public:
     // moving: the share of the top objects moved each frame; spread: the
     // side of the scene's cube, relative to that of the usual density;
-    // lone: the share of the top objects that are lone triangles laid
-    // across the object made just before them, their neighbour in the
-    // lists, so that lone triangles meet other lone triangles and boxed
-    // objects, touching or not, in whichever rows a list starts with.
+    // lone: the share of the top objects that are lone triangles, half of
+    // them laid across the object made just before them, their neighbour
+    // in the lists, so that lone triangles meet other lone triangles and
+    // boxed objects, touching or not, in whichever rows a list starts with.
     World(std::uint32_t seed, int count, CtvxBroadPhase::EUse use, double moving = 0.35, double spread = 1.0,
           double lone = 0.0)
         : m_rng(seed), m_use(use), m_moving(moving), m_lone(lone)
@@ -222,12 +222,16 @@ private:
             // Where the neighbour stands, turned about the triangle's
             // centroid: one lone triangle crosses the other through it (a
             // chain of them all cross there), and most boxed neighbours
-            // are crossed near their middle.
+            // are crossed near their middle. Or anywhere, most often apart
+            // from the others, which it meets all the same.
             double const* c = m_loneCentre;
-            m_lastPose = m_lastPose * Affine::translation(c[0], c[1], c[2]) *
-                         Affine::rotation(m_rng.uniform(-1, 1), m_rng.uniform(-1, 1), m_rng.uniform(-1, 1) + 1e-3,
-                                          m_rng.uniform(0.3, 1.5)) *
-                         Affine::translation(-c[0], -c[1], -c[2]);
+            if (m_rng.chance(0.5))
+                m_lastPose = m_lastPose * Affine::translation(c[0], c[1], c[2]) *
+                             Affine::rotation(m_rng.uniform(-1, 1), m_rng.uniform(-1, 1),
+                                              m_rng.uniform(-1, 1) + 1e-3, m_rng.uniform(0.3, 1.5)) *
+                             Affine::translation(-c[0], -c[1], -c[2]);
+            else
+                m_lastPose = randomPose();
             ObjectPtr const o = makeLone();
             o->absolutePosition(toQar(m_lastPose));
             m_named.push_back(o.get());
@@ -510,17 +514,18 @@ TEST(BroadPhase, FewMoversOverManyFramesAnswerAsEveryPairExamined)
 // broad phase builds its tree, reading each entry when met, and the tree is
 // built where a few rows went by without a contact. In the sparse scenes
 // (few contacts) most first contacts end past that point, in the dense ones
-// within it. Scenes crowded with lone triangles, each laid across its
-// neighbour in the lists, put pairs of them in the first rows: touching,
-// often the first contact in list order, or apart, where their test still
-// rewrites the hints.
+// within it. Scenes crowded with lone triangles, half of them laid across
+// their neighbour in the lists, put pairs of them in the first rows:
+// touching, often the first contact in list order, or apart, where their
+// test still rewrites hints that an earlier query left elsewhere.
 TEST(BroadPhase, FreshFirstContactAnswersAsEveryPairExamined)
 {
     Tally tally;
     for (double const spread : {1.0, 2.5}) {
         compareOverFrames(41u, 60, tvxtest::runs(8), tally, 0.35, true, spread);
         compareOverFrames(42u, 250, tvxtest::runs(3), tally, 0.35, true, spread);
-        compareOverFrames(43u, 40, tvxtest::runs(8), tally, 0.35, true, spread, 0.5);
+        for (std::uint32_t const seed : {43u, 44u})
+            compareOverFrames(seed, 40, tvxtest::runs(8), tally, 0.35, true, spread, 0.5);
     }
     EXPECT_EQ(tally.mismatches, 0);
     EXPECT_GT(tally.withContact, tally.queries / 10);
