@@ -520,15 +520,30 @@ TEST(PolyhedronSharedTree, ChangedMeshOrSettingsGetANewTree)
     EXPECT_EQ(static_cast<int>(box.triangles.size()), treeOf(after)->countObbs());
 
     // The builder's process-wide settings shape the boxes: a tree built
-    // under other settings is never handed out.
-    boost::shared_ptr<CtvxPolyhedron> aabbLike = onData(data);
-    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE);
-    aabbLike->makeCollisionEntity(noDelegate);
-    CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
-    EXPECT_NE(treeOf(after), treeOf(aabbLike));
-    boost::shared_ptr<CtvxPolyhedron> again = onData(data);
-    again->makeCollisionEntity(noDelegate);
-    EXPECT_EQ(treeOf(after), treeOf(again));
+    // under other settings is never handed out, either way round (a
+    // default tree handed to a set built under an opt-in, or the opt-in's
+    // tree to a later default set, would change which pairs the walks
+    // meet first).
+    auto const underSetting = [&data](int setting, bool on) {
+        CtvxPolyhedronOBBTreeFactory::algoObbPlacement(setting == 0 && on
+                                                           ? CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_AABB_LIKE
+                                                           : CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+        CtvxPolyhedronOBBTreeFactory::conservativeBoxes(!(setting == 1 && on));
+        CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(setting == 2 && on);
+        boost::shared_ptr<CtvxPolyhedron> p = onData(data);
+        p->makeCollisionEntity(noDelegate);
+        CtvxPolyhedronOBBTreeFactory::algoObbPlacement(CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT);
+        CtvxPolyhedronOBBTreeFactory::conservativeBoxes(true);
+        CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(false);
+        return p;
+    };
+    for (int setting = 0; setting < 3; ++setting) {
+        boost::shared_ptr<CtvxPolyhedron> const other = underSetting(setting, true);
+        EXPECT_NE(treeOf(after), treeOf(other)) << "setting " << setting;
+        boost::shared_ptr<CtvxPolyhedron> const otherAgain = underSetting(setting, true);
+        EXPECT_EQ(treeOf(other), treeOf(otherAgain)) << "setting " << setting;
+        EXPECT_EQ(treeOf(after), treeOf(underSetting(setting, false))) << "setting " << setting;
+    }
 }
 
 // Instances of one mesh made collision entities, some dropped and some

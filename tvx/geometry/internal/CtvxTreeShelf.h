@@ -20,7 +20,7 @@
 // mesh the same way hands out the same tree instead of building its own.
 //
 // A tree is a function of the stored floats, of the points transform they
-// are read through and of the builder's two process-wide settings; nothing
+// are read through and of the builder's three process-wide settings; nothing
 // else enters it. An entry records all of these, and a polyhedron whose key
 // matches adopts the entry's tree (read-only from then on) and a copy of its
 // own box. Entries hold their tree weakly: the tree dies with the last
@@ -38,6 +38,7 @@ struct CtvxTreeShelf {
         double transform[16] = {};
         CtvxPolyhedronOBBTreeFactory::EAlgoObbPlacement placement = CtvxPolyhedronOBBTreeFactory::OBB_PLACEMENT_DEFAULT;
         bool conservative = true;
+        bool scaleFree = false;
 
         // Bit patterns, not values: a -0 translation reads zero coordinates
         // as +0 and builds boxes of other signs than +0 would, and a NaN
@@ -45,7 +46,7 @@ struct CtvxTreeShelf {
         bool operator==(Key const& o) const
         {
             return revision == o.revision && placement == o.placement && conservative == o.conservative &&
-                   std::memcmp(transform, o.transform, sizeof transform) == 0;
+                   scaleFree == o.scaleFree && std::memcmp(transform, o.transform, sizeof transform) == 0;
         }
     };
 
@@ -66,6 +67,7 @@ struct CtvxTreeShelf {
                 k.transform[r * 4 + c] = pointsTransform(r, c);
         k.placement = CtvxPolyhedronOBBTreeFactory::algoObbPlacement();
         k.conservative = CtvxPolyhedronOBBTreeFactory::conservativeBoxes();
+        k.scaleFree = CtvxPolyhedronOBBTreeFactory::scaleFreeAxes();
         return k;
     }
 
