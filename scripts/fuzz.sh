@@ -55,6 +55,7 @@ classify() {
   local bin="$1" input="$2" log
   case "$(basename "$input")" in slow-unit-*) echo gone; return ;; esac
   log="$(timeout 60 "$bin" -timeout=10 -rss_limit_mb=2048 "$input" 2>&1 || true)"
+  printf '%s\n' "$log" >"$input.replay"
   if grep -q "ERROR: libFuzzer: out-of-memory" <<<"$log"; then
     echo oom
     return
@@ -63,25 +64,22 @@ classify() {
     echo gone
     return
   fi
-  # The first frame that is neither the sanitizers', libFuzzer's (with its
-  # interceptors of the C library, linked into the program without source
-  # lines), the allocator's nor the C and C++ runtimes' tells whose code was
-  # running (a hang is caught wherever it happens to be, often allocating or
-  # comparing); a finding inside the reader library while it reads a file,
-  # or while its triangulation (which the importer asks of it once the
-  # faces are checked) works through what it read, is the reader's: one
-  # malformed ASCII PLY held that step for over 90 s (the tool's isolated
-  # reader stops it at its time limit).
-  local first
-  first="$(grep -E '^ +#[0-9]+ 0x' <<<"$log" \
-    | grep -vE ' in (__asan|__interceptor|__sanitizer|__ubsan|__lsan|__libc|__pthread|fuzzer::)' \
-    | grep -vE ' in (abort|raise|gsignal|malloc|calloc|realloc|free|operator new|operator delete)[ (]' \
-    | grep -vE 'CappedAllocation\.cpp|\(/[^)]*/tvx_fuzz_[a-z]+\+0x|(nptl|sysdeps|csu)/' \
-    | grep -vE '/libc\.so|/libstdc\+\+\.so|/libgcc_s\.so|/ld-linux' \
-    | head -n 1 || true)"
-  if grep -q 'libassimp\.so' <<<"$first" && grep -qE 'Assimp::Importer::(ReadFile|ApplyPostProcessing)' <<<"$log" \
-     && ! grep -q 'LeakSanitizer' <<<"$log"; then
-    echo "reader $(grep -oE 'libassimp\.so[^ )]*\+0x[0-9a-f]+' <<<"$first")"
+  # Whose code was running is told by the frames above the reader's entry
+  # point (its ReadFile, or the triangulation the importer asks of it once the
+  # faces are checked): a finding is the reader's when that entry point is on
+  # the stack and no frame above it is ours. A hang is caught wherever the
+  # alarm finds it (allocating, comparing, in the maths or C library the
+  # reader calls), so the top frame alone misfiles one now and then; one
+  # malformed ASCII PLY held the triangulation for over 90 s (the tool's
+  # isolated reader stops it at its time limit). The allocator hook of
+  # CappedAllocation.cpp only counts bytes for whoever asked.
+  local frames above
+  frames="$(grep -E '^ +#[0-9]+ 0x' <<<"$log" || true)"
+  above="$(awk '/Assimp::Importer::(ReadFile|ApplyPostProcessing)/ { exit } { print }' <<<"$frames")"
+  if [ "$above" != "$frames" ] && ! grep -q 'LeakSanitizer' <<<"$log" \
+     && ! grep -v 'CappedAllocation\.cpp' <<<"$above" \
+          | grep -qE ' in (tvxio::|tvx::|Ctvx|LLVMFuzzerTestOneInput)|/(tools|tvx|tests|batch|qar|wdn)/[^ ]*\.(cpp|h):[0-9]'; then
+    echo "reader $(grep -m1 -oE 'libassimp\.so[^ )]*\+0x[0-9a-f]+' <<<"$above" || echo libassimp)"
   else
     echo ours
   fi
@@ -114,7 +112,7 @@ for target in "${targets[@]}"; do
       for f in "$findings"/*; do
         [ -f "$f" ] || continue
         read -r kind site < <(classify "$bin" "$f")
-        mv "$f" "$findings/$kind/"
+        mv "$f" "$f.replay" "$findings/$kind/" 2>/dev/null || mv "$f" "$findings/$kind/"
         case "$kind" in
           reader) reader=$((reader + 1)); sites+=("$site") ;;
           oom) oom=$((oom + 1)) ;;
