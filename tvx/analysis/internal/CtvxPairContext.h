@@ -189,11 +189,18 @@ public:
 
     // Boxes decoded for the walks, afresh or through one of the scratch's
     // caches: box 1 with toBox1, box 2 with place2, rounded as above. Root 1 is composed from its kept inverse, the very bits
-    // p.inverse() gives on its decoding.
+    // p.inverse() gives on its decoding; the boxes of a small tree from the
+    // scratch's smallTrees, the very bits of a decoding here.
     void decode1(int box, CtvxDecodedBox& out) const
     {
         if (box == 0) {
             CtvxProximityKernels::composeRows(m_rootInverse1->data(), m_poly2ToPoly1.data(), &out.m[0][0]);
+        } else if (m_small1) {
+            CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs1[box], *m_tree1, box);
+            CtvxProximityKernels::composeRows(&b.inverse[0][0], m_poly2ToPoly1.data(), &out.m[0][0]);
+            std::memcpy(out.half, b.half, sizeof out.half);
+            out.size = b.size;
+            return;
         } else {
             CtvxMat4 p;
             CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
@@ -203,6 +210,13 @@ public:
     }
     void decode2(int box, CtvxDecodedBox& out) const
     {
+        if (box != 0 && m_small2) {
+            CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs2[box], *m_tree2, box);
+            std::memcpy(out.m, b.placement, sizeof out.m);
+            std::memcpy(out.half, b.half, sizeof out.half);
+            out.size = b.size;
+            return;
+        }
         CtvxMat4 m;
         place2(box, m);
         for (int i = 0; i < 3; ++i)
@@ -645,6 +659,9 @@ private:
     // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
     CtvxMat4 const* m_rootInverse1 = nullptr;
     bool m_rootToBox1Ready = false;
+    // The trees are small enough for the scratch's smallTrees.
+    bool m_small1 = false;
+    bool m_small2 = false;
     // The roots decoded, kept in the sets; null for a tree without boxes.
     CtvxPoly::KeptRoot const* m_keptRoot1 = nullptr;
     CtvxPoly::KeptRoot const* m_keptRoot2 = nullptr;

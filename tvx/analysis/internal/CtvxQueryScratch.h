@@ -2,6 +2,9 @@
 
 #include <tvx/analysis/internal/CtvxBroadPhase.h>
 #include <tvx/analysis/internal/CtvxKeptFront.h>
+#include <tvx/bvtree/CtvxOBB.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
+#include <tvx/bvtree/internal/CtvxObbReader.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <cstdint>
@@ -73,6 +76,67 @@ struct CtvxDecodedBox {
     float m[3][4];
     float half[3];
     float size;
+};
+
+// The boxes of small trees decoded once for the pairs of all queries of an
+// analysis: a scene of many objects meets the few boxes of each of its
+// shared trees in every pair, and a walk of two trees of a dozen boxes
+// otherwise decodes most of them afresh (a third of a miss's walk between
+// two cubes). What is kept of a box, its placement in its set's frame, that
+// placement's inverse, its half lengths and its size, depends on its ten
+// stored values and its tree's scale alone: an entry holds those and is
+// taken only where the box in hand holds them too, so it can never stand
+// for another box, tree or scale, whatever was freed or built since. The
+// decodings are CtvxObbReader's, the inverse CtvxMat4::inverse(): the very
+// floats a decoding in the walk gives.
+class CtvxSmallTreeBoxes {
+public:
+    // Trees of at most this many boxes are kept (a set of 33 triangles):
+    // a cube has 11, and the entries below hold a few such trees at once.
+    static constexpr int kLargestTree = 32;
+
+    struct Box {
+        std::uint16_t stored[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        float scale = 0.0f;
+        bool set = false;
+        float placement[3][4];
+        float inverse[3][4];
+        float half[3];
+        float size;
+    };
+
+    // The box of that rank decoded, kept or made now.
+    Box const& of(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, int rank)
+    {
+        std::uintptr_t const key = reinterpret_cast<std::uintptr_t>(&tree) >> 4;
+        Box& e = m_entries[(static_cast<unsigned int>(key * 0x9e3779b1u) + static_cast<unsigned int>(rank)) % Size];
+        float const scale = tree.storedScale();
+        if (!e.set || !CtvxObbReader::holdsStoredValues(box, e.stored) ||
+            std::memcmp(&e.scale, &scale, sizeof scale) != 0)
+            fill(e, box, tree);
+        return e;
+    }
+
+private:
+    static void fill(Box& e, CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree)
+    {
+        CtvxMat4 p;
+        CtvxObbReader::placement(box, tree, p);
+        CtvxMat4 const inverse = p.inverse();
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j) {
+                e.placement[i][j] = p(i, j);
+                e.inverse[i][j] = inverse(i, j);
+            }
+        CtvxObbReader::trueHalfLengths(box, tree, e.half);
+        e.size = CtvxObbReader::size(box);
+        CtvxObbReader::storedValues(box, e.stored);
+        e.scale = tree.storedScale();
+        e.set = true;
+    }
+
+    static constexpr unsigned int Size = 128;
+    Box m_entries[Size];
 };
 
 // The frame of set 2 in set 1's frame, for the pairs of sets met lately,
@@ -322,6 +386,8 @@ struct CtvxQueryScratch {
     // into its frame, box 2 with its own placement in frame 2.
     CtvxRankCache<CtvxDecodedBox> decoded1Cache;
     CtvxRankCache<CtvxDecodedBox> decoded2Cache;
+    // The boxes of small trees, kept from one pair and query to the next.
+    CtvxSmallTreeBoxes smallTrees;
     // Triangles of set 2 in frame 1, by ref, for one nearest-first walk.
     CtvxRankCache<CtvxPlacedTriangle> placed2Cache;
     // Frame 1 into the frames of boxes of set 2, by ref, for the visits
