@@ -594,6 +594,93 @@ TEST(DescentOrder, DeepTreesAgreeWithThePlainWalk)
 
 namespace {
 
+// The boxes of small trees are decoded once for all the pairs of an
+// analysis and kept, by their stored values and their tree's scale, in a
+// table that many trees share. Copies of one box at sizes a power of two
+// apart store the very same values under scales a power of two apart: two
+// groups of forty such copies, each with its own tree, in one list make
+// their boxes meet in the table's entries, the groups apart (one list each
+// side's row), and the objects of a group crowded and moved frame after
+// frame, so that their walks decode most boxes. Every answer of every type
+// is the plain walk's, which decodes each box where it meets it.
+TEST(DescentOrder, SmallTreesOfScaledCopiesAgreeWithThePlainWalk)
+{
+    boost::shared_ptr<CtvxProgressDelegate> none;
+    Mesh const unit = tvxtest::makeBox(0.5, 0.4, 0.3);
+    struct World {
+        std::vector<boost::shared_ptr<CtvxPolyhedron>> leaves;
+        std::vector<Affine> poses;
+        boost::shared_ptr<CtvxAnalysis> analyses[4];
+        tvxtest::QueryRecord record;
+    };
+    int const perGroup = 40;
+    auto build = [&](bool plainWalk) {
+        World w;
+        tvxtest::Random rng(71u);
+        boost::shared_ptr<CtvxCollisionList> list = CtvxCollisionList::create();
+        for (int g = 0; g < 2; ++g) {
+            // Beyond 2^15 the tree's scale falls below 1, and the stored
+            // values of the two groups are the same.
+            double const size = g == 0 ? 65536.0 : 131072.0;
+            Mesh m = unit;
+            for (auto& q : m.points)
+                for (double& c : q)
+                    c *= size;
+            for (int i = 0; i < perGroup; ++i) {
+                boost::shared_ptr<CtvxPolyhedron> p = tvxtest::makePolyhedron(m);
+                p->makeCollisionEntity(none);
+                Affine pose = tvxtest::randomRigid(rng, 0.0);
+                pose.t[0] = size * (1.1 * (i % 8) + 40.0 * g);
+                pose.t[1] = size * 1.1 * (i / 8);
+                pose.t[2] = size * rng.uniform(-0.1, 0.1);
+                p->absolutePosition(toQar(pose));
+                list->add(p);
+                w.leaves.push_back(p);
+                w.poses.push_back(pose);
+                w.record.objects.push_back(p.get());
+                w.record.hinted.push_back(p.get());
+            }
+        }
+        for (int t = 0; t < 4; ++t) {
+            w.analyses[t] = tvxtest::analysisOf(list, list, static_cast<CtvxAnalysis::EAnalysisType>(t));
+            w.analyses[t]->setEachPairOnce(true);
+            tvxtest::AnalysisProbe::plainWalk(*w.analyses[t], plainWalk);
+        }
+        return w;
+    };
+    World fast = build(false);
+    World plain = build(true);
+    tvxtest::Random rng(72u);
+    int mismatches = 0, contacts = 0, queries = 0;
+    for (int frame = 0; frame < tvxtest::runs(6) && mismatches < 3; ++frame) {
+        for (std::size_t k = 0; k < fast.leaves.size(); ++k) {
+            double const size = k < static_cast<std::size_t>(perGroup) ? 65536.0 : 131072.0;
+            Affine& pose = fast.poses[k];
+            pose = pose * Affine::rotation(rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1) + 1e-3,
+                                           rng.uniform(-0.1, 0.1));
+            for (double& t : pose.t)
+                t += size * rng.uniform(-0.04, 0.04);
+            fast.leaves[k]->absolutePosition(toQar(pose));
+            plain.leaves[k]->absolutePosition(toQar(pose));
+        }
+        for (int t = 0; t < 4; ++t) {
+            fast.analyses[t]->compute();
+            plain.analyses[t]->compute();
+            ++queries;
+            contacts += t == 1 ? static_cast<int>(fast.analyses[t]->countCollisions()) : 0;
+            std::string const a = fast.record.describe(*fast.analyses[t]);
+            std::string const b = plain.record.describe(*plain.analyses[t]);
+            if (a != b) {
+                ++mismatches;
+                ADD_FAILURE() << "frame " << frame << " type " << t << "\nfast:\n" << a << "plain:\n" << b;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    // Both groups crowd their boxes: many pairs touch, most do not.
+    EXPECT_GT(contacts, 10 * queries / 4);
+}
+
 // Smooth surfaces far apart are equidistant to first order: every box pair
 // looks about as far as the closest one to the box test's own axes, and the
 // plain walk opens nearly all of them. The line of centres and the closest
