@@ -41,7 +41,6 @@ void CtvxPairContext::compute(CtvxAnalysis::EAnalysisType type, CtvxWalk walk, b
         if (!m_collisionFound && !rootsSettle(walk)) {
             if (!m_distanceMode)
                 readyTriangles();
-            readyRootToBox1();
             // Sets that cannot touch (the verdict rootsSettle() just took
             // for a contact query's in-order walk) leave what the walk
             // would leave of a miss: the hints of the last triangle pair it

@@ -136,8 +136,8 @@ public:
     bool startRoots(CtvxAnalysis::EAnalysisType type, boost::shared_ptr<CtvxCollision>& collision,
                     boost::shared_ptr<CtvxDistance>& distance);
     void readyTriangles();
-    // m_rootToBox1, which only the walks below the roots read (and the
-    // plain walk's visit of the roots).
+    // m_rootToBox1, which only the plain walk reads (also in its visit of
+    // the roots): made where it starts.
     void readyRootToBox1();
     void prepareNearest();
     void lowerDistance(float d)

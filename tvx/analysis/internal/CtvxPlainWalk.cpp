@@ -7,6 +7,9 @@
 
 void CtvxPairWalks::plain(CtvxPairContext& pair)
 {
+    // The one walk that reads the roots' map of frame 2 into box 1: made
+    // here rather than for every pair that goes below its roots.
+    pair.readyRootToBox1();
     std::vector<CtvxPlainStep>& steps = pair.scratch().plainSteps;
     // Pushing both children and popping one, a depth-first descent of two
     // binary trees never holds more than depth1 + depth2 + 1 steps.
