@@ -2,6 +2,7 @@
 
 #include <tvx/bvtree/CtvxPolyhedronOBBTree.h>
 #include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+#include <tvx/internal/CtvxDebugAssert.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxAssembly.h>
 #include <tvx/scene/CtvxCollisionList.h>
@@ -619,10 +620,11 @@ void CtvxBroadPhase::collectPairs()
     m_boxEpoch = m_epoch;
     m_readSince = 0;
 
-    // Entries that cannot be bounded meet every entry of the other side;
-    // lone triangles meet every other lone triangle (their test rewrites
-    // the hints, whatever the distance). Without such entries the rows are
-    // read from the pairs of boxes themselves.
+    // The pairs pairMeets() says ALL of: entries that cannot be bounded
+    // meet every live entry of the other side; lone triangles meet every
+    // other lone triangle (their test rewrites the hints, whatever the
+    // distance). Without such entries the rows are read from the pairs of
+    // boxes themselves.
     m_pairs.clear();
     m_rowPairs = &m_boxPairs;
     if (first.wild.empty() && second.wild.empty() && (first.bare.empty() || second.bare.empty()))
@@ -724,9 +726,14 @@ CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
     } else {
         Side& second = *m_second;
         Slot const& a = m_sides[0].slots[i];
-        if (a.state == WILD) {
+        EMeet const meet = rowMeets(a);
+        if (meet == ALL) {
             m_row.assign(second.live.begin(), second.live.end());
-        } else if (a.state == BOXED) {
+        } else if (meet == SPHERES) {
+            // pairMeets() for every entry of list 2, from the lists that
+            // hold each kind: the boxed entries whose spheres meet a's
+            // (from the tree), those that cannot be bounded (wild) and the
+            // lone triangles (bare); an inert entry is in none of them.
             // A first contact is sought row by row, which ends at the first
             // row that has one instead of pairing up the whole scene. The
             // distance bound enters the face-axis bound as the sphere radii
@@ -739,11 +746,16 @@ CtvxBroadPhase::Row CtvxBroadPhase::row(unsigned int i, float bound)
                 if (near(sa, second.spheres[j], inflation))
                     m_row.push_back(j);
             });
+            bool const lonesMeet = m_type != CtvxAnalysis::EXACT_DISTANCE;
             m_row.insert(m_row.end(), second.wild.begin(), second.wild.end());
-            if (m_type != CtvxAnalysis::EXACT_DISTANCE && a.polyEnd && a.bare)
+            if (lonesMeet && a.polyEnd && a.bare)
                 m_row.insert(m_row.end(), second.bare.begin(), second.bare.end());
             std::sort(m_row.begin(), m_row.end());
             m_row.erase(std::unique(m_row.begin(), m_row.end()), m_row.end());
+            for (unsigned int const j : m_row)
+                TVX_DEBUG_ASSERT(pairMeets(a, second.slots[j], lonesMeet) == ALL ||
+                                 (pairMeets(a, second.slots[j], lonesMeet) == SPHERES &&
+                                  near(sa, second.spheres[j], inflation)));
         }
         if (m_once)
             m_row.erase(m_row.begin(), std::upper_bound(m_row.begin(), m_row.end(), i));
@@ -781,22 +793,14 @@ CtvxBroadPhase::Slot const& CtvxBroadPhase::current(Side& side, unsigned int k)
 
 bool CtvxBroadPhase::meets(unsigned int i, unsigned int j)
 {
-    // As row() lists them: nothing for an entry that leaves no trace; every
-    // live entry for one that cannot be bounded; for a boxed one, the boxed
-    // entries whose spheres meet its own, the entries that cannot be
-    // bounded and, for a lone triangle, the other lone triangles. List 2's
-    // entries are read only for a row that has any.
+    // The rule of row(), asked pair by pair (lazy rows are a first
+    // contact's, where lone triangles meet). List 2's entries are read only
+    // for a row that has any.
     Slot const& a = current(m_sides[0], i);
-    if (a.state == INERT)
+    if (rowMeets(a) == NONE)
         return false;
-    Slot const& b = current(*m_second, j);
-    if (b.state == INERT)
-        return false;
-    if (a.state == WILD || b.state == WILD)
-        return true;
-    if (a.polyEnd && a.bare && b.polyEnd && b.bare)
-        return true;
-    return near(m_sides[0].spheres[i], m_second->spheres[j], 0.0);
+    EMeet const meet = pairMeets(a, current(*m_second, j), true);
+    return meet == ALL || (meet == SPHERES && near(m_sides[0].spheres[i], m_second->spheres[j], 0.0));
 }
 
 void CtvxBroadPhase::rowDone()

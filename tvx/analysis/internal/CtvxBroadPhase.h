@@ -194,6 +194,28 @@ private:
     void touch(Side& side, unsigned int k);
     void emit(std::vector<std::uint64_t>& pairs, unsigned int i, unsigned int j) const;
     static bool near(Sphere const& a, Sphere const& b, double inflation);
+    // Which entries of list 2 a row holds, the one rule that row() and
+    // meets() follow: an entry that leaves no trace meets nothing (INERT
+    // on either side: NONE); one that cannot be bounded meets every live
+    // entry (ALL); a lone triangle meets every other lone triangle (ALL;
+    // but in the exact clearance, whose bound holds for them too); other
+    // pairs meet where their spheres do (SPHERES). pairMeets() is the rule;
+    // rowMeets() what entry a settles of it alone (NONE: the row is empty
+    // and reads nothing of list 2; ALL: it holds every live entry), so that
+    // row() and meets() can skip the rest.
+    enum EMeet : unsigned char { NONE, ALL, SPHERES };
+    static EMeet rowMeets(Slot const& a)
+    {
+        return a.state == WILD ? ALL : a.state == BOXED ? SPHERES : NONE;
+    }
+    static EMeet pairMeets(Slot const& a, Slot const& b, bool lonesMeet)
+    {
+        if (a.state == INERT || b.state == INERT)
+            return NONE;
+        if (a.state == WILD || b.state == WILD || (lonesMeet && a.polyEnd && a.bare && b.polyEnd && b.bare))
+            return ALL;
+        return SPHERES;
+    }
     static bool apartBy(Slot const& a, Slot const& b, double threshold, EAxes axes);
 
     Side m_sides[2];
