@@ -6,7 +6,7 @@ set(TVX_SUB_SOURCES internal/CtvxProximityKernels.cpp internal/CtvxTriangleDista
   CtvxGeometrySubElement.cpp CtvxPolyhedronTriangle.cpp CtvxGeometryPoint.cpp
   CtvxCollision.cpp CtvxDistance.cpp
   CtvxTypedAnalysis.cpp CtvxPolyhedronPolyhedronTypedAnalysis.cpp CtvxAnalysis.cpp
-  internal/CtvxPairContext.cpp internal/CtvxInOrderWalk.cpp internal/CtvxLastReachedWalk.cpp internal/CtvxNearestFirstWalk.cpp
+  internal/CtvxPairContext.cpp internal/CtvxInOrderWalk.cpp internal/CtvxLastReachedWalk.cpp internal/CtvxSmallTreeWalks.cpp internal/CtvxSmallTreeLastReached.cpp internal/CtvxNearestFirstWalk.cpp
   internal/CtvxPlainWalk.cpp internal/CtvxKeptFront.cpp internal/CtvxBoxTree.cpp internal/CtvxBroadPhase.cpp)
 set(TVX_SUB_HEADERS
   CtvxGeometrySubElement.h CtvxPolyhedronTriangle.h CtvxGeometryPoint.h

@@ -3,7 +3,8 @@
 // The in-order walk's loop, for its two units: the walk itself
 // (CtvxInOrderWalk.cpp) and the same walk backwards (CtvxLastReachedWalk.cpp).
 // Each unit instantiates only its own direction, so that each is compiled
-// with the visits inlined as the walk alone would be.
+// with the visits inlined as the walk alone would be; so are both over two
+// small trees (CtvxSmallTreeWalks.cpp, CtvxSmallTreeLastReached.cpp).
 #include <tvx/analysis/internal/CtvxPairWalks.h>
 #include <tvx/internal/CtvxDebugAssert.h>
 
@@ -15,7 +16,12 @@ namespace CtvxInOrderSteps {
 // reverse order: whether a pair is reached depends only on the tests of the
 // pairs above it, which no outcome of another pair changes while no
 // contact is found. It stops at the first triangle pair it reaches.
-template <CtvxVisit how, bool backwards>
+//
+// Between two small trees the boxes come decoded from the scratch's
+// smallTrees (the same bits), set 2's without the rank cache, which would
+// only copy them once more; the walk over larger trees is compiled without
+// that choice.
+template <CtvxVisit how, bool backwards, bool small>
 void walk(CtvxPairContext& pair)
 {
     CtvxQueryScratch& scratch = pair.scratch();
@@ -69,11 +75,17 @@ void walk(CtvxPairContext& pair)
         bool const box1 = CtvxNodeRef::isBox(s.first);
         bool const box2 = CtvxNodeRef::isBox(s.second);
         if (box1 && !s.known1) {
-            pair.decode1(cache1, s.first, s.box1);
+            if (small)
+                pair.decodeSmall1(cache1, s.first, s.box1);
+            else
+                pair.decode1(cache1, s.first, s.box1);
             s.known1 = true;
         }
         if (box2 && !s.known2) {
-            pair.decode2(cache2, s.second, s.box2);
+            if (small)
+                pair.decodeSmall2(s.second, s.box2);
+            else
+                pair.decode2(cache2, s.second, s.box2);
             s.known2 = true;
         }
         if (box1 && box2) {

@@ -4,8 +4,10 @@
 
 void CtvxPairWalks::inOrder(CtvxPairContext& pair, CtvxVisit how)
 {
-    if (how == CtvxVisit::Overlap)
-        CtvxInOrderSteps::walk<CtvxVisit::Overlap, false>(pair);
+    if (pair.smallTrees())
+        CtvxPairWalks::inOrderSmall(pair, how);
+    else if (how == CtvxVisit::Overlap)
+        CtvxInOrderSteps::walk<CtvxVisit::Overlap, false, false>(pair);
     else
-        CtvxInOrderSteps::walk<CtvxVisit::Query, false>(pair);
+        CtvxInOrderSteps::walk<CtvxVisit::Query, false, false>(pair);
 }

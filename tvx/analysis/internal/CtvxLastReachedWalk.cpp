@@ -4,5 +4,8 @@
 
 void CtvxPairWalks::lastReached(CtvxPairContext& pair)
 {
-    CtvxInOrderSteps::walk<CtvxVisit::Query, true>(pair);
+    if (pair.smallTrees())
+        CtvxPairWalks::lastReachedSmall(pair);
+    else
+        CtvxInOrderSteps::walk<CtvxVisit::Query, true, false>(pair);
 }

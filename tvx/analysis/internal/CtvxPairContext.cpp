@@ -389,8 +389,8 @@ bool CtvxPairContext::startRoots(CtvxAnalysis::EAnalysisType type, boost::shared
     m_collision = collision.get();
     m_obbs1 = set1.obbs;
     m_obbs2 = set2.obbs;
-    m_small1 = m_tree1->countObbs() <= CtvxSmallTreeBoxes::kLargestTree;
-    m_small2 = m_tree2->countObbs() <= CtvxSmallTreeBoxes::kLargestTree;
+    m_smallTrees = m_tree1->countObbs() <= CtvxSmallTreeBoxes::kLargestTree &&
+                   m_tree2->countObbs() <= CtvxSmallTreeBoxes::kLargestTree;
     // Each set's root was decoded into it by readSet(), when its tree came
     // in, and holds while the tree does.
     m_keptRoot2 = m_obbs2 ? &m_poly2->m_keptRoot : nullptr;

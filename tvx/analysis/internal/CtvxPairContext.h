@@ -189,18 +189,11 @@ public:
 
     // Boxes decoded for the walks, afresh or through one of the scratch's
     // caches: box 1 with toBox1, box 2 with place2, rounded as above. Root 1 is composed from its kept inverse, the very bits
-    // p.inverse() gives on its decoding; the boxes of a small tree from the
-    // scratch's smallTrees, the very bits of a decoding here.
+    // p.inverse() gives on its decoding.
     void decode1(int box, CtvxDecodedBox& out) const
     {
         if (box == 0) {
             CtvxProximityKernels::composeRows(m_rootInverse1->data(), m_poly2ToPoly1.data(), &out.m[0][0]);
-        } else if (m_small1) {
-            CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs1[box], *m_tree1, box);
-            CtvxProximityKernels::composeRows(&b.inverse[0][0], m_poly2ToPoly1.data(), &out.m[0][0]);
-            std::memcpy(out.half, b.half, sizeof out.half);
-            out.size = b.size;
-            return;
         } else {
             CtvxMat4 p;
             CtvxObbReader::placement(m_obbs1[box], *m_tree1, p);
@@ -210,19 +203,41 @@ public:
     }
     void decode2(int box, CtvxDecodedBox& out) const
     {
-        if (box != 0 && m_small2) {
-            CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs2[box], *m_tree2, box);
-            std::memcpy(out.m, b.placement, sizeof out.m);
-            std::memcpy(out.half, b.half, sizeof out.half);
-            out.size = b.size;
-            return;
-        }
         CtvxMat4 m;
         place2(box, m);
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 4; ++j)
                 out.m[i][j] = m(i, j);
         halves(m_obbs2[box], *m_tree2, out);
+    }
+    // True when both trees are small enough for the scratch's smallTrees,
+    // whose decodings the in-order walk then takes (decodeSmall1/2): the
+    // very bits of decode1() and decode2(), kept across pairs and queries.
+    bool smallTrees() const { return m_smallTrees; }
+    __attribute__((always_inline)) void decodeSmall1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
+    {
+        if (cache.get(box, out))
+            return;
+        if (box == 0) {
+            decode1(0, out);
+        } else {
+            CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs1[box], *m_tree1, box);
+            CtvxProximityKernels::composeRows(&b.inverse[0][0], m_poly2ToPoly1.data(), &out.m[0][0]);
+            std::memcpy(out.half, b.half, sizeof out.half);
+            out.size = b.size;
+        }
+        cache.put(box, out);
+    }
+    __attribute__((always_inline)) void decodeSmall2(int box, CtvxDecodedBox& out) const
+    {
+        if (box == 0) {
+            decode2(0, out);
+            return;
+        }
+        CtvxSmallTreeBoxes::Box const& b = m_scratch.smallTrees.of(m_obbs2[box], *m_tree2, box);
+        std::memcpy(out.m, b.placement, sizeof out.m);
+        std::memcpy(out.half, b.half, sizeof out.half);
+        out.size = b.size;
     }
     void decode1(CtvxRankCache<CtvxDecodedBox>& cache, int box, CtvxDecodedBox& out) const
     {
@@ -659,9 +674,8 @@ private:
     // P(root 1)^-1 (kept in set 1), for the in-order walk's decoding.
     CtvxMat4 const* m_rootInverse1 = nullptr;
     bool m_rootToBox1Ready = false;
-    // The trees are small enough for the scratch's smallTrees.
-    bool m_small1 = false;
-    bool m_small2 = false;
+    // Both trees are small enough for the scratch's smallTrees.
+    bool m_smallTrees = false;
     // The roots decoded, kept in the sets; null for a tree without boxes.
     CtvxPoly::KeptRoot const* m_keptRoot1 = nullptr;
     CtvxPoly::KeptRoot const* m_keptRoot2 = nullptr;

@@ -16,6 +16,11 @@ void inOrder(CtvxPairContext& pair, CtvxVisit how);
 // triangle pair it tests remain, and that pair is the first the same walk
 // reaches backwards, where this walk stops (CtvxPairContext::reachedLast).
 void lastReached(CtvxPairContext& pair);
+// The two above between two small trees (CtvxPairContext::smallTrees()),
+// which they hand over to: the same walks, the boxes decoded once for all
+// pairs in the scratch's smallTrees.
+void inOrderSmall(CtvxPairContext& pair, CtvxVisit how);
+void lastReachedSmall(CtvxPairContext& pair);
 // Exact distance only: both children of a split are bounded at once and the
 // nearer is descended first, so the best distance falls fast and prunes the
 // rest. Returns false when it meets a contact, which it leaves to the

@@ -106,7 +106,7 @@ public:
     };
 
     // The box of that rank decoded, kept or made now.
-    Box const& of(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, int rank)
+    __attribute__((always_inline)) Box const& of(CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, int rank)
     {
         std::uintptr_t const key = reinterpret_cast<std::uintptr_t>(&tree) >> 4;
         Box& e = m_entries[(static_cast<unsigned int>(key * 0x9e3779b1u) + static_cast<unsigned int>(rank)) % Size];
