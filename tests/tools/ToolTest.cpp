@@ -19,6 +19,7 @@
 #include <tvx/analysis/CtvxDistance.h>
 #include <tvx/analysis/CtvxGeometryPoint.h>
 #include <tvx/analysis/CtvxPolyhedronTriangle.h>
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 #include <tvx/scene/CtvxCollisionList.h>
 
@@ -390,6 +391,43 @@ TEST(Tool, QueryJsonMatchesTheLibraryAndTheBruteForce)
             EXPECT_TRUE(queryOfType(doc, "estimated").at("closest").is_null());
         }
     }
+}
+
+// --scale-free-axes answers as the library does with the opt-in set, on
+// meshes a thousandth of a unit across where the opt-in builds other trees
+// than the default; without it the tool answers as the default library.
+TEST(Tool, ScaleFreeAxesAnswerAsTheLibraryWithTheOptIn)
+{
+    TempDir dir;
+    tvxtest::Mesh sphere = tvxtest::makeIcosphere(3, 1.0e-3);
+    tvxtest::Mesh torus = tvxtest::makeTorus(24, 12, 1.2e-3, 0.35e-3);
+    std::string const a = write(dir, "sphere.ply", tvxtest::plyBinaryBytes(sphere));
+    std::string const b = write(dir, "torus.ply", tvxtest::plyBinaryBytes(torus));
+    // Through each other (many contacts, whose order is the trees'), then
+    // apart, the sphere's edge facing the torus' tube.
+    char const* const poses[] = {"1.1e-3 0.2e-3 0.1e-4 0.2 0.4 0.3", "3.0e-3 0.4e-3 -0.3e-3 0.3 -0.2 1.1"};
+    std::string firstPairs[2];
+    for (char const* pose : poses) {
+        SCOPED_TRACE(pose);
+        CqarMat4 const placeB = tvxcli::poseMatrix(tvxcli::parsePose(pose, "--pose-b"));
+        for (int on = 0; on < 2; ++on) {
+            SCOPED_TRACE(on ? "opt-in" : "default");
+            std::vector<std::string> args = {"query", a, b, "--pose-b", pose, "--json", "--max-pairs", "4"};
+            if (on)
+                args.push_back("--scale-free-axes");
+            ToolRun const r = tvx(dir, args);
+            ASSERT_EQ(r.status, 0) << describe(r);
+            Json const doc = parseJson(r);
+            CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(on == 1);
+            Scene const scene = buildScene(a, b, CqarMat4(), placeB);
+            expectSameAsLibrary(doc, scene);
+            CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(false);
+            firstPairs[on] += queryOfType(doc, "first").at("pairs").dump() + queryOfType(doc, "all").at("pairs").dump() +
+                              queryOfType(doc, "estimated").at("clearance").dump();
+        }
+    }
+    // The two settings build other trees here, so the option is seen.
+    EXPECT_NE(firstPairs[0], firstPairs[1]);
 }
 
 TEST(Tool, ClearanceOfTwoBoxesIsTheGapLessTheTolerances)

@@ -42,6 +42,10 @@ struct ToolOptions {
     bool json = false;
     std::string readerSeconds;
     std::string readerMemory;
+    // --scale-free-axes: the tree builder's opt-in principal axes
+    // (CtvxPolyhedronOBBTreeFactory::scaleFreeAxes), set for the whole run
+    // before the command reads any mesh.
+    bool scaleFreeAxes = false;
 
     // The importer's options: --reader-seconds and --reader-memory, or the
     // environment's TVX_READER_SECONDS and TVX_READER_MEMORY, or the
