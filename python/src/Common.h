@@ -37,12 +37,32 @@ struct Mesh {
     std::uint64_t keeperRevision = 0;
     std::string source; // the file it was read from, or empty
     std::string name;   // the part's name in that file when read as parts, else empty
+    // The tree builder's opt-in principal axes
+    // (CtvxPolyhedronOBBTreeFactory::scaleFreeAxes) for this mesh's tree.
+    bool scaleFreeAxes = false;
 
     // Builds the tree (without the GIL) unless built at this revision.
     void ensureTree();
     // The points, the triangles and the tree if one is built at this
     // revision, as stored (what a cache of meshes counts against its bound).
     std::size_t bytes() const;
+};
+
+// Holds the tree builder's process-wide principal-axes setting at one value
+// while the binding builds trees or looks them up (the library reads the
+// setting at both), so that a mesh's setting never reaches another thread's
+// build. Scopes of the same setting run together, on any number of
+// threads; a scope of the other setting waits, without the GIL, until every
+// scope in flight has ended. The first scope in sets the value, the last
+// one out puts back the value it found. Made and ended with the GIL held.
+// Builds that a host makes from C++ in the same process, outside the
+// binding, are not covered.
+class AxesScope {
+public:
+    explicit AxesScope(bool scaleFreeAxes);
+    ~AxesScope();
+    AxesScope(AxesScope const&) = delete;
+    AxesScope& operator=(AxesScope const&) = delete;
 };
 
 // "first", "all", "exact", "estimated"; ValueError otherwise.

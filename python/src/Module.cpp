@@ -17,13 +17,61 @@
 #include <tvx/math/CtvxTriangle.h>
 #include <tvx/progress/CtvxProgressDelegate.h>
 
+#include <tvx/bvtree/CtvxPolyhedronOBBTreeFactory.h>
+
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <algorithm>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 namespace tvxpy {
+
+namespace {
+
+struct AxesGate {
+    std::mutex mutex;
+    std::condition_variable released;
+    unsigned long inFlight = 0;
+    bool value = false; // the setting held while inFlight > 0
+    bool found = false; // the setting before the first scope in
+};
+
+AxesGate& axesGate()
+{
+    static AxesGate gate;
+    return gate;
+}
+
+} // namespace
+
+AxesScope::AxesScope(bool scaleFreeAxes)
+{
+    AxesGate& g = axesGate();
+    // The GIL goes first and comes back last: a thread holding a scope may
+    // need the GIL (a batch reporting progress) before it can end it.
+    py::gil_scoped_release const release;
+    std::unique_lock<std::mutex> lock(g.mutex);
+    g.released.wait(lock, [&] { return g.inFlight == 0 || g.value == scaleFreeAxes; });
+    if (g.inFlight == 0) {
+        g.found = CtvxPolyhedronOBBTreeFactory::scaleFreeAxes();
+        g.value = scaleFreeAxes;
+        CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(scaleFreeAxes);
+    }
+    ++g.inFlight;
+}
+
+AxesScope::~AxesScope()
+{
+    AxesGate& g = axesGate();
+    std::lock_guard<std::mutex> const lock(g.mutex);
+    if (--g.inFlight == 0) {
+        CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(g.found);
+        g.released.notify_all();
+    }
+}
 
 void Mesh::ensureTree()
 {
@@ -31,6 +79,7 @@ void Mesh::ensureTree()
         return;
     boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(data);
     {
+        AxesScope const axes(scaleFreeAxes);
         py::gil_scoped_release const release;
         boost::shared_ptr<CtvxProgressDelegate> none;
         p->makeCollisionEntity(none);
@@ -51,7 +100,7 @@ std::size_t Mesh::bytes() const
 
 namespace {
 
-boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles)
+boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles, bool scaleFreeAxes)
 {
     py::array const rawP = py::array::ensure(points);
     py::array const rawT = py::array::ensure(triangles);
@@ -82,6 +131,7 @@ boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles)
             throw py::value_error("triangle " + std::to_string(i / 3) + " names point " + std::to_string(tv[i]) +
                                   ", outside 0.." + std::to_string(n == 0 ? -1 : static_cast<long long>(n) - 1));
     auto mesh = boost::shared_ptr<Mesh>(new Mesh());
+    mesh->scaleFreeAxes = scaleFreeAxes;
     mesh->data = CtvxPolyhedronData::create();
     mesh->data->reserveNPoints(static_cast<unsigned int>(n));
     mesh->data->reserveNTriangles(static_cast<unsigned int>(m));
@@ -98,7 +148,7 @@ boost::shared_ptr<Mesh> meshFromArrays(py::handle points, py::handle triangles)
 // A Mesh for the merged meshes of the file, or with keepParts a list of
 // them, one a mesh of the file in the file's order, each named as the file
 // names it (the tool's --keep-parts).
-py::object loadMesh(std::string const& path, bool keepParts)
+py::object loadMesh(std::string const& path, bool keepParts, bool scaleFreeAxes)
 {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -126,6 +176,7 @@ py::object loadMesh(std::string const& path, bool keepParts)
         auto mesh = boost::shared_ptr<Mesh>(new Mesh());
         mesh->data = tvxio::makePolyhedronData(part);
         mesh->source = path;
+        mesh->scaleFreeAxes = scaleFreeAxes;
         if (keepParts)
             mesh->name = part.name;
         parts.append(mesh);
@@ -160,30 +211,32 @@ py::array_t<std::uint32_t> meshTriangles(Mesh const& mesh)
 
 // What a pickled mesh carries: its points and triangles as the properties
 // hand them out (the stored float32 values, so the mesh rebuilt from them
-// holds the same floats and builds the same tree), the file it came from and
-// its part's name. The tree stays behind: it is rebuilt on first use where
-// the mesh lands.
+// holds the same floats and builds the same tree), the file it came from,
+// its part's name and the setting its tree is built with. The tree stays
+// behind: it is rebuilt on first use where the mesh lands.
 py::object meshState(Mesh const& mesh)
 {
-    return py::make_tuple(meshPoints(mesh), meshTriangles(mesh), mesh.source, mesh.name);
+    return py::make_tuple(meshPoints(mesh), meshTriangles(mesh), mesh.source, mesh.name, mesh.scaleFreeAxes);
 }
 
 // The state goes through the constructor's own checks, so a damaged one is
-// refused with the constructor's message (shapes, ranks, numbers). A state
-// of three, without the name, is what meshes pickled before parts had names
-// carry.
+// refused with the constructor's message (shapes, ranks, numbers). States
+// of three (without the name) and of four (without the setting) are what
+// meshes pickled by earlier versions carry; their trees were the default's.
 boost::shared_ptr<Mesh> meshFromState(py::object const& state)
 {
-    if (!py::isinstance<py::tuple>(state) || py::len(state) < 3 || py::len(state) > 4)
-        throw py::value_error("a tvx.Mesh state is a tuple (points, triangles, source, name)");
+    if (!py::isinstance<py::tuple>(state) || py::len(state) < 3 || py::len(state) > 5)
+        throw py::value_error("a tvx.Mesh state is a tuple (points, triangles, source, name, scale_free_axes)");
     py::tuple const t = state.cast<py::tuple>();
     if (!py::isinstance<py::str>(t[2]))
         throw py::value_error("the source of a tvx.Mesh state must be a string");
-    if (t.size() == 4 && !py::isinstance<py::str>(t[3]))
+    if (t.size() >= 4 && !py::isinstance<py::str>(t[3]))
         throw py::value_error("the name of a tvx.Mesh state must be a string");
-    boost::shared_ptr<Mesh> mesh = meshFromArrays(t[0], t[1]);
+    if (t.size() == 5 && !py::isinstance<py::bool_>(t[4]))
+        throw py::value_error("the scale_free_axes of a tvx.Mesh state must be a bool");
+    boost::shared_ptr<Mesh> mesh = meshFromArrays(t[0], t[1], t.size() == 5 && t[4].cast<bool>());
     mesh->source = t[2].cast<std::string>();
-    if (t.size() == 4)
+    if (t.size() >= 4)
         mesh->name = t[3].cast<std::string>();
     return mesh;
 }
@@ -200,7 +253,7 @@ double checkedTolerance(double t, char const* what)
 // which cancels the batch.
 // The body of one side of a batch: a Mesh, or a sequence of Meshes (the
 // parts of one rigid body, each in the body's frame), every tree built.
-boost::shared_ptr<CtvxBatchBody> bodyOf(py::handle side, double tolerance, char const* what)
+std::vector<boost::shared_ptr<Mesh>> partsOf(py::handle side, char const* what)
 {
     std::vector<boost::shared_ptr<Mesh>> parts;
     if (py::isinstance<Mesh>(side)) {
@@ -216,6 +269,11 @@ boost::shared_ptr<CtvxBatchBody> bodyOf(py::handle side, double tolerance, char 
     } else {
         throw py::type_error(std::string(what) + " must be a tvx.Mesh or a sequence of them (its parts)");
     }
+    return parts;
+}
+
+boost::shared_ptr<CtvxBatchBody> bodyOf(std::vector<boost::shared_ptr<Mesh>> const& parts, double tolerance)
+{
     boost::shared_ptr<CtvxBatchBody> body = CtvxBatchBody::create();
     for (boost::shared_ptr<Mesh> const& part : parts) {
         part->ensureTree();
@@ -239,8 +297,18 @@ py::dict runBatch(py::handle a, py::handle b, py::handle posesB, std::string con
     }
     std::vector<double> const poses = posesOf(posesB, "poses_b");
     std::size_t const n = poses.size() / 16;
-    boost::shared_ptr<CtvxBatchBody> bodyA = bodyOf(a, tolA, "a");
-    boost::shared_ptr<CtvxBatchBody> bodyB = bodyOf(b, tolB, "b");
+    std::vector<boost::shared_ptr<Mesh>> const partsA = partsOf(a, "a");
+    std::vector<boost::shared_ptr<Mesh>> const partsB = partsOf(b, "b");
+    // The batch's workers adopt the parts' trees through a lookup keyed on
+    // the builder's setting, which is one for all of them.
+    bool const scaleFree = partsA.front()->scaleFreeAxes;
+    for (auto const* parts : {&partsA, &partsB})
+        for (boost::shared_ptr<Mesh> const& part : *parts)
+            if (part->scaleFreeAxes != scaleFree)
+                throw py::value_error("the meshes of a batch must all have the same scale_free_axes");
+    AxesScope const axes(scaleFree);
+    boost::shared_ptr<CtvxBatchBody> bodyA = bodyOf(partsA, tolA);
+    boost::shared_ptr<CtvxBatchBody> bodyB = bodyOf(partsB, tolB);
     boost::shared_ptr<CtvxBatchQuery> q = CtvxBatchQuery::create(bodyA, bodyB);
     q->analysisType(type);
     q->threads(k);
@@ -314,20 +382,31 @@ void bindBatch(py::module_& m)
         "built once, on first use, and shared by every query and batch over the mesh.\n\n"
         "A mesh pickles (and copies with copy.deepcopy) as its points, triangles, source and name;\n"
         "the tree does not travel but is rebuilt on first use where the mesh lands, from the\n"
-        "same floats, so the copy answers every query exactly as the original.")
-        .def(py::init(&meshFromArrays), py::arg("points"), py::arg("triangles"))
+        "same floats, so the copy answers every query exactly as the original.\n\n"
+        "scale_free_axes=True builds the tree with principal axes fitted to each box's own\n"
+        "scale, as the tvx tool's --scale-free-axes does: tighter trees, and faster distance\n"
+        "queries, for meshes about 1 unit across or smaller. Distances are the same; which\n"
+        "contact is found first, and the order of contacts, may differ. The setting travels\n"
+        "with the mesh when it is pickled. The library keeps it process-wide: builds with\n"
+        "different settings on different threads take turns (a batch holds its setting\n"
+        "while it runs), builds with the same setting run together, and the setting never\n"
+        "leaks into another mesh's tree. All meshes of one tvx.batch share one setting.")
+        .def(py::init(&meshFromArrays), py::arg("points"), py::arg("triangles"), py::arg("scale_free_axes") = false)
         .def_static("load", &loadMesh, py::arg("path"), py::arg("keep_parts") = false,
+                    py::arg("scale_free_axes") = false,
                     "Reads a mesh file (OBJ, STL, PLY, OFF, ..., also gzipped) in a child process;\n"
                     "the meshes of the file are merged. With keep_parts=True, a list of one Mesh a\n"
                     "mesh of the file instead, in the file's order, each with the file's name for it\n"
                     "(name): the parts of one body for tvx.query and tvx.batch, which report which\n"
                     "parts touch. FileNotFoundError for a missing file, ValueError with the reader's\n"
-                    "one-line message for a damaged one.")
+                    "one-line message for a damaged one. scale_free_axes as for Mesh().")
         .def_property_readonly("points", &meshPoints, "The points, an (n, 3) float32 copy.")
         .def_property_readonly("triangles", &meshTriangles, "The triangles, an (m, 3) uint32 copy.")
         .def_property_readonly("n_points", [](Mesh const& s) { return s.data->countPoints(); })
         .def_property_readonly("n_triangles", [](Mesh const& s) { return s.data->countTriangles(); })
         .def_property_readonly("source", [](Mesh const& s) { return s.source; })
+        .def_property_readonly("scale_free_axes", [](Mesh const& s) { return s.scaleFreeAxes; },
+                               "Whether the tree is built with the scale-free principal axes.")
         .def_property_readonly("name", [](Mesh const& s) { return s.name; },
                                "The part's name in its file (Mesh.load with keep_parts), else empty.")
         .def("build_tree", &Mesh::ensureTree, "Builds the OBB tree now rather than at first use.")
@@ -339,7 +418,8 @@ void bindBatch(py::module_& m)
             return "<tvx.Mesh " + std::to_string(s.data->countTriangles()) + " triangles, " +
                    std::to_string(s.data->countPoints()) + " points" +
                    (s.name.empty() ? std::string() : ", part " + s.name) +
-                   (s.source.empty() ? std::string() : " from " + s.source) + ">";
+                   (s.source.empty() ? std::string() : " from " + s.source) +
+                   (s.scaleFreeAxes ? ", scale-free axes" : "") + ">";
         });
 
     m.def("_batch", &runBatch, py::arg("a"), py::arg("b"), py::arg("poses_b"), py::arg("type"),

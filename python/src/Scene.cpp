@@ -133,6 +133,9 @@ void bindScene(py::module_& m)
         })
         .def_property_readonly("class_name", [](CtvxObject const& o) { return o.className(); })
         .def("make_collision_entity", [](CtvxObject& o) {
+            // Trees made here (an assembly's group, a stale polyhedron's)
+            // are the default's.
+            AxesScope const axes(false);
             boost::shared_ptr<CtvxProgressDelegate> none;
             o.makeCollisionEntity(none);
         }, "Builds what queries need (trees, the regrouping of an assembly); queries do it for their lists.");
@@ -143,12 +146,14 @@ void bindScene(py::module_& m)
         .def_property_readonly("n_points", &CtvxVirtualPolyhedron::countPoints);
 
     py::class_<CtvxPolyhedron, CtvxVirtualPolyhedron, boost::shared_ptr<CtvxPolyhedron>>(m, "Polyhedron",
-        "A polyhedron over a Mesh (which several polyhedra may share, with one tree).")
+        "A polyhedron over a Mesh (which several polyhedra may share, with one tree, built with the\n"
+        "mesh's scale_free_axes).")
         .def(py::init([](Mesh& mesh) {
                  mesh.ensureTree();
                  boost::shared_ptr<CtvxPolyhedronData> data = mesh.data;
                  boost::shared_ptr<CtvxPolyhedron> p = CtvxPolyhedron::create(data);
                  boost::shared_ptr<CtvxProgressDelegate> none;
+                 AxesScope const axes(mesh.scaleFreeAxes);
                  p->makeCollisionEntity(none); // adopts the mesh's tree
                  return p;
              }),
@@ -264,11 +269,15 @@ void bindScene(py::module_& m)
             a.getCollisionList1(lists[0]);
             a.getCollisionList2(lists[1]);
             boost::shared_ptr<CtvxProgressDelegate> none;
-            for (auto const& l : lists)
-                if (l)
-                    for (unsigned int i = 0; i < l->countObjects(); ++i)
-                        if (l->object(i) && !l->object(i)->areCollisionEntitiesMade())
-                            l->object(i)->makeCollisionEntity(none);
+            {
+                // As make_collision_entity: trees made here are the default's.
+                AxesScope const axes(false);
+                for (auto const& l : lists)
+                    if (l)
+                        for (unsigned int i = 0; i < l->countObjects(); ++i)
+                            if (l->object(i) && !l->object(i)->areCollisionEntitiesMade())
+                                l->object(i)->makeCollisionEntity(none);
+            }
             a.compute();
         })
         .def_property_readonly("collisions", [](CtvxAnalysis const& a) {
