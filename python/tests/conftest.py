@@ -63,6 +63,20 @@ def ring_and_ball():
     return {"ring": torus(), "ball": (ball[0] + [1.0, 0.0, 0.3], ball[1])}
 
 
+def small_pair(tmp_path):
+    """A sphere and a torus a thousandth of a unit across, as files, and poses where they touch.
+
+    The scale-free principal axes build other trees than the default here,
+    so the first contact found and the order of all contacts differ.
+    """
+    sphere, tube = uv_sphere(32, 17), torus()
+    a = write_obj(tmp_path / "small_sphere.obj", sphere[0] * 1e-3, sphere[1])
+    b = write_obj(tmp_path / "small_torus.obj", tube[0] * 1e-3, tube[1])
+    poses = [[1.1e-3, 0.2e-3, 0.01e-3, 0.2, 0.4, 0.3], [0.9e-3, -0.3e-3, 0.2e-3, 1.0, 0.1, -0.4],
+             [1.2e-3, 0.0, -0.1e-3, -0.5, 0.3, 0.8]]
+    return a, b, poses
+
+
 def random_poses(rng, n, reach):
     """n poses tx ty tz rx ry rz around the origin, from deep contact to clear."""
     return np.column_stack([rng.uniform(-reach, reach, (n, 3)), rng.uniform(-np.pi, np.pi, (n, 3))])
@@ -76,10 +90,11 @@ def tool():
     return path
 
 
-def tool_query(tool, a, b, pose_b, kind, tolerance_b=0.0, keep_parts=False):
+def tool_query(tool, a, b, pose_b, kind, tolerance_b=0.0, keep_parts=False, scale_free_axes=False):
     out = subprocess.run([tool, "query", a, b, "--pose-b", " ".join(repr(float(x)) for x in pose_b), "--type", kind,
                           "--tolerance-b", repr(tolerance_b), "--max-pairs", "1000000000", "--json"]
-                         + ["--keep-parts"] * keep_parts, check=True, capture_output=True, text=True).stdout
+                         + ["--keep-parts"] * keep_parts + ["--scale-free-axes"] * scale_free_axes,
+                         check=True, capture_output=True, text=True).stdout
     return json.loads(out)["queries"][0]
 
 

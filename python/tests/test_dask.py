@@ -4,12 +4,14 @@ workers' mesh cache kept within its bound."""
 
 import copyreg
 import os
+import threading
+import time
 
 import numpy as np
 import pytest
 
 import tvx
-from conftest import random_poses, ring_and_ball, torus, uv_sphere, write_obj
+from conftest import random_poses, ring_and_ball, small_pair, torus, uv_sphere, write_obj
 
 distributed = pytest.importorskip("distributed")
 import tvx.dask  # noqa: E402
@@ -156,3 +158,69 @@ def test_the_cache_stays_within_its_bound_and_answers_after_evictions(client, tm
     finally:
         client.run(lambda: os.environ.pop(tvx.dask.ENV_CACHE_BYTES, None))
         client.run(tvx.dask._set_bound, None)
+
+
+def test_settings_and_parts_of_files_are_cached_apart_and_answer_as_local_batches(client, tmp_path):
+    a_path, b_path, poses = small_pair(tmp_path)
+    poses = np.array(poses * 20)
+    before = cached(client, tuple)
+    for on in (False, True):
+        a, b = tvx.Mesh.load(a_path, scale_free_axes=on), tvx.Mesh.load(b_path, scale_free_axes=on)
+        for kind in ("all", "exact"):
+            check_same(tvx.dask.batch(client, a_path, b_path, poses, type=kind, chunk_size=15, scale_free_axes=on),
+                       tvx.batch(a, b, poses, type=kind))
+        check_same(tvx.dask.batch(client, a, b, poses, type="first", chunk_size=15), tvx.batch(a, b, poses, type="first"))
+    # Each file read under each setting, each mesh held under each: four of each kind more.
+    assert [n - m for n, m in zip(cached(client, tuple), before)] == [4, 4]
+    keys = set().union(*client.run(lambda: tuple(k for k in tvx.dask._cache.entries if isinstance(k, str))).values())
+    assert len(keys) == 4 and sum(k.endswith("-scale-free-axes") for k in keys) == 2
+    with pytest.raises(ValueError, match="scale_free_axes"):
+        tvx.dask.batch(client, tvx.Mesh.load(a_path, scale_free_axes=True), b_path, poses)
+    # A file of parts, read as parts by every worker, as Mesh.load(keep_parts=True) reads it.
+    parts_path = write_obj(tmp_path / "parts.obj", None, None, ring_and_ball())
+    sphere = tvx.Mesh(*uv_sphere())
+    rng = np.random.default_rng(12)
+    many = random_poses(rng, 200, 1.6)
+    check_same(tvx.dask.batch(client, parts_path, sphere, many, type="all", chunk_size=40, keep_parts=True),
+               tvx.batch(tvx.Mesh.load(parts_path, keep_parts=True), sphere, many, type="all"))
+
+
+def test_a_slow_build_holds_up_only_those_who_need_its_mesh(monkeypatch, tmp_path):
+    """Cache hits go on during a build; a second thread needing the mesh waits for that one build."""
+    cache = tvx.dask._MeshCache()
+    cache.bound = 1 << 30
+    monkeypatch.setattr(tvx.dask, "_cache", cache)
+    path = write_obj(tmp_path / "sphere.obj", *uv_sphere())
+    other = write_obj(tmp_path / "torus.obj", *torus())
+    hit = tvx.dask._file(other)
+    started, release = threading.Event(), threading.Event()
+    reads = []
+    real_read = tvx.dask._read
+
+    def slow_read(*args):
+        reads.append(args)
+        started.set()
+        assert release.wait(30)
+        return real_read(*args)
+
+    monkeypatch.setattr(tvx.dask, "_read", slow_read)
+    got = {}
+    threads = [threading.Thread(target=lambda k=k: got.__setitem__(k, tvx.dask._file(path))) for k in range(2)]
+    threads[0].start()
+    assert started.wait(30)
+    threads[1].start()
+    # While the build is held, a cached mesh is answered at once, by the cache's own path.
+    t0 = time.monotonic()
+    assert tvx.dask._file(other) is hit
+    assert time.monotonic() - t0 < 5
+    assert not got and threads[1].is_alive()
+    release.set()
+    for t in threads:
+        t.join(30)
+    assert len(reads) == 1 and got[0] is got[1] and got[0].n_triangles == uv_sphere()[1].shape[0]
+    assert list(cache.entries)[-1][0] == os.path.abspath(path) and cache.builds == 2
+    # A failed build fails its waiters too, and the next request builds afresh.
+    monkeypatch.setattr(tvx.dask, "_read", lambda *args: (_ for _ in ()).throw(OSError("gone")))
+    with pytest.raises(OSError, match="gone"):
+        tvx.dask._file(path, keep_parts=True)
+    assert not cache.building and len(cache.entries) == 2

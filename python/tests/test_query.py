@@ -4,13 +4,15 @@ own answers) as the reference, refused input, and ownership."""
 import gc
 import json
 import os
+import pickle
 import subprocess
+import threading
 
 import numpy as np
 import pytest
 
 import tvx
-from conftest import random_poses, ring_and_ball, shared_mesh, tool_query, torus, uv_sphere, write_obj
+from conftest import random_poses, ring_and_ball, shared_mesh, small_pair, tool_query, torus, uv_sphere, write_obj
 
 ASSIMP = "/usr/share/assimp/models"
 
@@ -78,6 +80,48 @@ def test_bodies_of_parts_answer_as_the_tool_keeping_parts(tool, tmp_path):
     # Contacts of more than one pair of parts, and of parts other than the first.
     touched = set().union(*(s[1] for s in seen if s[0] == "parts"))
     assert len(touched) >= 3 and (1, 1) in touched, touched
+
+
+def ordered_contacts(a, b, poses):
+    return [tvx.query(a, b, pose_b=p, type=kind).pairs.tolist() for p in poses for kind in ("first", "all")]
+
+
+def test_scale_free_axes_answer_as_the_tool_with_the_option(tool, tmp_path):
+    """The first contact and the order of all contacts, which the trees decide, are the tool's
+    under the same setting; a pickled mesh keeps its setting; threads building under both
+    settings at once each get their own setting's tree."""
+    a_path, b_path, poses = small_pair(tmp_path)
+    answers = {}
+    for on in (False, True):
+        a, b = tvx.Mesh.load(a_path, scale_free_axes=on), tvx.Mesh.load(b_path, scale_free_axes=on)
+        assert a.scale_free_axes == b.scale_free_axes == on
+        answers[on] = ordered_contacts(a, b, poses)
+        want = [[[p["a"], p["b"]] for p in tool_query(tool, a_path, b_path, pose, kind, scale_free_axes=on)["pairs"]]
+                for pose in poses for kind in ("first", "all")]
+        assert answers[on] == want
+        copies = [pickle.loads(pickle.dumps(m)) for m in (a, b)]
+        assert [m.scale_free_axes for m in copies] == [on, on]
+        assert ordered_contacts(*copies, poses) == answers[on]
+    assert answers[False] != answers[True]
+    with pytest.raises(ValueError, match="scale_free_axes"):
+        tvx.batch(tvx.Mesh.load(a_path), tvx.Mesh.load(b_path, scale_free_axes=True), np.zeros((1, 6)))
+
+    def build(k, out):
+        barrier.wait()
+        a = tvx.Mesh.load(a_path, scale_free_axes=bool(k % 2))
+        b = tvx.Mesh.load(b_path, scale_free_axes=bool(k % 2))
+        a.build_tree()
+        b.build_tree()
+        out[k] = ordered_contacts(a, b, poses)
+
+    barrier = threading.Barrier(6)
+    out = {}
+    threads = [threading.Thread(target=build, args=(k, out)) for k in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert out == {k: answers[bool(k % 2)] for k in range(6)}
 
 
 def test_queries_on_shared_meshes_answer_as_the_tool_does(tool):
