@@ -20,6 +20,8 @@ where it lands), so meshes built in memory travel to worker processes too.
 tvx.Mesh.load(path, keep_parts=True) gives the meshes of a file as the
 parts of one body, which query and batch take in a list (query's parts
 then say which parts touch), as the tool's --keep-parts does.
+Meshes about 1 unit across or smaller build tighter trees with
+tvx.Mesh(..., scale_free_axes=True), as the tool's --scale-free-axes does.
 The scene graph (Polyhedron, Assembly, CollisionList, Analysis and its
 results) is there for hosts that build scenes of their own.
 """
