@@ -56,7 +56,9 @@ struct Mesh {
 // scope in flight has ended. The first scope in sets the value, the last
 // one out puts back the value it found. Made and ended with the GIL held.
 // Builds that a host makes from C++ in the same process, outside the
-// binding, are not covered.
+// binding, are not covered. A thread already holding a scope of the other
+// setting (a batch's progress callback) gets a RuntimeError, not a wait for
+// itself.
 class AxesScope {
 public:
     explicit AxesScope(bool scaleFreeAxes);

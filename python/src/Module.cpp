@@ -45,10 +45,19 @@ AxesGate& axesGate()
     return gate;
 }
 
+// The scopes this thread holds, and their setting: a batch's progress
+// callback runs on the batch's thread inside its scope, and a build of the
+// other setting from there would wait for that scope to end.
+thread_local unsigned long t_scopesHeld = 0;
+thread_local bool t_scopeValue = false;
+
 } // namespace
 
 AxesScope::AxesScope(bool scaleFreeAxes)
 {
+    if (t_scopesHeld > 0 && t_scopeValue != scaleFreeAxes)
+        throw std::runtime_error(std::string("a tree with scale_free_axes=") + (scaleFreeAxes ? "True" : "False") +
+                                 " cannot be built while this thread runs a batch of meshes with the other setting");
     AxesGate& g = axesGate();
     // The GIL goes first and comes back last: a thread holding a scope may
     // need the GIL (a batch reporting progress) before it can end it.
@@ -61,10 +70,13 @@ AxesScope::AxesScope(bool scaleFreeAxes)
         CtvxPolyhedronOBBTreeFactory::scaleFreeAxes(scaleFreeAxes);
     }
     ++g.inFlight;
+    ++t_scopesHeld;
+    t_scopeValue = scaleFreeAxes;
 }
 
 AxesScope::~AxesScope()
 {
+    --t_scopesHeld;
     AxesGate& g = axesGate();
     std::lock_guard<std::mutex> const lock(g.mutex);
     if (--g.inFlight == 0) {

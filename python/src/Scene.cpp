@@ -21,6 +21,7 @@
 #include <tvx/scene/CtvxObject.h>
 
 #include <cmath>
+#include <vector>
 
 namespace tvxpy {
 
@@ -268,15 +269,18 @@ void bindScene(py::module_& m)
             boost::shared_ptr<CtvxCollisionList> lists[2];
             a.getCollisionList1(lists[0]);
             a.getCollisionList2(lists[1]);
-            boost::shared_ptr<CtvxProgressDelegate> none;
-            {
+            std::vector<ObjectPtr> unmade;
+            for (auto const& l : lists)
+                if (l)
+                    for (unsigned int i = 0; i < l->countObjects(); ++i)
+                        if (l->object(i) && !l->object(i)->areCollisionEntitiesMade())
+                            unmade.push_back(l->object(i));
+            if (!unmade.empty()) {
                 // As make_collision_entity: trees made here are the default's.
                 AxesScope const axes(false);
-                for (auto const& l : lists)
-                    if (l)
-                        for (unsigned int i = 0; i < l->countObjects(); ++i)
-                            if (l->object(i) && !l->object(i)->areCollisionEntitiesMade())
-                                l->object(i)->makeCollisionEntity(none);
+                boost::shared_ptr<CtvxProgressDelegate> none;
+                for (ObjectPtr const& o : unmade)
+                    o->makeCollisionEntity(none);
             }
             a.compute();
         })

@@ -105,6 +105,15 @@ def test_scale_free_axes_answer_as_the_tool_with_the_option(tool, tmp_path):
     assert answers[False] != answers[True]
     with pytest.raises(ValueError, match="scale_free_axes"):
         tvx.batch(tvx.Mesh.load(a_path), tvx.Mesh.load(b_path, scale_free_axes=True), np.zeros((1, 6)))
+    # A batch's progress callback runs inside the batch's setting: a query
+    # of that setting answers there, one of the other raises, not hangs.
+    small = [tvx.Mesh.load(p, scale_free_axes=True) for p in (a_path, b_path)]
+    seen = []
+    tvx.batch(*small, np.array(poses * 50), threads=1, progress=lambda *_: seen.append(ordered_contacts(*small, poses)))
+    assert seen and all(s == answers[True] for s in seen)
+    default = [tvx.Mesh.load(p) for p in (a_path, b_path)]
+    with pytest.raises(RuntimeError, match="other setting"):
+        tvx.batch(*small, np.array(poses * 50), threads=1, progress=lambda *_: tvx.query(*default))
 
     def build(k, out):
         barrier.wait()
