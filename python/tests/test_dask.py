@@ -200,7 +200,7 @@ def test_a_slow_build_holds_up_only_those_who_need_its_mesh(monkeypatch, tmp_pat
     def slow_read(*args):
         reads.append(args)
         started.set()
-        assert release.wait(30)
+        assert release.wait(10)
         return real_read(*args)
 
     monkeypatch.setattr(tvx.dask, "_read", slow_read)

@@ -115,22 +115,26 @@ def test_scale_free_axes_answer_as_the_tool_with_the_option(tool, tmp_path):
     with pytest.raises(RuntimeError, match="other setting"):
         tvx.batch(*small, np.array(poses * 50), threads=1, progress=lambda *_: tvx.query(*default))
 
-    def build(k, out):
-        barrier.wait()
-        a = tvx.Mesh.load(a_path, scale_free_axes=bool(k % 2))
-        b = tvx.Mesh.load(b_path, scale_free_axes=bool(k % 2))
-        a.build_tree()
-        b.build_tree()
-        out[k] = ordered_contacts(a, b, poses)
+    # Copies of the two meshes, half of them under each setting, built and
+    # queried by threads started together, several rounds.
+    arrays = [(m.points, m.triangles) for m in (a, b)]
 
-    barrier = threading.Barrier(6)
-    out = {}
-    threads = [threading.Thread(target=build, args=(k, out)) for k in range(6)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert out == {k: answers[bool(k % 2)] for k in range(6)}
+    def build(k, pair, out):
+        barrier.wait()
+        for m in pair:
+            m.build_tree()
+        out[k] = ordered_contacts(*pair, poses)
+
+    for _ in range(4):
+        pairs = [[tvx.Mesh(*arr, scale_free_axes=bool(k % 2)) for arr in arrays] for k in range(8)]
+        barrier = threading.Barrier(len(pairs))
+        out = {}
+        threads = [threading.Thread(target=build, args=(k, pair, out)) for k, pair in enumerate(pairs)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert out == {k: answers[bool(k % 2)] for k in range(len(pairs))}
 
 
 def test_queries_on_shared_meshes_answer_as_the_tool_does(tool):
