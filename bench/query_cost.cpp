@@ -19,6 +19,13 @@
 // meshes of about T triangles instead (peer_compare's procedural pair: a
 // torus of tube 0.3 and a sphere of radius 0.5), to see what the size of
 // the trees adds to a miss at the roots (run with --cache-sim=yes).
+// --turns K places the sphere before every query at the next of K poses
+// around the torus's outer equator, each turned about its own axis, the
+// sphere G off the torus (--gap G, 0.2 by default: a working clearance),
+// so that every query of an exact clearance walks trees it has not met
+// lately, as a planner's or peer_compare's fresh poses do; with --time it
+// prints the median and lowest microseconds a query took (for interleaved
+// runs of two builds; the counts are callgrind's).
 #include <tvx/analysis/CtvxAnalysis.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/scene/CtvxCollisionList.h>
@@ -28,11 +35,13 @@
 #include <tests/support/SceneFixtures.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -44,15 +53,21 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[1], names[t]) == 0)
             type = t;
     int const n = std::atoi(argv[2]);
-    bool moved = false, hit = false;
-    int size = 0;
+    bool moved = false, hit = false, timed = false;
+    int size = 0, turns = 0;
+    double gap = 0.2;
     for (int i = 3; i < argc; ++i) {
         moved = moved || std::strcmp(argv[i], "--moved") == 0;
         hit = hit || std::strcmp(argv[i], "--hit") == 0;
+        timed = timed || std::strcmp(argv[i], "--time") == 0;
         if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc)
             size = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--turns") == 0 && i + 1 < argc)
+            turns = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--gap") == 0 && i + 1 < argc)
+            gap = std::atof(argv[++i]);
     }
-    if (type < 0 || n <= 0)
+    if (type < 0 || n <= 0 || turns < 0 || !(gap >= 0.0))
         return 2;
 
     // peer_compare's split of about `size` triangles a mesh.
@@ -86,12 +101,43 @@ int main(int argc, char** argv)
         m(1, 3) = 0.02 * k;
         m(2, 3) = 0.0;
     }
-    b->absolutePosition(pose[0]);
+    // The K poses of --turns: the sphere's centre on the torus's plane at
+    // golden-angle steps round it, 1.3 + 0.5 + gap from its axis, turned
+    // about axes spread the same way over the sphere of directions.
+    std::vector<CqarMat4> spread(static_cast<std::size_t>(turns));
+    for (int k = 0; k < turns; ++k) {
+        double const golden = 2.399963229728653 * k;
+        double const z = 1.0 - (2.0 * k + 1.0) / turns;
+        double const u[3] = {std::sqrt(1.0 - z * z) * std::cos(golden), std::sqrt(1.0 - z * z) * std::sin(golden), z};
+        double const angle = 1.0 + 0.7 * k, c = std::cos(angle), s = std::sin(angle);
+        CqarMat4& m = spread[static_cast<std::size_t>(k)];
+        m.identity();
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double const cross = (i == j) ? 0.0 : ((j == (i + 1) % 3) ? -u[3 - i - j] : u[3 - i - j]);
+                m(i, j) = (i == j ? c : 0.0) + (1.0 - c) * u[i] * u[j] + s * cross;
+            }
+        m(0, 3) = (1.8 + gap) * std::cos(golden);
+        m(1, 3) = (1.8 + gap) * std::sin(golden);
+        m(2, 3) = 0.0;
+    }
+    b->absolutePosition(turns > 0 ? spread[0] : pose[0]);
     analysis->compute();
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(n));
     for (int q = 0; q < n; ++q) {
-        if (moved)
+        if (turns > 0)
+            b->absolutePosition(spread[static_cast<std::size_t>((q + 1) % turns)]);
+        else if (moved)
             b->absolutePosition(pose[(q + 1) & 1]);
+        auto const t0 = std::chrono::steady_clock::now();
         analysis->compute();
+        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+    if (timed) {
+        std::sort(times.begin(), times.end());
+        std::printf("%s: median %.2f us, lowest %.2f us a query over %d\n", names[type], times[times.size() / 2],
+                    times.front(), n);
     }
     std::printf("%s %s%s: %lu box tests, %lu triangle tests, %u contacts, %u distances\n", names[type],
                 hit ? "hit" : "miss", moved ? " moved" : "", tvxtest::AnalysisProbe::boxTests(*analysis),
