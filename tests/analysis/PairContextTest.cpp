@@ -598,3 +598,72 @@ TEST(PairContextMemory, FollowsEveryEditOfTheSets)
     EXPECT_TRUE(a.expired());
     EXPECT_TRUE(b.expired());
 }
+
+// The walks' rank caches against a log of every call: get() must give the
+// last value put under that rank, unless a reset or a put of another rank
+// to the same slot came after it, and nothing otherwise. Small caches, many
+// colliding ranks (negative ones too, as triangle refs are), and payloads
+// of the three sizes the walks keep.
+template <typename Kept, unsigned int Slots>
+void checkRankCacheAgainstLog(std::uint32_t seed, Kept (*make)(std::uint32_t))
+{
+    tvxtest::Random rnd(seed);
+    auto cache = std::make_unique<CtvxRankCache<Kept, Slots>>();
+    struct Call {
+        bool reset;
+        int rank;
+        std::uint32_t value;
+    };
+    std::vector<Call> log;
+    auto const slotOf = [](int rank) { return static_cast<unsigned int>(rank) % Slots; };
+    int const calls = tvxtest::runs(20000);
+    for (int i = 0; i < calls; ++i) {
+        int const rank = static_cast<int>(rnd.below(6 * Slots)) - static_cast<int>(2 * Slots);
+        double const what = rnd.unit();
+        if (what < 0.02) {
+            cache->reset();
+            log.push_back({true, 0, 0});
+        } else if (what < 0.5) {
+            std::uint32_t const value = rnd.bits();
+            cache->put(rank, make(value));
+            log.push_back({false, rank, value});
+        } else {
+            bool expected = false;
+            std::uint32_t value = 0;
+            for (auto c = log.rbegin(); c != log.rend(); ++c) {
+                if (c->reset)
+                    break;
+                if (slotOf(c->rank) != slotOf(rank))
+                    continue;
+                expected = c->rank == rank;
+                value = c->value;
+                break;
+            }
+            Kept out = make(~value);
+            bool const found = cache->get(rank, out);
+            ASSERT_EQ(expected, found) << "call " << i << ", rank " << rank;
+            if (expected) {
+                Kept const want = make(value);
+                ASSERT_EQ(0, std::memcmp(&want, &out, sizeof out)) << "call " << i << ", rank " << rank;
+            }
+        }
+    }
+}
+
+TEST(PairContextMemory, RankCachesKeepTheLastPutOfEachSlotUntilReset)
+{
+    checkRankCacheAgainstLog<CtvxDecodedBox, 16>(11, [](std::uint32_t v) {
+        CtvxDecodedBox b;
+        float* const f = &b.m[0][0];
+        for (int k = 0; k < 16; ++k)
+            f[k] = static_cast<float>(v ^ (0x9E3779B9u * static_cast<std::uint32_t>(k + 1)));
+        return b;
+    });
+    checkRankCacheAgainstLog<CtvxPlacedTriangle, 7>(12, [](std::uint32_t v) {
+        CtvxPlacedTriangle t;
+        for (int k = 0; k < 9; ++k)
+            t.v[k / 3][k % 3] = static_cast<float>(v + 7u * static_cast<std::uint32_t>(k));
+        return t;
+    });
+    checkRankCacheAgainstLog<float, 32>(13, [](std::uint32_t v) { return static_cast<float>(v); });
+}

@@ -28,42 +28,50 @@ enum class CtvxWalk { Ordered, Plain };
 // duration of one walk (placements in frame 1 depend on the pose), and
 // reset() forgets them all at once by moving to a new stamp. What is kept of
 // a box is a CtvxDecodedBox.
+//
+// The ranks and stamps lie apart from what is kept: a lookup that finds
+// another rank reads one line of the small key array only, and a kept
+// CtvxDecodedBox (64 bytes) fills one cache line of its own instead of
+// straddling two, as it did beside its key (the caches of one walk are
+// together twice the first-level cache, and a walk on large trees reads
+// them at every pair it takes up again).
 template <typename Kept, unsigned int Slots = 512>
 class CtvxRankCache {
 public:
     void reset()
     {
         if (++m_stamp == 0) {
-            for (Entry& e : m_entries)
-                e.stamp = 0;
+            for (Key& k : m_keys)
+                k.stamp = 0;
             m_stamp = 1;
         }
     }
     // The kept placement of that rank into out; false when none is kept.
     bool get(int rank, Kept& out) const
     {
-        Entry const& e = m_entries[static_cast<unsigned int>(rank) % Size];
-        if (e.stamp != m_stamp || e.rank != rank)
+        unsigned int const slot = static_cast<unsigned int>(rank) % Size;
+        Key const& k = m_keys[slot];
+        if (k.stamp != m_stamp || k.rank != rank)
             return false;
-        out = e.m;
+        out = m_kept[slot];
         return true;
     }
     void put(int rank, Kept const& m)
     {
-        Entry& e = m_entries[static_cast<unsigned int>(rank) % Size];
-        e.rank = rank;
-        e.stamp = m_stamp;
-        e.m = m;
+        unsigned int const slot = static_cast<unsigned int>(rank) % Size;
+        m_keys[slot].rank = rank;
+        m_keys[slot].stamp = m_stamp;
+        m_kept[slot] = m;
     }
 
 private:
     static constexpr unsigned int Size = Slots;
-    struct Entry {
+    struct Key {
         int rank = -1;
         unsigned int stamp = 0;
-        Kept m;
     };
-    Entry m_entries[Size];
+    alignas(64) Kept m_kept[Size];
+    Key m_keys[Size];
     unsigned int m_stamp = 0;
 };
 
@@ -77,6 +85,7 @@ struct CtvxDecodedBox {
     float half[3];
     float size;
 };
+static_assert(sizeof(CtvxDecodedBox) == 64, "a decoded box fills one line of a rank cache");
 
 // The boxes of small trees decoded once for the pairs of all queries of an
 // analysis: a scene of many objects meets the few boxes of each of its
