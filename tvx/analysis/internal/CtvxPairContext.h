@@ -276,7 +276,7 @@ public:
     // set 1 (ofFirst) or of set 2: a box's record (28 bytes, which may
     // straddle two lines), or a triangle's vertices where the set is read
     // in place. Nothing is decoded and no answer depends on it.
-    void prefetchNode(bool ofFirst, int ref) const
+    TVX_PREFETCH_INLINE void prefetchNode(bool ofFirst, int ref) const
     {
         if (CtvxNodeRef::isBox(ref)) {
             char const* const record = reinterpret_cast<char const*>((ofFirst ? m_obbs1 : m_obbs2) + ref);
@@ -289,7 +289,7 @@ public:
             direct.prefetchVertices(CtvxNodeRef::triangle(ref));
     }
     // The same for both children of a box, which splitting it will read.
-    void prefetchChildren(bool ofFirst, int box) const
+    TVX_PREFETCH_INLINE void prefetchChildren(bool ofFirst, int box) const
     {
         CtvxOBB const& b = ofFirst ? m_obbs1[box] : m_obbs2[box];
         prefetchNode(ofFirst, CtvxNodeRef::fromChildCode(b.getChild1Rank()));

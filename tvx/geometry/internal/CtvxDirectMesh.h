@@ -59,7 +59,7 @@ public:
     // Asks ahead for the lines vertices(rank) will read: it reads the three
     // indices now (a triangle a walk is about to meet) and prefetches the
     // points they name.
-    void prefetchVertices(unsigned int rank) const
+    TVX_PREFETCH_INLINE void prefetchVertices(unsigned int rank) const
     {
         unsigned int idx[3];
         m_triangles[rank].getPoints(idx[0], idx[1], idx[2]);
