@@ -252,8 +252,6 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
         else
             splitFirst = CtvxNodeRef::isBox(s.first);
         pair.children(splitFirst, splitFirst ? s.first : s.second, refs);
-        // The second child is read while the first is tested.
-        pair.prefetchNode(splitFirst, refs[1]);
         for (int i = 0; i < 2; ++i) {
             CtvxNearStep& c = children[i];
             c = s;
@@ -277,19 +275,6 @@ bool CtvxPairWalks::nearestFirst(CtvxPairContext& pair, CtvxFrontWork* front)
             // least as far as the parent's bound says.
             if (kept[i] && s.bound > c.bound)
                 c.bound = s.bound;
-            // A pair kept is split later, by the box splitting chooses: its
-            // children's records (or triangles) are asked for now, which on
-            // trees beyond the second-level cache the steps between hide.
-            if (kept[i]) {
-                CtvxDecodedBox const& b1 = splitFirst ? halves[i] : box1;
-                CtvxDecodedBox const& b2 = splitFirst ? box2 : halves[i];
-                bool const isBox1 = CtvxNodeRef::isBox(c.first);
-                bool const isBox2 = CtvxNodeRef::isBox(c.second);
-                if (isBox1 || isBox2) {
-                    bool const next = isBox1 && isBox2 ? CtvxPairContext::splitsFirst(b1, b2) : isBox1;
-                    pair.prefetchChildren(next, next ? c.first : c.second);
-                }
-            }
         }
         if (contact)
             break;

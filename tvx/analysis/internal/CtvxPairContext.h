@@ -13,7 +13,6 @@
 #include <tvx/geometry/CtvxPoly.h>
 #include <tvx/geometry/CtvxPolyhedron.h>
 #include <tvx/geometry/internal/CtvxDirectMesh.h>
-#include <tvx/internal/CtvxPrefetch.h>
 #include <tvx/math/CtvxMat4.h>
 
 #include <qar/CqarMat4.h>
@@ -270,30 +269,6 @@ public:
         CtvxOBB const& b = ofFirst ? m_obbs1[box] : m_obbs2[box];
         refs[0] = CtvxNodeRef::fromChildCode(b.getChild1Rank());
         refs[1] = CtvxNodeRef::fromChildCode(b.getChild2Rank());
-    }
-
-    // Asks ahead for what a pair will read when it meets `ref`, a node of
-    // set 1 (ofFirst) or of set 2: a box's record (28 bytes, which may
-    // straddle two lines), or a triangle's vertices where the set is read
-    // in place. Nothing is decoded and no answer depends on it.
-    TVX_PREFETCH_INLINE void prefetchNode(bool ofFirst, int ref) const
-    {
-        if (CtvxNodeRef::isBox(ref)) {
-            char const* const record = reinterpret_cast<char const*>((ofFirst ? m_obbs1 : m_obbs2) + ref);
-            tvxPrefetch(record);
-            tvxPrefetch(record + sizeof(CtvxOBB) - 1);
-            return;
-        }
-        CtvxDirectMesh const& direct = ofFirst ? m_direct1 : m_direct2;
-        if (direct.valid())
-            direct.prefetchVertices(CtvxNodeRef::triangle(ref));
-    }
-    // The same for both children of a box, which splitting it will read.
-    TVX_PREFETCH_INLINE void prefetchChildren(bool ofFirst, int box) const
-    {
-        CtvxOBB const& b = ofFirst ? m_obbs1[box] : m_obbs2[box];
-        prefetchNode(ofFirst, CtvxNodeRef::fromChildCode(b.getChild1Rank()));
-        prefetchNode(ofFirst, CtvxNodeRef::fromChildCode(b.getChild2Rank()));
     }
 
     // The pair of triangles that a contact query over two sets that cannot

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <tvx/internal/CtvxPrefetch.h>
 #include <tvx/math/CtvxPoint.h>
 #include <tvx/math/CtvxTriangle.h>
 
@@ -56,16 +55,6 @@ public:
         }
     }
     void triangle(unsigned int rank, float (&out)[3][3]) const { vertices(rank, &out[0][0]); }
-    // Asks ahead for the lines vertices(rank) will read: it reads the three
-    // indices now (a triangle a walk is about to meet) and prefetches the
-    // points they name.
-    TVX_PREFETCH_INLINE void prefetchVertices(unsigned int rank) const
-    {
-        unsigned int idx[3];
-        m_triangles[rank].getPoints(idx[0], idx[1], idx[2]);
-        for (int k = 0; k < 3; ++k)
-            tvxPrefetch(&m_points[idx[k]]);
-    }
 
 private:
     CtvxPoint const* m_points = nullptr;
