@@ -86,19 +86,23 @@ int main(int argc, char** argv)
     boost::shared_ptr<CtvxAnalysis> analysis =
         tvxtest::analysisOf(tvxtest::listOf({a}), tvxtest::listOf({b}), CtvxAnalysis::EAnalysisType(type));
 
-    // Two poses of the same band: the sphere off the torus by 4 (or on its
-    // ring), turned by 0.1 and 0.2 rad about an oblique axis.
-    CqarMat4 pose[2];
-    for (int k = 0; k < 2; ++k) {
-        double const angle = 0.1 * (k + 1), c = std::cos(angle), s = std::sin(angle);
-        double const u[3] = {0.48, 0.6, 0.64}; // a unit axis
-        CqarMat4& m = pose[k];
+    // A turn by `angle` about the unit axis u, without translation.
+    auto const turned = [](double const (&u)[3], double angle, CqarMat4& m) {
+        double const c = std::cos(angle), s = std::sin(angle);
         m.identity();
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j) {
                 double const cross = (i == j) ? 0.0 : ((j == (i + 1) % 3) ? -u[3 - i - j] : u[3 - i - j]);
                 m(i, j) = (i == j ? c : 0.0) + (1.0 - c) * u[i] * u[j] + s * cross;
             }
+    };
+    // Two poses of the same band: the sphere off the torus by 4 (or on its
+    // ring), turned by 0.1 and 0.2 rad about an oblique axis.
+    CqarMat4 pose[2];
+    for (int k = 0; k < 2; ++k) {
+        double const u[3] = {0.48, 0.6, 0.64}; // a unit axis
+        CqarMat4& m = pose[k];
+        turned(u, 0.1 * (k + 1), m);
         m(0, 3) = hit ? 1.0 : 4.0 + 0.01 * k;
         m(1, 3) = 0.02 * k;
         m(2, 3) = 0.0;
@@ -111,14 +115,8 @@ int main(int argc, char** argv)
         double const golden = 2.399963229728653 * k;
         double const z = 1.0 - (2.0 * k + 1.0) / turns;
         double const u[3] = {std::sqrt(1.0 - z * z) * std::cos(golden), std::sqrt(1.0 - z * z) * std::sin(golden), z};
-        double const angle = 1.0 + 0.7 * k, c = std::cos(angle), s = std::sin(angle);
         CqarMat4& m = spread[static_cast<std::size_t>(k)];
-        m.identity();
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) {
-                double const cross = (i == j) ? 0.0 : ((j == (i + 1) % 3) ? -u[3 - i - j] : u[3 - i - j]);
-                m(i, j) = (i == j ? c : 0.0) + (1.0 - c) * u[i] * u[j] + s * cross;
-            }
+        turned(u, 1.0 + 0.7 * k, m);
         m(0, 3) = (1.8 + gap) * std::cos(golden);
         m(1, 3) = (1.8 + gap) * std::sin(golden);
         m(2, 3) = 0.0;
