@@ -122,12 +122,12 @@ public:
         float const scale = tree.storedScale();
         if (!e.set || !CtvxObbReader::holdsStoredValues(box, e.stored) ||
             std::memcmp(&e.scale, &scale, sizeof scale) != 0)
-            fill(e, box, tree);
+            fill(e, box, tree, scale);
         return e;
     }
 
 private:
-    static void fill(Box& e, CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree)
+    static void fill(Box& e, CtvxOBB const& box, CtvxPolyhedronOBBTree const& tree, float scale)
     {
         CtvxMat4 p;
         CtvxObbReader::placement(box, tree, p);
@@ -140,7 +140,7 @@ private:
         CtvxObbReader::trueHalfLengths(box, tree, e.half);
         e.size = CtvxObbReader::size(box);
         CtvxObbReader::storedValues(box, e.stored);
-        e.scale = tree.storedScale();
+        e.scale = scale;
         e.set = true;
     }
 
